@@ -1,0 +1,145 @@
+#include "Bundle.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <memory>
+#include <plist/plist.h>
+
+namespace {
+
+struct PlistFree {
+    void operator()(plist_t p) const { plist_free(p); }
+};
+using PlistPtr = std::unique_ptr<void, PlistFree>;
+
+QVariant toVariant(plist_t node)
+{
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+        uint8_t b = 0;
+        plist_get_bool_val(node, &b);
+        return bool(b);
+    }
+    case PLIST_UINT: {
+        uint64_t v = 0;
+        plist_get_uint_val(node, &v);
+        return qulonglong(v);
+    }
+    case PLIST_REAL: {
+        double v = 0;
+        plist_get_real_val(node, &v);
+        return v;
+    }
+    case PLIST_STRING: {
+        char *s = nullptr;
+        plist_get_string_val(node, &s);
+        QString text = QString::fromUtf8(s ? s : "");
+        free(s);
+        return text;
+    }
+    case PLIST_DATA: {
+        char *data = nullptr;
+        uint64_t length = 0;
+        plist_get_data_val(node, &data, &length);
+        QByteArray bytes(data, qsizetype(length));
+        free(data);
+        return bytes;
+    }
+    case PLIST_ARRAY: {
+        QVariantList list;
+        for (uint32_t i = 0; i < plist_array_get_size(node); ++i)
+            list.append(toVariant(plist_array_get_item(node, i)));
+        return list;
+    }
+    case PLIST_DICT: {
+        QVariantMap map;
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(node, &it);
+        for (;;) {
+            char *key = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(node, it, &key, &value);
+            if (!key)
+                break;
+            map.insert(QString::fromUtf8(key), toVariant(value));
+            free(key);
+        }
+        free(it);
+        return map;
+    }
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+std::optional<QVariantMap> Bundle::readPropertyList(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = f.readAll();
+    plist_t root = nullptr;
+    if (bytes.startsWith("bplist"))
+        plist_from_bin(bytes.constData(), uint32_t(bytes.size()), &root);
+    else
+        plist_from_xml(bytes.constData(), uint32_t(bytes.size()), &root);
+    PlistPtr owner(root);
+    if (!root || plist_get_node_type(root) != PLIST_DICT)
+        return std::nullopt;
+    return toVariant(root).toMap();
+}
+
+std::optional<Bundle> Bundle::at(const QString &path)
+{
+    const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    auto info = readPropertyList(clean + "/Contents/Info.plist");
+    if (!info)
+        return std::nullopt;
+    Bundle bundle;
+    bundle.m_path = clean;
+    bundle.m_info = std::move(*info);
+    return bundle;
+}
+
+std::optional<Bundle> Bundle::containing(const QString &executable)
+{
+    QDir dir = QFileInfo(executable).absoluteDir(); // Contents/MacOS
+    if (dir.dirName() != QLatin1String("MacOS") || !dir.cdUp() || dir.dirName() != QLatin1String("Contents")
+        || !dir.cdUp() || !dir.dirName().endsWith(QLatin1String(".app")))
+        return std::nullopt;
+    return at(dir.path());
+}
+
+const Bundle &Bundle::main()
+{
+    static const Bundle bundle = [] {
+        const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+        return containing(self).value_or(Bundle());
+    }();
+    return bundle;
+}
+
+QString Bundle::contentsPath() const { return m_path + QStringLiteral("/Contents"); }
+QString Bundle::infoPlistPath() const { return contentsPath() + QStringLiteral("/Info.plist"); }
+QString Bundle::helperPath() const { return contentsPath() + QStringLiteral("/Helpers/VeluntaUpdateHelper"); }
+QString Bundle::resourcesPath() const { return contentsPath() + QStringLiteral("/Resources"); }
+
+QString Bundle::identifier() const { return m_info.value(QStringLiteral("CFBundleIdentifier")).toString(); }
+
+int Bundle::build() const
+{
+    bool ok = false;
+    const int n = m_info.value(QStringLiteral("CFBundleVersion")).toString().toInt(&ok);
+    return ok ? n : 0;
+}
+
+QString Bundle::version() const
+{
+    const QString v = m_info.value(QStringLiteral("CFBundleShortVersionString")).toString();
+    return v.isEmpty() ? QStringLiteral("?") : v;
+}
+
+QString Bundle::executableName() const { return m_info.value(QStringLiteral("CFBundleExecutable")).toString(); }

@@ -1,0 +1,70 @@
+#include "AppDelegate.h"
+
+#include <QApplication>
+#include <QDir>
+#include <cstdio>
+#include <cstdlib>
+#include <xcb/xcb.h>
+
+namespace {
+
+bool x11Reachable()
+{
+    int screen = 0;
+    xcb_connection_t *connection = xcb_connect(nullptr, &screen);
+    const bool ok = connection && !xcb_connection_has_error(connection);
+    if (connection)
+        xcb_disconnect(connection);
+    return ok;
+}
+
+// Velunta speaks X11 (also through XWayland); the modes that draw nothing on
+// a screen run without any display.
+bool choosePlatform(const LaunchOptions &options)
+{
+    const QByteArray requested = qgetenv("QT_QPA_PLATFORM");
+    if (!requested.isEmpty() && !requested.startsWith("wayland"))
+        return true;
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") && x11Reachable()) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        return true;
+    }
+    if (!options.needsScreen()) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return true;
+    }
+    std::fprintf(stderr, qEnvironmentVariableIsEmpty("DISPLAY")
+                             ? "Velunta: nenhuma tela X11 encontrada (a variável DISPLAY não está definida).\n"
+                             : "Velunta: não foi possível conectar à tela X11 \"%s\".\n",
+                 qgetenv("DISPLAY").constData());
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const QString workingDirectory = QDir::currentPath();
+
+    QCoreApplication::setOrganizationName(QStringLiteral("Velunta"));
+    QCoreApplication::setApplicationName(QStringLiteral("Velunta"));
+
+    // First act of every launch, before the display is even opened.
+    AppDelegate::confirmUpdateIfNeeded(arguments, workingDirectory);
+
+    const LaunchOptions options = LaunchOptions::parse(arguments, workingDirectory);
+    if (!choosePlatform(options))
+        return EXIT_FAILURE;
+
+    QApplication application(argc, argv);
+    application.setQuitOnLastWindowClosed(false);
+    application.setApplicationDisplayName(QStringLiteral("Velunta"));
+
+    AppDelegate delegate(arguments, workingDirectory);
+    if (!delegate.applicationDidFinishLaunching())
+        return EXIT_SUCCESS;
+    return application.exec();
+}

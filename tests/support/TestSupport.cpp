@@ -1,0 +1,82 @@
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace TestSupport {
+
+TempHome::TempHome()
+{
+    for (const QString &dir : {configHome(), stateHome(), runtimeDir(), path() + "/Pictures"})
+        QDir().mkpath(dir);
+    QFile::setPermissions(runtimeDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+QProcessEnvironment TempHome::environment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", path());
+    env.insert("XDG_CONFIG_HOME", configHome());
+    env.insert("XDG_STATE_HOME", stateHome());
+    env.insert("XDG_RUNTIME_DIR", runtimeDir());
+    env.insert("XDG_PICTURES_DIR", path() + "/Pictures");
+    return env;
+}
+
+void TempHome::applyToThisProcess() const
+{
+    qputenv("HOME", path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", configHome().toLocal8Bit());
+    qputenv("XDG_STATE_HOME", stateHome().toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", runtimeDir().toLocal8Bit());
+}
+
+QString appPath() { return qEnvironmentVariable("VELUNTA_APP"); }
+QString buildDir() { return qEnvironmentVariable("VELUNTA_BUILD_DIR"); }
+QString sourceDir() { return qEnvironmentVariable("VELUNTA_SOURCE_DIR"); }
+
+ProcessResult run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+                  int timeoutMs, const QString &workingDirectory)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    if (!workingDirectory.isEmpty())
+        process.setWorkingDirectory(workingDirectory);
+    process.start(program, arguments);
+    ProcessResult result;
+    if (!process.waitForStarted(10000)) {
+        result.crashed = true;
+        return result;
+    }
+    if (!process.waitForFinished(timeoutMs)) {
+        result.timedOut = true;
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    result.exitCode = process.exitCode();
+    result.crashed = result.crashed || process.exitStatus() == QProcess::CrashExit;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    file.write(bytes);
+}
+
+} // namespace TestSupport
