@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace VeluntaUpdateHelper {
+
+// True once the process is gone. One that has exited but not yet been reaped
+// by its parent still answers a signal-0 probe, so a zombie counts as gone.
+bool processHasEnded(pid_t pid);
+
+// What a child program could not do: the program's path and why.
+struct LaunchFailure {
+    std::string program;
+    std::string reason;
+};
+
+// Starts the bundle's own program (Contents/MacOS/<CFBundleExecutable>) as a
+// new process of its own session, detached from this one, with its standard
+// streams on /dev/null. Returns once the program is running.
+std::optional<LaunchFailure> openBundle(const std::string &bundle, const std::vector<std::string> &arguments);
+
+// Runs a program and waits until it has exited; its exit status is not looked at.
+std::optional<LaunchFailure> runProgram(const std::string &program, const std::vector<std::string> &arguments);
+
+// The text with every character that extended regular expressions treat
+// specially escaped, so that pkill -f matches it literally.
+std::string escapeRegex(const std::string &text);
+
+// The executable named by the bundle's Info.plist, or why there is none.
+struct BundleExecutable {
+    std::string path;
+    std::string error;
+};
+BundleExecutable bundleExecutable(const std::string &bundle);
+
+} // namespace VeluntaUpdateHelper

@@ -1,0 +1,138 @@
+// VeluntaUpdateHelper: replaces an installed Velunta.app with a verified new
+// one once the running application has quit, and puts the old one back when
+// the new version does not confirm that it started.
+//
+// It runs from a copy inside the update's work folder, never from the bundle
+// it replaces, and it is single-threaded: every wait is a plain sleep.
+#include "Files.h"
+#include "Log.h"
+#include "Options.h"
+#include "Processes.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace VeluntaUpdateHelper;
+
+namespace {
+
+constexpr int maximumWaits = 600; // 100 ms each: about a minute for the app to quit
+constexpr const char *pkillProgram = "/usr/bin/pkill";
+
+void pause(long milliseconds)
+{
+    timespec delay { milliseconds / 1000, (milliseconds % 1000) * 1000000 };
+    while (nanosleep(&delay, &delay) != 0 && errno == EINTR) { }
+}
+
+void logLaunchFailure(const LaunchFailure &failure)
+{
+    log("falha ao executar " + failure.program + ": " + failure.reason);
+}
+
+void open(const std::string &bundle, const std::vector<std::string> &arguments)
+{
+    if (const auto failure = openBundle(bundle, arguments))
+        logLaunchFailure(*failure);
+}
+
+void run(const std::string &program, const std::vector<std::string> &arguments)
+{
+    if (const auto failure = runProgram(program, arguments))
+        logLaunchFailure(*failure);
+}
+
+std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail)
+{
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // The application that started us quits right away; its terminal or
+    // session going away must not end the swap halfway.
+    setsid();
+    signal(SIGHUP, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
+
+    const auto parsed = parseOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (!parsed) {
+        log("argumentos inválidos");
+        return 2;
+    }
+    const Options &options = *parsed;
+    const std::string work = options.work;
+
+    int waited = 0;
+    while (!processHasEnded(options.pid)) {
+        if (waited >= maximumWaits) {
+            log("o app não encerrou; atualização cancelada");
+            removeTree(work);
+            return 1;
+        }
+        pause(100);
+        ++waited;
+    }
+
+    const std::string target = absolutePath(options.target);
+    const std::string staged = stagedPathBeside(target);
+    if (const auto error = copyTree(absolutePath(options.newBundle), staged)) {
+        log("falha ao copiar a versão nova: " + *error);
+        removeTree(work);
+        open(target, options.relaunchArguments);
+        return 1;
+    }
+
+    if (const auto error = exchangePaths(staged, target)) {
+        log(std::string("falha ao trocar as versões: ") + std::strerror(*error));
+        removeTree(staged);
+        removeTree(work);
+        open(target, options.relaunchArguments);
+        return 1;
+    }
+
+    // A marker left from before would confirm a version that never started.
+    const std::string confirmation = absolutePath(work) + "/confirmado";
+    ::unlink(confirmation.c_str());
+    open(target, concat({ "--update-confirm", confirmation }, options.relaunchArguments));
+
+    bool confirmed = false;
+    // Checked before every pause: a timeout of 0 checks nothing.
+    const std::int64_t checks = options.timeout > INT64_MAX / 10 ? INT64_MAX : options.timeout * 10;
+    for (std::int64_t i = 0; i < checks; ++i) {
+        if (pathExists(confirmation)) {
+            confirmed = true;
+            break;
+        }
+        pause(100);
+    }
+
+    if (confirmed) {
+        removeTree(staged);
+        removeTree(work);
+        log("versão " + options.build + " instalada");
+        return 0;
+    }
+
+    log("a versão " + options.build + " não iniciou; voltando para a anterior");
+    run(pkillProgram, { "-f", escapeRegex(target + "/Contents/MacOS/") });
+    pause(500);
+    if (const auto error = exchangePaths(staged, target)) {
+        // The old version survives under the staged name for manual recovery.
+        log(std::string("falha ao restaurar a versão anterior: ") + std::strerror(*error) + "; ela está em " + staged);
+        return 1;
+    }
+    removeTree(staged);
+    removeTree(work);
+    open(target, concat({ "--update-rolled-back", options.build }, options.relaunchArguments));
+    return 1;
+}
