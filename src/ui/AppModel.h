@@ -1,0 +1,128 @@
+#pragma once
+
+#include "app/Shortcut.h"
+#include "ui/CaptureItem.h"
+
+#include <QCoroTask>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class DesktopServices;
+class MicrophoneAccess;
+
+// The one observable object every window reads. Each field notifies on its own
+// and only when its value really changes; `actions` and
+// `unavailableShortcuts` notify on every assignment.
+class AppModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(int page READ pageIndex WRITE setPageIndex NOTIFY pageChanged)
+    Q_PROPERTY(QList<CaptureItem> captures READ captures NOTIFY capturesChanged)
+    Q_PROPERTY(QString saveFolder READ saveFolder NOTIFY saveFolderChanged)
+    Q_PROPERTY(bool hasScreenPermission READ hasScreenPermission NOTIFY hasScreenPermissionChanged)
+    Q_PROPERTY(int microphoneStatus READ microphoneStatus NOTIFY microphoneStatusChanged)
+    Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
+    Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
+    Q_PROPERTY(QStringList unavailableShortcutKeys READ unavailableShortcutKeys NOTIFY unavailableShortcutsChanged)
+    Q_PROPERTY(bool isPreview READ isPreview CONSTANT)
+
+public:
+    enum class Page { capture, library, settings };
+    Q_ENUM(Page)
+
+    struct Actions {
+        std::function<void()> screenshotFull = [] {};
+        std::function<void()> screenshotArea = [] {};
+        std::function<void()> recordFull = [] {};
+        std::function<void()> recordArea = [] {};
+        std::function<void()> stopRecording = [] {};
+        std::function<void()> finishOnboarding = [] {};
+        std::function<void()> replayOnboarding = [] {};
+    };
+
+    // The platform behind the model; absent services do nothing (preview models).
+    struct Services {
+        DesktopServices *desktop = nullptr;
+        MicrophoneAccess *microphone = nullptr;
+        std::function<bool()> screenPreflight;
+    };
+
+    // A model given a save folder is a preview model: it never asks the
+    // system for permissions after construction.
+    explicit AppModel(Services services, std::optional<QString> saveFolder = std::nullopt,
+                      std::optional<bool> hasScreenPermission = std::nullopt,
+                      std::optional<int> microphoneStatus = std::nullopt, QObject *parent = nullptr);
+    ~AppModel() override;
+
+    const Actions &actions() const { return m_actions; }
+    void setActions(Actions actions);
+
+    Page page() const { return m_page; }
+    void setPage(Page page);
+    int pageIndex() const { return int(m_page); }
+    void setPageIndex(int page) { setPage(Page(page)); }
+
+    const QList<CaptureItem> &captures() const { return m_captures; }
+    QString saveFolder() const { return m_saveFolder; }
+    void setSaveFolder(const QString &folder);
+    bool hasScreenPermission() const { return m_hasScreenPermission; }
+    int microphoneStatus() const { return m_microphoneStatus; }
+    bool isBusy() const { return m_isBusy; }
+    void setBusy(bool busy);
+    bool isRecording() const { return m_isRecording; }
+    void setRecording(bool recording);
+    const QList<Shortcut> &unavailableShortcuts() const { return m_unavailableShortcuts; }
+    void setUnavailableShortcuts(QList<Shortcut> shortcuts);
+    QStringList unavailableShortcutKeys() const;
+    bool isPreview() const { return m_isPreview; }
+
+    // Rescans the save folder off the GUI thread; the newest scan's result is
+    // the one applied. Awaiting is optional.
+    QCoro::Task<void> reloadCaptures();
+    Q_INVOKABLE void reload() { reloadCaptures(); }
+    Q_INVOKABLE void openSaveFolder();
+    Q_INVOKABLE void chooseSaveFolder();
+    Q_INVOKABLE void moveToTrash(const QString &path);
+    Q_INVOKABLE void refreshPermissions();
+    QCoro::Task<void> requestMicrophone();
+    Q_INVOKABLE void askForMicrophone() { requestMicrophone(); }
+    Q_INVOKABLE void openPrivacyPane(const QString &anchor);
+
+    // The captures in FOLDER, newest first; empty when it cannot be listed.
+    static QList<CaptureItem> scanFolder(const QString &folder);
+    // A capture's date: its birth time, else its modification time.
+    static QDateTime creationDate(const QString &path);
+    // Newest first; equal dates keep their order.
+    static void sortNewestFirst(QList<CaptureItem> &items);
+
+signals:
+    void actionsChanged();
+    void pageChanged();
+    void capturesChanged();
+    void saveFolderChanged();
+    void hasScreenPermissionChanged();
+    void microphoneStatusChanged();
+    void isBusyChanged();
+    void isRecordingChanged();
+    void unavailableShortcutsChanged();
+
+private:
+    void setCaptures(QList<CaptureItem> captures);
+    void setHasScreenPermission(bool value);
+    void setMicrophoneStatus(int value);
+
+    Services m_services;
+    Actions m_actions;
+    Page m_page = Page::capture;
+    QList<CaptureItem> m_captures;
+    QString m_saveFolder;
+    bool m_hasScreenPermission = false;
+    int m_microphoneStatus = 0;
+    bool m_isBusy = false;
+    bool m_isRecording = false;
+    QList<Shortcut> m_unavailableShortcuts;
+    bool m_isPreview = false;
+    quint64 m_scanGeneration = 0;
+};
