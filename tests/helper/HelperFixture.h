@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <chrono>
+#include <optional>
+#include <sys/types.h>
+
+// A throw-away installation for one run of the real update helper:
+//   root/Applications/Velunta.app   the installed version (build 1)
+//   root/work/app/Velunta.app       the verified new version (build 2)
+//   root/out/                       what the started programs record
+//   root/state/Velunta/update.log   the helper's log
+// The bundles' programs are shell scripts that write down their arguments.
+class HelperFixture {
+public:
+    enum class NewVersion {
+        Confirms, // creates the marker it is given, then exits
+        Hangs, // never confirms and keeps running until killed
+    };
+
+    HelperFixture();
+    ~HelperFixture();
+
+    QString root() const { return m_dir.path(); }
+    QString target() const { return root() + "/Applications/Velunta.app"; }
+    QString applications() const { return root() + "/Applications"; }
+    QString work() const { return root() + "/work"; }
+    QString newBundle() const { return work() + "/app/Velunta.app"; }
+    QString out() const { return root() + "/out"; }
+    QString logFile() const { return root() + "/state/Velunta/update.log"; }
+
+    void makeNewVersion(NewVersion behaviour);
+
+    // The standard command line, as the application builds it.
+    QStringList arguments(pid_t pid, int timeoutSeconds, const QStringList &relaunch) const;
+
+    struct Run {
+        int exitCode = -1;
+        std::chrono::milliseconds took {};
+    };
+    // Runs the helper to its end. failExchangeCall > 0 preloads the shim that
+    // fails that call of renameat2.
+    Run runHelper(const QStringList &arguments, int failExchangeCall = 0, int timeoutSeconds = 120);
+
+    // A stand-in for the running application: a shell that sleeps, then
+    // notes that it ended. The caller reaps it with reap().
+    pid_t startOldApp(double seconds);
+    static void reap(pid_t pid);
+
+    // The build number in the Info.plist of a bundle, or -1.
+    static int buildOf(const QString &bundle);
+    // Entries of the applications folder that are staged copies.
+    QStringList stagedCopies() const;
+    QStringList logLines() const;
+
+    // The arguments a started version wrote down, waiting up to the given time
+    // for them to appear; nothing when that program never ran.
+    std::optional<QStringList> launchedArguments(const QString &which, int waitMs = 5000) const;
+    static bool processHasEnded(pid_t pid);
+    // The process id a hanging new version wrote down, or 0.
+    pid_t newVersionPid() const;
+
+private:
+    void makeBundle(const QString &bundle, int build, const QString &script);
+
+    QTemporaryDir m_dir;
+};
