@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QKeyCombination>
+#include <QList>
+#include <QObject>
+
+// System-wide key combinations: registered once, never released, presses
+// reported on the GUI thread. The registry above it (numbering, actions,
+// the list of unavailable shortcuts) is the application's business.
+class HotKeySource : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // Registers each combination for the whole desktop. The index of a
+    // combination is its position in the list; a later call continues the
+    // numbering after the earlier lists. Answers the indices that could not be
+    // registered (held by another program or refused by the system), in order.
+    // Those never report a press.
+    virtual QList<int> registerShortcuts(const QList<QKeyCombination> &combinations) = 0;
+
+signals:
+    // A registered combination was pressed (key press only, not release or
+    // auto-repeat release). Emitted on the GUI thread.
+    void pressed(int index);
+};

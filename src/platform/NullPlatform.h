@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/HotKeySource.h"
+#include "platform/ScreenSource.h"
+
+// The fallback when no supported window system is there (offscreen runs, or
+// a Wayland session until its backend exists): no displays, no screen access,
+// no hot keys. Nothing here pretends to capture.
+class NullScreenSource : public ScreenSource {
+public:
+    std::vector<DisplayInfo> displays() const override { return {}; }
+    QPoint pointerPosition() const override { return {}; }
+    bool screenCaptureAllowed() const override { return false; }
+    QCoro::Task<Result<QImage, PlatformError>> grab(GrabRequest request) override;
+};
+
+class NullHotKeys : public HotKeySource {
+    Q_OBJECT
+public:
+    using HotKeySource::HotKeySource;
+    QList<int> registerShortcuts(const QList<QKeyCombination> &combinations) override;
+
+private:
+    int m_count = 0;
+};

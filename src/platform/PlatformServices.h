@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/HotKeySource.h"
+#include "platform/ScreenSource.h"
+
+#include <QString>
+#include <memory>
+
+// The window-system backend, chosen once at start-up and handed to the logic
+// as interfaces.
+struct PlatformServices {
+    std::unique_ptr<ScreenSource> screens;
+    std::unique_ptr<HotKeySource> hotKeys;
+    // "x11" or "null", for diagnostics.
+    QString backend;
+
+    // X11 when Qt runs on xcb and the X server has what capture needs
+    // (Composite, RENDER, XFixes); otherwise the null backend. Call once,
+    // after the QGuiApplication exists, on the GUI thread. The X11 screen
+    // source starts redirecting the desktop's windows off-screen at once and
+    // keeps doing so for its whole life. Defined by the velunta_x11 library.
+    static PlatformServices create();
+};
