@@ -1,0 +1,69 @@
+// The library's folder scan over 10,000 captures, the size of a save folder
+// after a few years of daily use. Target: 150 ms for a reload.
+#include "ui/AppModel.h"
+
+#include <QCoreApplication>
+#include <QCoroTask>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+QTemporaryDir &folderOfCaptures()
+{
+    static QTemporaryDir dir;
+    static bool filled = false;
+    if (!filled) {
+        for (int i = 0; i < 10000; ++i) {
+            const bool video = i % 5 == 0;
+            const QString name = QStringLiteral("%1 2026-%2-%3 às 10.%4.%5%6")
+                                     .arg(video ? QStringLiteral("Gravação") : QStringLiteral("Print"))
+                                     .arg(1 + i % 12, 2, 10, QChar('0'))
+                                     .arg(1 + i % 28, 2, 10, QChar('0'))
+                                     .arg(i / 60 % 60, 2, 10, QChar('0'))
+                                     .arg(i % 60, 2, 10, QChar('0'))
+                                     .arg(video ? QStringLiteral(" (%1).mp4").arg(i) : QStringLiteral(" (%1).png").arg(i));
+            QFile f(dir.filePath(name));
+            f.open(QIODevice::WriteOnly);
+        }
+        filled = true;
+    }
+    return dir;
+}
+
+void scanFolder(benchmark::State &state)
+{
+    const QString path = folderOfCaptures().path();
+    for (auto _ : state) {
+        auto items = AppModel::scanFolder(path);
+        benchmark::DoNotOptimize(items);
+        if (items.size() != 10000)
+            state.SkipWithError("wrong number of captures");
+    }
+}
+BENCHMARK(scanFolder)->Unit(benchmark::kMillisecond);
+
+// The whole reload as the GUI sees it: scan off the thread, apply on it.
+void reloadCaptures(benchmark::State &state)
+{
+    AppModel model({}, folderOfCaptures().path());
+    for (auto _ : state) {
+        model.setSaveFolder(state.iterations() % 2 ? folderOfCaptures().path() : folderOfCaptures().path() + "/");
+        QCoro::waitFor(model.reloadCaptures());
+        if (model.captures().size() != 10000)
+            state.SkipWithError("wrong number of captures");
+    }
+}
+BENCHMARK(reloadCaptures)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}
