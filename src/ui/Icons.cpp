@@ -1,0 +1,58 @@
+#include "Icons.h"
+
+#include <QFile>
+#include <QHash>
+#include <QPainter>
+#include <QSvgRenderer>
+
+static void loadIconResources()
+{
+    // The icons live in a static library: make sure the linker keeps them.
+    Q_INIT_RESOURCE(velunta_icons);
+}
+
+namespace Icons {
+
+namespace {
+
+QByteArray source(const QString &name)
+{
+    static bool loaded = (loadIconResources(), true);
+    Q_UNUSED(loaded);
+    static QHash<QString, QByteArray> cache;
+    auto it = cache.find(name);
+    if (it == cache.end()) {
+        QFile file(QStringLiteral(":/icons/%1.svg").arg(name));
+        it = cache.insert(name, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+    }
+    return *it;
+}
+
+} // namespace
+
+bool exists(const QString &name) { return !source(name).isEmpty(); }
+
+QImage render(const QString &name, const QColor &color, QSize pixelSize)
+{
+    QByteArray svg = source(name);
+    svg.replace("currentColor", color.name(QColor::HexRgb).toLatin1());
+    QImage image(pixelSize, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QSvgRenderer renderer(svg);
+    if (!renderer.isValid())
+        return image;
+    QPainter painter(&image);
+    painter.setOpacity(color.alphaF());
+    renderer.render(&painter);
+    return image;
+}
+
+QIcon symbol(const QString &name, const QColor &color)
+{
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64})
+        icon.addPixmap(QPixmap::fromImage(render(name, color, QSize(size, size))));
+    return icon;
+}
+
+} // namespace Icons

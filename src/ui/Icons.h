@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QImage>
+#include <QString>
+
+// The application's own symbol images (resources/icons/*.svg), drawn in any
+// colour: the SVGs paint with currentColor.
+namespace Icons {
+
+QImage render(const QString &name, const QColor &color, QSize pixelSize);
+QIcon symbol(const QString &name, const QColor &color);
+bool exists(const QString &name);
+
+} // namespace Icons
