@@ -77,7 +77,8 @@ QCoro::Task<Result<Screenshot, CaptureFailure>> screenshot(ScreenSource &source,
     if (request.pixels.isEmpty())
         co_return Answer::failure(PlatformError{QStringLiteral("A área a capturar está vazia.")});
     const double scale = resolved->scale;
-    auto image = co_await source.grab(std::move(request));
+    auto grabbing = source.grab(std::move(request));
+    auto image = co_await grabbing;
     if (!image)
         co_return Answer::failure(image.error());
     co_return Answer(Screenshot{std::move(*image), scale});
@@ -106,7 +107,10 @@ Result<QByteArray, CaptureFailure> pngData(const QImage &image, double scale)
 
 QCoro::Task<Result<QByteArray, CaptureFailure>> encodePng(QImage image, double scale)
 {
-    co_return co_await QtConcurrent::run([image = std::move(image), scale] { return pngData(image, scale); });
+    // The future is a named local: g++ 12 destroys temporaries inside a
+    // co_await expression twice.
+    auto encoding = QtConcurrent::run([image = std::move(image), scale] { return pngData(image, scale); });
+    co_return co_await encoding;
 }
 
 std::vector<NativeWindowId> capturableWindowNumbers()

@@ -121,5 +121,8 @@ bool X11ScreenSource::screenCaptureAllowed() const
 QCoro::Task<Result<QImage, PlatformError>> X11ScreenSource::grab(GrabRequest request)
 {
     std::shared_ptr<X11Capture> capture = m_capture;
-    co_return co_await QtConcurrent::run([capture, request = std::move(request)] { return capture->grab(request); });
+    // The future is a named local: g++ 12 destroys temporaries inside a
+    // co_await expression twice.
+    auto grabbing = QtConcurrent::run([capture, request = std::move(request)] { return capture->grab(request); });
+    co_return co_await grabbing;
 }
