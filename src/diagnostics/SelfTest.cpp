@@ -1,0 +1,137 @@
+#include "SelfTest.h"
+
+#include "platform/media/FrameExtractor.h"
+#include "platform/media/MediaAsset.h"
+#include "platform/media/SyntheticVideo.h"
+#include "recording/ScreenRecorder.h"
+
+#include <QCoroFuture>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace SelfTest {
+
+namespace {
+
+// Replaces PATH with LINES, each ended by a line feed; errors ignored.
+void writeReport(const QString &path, const QStringList &lines)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+    file.commit();
+}
+
+// The outcome of one heavy step: empty when it went well, else why not.
+using StepError = QString;
+
+// Opens the joined file and judges it, giving the report line.
+QString checkJoined(const QString &path)
+{
+    const auto fail = [](const QString &why) { return QStringLiteral("FAIL uniao: ") + why; };
+    const MediaAsset asset = MediaAsset::open(path);
+    const auto duration = asset.duration();
+    if (!duration)
+        return fail(duration.error().description);
+    const auto video = asset.tracks(MediaType::video);
+    if (!video)
+        return fail(video.error().description);
+    const auto audio = asset.tracks(MediaType::audio);
+    if (!audio)
+        return fail(audio.error().description);
+    auto extractor = FrameExtractor::open(path);
+    if (!extractor)
+        return fail(extractor.error().description);
+
+    int bad = 0;
+    int sampled = 0;
+    const double seconds = duration->seconds();
+    for (int k = 0;; ++k) {
+        const double t = 0.1 * (k + 1);
+        if (!(t < seconds - 0.1))
+            break;
+        const auto frame = extractor->frame(MediaTime::fromSeconds(t, 600), QSize(32, 32));
+        if (!frame)
+            return fail(frame.error().description);
+        ++sampled;
+        if (isBlackFrame(*frame))
+            ++bad;
+    }
+    const bool ok = seconds >= 3.8 && seconds <= 4.2 && bad == 0 && video->size() == 1 && audio->size() == 1;
+    return QString::asprintf("%s uniao: %.2fs video=%d audio=%d quadros_ruins=%d/%d", ok ? "OK" : "FAIL", seconds,
+                             int(video->size()), int(audio->size()), bad, sampled);
+}
+
+} // namespace
+
+Result<Done, MediaError> writeSyntheticVideo(const QString &path, int seconds)
+{
+    SyntheticVideo::Options options;
+    options.videoSeconds = seconds;
+    options.width = 640;
+    options.height = 360;
+    options.framesPerSecond = 30;
+    options.pixelByte = 0x80;
+    // Shorter than the first segment, so the joined file has one audio track
+    // that ends inside the first segment.
+    options.audioTracks = {0.5};
+    options.sampleRate = 44100;
+    options.channels = 2;
+    return SyntheticVideo::write(path, options);
+}
+
+bool isBlackFrame(const QImage &image)
+{
+    const QImage small = image.scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                             .convertToFormat(QImage::Format_RGBA8888);
+    for (int y = 0; y < small.height(); ++y) {
+        const uchar *row = small.constScanLine(y);
+        for (int x = 0; x < small.width(); ++x) {
+            const uchar *pixel = row + 4 * x;
+            if (pixel[0] + pixel[1] + pixel[2] > 14)
+                return false;
+        }
+    }
+    return true;
+}
+
+QCoro::Task<void> runMerge(QString folderPath)
+{
+    // g++ 12 destroys temporaries that live across a co_await twice (braced
+    // lists, lambdas passed straight to QtConcurrent::run): everything that
+    // spans a suspension here is a named local.
+    QDir().mkpath(folderPath);
+    const QDir folder(folderPath);
+    const QString first = folder.filePath(QStringLiteral("sintetico-1.mp4"));
+    const QString second = folder.filePath(QStringLiteral("sintetico-2.mp4"));
+    const QString joined = folder.filePath(QStringLiteral("sintetico-unido.mp4"));
+    QFile::remove(first);
+    QFile::remove(second);
+    QFile::remove(joined);
+
+    const auto makeAndJoin = [first, second, joined]() -> StepError {
+        if (const auto written = writeSyntheticVideo(first, 1); !written)
+            return written.error().description;
+        if (const auto written = writeSyntheticVideo(second, 2); !written)
+            return written.error().description;
+        const auto merged = ScreenRecorder::merge({{first, 2.0}, {second, 2.0}}, joined);
+        if (!merged)
+            return merged.error().description();
+        return {};
+    };
+    QFuture<StepError> joining = QtConcurrent::run(makeAndJoin);
+    const StepError error = co_await joining;
+
+    QString line = QStringLiteral("FAIL uniao: ") + error;
+    if (error.isEmpty()) {
+        const auto check = [joined] { return checkJoined(joined); };
+        QFuture<QString> checking = QtConcurrent::run(check);
+        line = co_await checking;
+    }
+    writeReport(folder.filePath(QStringLiteral("merge.txt")), {line, QStringLiteral("FIM")});
+}
+
+} // namespace SelfTest
