@@ -19,7 +19,10 @@ namespace {
 
 struct Fd {
     int value = -1;
-    explicit Fd(int fd) : value(fd) { }
+    explicit Fd(int fd)
+        : value(fd)
+    {
+    }
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;
     ~Fd()
@@ -33,7 +36,10 @@ struct DirCloser {
     void operator()(DIR *dir) const { ::closedir(dir); }
 };
 
-std::string failure(const std::string &path, int error) { return path + ": " + std::strerror(error); }
+std::string failure(const std::string &path, int error)
+{
+    return path + ": " + std::strerror(error);
+}
 
 std::string folderOf(const std::string &path)
 {
@@ -110,11 +116,11 @@ std::optional<std::string> copyFolder(int from, int to, const std::string &toPat
 
 std::optional<std::string> copyEntry(int fromDir, int toDir, const char *name, const std::string &toPath)
 {
-    struct stat info {};
+    struct stat info { };
     if (::fstatat(fromDir, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
         return failure(toPath, errno);
     const mode_t mode = info.st_mode & 07777;
-    const timespec times[2] = { info.st_atim, info.st_mtim };
+    const timespec times[2] = {info.st_atim, info.st_mtim};
 
     if (S_ISLNK(info.st_mode)) {
         std::vector<char> link(std::size_t(info.st_size) + 1);
@@ -182,16 +188,16 @@ std::string randomUuid()
         // No kernel randomness: time and pid still make a name no one else holds.
         timespec now {};
         ::clock_gettime(CLOCK_REALTIME, &now);
-        const std::uint64_t mix[2] = { std::uint64_t(now.tv_sec) ^ (std::uint64_t(::getpid()) << 32),
-                                       std::uint64_t(now.tv_nsec) };
+        const std::uint64_t mix[2]
+            = {std::uint64_t(now.tv_sec) ^ (std::uint64_t(::getpid()) << 32), std::uint64_t(now.tv_nsec)};
         std::memcpy(bytes, mix, sizeof bytes);
     }
     bytes[6] = std::uint8_t((bytes[6] & 0x0f) | 0x40); // version 4
     bytes[8] = std::uint8_t((bytes[8] & 0x3f) | 0x80); // RFC 4122 variant
     char text[37] = {};
     std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
-                  bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
-                  bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+        bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10], bytes[11],
+        bytes[12], bytes[13], bytes[14], bytes[15]);
     return text;
 }
 
@@ -225,7 +231,7 @@ std::optional<std::string> copyTree(const std::string &from, const std::string &
     if (toParent.value < 0)
         return failure(to, errno);
     // The top of the tree must be a folder itself, never a link to one.
-    struct stat info {};
+    struct stat info { };
     const std::string fromName = std::filesystem::path(from).filename().string();
     if (::fstatat(fromParent.value, fromName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return failure(from, errno);
@@ -244,7 +250,7 @@ std::optional<std::string> copyTree(const std::string &from, const std::string &
         return error;
     if (::fchmod(copy.value, info.st_mode & 07777) != 0)
         return failure(to, errno);
-    const timespec times[2] = { info.st_atim, info.st_mtim };
+    const timespec times[2] = {info.st_atim, info.st_mtim};
     ::futimens(copy.value, times);
     // The copy is about to become the installed version: get it onto the disk
     // before the exchange makes it the only copy that counts.
@@ -285,7 +291,7 @@ std::optional<int> exchangePaths(const std::string &a, const std::string &b)
 
 bool pathExists(const std::string &path)
 {
-    struct stat info {};
+    struct stat info { };
     return ::stat(path.c_str(), &info) == 0;
 }
 

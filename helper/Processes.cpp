@@ -36,7 +36,7 @@ std::vector<char *> argv(const std::string &program, const std::vector<std::stri
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig : { SIGHUP, SIGPIPE, SIGINT, SIGTERM, SIGCHLD })
+    for (int sig : {SIGHUP, SIGPIPE, SIGINT, SIGTERM, SIGCHLD})
         signal(sig, SIG_DFL);
     const int null = open("/dev/null", O_RDWR);
     if (null >= 0) {
@@ -92,36 +92,37 @@ BundleExecutable bundleExecutable(const std::string &bundle)
     const std::string plistPath = bundle + "/Contents/Info.plist";
     std::ifstream file(plistPath, std::ios::binary);
     if (!file)
-        return { {}, plistPath + ": " + std::strerror(errno) };
+        return {{}, plistPath + ": " + std::strerror(errno)};
     const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (bytes.empty() || bytes.size() > (64u << 20))
-        return { {}, plistPath + ": not a property list" };
+        return {{}, plistPath + ": not a property list"};
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), uint32_t(bytes.size()), &root);
     const std::unique_ptr<void, PlistFree> owner(root);
     if (!root || plist_get_node_type(root) != PLIST_DICT)
-        return { {}, plistPath + ": not a property list" };
+        return {{}, plistPath + ": not a property list"};
     const plist_t node = plist_dict_get_item(root, "CFBundleExecutable");
     uint64_t length = 0;
-    const char *name = node && plist_get_node_type(node) == PLIST_STRING ? plist_get_string_ptr(node, &length) : nullptr;
+    const char *name
+        = node && plist_get_node_type(node) == PLIST_STRING ? plist_get_string_ptr(node, &length) : nullptr;
     const std::string executable = name ? std::string(name, length) : std::string();
     // A name that climbs out of Contents/MacOS is not the bundle's program.
     if (executable.empty() || executable == "." || executable == ".." || executable.find('/') != std::string::npos)
-        return { {}, plistPath + ": no valid CFBundleExecutable" };
-    return { bundle + "/Contents/MacOS/" + executable, {} };
+        return {{}, plistPath + ": no valid CFBundleExecutable"};
+    return {bundle + "/Contents/MacOS/" + executable, {}};
 }
 
 std::optional<LaunchFailure> openBundle(const std::string &bundle, const std::vector<std::string> &arguments)
 {
     const BundleExecutable executable = bundleExecutable(bundle);
     if (executable.path.empty())
-        return LaunchFailure { bundle, executable.error };
+        return LaunchFailure {bundle, executable.error};
     const std::string &program = executable.path;
     const std::vector<char *> args = argv(program, arguments);
 
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0)
-        return LaunchFailure { program, std::strerror(errno) };
+        return LaunchFailure {program, std::strerror(errno)};
     // Fork twice with a new session in between: the program gets no
     // controlling terminal, is not our child and outlives this helper, which
     // deletes itself and exits soon after.
@@ -130,7 +131,7 @@ std::optional<LaunchFailure> openBundle(const std::string &bundle, const std::ve
         const int error = errno;
         close(report[0]);
         close(report[1]);
-        return LaunchFailure { program, std::strerror(error) };
+        return LaunchFailure {program, std::strerror(error)};
     }
     if (middle == 0) {
         close(report[0]);
@@ -151,7 +152,7 @@ std::optional<LaunchFailure> openBundle(const std::string &bundle, const std::ve
     const int error = readExecError(report[0]);
     close(report[0]);
     if (error != 0)
-        return LaunchFailure { program, std::strerror(error) };
+        return LaunchFailure {program, std::strerror(error)};
     return std::nullopt;
 }
 
@@ -160,13 +161,13 @@ std::optional<LaunchFailure> runProgram(const std::string &program, const std::v
     const std::vector<char *> args = argv(program, arguments);
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0)
-        return LaunchFailure { program, std::strerror(errno) };
+        return LaunchFailure {program, std::strerror(errno)};
     const pid_t child = fork();
     if (child < 0) {
         const int error = errno;
         close(report[0]);
         close(report[1]);
-        return LaunchFailure { program, std::strerror(error) };
+        return LaunchFailure {program, std::strerror(error)};
     }
     if (child == 0) {
         close(report[0]);
@@ -177,7 +178,7 @@ std::optional<LaunchFailure> runProgram(const std::string &program, const std::v
     close(report[0]);
     waitFor(child);
     if (error != 0)
-        return LaunchFailure { program, std::strerror(error) };
+        return LaunchFailure {program, std::strerror(error)};
     return std::nullopt;
 }
 

@@ -25,9 +25,9 @@ namespace {
 constexpr int maximumWaits = 600; // 100 ms each: about a minute for the app to quit
 constexpr const char *pkillProgram = "/usr/bin/pkill";
 
-void pause(long milliseconds)
+void sleepFor(long milliseconds)
 {
-    timespec delay { milliseconds / 1000, (milliseconds % 1000) * 1000000 };
+    timespec delay {milliseconds / 1000, (milliseconds % 1000) * 1000000};
     while (nanosleep(&delay, &delay) != 0 && errno == EINTR) { }
 }
 
@@ -79,7 +79,7 @@ int main(int argc, char **argv)
             removeTree(work);
             return 1;
         }
-        pause(100);
+        sleepFor(100);
         ++waited;
     }
 
@@ -103,7 +103,7 @@ int main(int argc, char **argv)
     // A marker left from before would confirm a version that never started.
     const std::string confirmation = absolutePath(work) + "/confirmado";
     ::unlink(confirmation.c_str());
-    open(target, concat({ "--update-confirm", confirmation }, options.relaunchArguments));
+    open(target, concat({"--update-confirm", confirmation}, options.relaunchArguments));
 
     bool confirmed = false;
     // Checked before every pause: a timeout of 0 checks nothing.
@@ -113,7 +113,7 @@ int main(int argc, char **argv)
             confirmed = true;
             break;
         }
-        pause(100);
+        sleepFor(100);
     }
 
     if (confirmed) {
@@ -124,8 +124,8 @@ int main(int argc, char **argv)
     }
 
     log("a versão " + options.build + " não iniciou; voltando para a anterior");
-    run(pkillProgram, { "-f", escapeRegex(target + "/Contents/MacOS/") });
-    pause(500);
+    run(pkillProgram, {"-f", escapeRegex(target + "/Contents/MacOS/")});
+    sleepFor(500);
     if (const auto error = exchangePaths(staged, target)) {
         // The old version survives under the staged name for manual recovery.
         log(std::string("falha ao restaurar a versão anterior: ") + std::strerror(*error) + "; ela está em " + staged);
@@ -133,6 +133,6 @@ int main(int argc, char **argv)
     }
     removeTree(staged);
     removeTree(work);
-    open(target, concat({ "--update-rolled-back", options.build }, options.relaunchArguments));
+    open(target, concat({"--update-rolled-back", options.build}, options.relaunchArguments));
     return 1;
 }

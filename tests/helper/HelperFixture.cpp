@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QThread>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <string>
@@ -96,15 +97,15 @@ void HelperFixture::makeNewVersion(NewVersion behaviour)
 
 QStringList HelperFixture::arguments(pid_t pid, int timeoutSeconds, const QStringList &relaunch) const
 {
-    return QStringList { "--pid", QString::number(pid), "--new", newBundle(), "--target", target(), "--work", work(),
-                         "--build", "2", "--timeout", QString::number(timeoutSeconds), "--" }
+    return QStringList {"--pid", QString::number(pid), "--new", newBundle(), "--target", target(), "--work", work(),
+               "--build", "2", "--timeout", QString::number(timeoutSeconds), "--"}
     + relaunch;
 }
 
 HelperFixture::Run HelperFixture::runHelper(const QStringList &arguments, int failExchangeCall, int timeoutSeconds)
 {
     const std::string program = qEnvironmentVariable("VELUNTA_HELPER").toStdString();
-    std::vector<std::string> args { program };
+    std::vector<std::string> args {program};
     for (const QString &argument : arguments)
         args.push_back(argument.toStdString());
     std::vector<std::string> env;
@@ -156,11 +157,31 @@ HelperFixture::Run HelperFixture::runHelper(const QStringList &arguments, int fa
 pid_t HelperFixture::startOldApp(double seconds)
 {
     const std::string script = QStringLiteral("sleep %1; : > '%2/old-exited'").arg(seconds).arg(out()).toStdString();
-    const char *argv[] = { "/bin/sh", "-c", script.c_str(), nullptr };
+    const char *argv[] = {"/bin/sh", "-c", script.c_str(), nullptr};
+    // A group of its own, so that stopOldApp() also ends the shell's sleep,
+    // and no standard streams that would keep the test runner's pipes open.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int fd = 0; fd <= 2; ++fd)
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
     pid_t pid = 0;
-    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char **>(argv), environ) != 0)
+    if (posix_spawn(&pid, "/bin/sh", &actions, &attributes, const_cast<char **>(argv), environ) != 0)
         ADD_FAILURE() << "cannot start the stand-in application";
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     return pid;
+}
+
+void HelperFixture::stopOldApp(pid_t pid)
+{
+    if (pid <= 0)
+        return;
+    ::kill(-pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
 }
 
 void HelperFixture::reap(pid_t pid)
@@ -181,7 +202,7 @@ int HelperFixture::buildOf(const QString &bundle)
 
 QStringList HelperFixture::stagedCopies() const
 {
-    return QDir(applications()).entryList({ ".Velunta-update-*" }, QDir::AllEntries | QDir::Hidden | QDir::System);
+    return QDir(applications()).entryList({".Velunta-update-*"}, QDir::AllEntries | QDir::Hidden | QDir::System);
 }
 
 QStringList HelperFixture::logLines() const

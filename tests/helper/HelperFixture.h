@@ -45,9 +45,11 @@ public:
     Run runHelper(const QStringList &arguments, int failExchangeCall = 0, int timeoutSeconds = 120);
 
     // A stand-in for the running application: a shell that sleeps, then
-    // notes that it ended. The caller reaps it with reap().
+    // notes that it ended. The caller reaps it with reap(), or ends it and
+    // everything it started with stopOldApp().
     pid_t startOldApp(double seconds);
     static void reap(pid_t pid);
+    static void stopOldApp(pid_t pid);
 
     // The build number in the Info.plist of a bundle, or -1.
     static int buildOf(const QString &bundle);

@@ -8,9 +8,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
-#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <regex.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,7 +28,10 @@ void write(const QString &path, const QByteArray &bytes)
     file.write(bytes);
 }
 
-std::string s(const QString &text) { return text.toStdString(); }
+std::string s(const QString &text)
+{
+    return text.toStdString();
+}
 
 } // namespace
 
@@ -85,12 +88,12 @@ TEST(HelperFiles, CopyKeepsModesLinksAndTimesAndRefusesOddFiles)
     ASSERT_EQ(::symlink("../MacOS/prog", s(from + "/Contents/Resources/link").c_str()), 0);
     ASSERT_EQ(::symlink("/nonexistent", s(from + "/Contents/dangling").c_str()), 0);
     ASSERT_EQ(::chmod(s(from + "/Contents/Resources/deep").c_str(), 0555), 0);
-    const timespec when[2] = { { 1000000000, 0 }, { 1000000000, 0 } };
+    const timespec when[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, s(from + "/Contents/Resources/deep").c_str(), when, 0), 0);
 
     const QString to = dir.path() + "/B.app";
     ASSERT_EQ(copyTree(s(from), s(to)), std::nullopt);
-    struct stat info {};
+    struct stat info { };
     ASSERT_EQ(::stat(s(to + "/Contents/MacOS/prog").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0751u);
     ASSERT_EQ(::stat(s(to + "/Contents/Resources/deep").c_str(), &info), 0);
@@ -149,19 +152,19 @@ TEST(HelperProcesses, BundleProgramComesFromInfoPlist)
     QTemporaryDir dir;
     const QString bundle = dir.path() + "/X.app";
     write(bundle + "/Contents/Info.plist",
-          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleExecutable</key>"
-          "<string>Prog</string></dict></plist>");
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleExecutable</key>"
+        "<string>Prog</string></dict></plist>");
     EXPECT_EQ(bundleExecutable(s(bundle)).path, s(bundle) + "/Contents/MacOS/Prog");
 
     // Launching a bundle whose program is missing reports it, naming the program.
-    const auto failure = openBundle(s(bundle), { "--x" });
+    const auto failure = openBundle(s(bundle), {"--x"});
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->program, s(bundle) + "/Contents/MacOS/Prog");
     EXPECT_EQ(failure->reason, std::strerror(ENOENT));
 
     write(bundle + "/Contents/Info.plist",
-          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleExecutable</key>"
-          "<string>../../evil</string></dict></plist>");
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleExecutable</key>"
+        "<string>../../evil</string></dict></plist>");
     EXPECT_TRUE(bundleExecutable(s(bundle)).path.empty());
     write(bundle + "/Contents/Info.plist", "not a plist");
     EXPECT_TRUE(bundleExecutable(s(bundle)).path.empty());

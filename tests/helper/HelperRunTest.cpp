@@ -18,9 +18,12 @@ using NewVersion = HelperFixture::NewVersion;
 
 namespace {
 
-const QStringList relaunch { "--update-report", "/tmp/report with space.txt", "--frobnicate" };
+const QStringList relaunch {"--update-report", "/tmp/report with space.txt", "--frobnicate"};
 
-QStringList plus(QStringList head, const QStringList &tail) { return head + tail; }
+QStringList plus(QStringList head, const QStringList &tail)
+{
+    return head + tail;
+}
 
 bool logHas(const HelperFixture &fixture, const QString &message)
 {
@@ -38,7 +41,7 @@ public:
         : m_plist((target + "/Contents/Info.plist").toStdString())
         , m_thread([this] {
             while (!m_stop) {
-                struct stat info {};
+                struct stat info { };
                 if (::stat(m_plist.c_str(), &info) != 0)
                     ++m_misses;
                 ++m_looks;
@@ -58,9 +61,9 @@ public:
 
 private:
     std::string m_plist;
-    std::atomic<bool> m_stop { false };
-    std::atomic<long> m_looks { 0 };
-    std::atomic<long> m_misses { 0 };
+    std::atomic<bool> m_stop {false};
+    std::atomic<long> m_looks {0};
+    std::atomic<long> m_misses {0};
     std::thread m_thread;
 };
 
@@ -79,7 +82,7 @@ TEST(UpdateHelper, ConfirmedVersionIsInstalledAfterTheAppHasQuit)
         data.write("payload");
     }
     ASSERT_EQ(::chmod((resources + "/data.txt").toUtf8(), 0640), 0);
-    const timespec old[2] = { { 978307200, 0 }, { 978307200, 0 } }; // 2001-01-01
+    const timespec old[2] = {{978307200, 0}, {978307200, 0}}; // 2001-01-01
     ASSERT_EQ(::utimensat(AT_FDCWD, (resources + "/data.txt").toUtf8(), old, 0), 0);
     ASSERT_EQ(::symlink("data.txt", (resources + "/link").toUtf8()), 0);
     ASSERT_EQ(::symlink("sub", (resources + "/sublink").toUtf8()), 0);
@@ -95,12 +98,12 @@ TEST(UpdateHelper, ConfirmedVersionIsInstalledAfterTheAppHasQuit)
     EXPECT_TRUE(logHas(fixture, "versão 2 instalada"));
     const auto args = fixture.launchedArguments("new");
     ASSERT_TRUE(args);
-    EXPECT_EQ(*args, plus({ "--update-confirm", fixture.work() + "/confirmado" }, relaunch));
+    EXPECT_EQ(*args, plus({"--update-confirm", fixture.work() + "/confirmado"}, relaunch));
     EXPECT_TRUE(QFileInfo::exists(fixture.out() + "/saw-old-exit")) << "swapped before the app had quit";
     EXPECT_FALSE(fixture.launchedArguments("old", 0));
 
     const QString installed = fixture.target() + "/Contents/Resources";
-    struct stat info {};
+    struct stat info { };
     ASSERT_EQ(::stat((installed + "/data.txt").toUtf8(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     EXPECT_EQ(info.st_mtim.tv_sec, 978307200);
@@ -150,14 +153,14 @@ TEST(UpdateHelper, UnconfirmedVersionIsKilledAndTheOldOneComesBack)
 
     const auto started = fixture.launchedArguments("new");
     ASSERT_TRUE(started) << "the new version was never started";
-    EXPECT_EQ(*started, plus({ "--update-confirm", fixture.work() + "/confirmado" }, relaunch));
+    EXPECT_EQ(*started, plus({"--update-confirm", fixture.work() + "/confirmado"}, relaunch));
     const pid_t newPid = fixture.newVersionPid();
     ASSERT_GT(newPid, 0);
     EXPECT_TRUE(HelperFixture::processHasEnded(newPid)) << "the unconfirmed version is still running";
 
     const auto old = fixture.launchedArguments("old");
     ASSERT_TRUE(old) << "the old version was not started again";
-    EXPECT_EQ(*old, plus({ "--update-rolled-back", "2" }, relaunch));
+    EXPECT_EQ(*old, plus({"--update-rolled-back", "2"}, relaunch));
 }
 
 TEST(UpdateHelper, ZeroTimeoutRollsBackWithoutLookingForTheMarker)
@@ -170,7 +173,7 @@ TEST(UpdateHelper, ZeroTimeoutRollsBackWithoutLookingForTheMarker)
     EXPECT_TRUE(logHas(fixture, "a versão 2 não iniciou; voltando para a anterior"));
     const auto old = fixture.launchedArguments("old");
     ASSERT_TRUE(old);
-    EXPECT_EQ(*old, plus({ "--update-rolled-back", "2" }, relaunch));
+    EXPECT_EQ(*old, plus({"--update-rolled-back", "2"}, relaunch));
 }
 
 TEST(UpdateHelper, FailedExchangeKeepsTheOldVersionAndStartsItPlain)
@@ -203,10 +206,11 @@ TEST(UpdateHelper, FailedExchangeBackLeavesTheOldVersionUnderTheStagedName)
     EXPECT_EQ(HelperFixture::buildOf(fixture.target()), 2);
     const QStringList staged = fixture.stagedCopies();
     ASSERT_EQ(staged.size(), 1);
-    EXPECT_TRUE(QRegularExpression("^\\.Velunta-update-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}"
-                                   "\\.app$")
-                    .match(staged.first())
-                    .hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression("^\\.Velunta-update-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}"
+                           "\\.app$")
+            .match(staged.first())
+            .hasMatch())
         << staged.first().toStdString();
     const QString stagedPath = fixture.applications() + "/" + staged.first();
     EXPECT_EQ(HelperFixture::buildOf(stagedPath), 1);
@@ -214,8 +218,8 @@ TEST(UpdateHelper, FailedExchangeBackLeavesTheOldVersionUnderTheStagedName)
     const QStringList lines = fixture.logLines();
     ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(lines[0].endsWith(" a versão 2 não iniciou; voltando para a anterior"));
-    EXPECT_TRUE(lines[1].endsWith(QString(" falha ao restaurar a versão anterior: ") + std::strerror(EXDEV)
-                                  + "; ela está em " + stagedPath))
+    EXPECT_TRUE(lines[1].endsWith(
+        QString(" falha ao restaurar a versão anterior: ") + std::strerror(EXDEV) + "; ela está em " + stagedPath))
         << lines[1].toStdString();
     QThread::msleep(1000);
     EXPECT_FALSE(fixture.launchedArguments("old", 0)) << "nothing may be started after a failed restore";
@@ -246,11 +250,11 @@ TEST(UpdateHelper, InvalidCommandLinesTouchNothing)
     const QString w = fixture.work(), n = fixture.newBundle(), t = fixture.target();
     const QList<QStringList> lines {
         {},
-        { "--pid", "abc", "--new", n, "--target", t, "--work", w },
-        { "--pid", "1", "--new", n, "--target", t, "--work", w, "--timeout", "-1" },
-        { "--pid", "1", "--new", n, "--target", t, "--work", w, "--frobnicate", "x", "--" },
-        { "--pid", "1", "--target", t, "--work", w, "--new" },
-        { "--pid", "1", "--new", n, "--target", t, "--", "--work", w },
+        {"--pid", "abc", "--new", n, "--target", t, "--work", w},
+        {"--pid", "1", "--new", n, "--target", t, "--work", w, "--timeout", "-1"},
+        {"--pid", "1", "--new", n, "--target", t, "--work", w, "--frobnicate", "x", "--"},
+        {"--pid", "1", "--target", t, "--work", w, "--new"},
+        {"--pid", "1", "--new", n, "--target", t, "--", "--work", w},
     };
     for (const QStringList &line : lines) {
         const auto run = fixture.runHelper(line);

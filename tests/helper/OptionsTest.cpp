@@ -10,8 +10,8 @@ using Args = std::vector<std::string>;
 
 Args full()
 {
-    return { "--pid", "42", "--new", "/w/app/Velunta.app", "--target", "/Apps/Velunta.app", "--work", "/w",
-             "--build", "7", "--timeout", "8", "--" };
+    return {"--pid", "42", "--new", "/w/app/Velunta.app", "--target", "/Apps/Velunta.app", "--work", "/w", "--build",
+        "7", "--timeout", "8", "--"};
 }
 
 Args with(Args args, std::initializer_list<std::string> more)
@@ -24,7 +24,7 @@ Args with(Args args, std::initializer_list<std::string> more)
 
 TEST(HelperOptions, TheApplicationsCommandLineReadsIntoEveryField)
 {
-    const auto options = parseOptions(with(full(), { "--update-report", "/r.txt" }));
+    const auto options = parseOptions(with(full(), {"--update-report", "/r.txt"}));
     ASSERT_TRUE(options);
     EXPECT_EQ(options->pid, 42);
     EXPECT_EQ(options->newBundle, "/w/app/Velunta.app");
@@ -32,13 +32,13 @@ TEST(HelperOptions, TheApplicationsCommandLineReadsIntoEveryField)
     EXPECT_EQ(options->work, "/w");
     EXPECT_EQ(options->build, "7");
     EXPECT_EQ(options->timeout, 8);
-    EXPECT_EQ(options->relaunchArguments, (Args { "--update-report", "/r.txt" }));
+    EXPECT_EQ(options->relaunchArguments, (Args {"--update-report", "/r.txt"}));
 }
 
 TEST(HelperOptions, DefaultsAndOptionalParts)
 {
     // No build, no timeout, no "--": still a valid line.
-    const auto options = parseOptions({ "--pid", "1", "--new", "N", "--target", "T", "--work", "W" });
+    const auto options = parseOptions({"--pid", "1", "--new", "N", "--target", "T", "--work", "W"});
     ASSERT_TRUE(options);
     EXPECT_EQ(options->build, "");
     EXPECT_EQ(options->timeout, 30);
@@ -51,12 +51,12 @@ TEST(HelperOptions, DefaultsAndOptionalParts)
 
 TEST(HelperOptions, UnreadablePidMakesTheLineInvalid)
 {
-    EXPECT_FALSE(parseOptions({ "--pid", "abc", "--new", "N", "--target", "T", "--work", "W" }));
-    EXPECT_FALSE(parseOptions({ "--pid", "0", "--new", "N", "--target", "T", "--work", "W" }));
-    EXPECT_FALSE(parseOptions({ "--pid", "-5", "--new", "N", "--target", "T", "--work", "W" }));
-    EXPECT_FALSE(parseOptions({ "--pid", "2147483648", "--new", "N", "--target", "T", "--work", "W" }));
-    EXPECT_FALSE(parseOptions({ "--pid", " 5", "--new", "N", "--target", "T", "--work", "W" }));
-    const auto maximum = parseOptions({ "--pid", "+2147483647", "--new", "N", "--target", "T", "--work", "W" });
+    EXPECT_FALSE(parseOptions({"--pid", "abc", "--new", "N", "--target", "T", "--work", "W"}));
+    EXPECT_FALSE(parseOptions({"--pid", "0", "--new", "N", "--target", "T", "--work", "W"}));
+    EXPECT_FALSE(parseOptions({"--pid", "-5", "--new", "N", "--target", "T", "--work", "W"}));
+    EXPECT_FALSE(parseOptions({"--pid", "2147483648", "--new", "N", "--target", "T", "--work", "W"}));
+    EXPECT_FALSE(parseOptions({"--pid", " 5", "--new", "N", "--target", "T", "--work", "W"}));
+    const auto maximum = parseOptions({"--pid", "+2147483647", "--new", "N", "--target", "T", "--work", "W"});
     ASSERT_TRUE(maximum);
     EXPECT_EQ(maximum->pid, 2147483647);
 }
@@ -64,7 +64,7 @@ TEST(HelperOptions, UnreadablePidMakesTheLineInvalid)
 TEST(HelperOptions, TimeoutValues)
 {
     auto timeoutOf = [](const std::string &value) {
-        return parseOptions({ "--pid", "3", "--new", "N", "--target", "T", "--work", "W", "--timeout", value });
+        return parseOptions({"--pid", "3", "--new", "N", "--target", "T", "--work", "W", "--timeout", value});
     };
     EXPECT_EQ(timeoutOf("x")->timeout, 30);
     EXPECT_EQ(timeoutOf("")->timeout, 30);
@@ -77,7 +77,7 @@ TEST(HelperOptions, TimeoutValues)
 TEST(HelperOptions, ValuesAreTakenVerbatimAndTheLastRepeatWins)
 {
     const auto options = parseOptions(
-        { "--pid", "3", "--new", "--target", "--target", "T", "--work", "W", "--build", "1", "--build", "--" });
+        {"--pid", "3", "--new", "--target", "--target", "T", "--work", "W", "--build", "1", "--build", "--"});
     ASSERT_TRUE(options);
     EXPECT_EQ(options->newBundle, "--target");
     EXPECT_EQ(options->target, "T");
@@ -88,15 +88,16 @@ TEST(HelperOptions, ValuesAreTakenVerbatimAndTheLastRepeatWins)
 TEST(HelperOptions, UnknownNamesAndMissingValuesMakeTheLineInvalid)
 {
     EXPECT_FALSE(parseOptions({}));
-    EXPECT_FALSE(parseOptions(with({ "--frobnicate", "x" }, { "--pid", "1", "--new", "N", "--target", "T", "--work", "W" })));
-    EXPECT_FALSE(parseOptions({ "--pid", "1", "--target", "T", "--work", "W", "--new" }));
-    EXPECT_FALSE(parseOptions({ "--pid", "1", "--new", "N", "--target", "T", "--work", "W", "stray" }));
-    EXPECT_FALSE(parseOptions({ "--pid", "1", "--new", "", "--target", "T", "--work", "W" }));
-    EXPECT_FALSE(parseOptions({ "--pid", "1", "--new", "N", "--target", "T", "--", "--work", "W" }));
+    EXPECT_FALSE(
+        parseOptions(with({"--frobnicate", "x"}, {"--pid", "1", "--new", "N", "--target", "T", "--work", "W"})));
+    EXPECT_FALSE(parseOptions({"--pid", "1", "--target", "T", "--work", "W", "--new"}));
+    EXPECT_FALSE(parseOptions({"--pid", "1", "--new", "N", "--target", "T", "--work", "W", "stray"}));
+    EXPECT_FALSE(parseOptions({"--pid", "1", "--new", "", "--target", "T", "--work", "W"}));
+    EXPECT_FALSE(parseOptions({"--pid", "1", "--new", "N", "--target", "T", "--", "--work", "W"}));
 
-    const auto passedOn = parseOptions(with(full(), { "--frobnicate", "--pid" }));
+    const auto passedOn = parseOptions(with(full(), {"--frobnicate", "--pid"}));
     ASSERT_TRUE(passedOn);
-    EXPECT_EQ(passedOn->relaunchArguments, (Args { "--frobnicate", "--pid" }));
+    EXPECT_EQ(passedOn->relaunchArguments, (Args {"--frobnicate", "--pid"}));
     EXPECT_EQ(passedOn->pid, 42);
 }
 

@@ -3,7 +3,6 @@
 #include "HelperFixture.h"
 
 #include <QFileInfo>
-#include <csignal>
 #include <gtest/gtest.h>
 
 TEST(UpdateHelper, AppThatNeverQuitsCancelsTheUpdate)
@@ -11,11 +10,10 @@ TEST(UpdateHelper, AppThatNeverQuitsCancelsTheUpdate)
     HelperFixture fixture;
     fixture.makeNewVersion(HelperFixture::NewVersion::Confirms);
     const pid_t app = fixture.startOldApp(600);
-    const auto run = fixture.runHelper(fixture.arguments(app, 5, { "--update-report", "/tmp/r.txt" }), 0, 150);
+    const auto run = fixture.runHelper(fixture.arguments(app, 5, {"--update-report", "/tmp/r.txt"}), 0, 150);
 
     const bool appStillRuns = !HelperFixture::processHasEnded(app);
-    ::kill(app, SIGKILL);
-    HelperFixture::reap(app);
+    HelperFixture::stopOldApp(app);
 
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_GE(run.took, std::chrono::seconds(59));
