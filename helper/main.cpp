@@ -12,8 +12,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -48,6 +50,22 @@ void run(const std::string &program, const std::vector<std::string> &arguments)
         logLaunchFailure(*failure);
 }
 
+// The work folder goes, with this program's own copy in it. A line that
+// named the root or the home folder as work folder was never built by the
+// application, and deleting those would be a disaster, not a clean-up.
+void cleanWorkFolder(const std::string &work)
+{
+    const auto normal = [](const std::string &path) {
+        // Normalising "/a/b/.." leaves "/a/": strip that slash too.
+        return absolutePath(std::filesystem::path(absolutePath(path)).lexically_normal().string());
+    };
+    const std::string folder = normal(work);
+    const char *home = std::getenv("HOME");
+    if (folder == "/" || (home && *home && normal(home) == folder))
+        return;
+    removeTree(folder);
+}
+
 std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail)
 {
     head.insert(head.end(), tail.begin(), tail.end());
@@ -76,7 +94,7 @@ int main(int argc, char **argv)
     while (!processHasEnded(options.pid)) {
         if (waited >= maximumWaits) {
             log("o app não encerrou; atualização cancelada");
-            removeTree(work);
+            cleanWorkFolder(work);
             return 1;
         }
         sleepFor(100);
@@ -87,7 +105,7 @@ int main(int argc, char **argv)
     const std::string staged = stagedPathBeside(target);
     if (const auto error = copyTree(absolutePath(options.newBundle), staged)) {
         log("falha ao copiar a versão nova: " + *error);
-        removeTree(work);
+        cleanWorkFolder(work);
         open(target, options.relaunchArguments);
         return 1;
     }
@@ -95,7 +113,7 @@ int main(int argc, char **argv)
     if (const auto error = exchangePaths(staged, target)) {
         log(std::string("falha ao trocar as versões: ") + std::strerror(*error));
         removeTree(staged);
-        removeTree(work);
+        cleanWorkFolder(work);
         open(target, options.relaunchArguments);
         return 1;
     }
@@ -118,7 +136,7 @@ int main(int argc, char **argv)
 
     if (confirmed) {
         removeTree(staged);
-        removeTree(work);
+        cleanWorkFolder(work);
         log("versão " + options.build + " instalada");
         return 0;
     }
@@ -132,7 +150,7 @@ int main(int argc, char **argv)
         return 1;
     }
     removeTree(staged);
-    removeTree(work);
+    cleanWorkFolder(work);
     open(target, concat({"--update-rolled-back", options.build}, options.relaunchArguments));
     return 1;
 }

@@ -56,6 +56,7 @@ HelperFixture::HelperFixture()
 {
     QDir().mkpath(out());
     QDir().mkpath(root() + "/state");
+    QDir().mkpath(home());
     makeBundle(target(), 1, recordArguments(out() + "/old-args"));
     writeText(work() + "/VeluntaUpdateHelper", "stands in for the helper's own copy\n");
 }
@@ -111,13 +112,14 @@ HelperFixture::Run HelperFixture::runHelper(const QStringList &arguments, int fa
     std::vector<std::string> env;
     for (char **e = environ; *e; ++e) {
         const std::string entry(*e);
-        if (!entry.starts_with("XDG_STATE_HOME=") && !entry.starts_with("LD_PRELOAD=")
+        if (!entry.starts_with("XDG_STATE_HOME=") && !entry.starts_with("HOME=") && !entry.starts_with("LD_PRELOAD=")
             && !entry.starts_with("ASAN_OPTIONS="))
             env.push_back(entry);
     }
     // A sanitized helper insists on its runtime coming first, before the shim.
     env.push_back("ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0");
     env.push_back("XDG_STATE_HOME=" + (root() + "/state").toStdString());
+    env.push_back("HOME=" + home().toStdString());
     if (failExchangeCall > 0) {
         env.push_back("LD_PRELOAD=" + qEnvironmentVariable("VELUNTA_FAIL_EXCHANGE_SHIM").toStdString());
         env.push_back("VELUNTA_FAIL_EXCHANGE_CALL=" + std::to_string(failExchangeCall));

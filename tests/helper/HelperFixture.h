@@ -12,6 +12,7 @@
 //   root/work/app/Velunta.app       the verified new version (build 2)
 //   root/out/                       what the started programs record
 //   root/state/Velunta/update.log   the helper's log
+//   root/home                       the helper's home folder
 // The bundles' programs are shell scripts that write down their arguments.
 class HelperFixture {
 public:
@@ -29,6 +30,7 @@ public:
     QString work() const { return root() + "/work"; }
     QString newBundle() const { return work() + "/app/Velunta.app"; }
     QString out() const { return root() + "/out"; }
+    QString home() const { return root() + "/home"; }
     QString logFile() const { return root() + "/state/Velunta/update.log"; }
 
     void makeNewVersion(NewVersion behaviour);

@@ -243,6 +243,22 @@ TEST(UpdateHelper, FailedCopyStartsTheOldVersionWithTheRelaunchArgumentsOnly)
     EXPECT_EQ(*old, relaunch);
 }
 
+TEST(UpdateHelper, RootOrHomeGivenAsWorkFolderIsNeverDeleted)
+{
+    HelperFixture fixture;
+    const QString keep = fixture.home() + "/precious.txt";
+    QFile file(keep);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    for (const QString &work : {fixture.home(), fixture.home() + "/sub/.."}) {
+        QStringList args = fixture.arguments(999999999, 5, relaunch);
+        args[args.indexOf("--new") + 1] = fixture.root() + "/Missing.app";
+        args[args.indexOf("--work") + 1] = work;
+        EXPECT_EQ(fixture.runHelper(args).exitCode, 1);
+        EXPECT_TRUE(QFileInfo::exists(keep)) << work.toStdString();
+    }
+}
+
 TEST(UpdateHelper, InvalidCommandLinesTouchNothing)
 {
     HelperFixture fixture;
