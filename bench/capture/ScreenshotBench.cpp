@@ -1,0 +1,212 @@
+// Full-screen screenshot to a finished PNG on disk, against ImageMagick's
+// `import -window root` and ffmpeg's x11grab, measured in the same run.
+//
+//   bench_screenshot [--runs N] [--plain]
+//
+// Needs an X display of 1920x1080 (scripts/test-desktop start). Unless
+// --plain is given, a full-screen window with desktop-like content (text,
+// gradients, a photo-like noisy area) is shown first, so that PNG compression
+// has real work to do.
+#include "capture/CaptureEngine.h"
+#include "platform/PlatformServices.h"
+#include "platform/x11/X11Capture.h"
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImageWriter>
+#include <QPainter>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRasterWindow>
+#include <QScreen>
+#include <QBuffer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+template <typename T>
+T awaitTask(QCoro::Task<T> task)
+{
+    std::optional<T> result;
+    QEventLoop loop;
+    auto body = [&]() -> QCoro::Task<> {
+        result.emplace(co_await std::move(task));
+        loop.quit();
+    };
+    auto running = body();
+    if (!result)
+        loop.exec();
+    return std::move(*result);
+}
+
+void wait(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+class BusyDesktop : public QRasterWindow {
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        QLinearGradient sky(0, 0, width(), height());
+        sky.setColorAt(0, QColor(40, 70, 120));
+        sky.setColorAt(1, QColor(200, 120, 60));
+        painter.fillRect(QRect(QPoint(), size()), sky);
+        // Two "application windows" full of text.
+        for (const QRect &window : {QRect(60, 60, 900, 700), QRect(800, 300, 1000, 700)}) {
+            painter.fillRect(window, QColor(250, 250, 248));
+            painter.fillRect(window.x(), window.y(), window.width(), 32, QColor(225, 225, 230));
+            painter.setPen(Qt::black);
+            for (int line = 0; line * 18 + 50 < window.height(); ++line)
+                painter.drawText(window.x() + 12, window.y() + 50 + line * 18,
+                                 QStringLiteral("%1  int capture(const Target &target) { return grab(target.rect, "
+                                                "scale * %2); } // comment").arg(line).arg(line * 7));
+        }
+        // A photo-like area: smooth colour with noise.
+        QImage photo(480, 320, QImage::Format_RGB32);
+        auto *random = QRandomGenerator::global();
+        for (int y = 0; y < photo.height(); ++y)
+            for (int x = 0; x < photo.width(); ++x) {
+                const int n = int(random->bounded(24));
+                photo.setPixel(x, y, qRgb((x / 2 + n) & 255, (y / 2 + n) & 255, (x + y) / 4 + n));
+            }
+        painter.drawImage(1300, 40, photo);
+    }
+};
+
+double timeCommand(const QString &program, const QStringList &arguments)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), process.readAllStandardError().constData());
+        return -1;
+    }
+    return timer.nsecsElapsed() / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addOption({"runs", "Runs per contender.", "N", "11"});
+    parser.addOption({"plain", "Capture the desktop as it is."});
+    parser.process(app);
+    const int runs = std::max(3, parser.value("runs").toInt());
+
+    PlatformServices services = PlatformServices::create();
+    if (services.backend != QLatin1String("x11")) {
+        std::fprintf(stderr, "needs an X11 display\n");
+        return 1;
+    }
+    BusyDesktop desktop;
+    if (!parser.isSet("plain")) {
+        desktop.setFlags(Qt::Window | Qt::FramelessWindowHint);
+        desktop.setGeometry(QGuiApplication::primaryScreen()->geometry());
+        desktop.show();
+        wait(800);
+    }
+    const DisplayInfo display = services.screens->displays().front();
+    const CaptureTarget target{display.id.value_or(0), std::nullopt};
+    QTemporaryDir folder;
+
+    std::vector<double> total, grab, encode, write;
+    qint64 size = 0;
+    QImage last;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        auto shot = awaitTask(CaptureEngine::screenshot(*services.screens, target));
+        const double grabbed = timer.nsecsElapsed() / 1e6;
+        if (!shot) {
+            std::fprintf(stderr, "screenshot failed: %s\n", qPrintable(shot.error().description()));
+            return 1;
+        }
+        auto png = awaitTask(CaptureEngine::encodePng(shot->image, shot->scale));
+        const double encoded = timer.nsecsElapsed() / 1e6;
+        if (!png)
+            return 1;
+        QFile file(folder.filePath(QStringLiteral("Print-%1.png").arg(run)));
+        if (!file.open(QIODevice::WriteOnly) || file.write(*png) != png->size())
+            return 1;
+        file.close();
+        const double done = timer.nsecsElapsed() / 1e6;
+        total.push_back(done);
+        grab.push_back(grabbed);
+        encode.push_back(encoded - grabbed);
+        write.push_back(done - encoded);
+        size = png->size();
+        last = shot->image;
+    }
+
+    // The X11 work alone: repaint without the application's windows, read.
+    std::vector<double> rawGrabs;
+    bool sharedMemory = false;
+    if (auto capture = X11Capture::open()) {
+        for (int run = 0; run < runs; ++run) {
+            QElapsedTimer timer;
+            timer.start();
+            if (!(*capture)->grab(GrabRequest{display.pixelGeometry, {}, false}))
+                return 1;
+            rawGrabs.push_back(timer.nsecsElapsed() / 1e6);
+        }
+        sharedMemory = (*capture)->usedSharedMemory();
+    }
+
+    // The same image at zlib's default level, for the size comparison.
+    QByteArray reference;
+    {
+        QBuffer buffer(&reference);
+        buffer.open(QIODevice::WriteOnly);
+        QElapsedTimer timer;
+        timer.start();
+        QImageWriter(&buffer, "png").write(last);
+        std::printf("zlib default level: %.1f ms, %lld bytes\n", timer.nsecsElapsed() / 1e6,
+                    static_cast<long long>(reference.size()));
+    }
+
+    std::vector<double> imports, ffmpegs;
+    const QString displayName = qEnvironmentVariable("DISPLAY");
+    for (int run = 0; run < runs; ++run) {
+        imports.push_back(timeCommand("import", {"-window", "root", folder.filePath("import.png")}));
+        ffmpegs.push_back(timeCommand("ffmpeg", {"-loglevel", "error", "-y", "-f", "x11grab", "-video_size",
+                                                 QStringLiteral("%1x%2").arg(display.pixelGeometry.width()).arg(
+                                                     display.pixelGeometry.height()),
+                                                 "-i", displayName, "-frames:v", "1", folder.filePath("ffmpeg.png")}));
+    }
+
+    std::printf("%dx%d, %d runs, %s content\n", last.width(), last.height(), runs,
+                parser.isSet("plain") ? "plain" : "desktop-like");
+    std::printf("velunta   median %.1f ms (grab %.1f, encode %.1f, write %.1f), %lld bytes (%.2fx zlib default)\n",
+                median(total), median(grab), median(encode), median(write), static_cast<long long>(size),
+                double(size) / double(reference.size()));
+    if (!rawGrabs.empty())
+        std::printf("          X11 grab alone median %.1f ms (%s)\n", median(rawGrabs),
+                    sharedMemory ? "MIT-SHM" : "GetImage");
+    std::printf("import    median %.1f ms, %lld bytes\n", median(imports),
+                static_cast<long long>(QFile(folder.filePath("import.png")).size()));
+    std::printf("ffmpeg    median %.1f ms, %lld bytes\n", median(ffmpegs),
+                static_cast<long long>(QFile(folder.filePath("ffmpeg.png")).size()));
+    return 0;
+}
