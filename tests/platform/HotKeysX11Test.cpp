@@ -4,6 +4,7 @@
 
 #include <QGuiApplication>
 #include <QProcess>
+#include <QRasterWindow>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -100,6 +101,16 @@ TEST(X11HotKeys, ACombinationHeldElsewhereIsUnavailableAndTheOthersFire)
     press("alt+shift+3");
     EXPECT_EQ(nextPress(spy), 2);
     press("Caps_Lock");
+
+    // Also while one of the application's own windows has the keyboard.
+    QRasterWindow window;
+    window.resize(200, 100);
+    window.show();
+    window.requestActivate();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+    press("alt+shift+1");
+    EXPECT_EQ(nextPress(spy), 0);
+    window.hide();
 
     // Numbering continues across calls; one press fires once.
     EXPECT_TRUE(hotKeys->registerShortcuts({QKeyCombination(Qt::AltModifier | Qt::ShiftModifier, Qt::Key_9)})

@@ -120,7 +120,10 @@ bool X11HotKeys::grabAll(Grab &grab)
         for (std::size_t variant = 0; variant < 4; ++variant) {
             if (variant >= 2 && !m_numLock)
                 continue; // no Num Lock modifier: the first two cover it all
-            cookies.push_back(xcb_grab_key_checked(m_connection, 1, m_root, grab.modifiers | lockVariants(variant),
+            // owner_events off: even while one of Velunta's own windows has
+            // the focus the press is reported on the root, where the filter
+            // looks for it, instead of going to that window as a plain key.
+            cookies.push_back(xcb_grab_key_checked(m_connection, 0, m_root, grab.modifiers | lockVariants(variant),
                                                    code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
         }
     }
