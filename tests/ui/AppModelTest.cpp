@@ -28,6 +28,8 @@ public:
         return choice;
     }
     void openPrivacyPane(const QString &anchor) override { panes << anchor; }
+    void copyImage(const QByteArray &) override {}
+    void copyFile(const QString &) override {}
 
     QList<QUrl> opened;
     QStringList revealed, trashed, panes;

@@ -19,4 +19,8 @@ public:
     // The desktop's settings for ANCHOR ("Privacy_ScreenCapture",
     // "Privacy_Microphone"); nothing where none is known.
     virtual void openPrivacyPane(const QString &anchor) = 0;
+
+    // The clipboard: a screenshot's PNG bytes, or a file for file managers.
+    virtual void copyImage(const QByteArray &png) = 0;
+    virtual void copyFile(const QString &path) = 0;
 };

@@ -1,6 +1,8 @@
 #include "LinuxDesktop.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -78,4 +80,21 @@ void LinuxDesktop::openPrivacyPane(const QString &anchor)
         const QString program = command->takeFirst();
         QProcess::startDetached(program, *command);
     }
+}
+
+void LinuxDesktop::copyImage(const QByteArray &png)
+{
+    auto *data = new QMimeData;
+    data->setData(QStringLiteral("image/png"), png);
+    QGuiApplication::clipboard()->setMimeData(data);
+}
+
+void LinuxDesktop::copyFile(const QString &path)
+{
+    const QUrl url = QUrl::fromLocalFile(path);
+    auto *data = new QMimeData;
+    data->setUrls({url});
+    // What GNOME's and KDE's file managers paste as a file.
+    data->setData(QStringLiteral("x-special/gnome-copied-files"), "copy\n" + url.toEncoded());
+    QGuiApplication::clipboard()->setMimeData(data);
 }

@@ -11,6 +11,8 @@ public:
     bool moveToTrash(const QString &path) override;
     std::optional<QString> chooseFolder(const QString &start) override;
     void openPrivacyPane(const QString &anchor) override;
+    void copyImage(const QByteArray &png) override;
+    void copyFile(const QString &path) override;
 
     // The first sound-settings program found on PATH, with its arguments.
     static std::optional<QStringList> soundSettingsCommand();

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "app/ControllerServices.h"
+#include "app/HotKeys.h"
+#include "app/StatusMenu.h"
+#include "ui/AppModel.h"
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <memory>
+
+class AppModel;
+class DesktopServices;
+class HotKeySource;
+class MicrophoneAccess;
+class ScreenSource;
+
+// Every capture request arrives here, whatever its source: hot keys, the
+// tray menu, window buttons, the recording bar and the recorder itself. A
+// small state machine lets at most one capture run; requests that arrive in
+// another state are dropped, never queued. The state is mirrored into the
+// model's busy flags as soon as it changes.
+class AppController : public QObject {
+    Q_OBJECT
+public:
+    enum class State : quint8 { idle, selecting, recording, finishing };
+    Q_ENUM(State)
+
+    struct Services {
+        ScreenSource *screens = nullptr;
+        HotKeySource *hotKeys = nullptr;
+        DesktopServices *desktop = nullptr;
+        MicrophoneAccess *microphone = nullptr;
+        Alerts *alerts = nullptr;
+        CaptureNotifier *toast = nullptr;
+        AreaPicker *picker = nullptr;
+        RecordingChrome *chrome = nullptr;
+        WindowHost *windows = nullptr;
+        StatusItemHost *statusItem = nullptr;
+        std::function<std::unique_ptr<CaptureRecorder>()> makeRecorder;
+        // Pause before a capture started from a window, so it is gone first.
+        int windowHideDelayMs = 200;
+    };
+
+    // MODEL is owned by the caller and outlives the controller.
+    AppController(Services services, AppModel *model, QObject *parent = nullptr);
+    ~AppController() override;
+
+    State state() const { return m_state; }
+    AppModel *model() const { return m_model; }
+    bool isPaused() const;
+    bool restoresWindowAfterCapture() const { return m_restoresWindowAfterCapture; }
+
+    // The tray menu for the current state, settings and folder.
+    QList<StatusMenu::Item> statusMenuItems() const;
+    void perform(StatusMenu::Action action);
+
+    void showInitialWindow();
+    void screenshotFull();
+    void screenshotArea();
+    void toggleRecordFull();
+    void toggleRecordArea();
+    void togglePause();
+    void stopRecording();
+    void showMainWindow();
+    void showSettings();
+    void toggleSystemAudio();
+    void toggleMicrophone();
+    void toggleCopy();
+    void openFolder();
+    void quit();
+    void finishOnboarding();
+    void showOnboarding(int step);
+    // Hides the main window, waits a moment, then runs ACTION.
+    void startFromWindow(void (AppController::*action)());
+
+signals:
+    void stateChanged(AppController::State state);
+    // A capture path ended (saved, failed or cancelled). For tests and the self-test.
+    void captureEnded();
+
+private:
+    void setState(State state);
+    void registerHotKeys();
+    void installModelActions();
+    bool ensurePermission();
+    void restoreWindow();
+    void endCapture();
+    void alert(const QString &message, const QString &detail);
+
+    QCoro::Task<void> runScreenshotFull(CaptureTarget target);
+    QCoro::Task<void> runScreenshotArea();
+    QCoro::Task<void> runRecordArea();
+    QCoro::Task<void> takeScreenshot(CaptureTarget target);
+    QCoro::Task<void> startRecording(CaptureTarget target);
+    QCoro::Task<void> runTogglePause();
+    QCoro::Task<void> runStop();
+
+    Services m_services;
+    QPointer<AppModel> m_model;
+    HotKeys m_hotKeys;
+    State m_state = State::idle;
+    std::unique_ptr<CaptureRecorder> m_recorder;
+    bool m_isChangingPause = false;
+    bool m_restoresWindowAfterCapture = false;
+};
