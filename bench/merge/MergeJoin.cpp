@@ -4,7 +4,6 @@
 #include "recording/ScreenRecorder.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <cstdio>
 
@@ -24,13 +23,10 @@ int main(int argc, char **argv)
         else
             pairs.push_back({argument, 0});
     }
-    QElapsedTimer timer;
-    timer.start();
     const auto merged = ScreenRecorder::merge(pairs, arguments.first());
     if (!merged) {
         std::fprintf(stderr, "merge failed: %s\n", qPrintable(merged.error().description()));
         return 1;
     }
-    std::printf("%lld\n", static_cast<long long>(timer.elapsed()));
     return 0;
 }

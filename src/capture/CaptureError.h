@@ -13,7 +13,10 @@ class CaptureError {
 public:
     enum Case { displayNotFound, encodingFailed, emptyRecording };
 
-    constexpr CaptureError(Case value) : m_case(value) {}
+    constexpr CaptureError(Case value)
+        : m_case(value)
+    {
+    }
 
     constexpr Case value() const { return m_case; }
 
@@ -37,7 +40,6 @@ private:
     Case m_case;
 };
 
-template <>
-struct std::hash<CaptureError> {
+template <> struct std::hash<CaptureError> {
     size_t operator()(CaptureError error) const noexcept { return std::hash<int>()(int(error.value())); }
 };

@@ -62,7 +62,7 @@ QString checkJoined(const QString &path)
     }
     const bool ok = seconds >= 3.8 && seconds <= 4.2 && bad == 0 && video->size() == 1 && audio->size() == 1;
     return QString::asprintf("%s uniao: %.2fs video=%d audio=%d quadros_ruins=%d/%d", ok ? "OK" : "FAIL", seconds,
-                             int(video->size()), int(audio->size()), bad, sampled);
+        int(video->size()), int(audio->size()), bad, sampled);
 }
 
 } // namespace

@@ -12,9 +12,18 @@
 // text when it gave one, else one of Velunta's capture errors.
 class RecordingError {
 public:
-    RecordingError(MediaError error) : m_error(std::move(error)) {}
-    RecordingError(CaptureError error) : m_error(error) {}
-    RecordingError(CaptureError::Case error) : m_error(CaptureError(error)) {}
+    RecordingError(MediaError error)
+        : m_error(std::move(error))
+    {
+    }
+    RecordingError(CaptureError error)
+        : m_error(error)
+    {
+    }
+    RecordingError(CaptureError::Case error)
+        : m_error(CaptureError(error))
+    {
+    }
 
     QString description() const
     {

@@ -23,8 +23,7 @@
 
 namespace {
 
-template <typename T>
-Result<T, RecordingError> fail(RecordingError error)
+template <typename T> Result<T, RecordingError> fail(RecordingError error)
 {
     return Result<T, RecordingError>::failure(std::move(error));
 }
@@ -92,10 +91,11 @@ Result<Done, RecordingError> advance(ScreenRecorder::Lane &lane, const MediaTime
             continue;
         SampleTiming timing = sample.timing();
         if (!timing.presentationTimeStamp.isValid())
-            return fail<Done>(MediaError::invalidData(QStringLiteral("sample without time stamp in %1")
-                                                           .arg(lane.isVideo ? "video" : "audio")));
+            return fail<Done>(MediaError::invalidData(
+                QStringLiteral("sample without time stamp in %1").arg(lane.isVideo ? "video" : "audio")));
         // Priming of a segment that does not start the recording.
-        if (sample.isDiscardable() && timing.presentationTimeStamp < MediaTime::zero() && lane.offset > MediaTime::zero())
+        if (sample.isDiscardable() && timing.presentationTimeStamp < MediaTime::zero()
+            && lane.offset > MediaTime::zero())
             continue;
         timing.presentationTimeStamp += lane.offset;
         if (timing.decodeTimeStamp.isValid())
@@ -110,7 +110,7 @@ Result<Done, RecordingError> advance(ScreenRecorder::Lane &lane, const MediaTime
             lane.ready = std::move(sample);
         }
     }
-    return Done{};
+    return Done {};
 }
 
 } // namespace
@@ -140,23 +140,23 @@ Result<Done, RecordingError> ScreenRecorder::merge(const std::vector<SegmentPair
                 if (!formats)
                     return fail<Done>(formats.error());
                 if (formats->empty())
-                    return fail<Done>(MediaError::invalidData(QStringLiteral("%1: track %2 has no format description")
-                                                                   .arg(pairs[segment].url, key)));
+                    return fail<Done>(MediaError::invalidData(
+                        QStringLiteral("%1: track %2 has no format description").arg(pairs[segment].url, key)));
                 auto found = keys.constFind(key);
                 if (found == keys.constEnd()) {
                     const bool isVideo = type == MediaType::video;
-                    const auto input = writer->addInput(formats->front(),
-                                                        isVideo ? videoTimeScale(track.timeScale) : track.timeScale);
+                    const auto input = writer->addInput(
+                        formats->front(), isVideo ? videoTimeScale(track.timeScale) : track.timeScale);
                     if (!input)
                         return fail<Done>(input.error());
-                    lanes.push_back(Lane{*input, isVideo, formats->front(), {}, {}, MediaTime::zero(), {}, {}, false});
+                    lanes.push_back(Lane {*input, isVideo, formats->front(), {}, {}, MediaTime::zero(), {}, {}, false});
                     found = keys.insert(key, lanes.size() - 1);
                 } else if (!(formats->front() == lanes[*found].format)) {
                     return fail<Done>(MediaError::invalidData(
                         QStringLiteral("%1: track %2 (%3) is encoded with other settings than in the first segment")
-                                .arg(pairs[segment].url, key, formats->front().codecName())));
+                            .arg(pairs[segment].url, key, formats->front().codecName())));
                 }
-                lanes[*found].parts.push_back(Lane::Part{asset, track, cursor});
+                lanes[*found].parts.push_back(Lane::Part {asset, track, cursor});
             }
         }
         cursor += *target;
@@ -186,5 +186,5 @@ Result<Done, RecordingError> ScreenRecorder::merge(const std::vector<SegmentPair
 
     if (auto finished = writer->finishWriting(); !finished)
         return fail<Done>(finished.error());
-    return Done{};
+    return Done {};
 }

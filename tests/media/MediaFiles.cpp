@@ -51,11 +51,11 @@ const ProbedStream &Probe::stream(int index) const
 Probe probe(const QString &path)
 {
     Probe result;
-    const auto out = TestSupport::run(
-        "ffprobe",
+    const auto out = TestSupport::run("ffprobe",
         {"-v", "error", "-show_entries",
-         "stream=index,codec_type,time_base,start_time,duration:format=duration:packet=stream_index,pts,dts,duration,flags",
-         "-of", "compact=p=1:nk=0", path},
+            "stream=index,codec_type,time_base,start_time,duration:format=duration:packet=stream_index,pts,dts,"
+            "duration,flags",
+            "-of", "compact=p=1:nk=0", path},
         QProcessEnvironment::systemEnvironment(), 60000);
     EXPECT_EQ(out.exitCode, 0) << out.err.toStdString();
     if (out.exitCode != 0)
@@ -79,8 +79,7 @@ Probe probe(const QString &path)
             result.duration = fields["duration"].toDouble();
         } else if (parts.front() == "packet") {
             result.packets.push_back({fields["stream_index"].toInt(), fields["pts"].toLongLong(),
-                                      fields["dts"].toLongLong(), fields["duration"].toLongLong(),
-                                      fields["flags"].contains('D')});
+                fields["dts"].toLongLong(), fields["duration"].toLongLong(), fields["flags"].contains('D')});
         }
     }
     result.ok = true;

@@ -50,6 +50,6 @@ TEST(MediaTime, ConvertScaleRoundsToNearest)
 
 TEST(MediaTime, TimeRangeEndIsStartPlusDuration)
 {
-    const TimeRange range{MediaTime::make(-1024, 44100), MediaTime::make(22050, 44100)};
+    const TimeRange range {MediaTime::make(-1024, 44100), MediaTime::make(22050, 44100)};
     EXPECT_EQ(range.end(), MediaTime::make(21026, 44100));
 }

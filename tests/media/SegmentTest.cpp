@@ -81,9 +81,9 @@ TEST_F(Segments, DescribeListsDurationAndEveryTrackRange)
     const QString first = segment("a.mp4", video(1, {0.5, 0.3}));
     const QString second = segment("b.mp4", video(2));
     EXPECT_EQ(ScreenRecorder::describe({first, second}).toStdString(),
-              "dur=1.00 vide[0.00-1.00] soun[0.00-0.50] soun[0.00-0.30] | dur=2.00 vide[0.00-2.00] soun[0.00-0.50]");
+        "dur=1.00 vide[0.00-1.00] soun[0.00-0.50] soun[0.00-0.30] | dur=2.00 vide[0.00-2.00] soun[0.00-0.50]");
     EXPECT_EQ(ScreenRecorder::describe({garbage("c.mp4"), second}).toStdString(),
-              "dur=-1.00 | dur=2.00 vide[0.00-2.00] soun[0.00-0.50]");
+        "dur=-1.00 | dur=2.00 vide[0.00-2.00] soun[0.00-0.50]");
     EXPECT_EQ(ScreenRecorder::describe({}), QString());
 }
 
@@ -111,7 +111,8 @@ TEST_F(Segments, WallClockLongerThanTheFilePlacesTheNextSegmentAtTheWallClock)
     const auto sound = probe.packetsOf(audioStream.index);
     // One priming packet at the very start, none where the second segment begins.
     EXPECT_EQ(std::count_if(sound.begin(), sound.end(), [](const auto &p) { return p.discard; }), 1);
-    const auto secondStart = std::find_if(sound.begin(), sound.end(), [&](const auto &p) { return p.pts >= 3 * 44100; });
+    const auto secondStart
+        = std::find_if(sound.begin(), sound.end(), [&](const auto &p) { return p.pts >= 3 * 44100; });
     ASSERT_NE(secondStart, sound.end());
     EXPECT_EQ(secondStart->pts, 3 * 44100);
 }
@@ -159,8 +160,8 @@ TEST_F(Segments, ExtraAudioTrackInALaterSegmentOpensALaneAtThatSegmentsStart)
     EXPECT_FALSE(lateLane.front().discard);
     EXPECT_NEAR(audio[1].start, 1.5, 1e-3);
     EXPECT_NEAR(audio[0].start, 0.0, 1e-3);
-    EXPECT_EQ(ScreenRecorder::describe({joined}).toStdString(),
-              "dur=2.50 vide[0.00-2.50] soun[0.00-2.50] soun[1.50-2.00]");
+    EXPECT_EQ(
+        ScreenRecorder::describe({joined}).toStdString(), "dur=2.50 vide[0.00-2.50] soun[0.00-2.50] soun[1.50-2.00]");
 }
 
 TEST_F(Segments, TrackMissingFromOneSegmentLeavesAGapAndDoesNotShiftLaterSegments)
@@ -202,8 +203,7 @@ TEST_F(Segments, SegmentsEncodedDifferentlyCannotShareATrack)
     wide.width = 320;
     wide.height = 240;
     const QString joined = path("unido.mp4");
-    const auto merged
-        = ScreenRecorder::merge({{segment("a.mp4", video(1)), 1}, {segment("b.mp4", wide), 1}}, joined);
+    const auto merged = ScreenRecorder::merge({{segment("a.mp4", video(1)), 1}, {segment("b.mp4", wide), 1}}, joined);
     EXPECT_FALSE(merged.ok());
     EXPECT_FALSE(QFile::exists(joined));
 }

@@ -57,8 +57,8 @@ MediaTime toMediaTime(int64_t ticks, AVRational timeBase)
 
 int64_t toTicks(const MediaTime &time, AVRational timeBase)
 {
-    return av_rescale_rnd(time.value, int64_t(timeBase.den), int64_t(time.timeScale) * timeBase.num,
-                          AVRounding(AV_ROUND_NEAR_INF));
+    return av_rescale_rnd(
+        time.value, int64_t(timeBase.den), int64_t(time.timeScale) * timeBase.num, AVRounding(AV_ROUND_NEAR_INF));
 }
 
 } // namespace Media

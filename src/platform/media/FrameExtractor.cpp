@@ -19,7 +19,10 @@ struct FrameExtractor::State {
     AVStream *stream() const { return context->streams[streamIndex]; }
 };
 
-FrameExtractor::FrameExtractor(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+FrameExtractor::FrameExtractor(std::unique_ptr<State> state)
+    : m_state(std::move(state))
+{
+}
 FrameExtractor::FrameExtractor(FrameExtractor &&) noexcept = default;
 FrameExtractor &FrameExtractor::operator=(FrameExtractor &&) noexcept = default;
 FrameExtractor::~FrameExtractor() = default;
@@ -66,8 +69,7 @@ int64_t frameTime(const AVFrame *frame)
 }
 
 // Decodes the next frame into a new AVFrame; none at the end of the stream.
-Result<Frame, MediaError> decodeNext(AVFormatContext *context, AVCodecContext *decoder, int streamIndex,
-                                     bool &draining)
+Result<Frame, MediaError> decodeNext(AVFormatContext *context, AVCodecContext *decoder, int streamIndex, bool &draining)
 {
     using R = Result<Frame, MediaError>;
     Frame frame(av_frame_alloc());
@@ -110,7 +112,7 @@ Result<QImage, MediaError> toImage(const AVFrame *frame, QSize size, Qt::AspectR
     QSize target = size.isEmpty() ? natural : natural.scaled(size, mode);
     target = target.expandedTo(QSize(1, 1));
     Scaler scaler(sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), target.width(),
-                                 target.height(), AV_PIX_FMT_RGBA, SWS_AREA, nullptr, nullptr, nullptr));
+        target.height(), AV_PIX_FMT_RGBA, SWS_AREA, nullptr, nullptr, nullptr));
     if (!scaler)
         return R::failure(MediaError::fromCode(AVERROR(EINVAL), QStringLiteral("scaler")));
     QImage image(target, QImage::Format_RGBA8888);
@@ -169,15 +171,18 @@ Result<QImage, MediaError> FrameExtractor::frame(const MediaTime &time, QSize si
         break;
     }
     if (!s.current)
-        return R::failure(MediaError::fromCode(AVERROR(EINVAL), QStringLiteral("no frame at %1 s").arg(time.seconds())));
+        return R::failure(
+            MediaError::fromCode(AVERROR(EINVAL), QStringLiteral("no frame at %1 s").arg(time.seconds())));
     if (s.ended) {
         // Past the last frame only while that frame is still on screen.
         const AVFrame *last = s.current.get();
         int64_t end = frameTime(last) + (last->pkt_duration > 0 ? last->pkt_duration : 0);
         if (stream->duration != AV_NOPTS_VALUE)
-            end = std::max<int64_t>(end, (stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0) + stream->duration);
+            end = std::max<int64_t>(
+                end, (stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0) + stream->duration);
         if (wanted >= end)
-            return R::failure(MediaError::fromCode(AVERROR(EINVAL), QStringLiteral("no frame at %1 s").arg(time.seconds())));
+            return R::failure(
+                MediaError::fromCode(AVERROR(EINVAL), QStringLiteral("no frame at %1 s").arg(time.seconds())));
     }
     return toImage(s.current.get(), size, mode);
 }

@@ -25,8 +25,8 @@ public:
     QSize naturalSize() const;
     // The frame on screen at TIME, scaled to SIZE (an empty size keeps the
     // natural size; KeepAspectRatio fits it inside SIZE).
-    Result<QImage, MediaError> frame(const MediaTime &time, QSize size = {},
-                                     Qt::AspectRatioMode mode = Qt::IgnoreAspectRatio);
+    Result<QImage, MediaError> frame(
+        const MediaTime &time, QSize size = {}, Qt::AspectRatioMode mode = Qt::IgnoreAspectRatio);
     Result<QImage, MediaError> firstFrame(QSize size = {}, Qt::AspectRatioMode mode = Qt::IgnoreAspectRatio);
 
 private:

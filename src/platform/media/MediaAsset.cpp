@@ -79,7 +79,8 @@ namespace {
 bool isTrackOf(const AVStream *stream, MediaType type)
 {
     if (type == MediaType::video)
-        return stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
+        return stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO
+            && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
     return stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
 }
 
@@ -91,7 +92,7 @@ std::optional<TimeRange> rangeOf(const AVStream *stream)
     MediaTime start = toMediaTime(stream->start_time, stream->time_base);
     if (!start.isValid())
         start = MediaTime::make(0, duration.timeScale);
-    return TimeRange{start, duration};
+    return TimeRange {start, duration};
 }
 
 } // namespace
@@ -113,7 +114,8 @@ Result<MediaTime, MediaError> MediaAsset::duration() const
         return *end;
     if ((*context)->duration != AV_NOPTS_VALUE && (*context)->duration >= 0)
         return MediaTime::make((*context)->duration, AV_TIME_BASE);
-    return Result<MediaTime, MediaError>::failure(MediaError::fromCode(AVERROR_INVALIDDATA, QStringLiteral("duration")));
+    return Result<MediaTime, MediaError>::failure(
+        MediaError::fromCode(AVERROR_INVALIDDATA, QStringLiteral("duration")));
 }
 
 Result<std::vector<MediaTrack>, MediaError> MediaAsset::tracks(MediaType type) const
@@ -153,6 +155,6 @@ Result<std::vector<FormatDescription>, MediaError> MediaAsset::formatDescription
             MediaError::fromCode(AVERROR_STREAM_NOT_FOUND));
     const AVCodecParameters *parameters = (*context)->streams[track.streamIndex]->codecpar;
     if (parameters->codec_id == AV_CODEC_ID_NONE)
-        return std::vector<FormatDescription>{};
-    return std::vector<FormatDescription>{FormatDescription(parameters)};
+        return std::vector<FormatDescription> {};
+    return std::vector<FormatDescription> {FormatDescription(parameters)};
 }

@@ -58,7 +58,10 @@ public:
 
 private:
     struct State;
-    explicit MediaAsset(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+    explicit MediaAsset(std::shared_ptr<State> state)
+        : m_state(std::move(state))
+    {
+    }
     Result<AVFormatContext *, MediaError> context() const;
 
     std::shared_ptr<State> m_state;

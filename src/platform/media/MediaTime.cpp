@@ -30,7 +30,10 @@ Wide divideRounded(Wide numerator, Wide denominator)
     return quotient;
 }
 
-bool fits(Wide v) { return v >= kMinValue && v <= kMaxValue; }
+bool fits(Wide v)
+{
+    return v >= kMinValue && v <= kMaxValue;
+}
 
 // Both times brought to one scale: the least common multiple when it fits.
 struct Common {

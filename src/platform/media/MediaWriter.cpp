@@ -23,7 +23,10 @@ struct MediaWriter::State {
     }
 };
 
-MediaWriter::MediaWriter(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+MediaWriter::MediaWriter(std::unique_ptr<State> state)
+    : m_state(std::move(state))
+{
+}
 MediaWriter::MediaWriter(MediaWriter &&) noexcept = default;
 MediaWriter &MediaWriter::operator=(MediaWriter &&) noexcept = default;
 MediaWriter::~MediaWriter() = default;
@@ -60,7 +63,7 @@ Result<int, MediaError> MediaWriter::addInput(const FormatDescription &format, i
         return R::failure(MediaError::fromCode(rc));
     // The source's tag may belong to another container; let the muxer choose.
     stream->codecpar->codec_tag = 0;
-    stream->time_base = AVRational{1, timeScale > 0 ? timeScale : 90000};
+    stream->time_base = AVRational {1, timeScale > 0 ? timeScale : 90000};
     return int(stream->index);
 }
 
@@ -73,7 +76,7 @@ Result<Done, MediaError> MediaWriter::startWriting()
     if (rc < 0)
         return Result<Done, MediaError>::failure(MediaError::fromCode(rc));
     m_state->started = true;
-    return Done{};
+    return Done {};
 }
 
 Result<Done, MediaError> MediaWriter::append(int input, Sample sample)
@@ -98,7 +101,7 @@ Result<Done, MediaError> MediaWriter::append(int input, Sample sample)
     const int rc = av_interleaved_write_frame(context, packet);
     if (rc < 0)
         return R::failure(MediaError::fromCode(rc));
-    return Done{};
+    return Done {};
 }
 
 Result<Done, MediaError> MediaWriter::finishWriting()
@@ -113,5 +116,5 @@ Result<Done, MediaError> MediaWriter::finishWriting()
     if (rc < 0)
         return R::failure(MediaError::fromCode(rc));
     m_state->finished = true;
-    return Done{};
+    return Done {};
 }

@@ -40,9 +40,8 @@ int receivePackets(AVCodecContext *encoder, Encoded &out, int64_t fixedDuration)
             return rc;
         if (fixedDuration > 0)
             packet->duration = fixedDuration;
-        const SampleTiming timing{toMediaTime(packet->duration, encoder->time_base),
-                                  toMediaTime(packet->pts, encoder->time_base),
-                                  toMediaTime(packet->dts, encoder->time_base)};
+        const SampleTiming timing {toMediaTime(packet->duration, encoder->time_base),
+            toMediaTime(packet->pts, encoder->time_base), toMediaTime(packet->dts, encoder->time_base)};
         out.emplace_back(Sample::PacketOwner(packet.release()), timing, false);
     }
 }
@@ -59,8 +58,8 @@ Result<CodecContext, MediaError> openVideoEncoder(const Options &options)
     encoder->width = options.width;
     encoder->height = options.height;
     encoder->pix_fmt = AV_PIX_FMT_YUV420P;
-    encoder->time_base = AVRational{1, options.framesPerSecond};
-    encoder->framerate = AVRational{options.framesPerSecond, 1};
+    encoder->time_base = AVRational {1, options.framesPerSecond};
+    encoder->framerate = AVRational {options.framesPerSecond, 1};
     // B-frames would give negative decode times and lose the last frame in a join.
     encoder->max_b_frames = 0;
     encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -86,7 +85,7 @@ Result<Encoded, MediaError> encodeVideo(AVCodecContext *encoder, const Options &
     if (rc < 0)
         return R::failure(failed(rc, "frame"));
     Scaler scaler(sws_getContext(options.width, options.height, AV_PIX_FMT_ARGB, options.width, options.height,
-                                 AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
+        AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!scaler)
         return R::failure(failed(AVERROR(EINVAL), "swscale"));
     const uint8_t *source[4] = {argb.data(), nullptr, nullptr, nullptr};
@@ -124,7 +123,7 @@ Result<CodecContext, MediaError> openAudioEncoder(const Options &options)
     encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
     encoder->sample_rate = options.sampleRate;
     av_channel_layout_default(&encoder->ch_layout, options.channels);
-    encoder->time_base = AVRational{1, options.sampleRate};
+    encoder->time_base = AVRational {1, options.sampleRate};
     encoder->bit_rate = 128000;
     encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     const int rc = avcodec_open2(encoder.get(), codec, nullptr);
@@ -138,7 +137,8 @@ float chime(int64_t sample, int sampleRate)
 {
     const double t = double(sample) / sampleRate;
     const double envelope = std::min(1.0, t / 0.005) * std::exp(-t * 6.0);
-    const double tone = 0.6 * std::sin(2 * std::numbers::pi * 880 * t) + 0.3 * std::sin(2 * std::numbers::pi * 1320 * t);
+    const double tone
+        = 0.6 * std::sin(2 * std::numbers::pi * 880 * t) + 0.3 * std::sin(2 * std::numbers::pi * 1320 * t);
     return float(0.5 * envelope * tone);
 }
 
@@ -255,8 +255,7 @@ Result<Done, MediaError> write(const QString &path, const Options &options)
         }
         if (!earliest)
             break;
-        if (auto appended = writer->append(earliest->input, std::move(earliest->samples[earliest->next++]));
-            !appended)
+        if (auto appended = writer->append(earliest->input, std::move(earliest->samples[earliest->next++])); !appended)
             return R::failure(appended.error());
     }
     return writer->finishWriting();

@@ -32,7 +32,10 @@ struct TrackReader::State {
     int64_t samplesRead = 0;
 };
 
-TrackReader::TrackReader(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+TrackReader::TrackReader(std::unique_ptr<State> state)
+    : m_state(std::move(state))
+{
+}
 TrackReader::TrackReader(TrackReader &&) noexcept = default;
 TrackReader &TrackReader::operator=(TrackReader &&) noexcept = default;
 TrackReader::~TrackReader() = default;
@@ -69,10 +72,8 @@ Result<std::optional<Sample>, MediaError> TrackReader::next()
             // early instead of failing: count against the index.
             const int expected = avformat_index_get_entries_count(stream);
             if (expected > 0 && m_state->samplesRead < expected)
-                return R::failure(MediaError::fromCode(
-                    AVERROR_INVALIDDATA, QStringLiteral("%1 of %2 samples readable")
-                                             .arg(m_state->samplesRead)
-                                             .arg(expected)));
+                return R::failure(MediaError::fromCode(AVERROR_INVALIDDATA,
+                    QStringLiteral("%1 of %2 samples readable").arg(m_state->samplesRead).arg(expected)));
             return std::optional<Sample>();
         }
         if (rc < 0)
@@ -84,9 +85,8 @@ Result<std::optional<Sample>, MediaError> TrackReader::next()
         ++m_state->samplesRead;
         if (packet->flags & AV_PKT_FLAG_CORRUPT)
             return R::failure(MediaError::fromCode(AVERROR_INVALIDDATA, QStringLiteral("corrupt sample")));
-        const SampleTiming timing{toMediaTime(packet->duration, stream->time_base),
-                                  toMediaTime(packet->pts, stream->time_base),
-                                  toMediaTime(packet->dts, stream->time_base)};
+        const SampleTiming timing {toMediaTime(packet->duration, stream->time_base),
+            toMediaTime(packet->pts, stream->time_base), toMediaTime(packet->dts, stream->time_base)};
         const bool discardable = packet->flags & AV_PKT_FLAG_DISCARD;
         return std::optional<Sample>(Sample(Sample::PacketOwner(packet.release()), timing, discardable));
     }
