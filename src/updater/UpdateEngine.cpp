@@ -110,10 +110,15 @@ public:
 
     void bytesArrived(QNetworkReply *reply)
     {
-        if (failure)
+        if (failure) {
+            reply->readAll();
             return;
+        }
+        // An error page is read and dropped rather than aborted: aborting
+        // while Qt still delivers the server's error trips its reply state.
         if (const auto status = httpStatus(reply); status && *status != 200) {
-            fail(reply, UpdateError(UpdateError::server, *status));
+            failure = UpdateError(UpdateError::server, *status);
+            reply->readAll();
             return;
         }
         const QByteArray bytes = reply->readAll();
@@ -451,7 +456,12 @@ Decision decide(const UpdateManifest &manifest, qint64 currentBuild, int bucket,
     return Decision::offer;
 }
 
-QCoro::Task<Result<UpdateManifest, UpdateError>> fetchManifest(QUrl url, UpdateConfig config)
+// g++ 12 destroys some temporaries of a co_await expression twice (a lambda
+// with captures handed to QtConcurrent::run inside the co_await freed its
+// captures twice here). So nothing with a destructor is created inside a
+// co_await: futures are named first, and the public operations are plain
+// functions that hand named values to the coroutines.
+static QCoro::Task<Result<UpdateManifest, UpdateError>> fetchManifestTask(QUrl url, UpdateConfig config)
 {
     using Outcome = Result<UpdateManifest, UpdateError>;
     if (!config.isAllowed(url))
@@ -476,11 +486,13 @@ QCoro::Task<Result<UpdateManifest, UpdateError>> fetchManifest(QUrl url, UpdateC
     auto redirectRefused = std::make_shared<bool>(false);
     guardRedirects(reply, config, redirectRefused);
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, body] {
-        if (body->tooLarge || body->refusedStatus)
+        if (body->tooLarge)
             return;
+        // An error page is read and dropped rather than aborted: aborting
+        // while Qt still delivers the server's error trips its reply state.
         if (const auto status = httpStatus(reply); status && *status != 200) {
             body->refusedStatus = status;
-            reply->abort();
+            reply->readAll();
             return;
         }
         body->bytes += reply->readAll();
@@ -511,8 +523,8 @@ QCoro::Task<Result<UpdateManifest, UpdateError>> fetchManifest(QUrl url, UpdateC
     co_return *manifest;
 }
 
-QCoro::Task<Result<PreparedUpdate, UpdateError>> prepare(UpdateManifest manifest, UpdateConfig config,
-                                                         ProgressCallback onProgress, Bundle running)
+static QCoro::Task<Result<PreparedUpdate, UpdateError>> prepareTask(UpdateManifest manifest, UpdateConfig config,
+                                                             ProgressCallback onProgress, Bundle running)
 {
     using Outcome = Result<PreparedUpdate, UpdateError>;
     const QUrl url(manifest.url, QUrl::StrictMode);
@@ -525,13 +537,25 @@ QCoro::Task<Result<PreparedUpdate, UpdateError>> prepare(UpdateManifest manifest
         co_return Outcome::failure(created.error());
 
     // Everything captured by value: the coroutine's caller may be gone by the
-    // time the pool finishes.
-    std::optional<Outcome> outcome = co_await QtConcurrent::run([work, manifest, config, onProgress, running] {
+    // time the pool finishes. The future is named: see above.
+    QFuture<std::optional<Outcome>> future = QtConcurrent::run([work, manifest, config, onProgress, running] {
         return std::optional<Outcome>(prepareIn(work, manifest, config, onProgress, running));
     });
+    std::optional<Outcome> outcome = co_await future;
     if (!*outcome)
         QDir(work).removeRecursively();
     co_return std::move(*outcome);
+}
+
+QCoro::Task<Result<UpdateManifest, UpdateError>> fetchManifest(QUrl url, UpdateConfig config)
+{
+    return fetchManifestTask(url, config);
+}
+
+QCoro::Task<Result<PreparedUpdate, UpdateError>> prepare(UpdateManifest manifest, UpdateConfig config,
+                                                         ProgressCallback onProgress, Bundle running)
+{
+    return prepareTask(manifest, config, onProgress, running);
 }
 
 Result<Done, UpdateError> verifyPackage(const QString &archive, const UpdateManifest &manifest,
