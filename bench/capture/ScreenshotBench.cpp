@@ -11,6 +11,7 @@
 #include "platform/PlatformServices.h"
 #include "platform/x11/X11Capture.h"
 
+#include <QBuffer>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -22,7 +23,6 @@
 #include <QRandomGenerator>
 #include <QRasterWindow>
 #include <QScreen>
-#include <QBuffer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
@@ -31,8 +31,7 @@
 
 namespace {
 
-template <typename T>
-T awaitTask(QCoro::Task<T> task)
+template <typename T> T awaitTask(QCoro::Task<T> task)
 {
     std::optional<T> result;
     QEventLoop loop;
@@ -76,8 +75,10 @@ protected:
             painter.setPen(Qt::black);
             for (int line = 0; line * 18 + 50 < window.height(); ++line)
                 painter.drawText(window.x() + 12, window.y() + 50 + line * 18,
-                                 QStringLiteral("%1  int capture(const Target &target) { return grab(target.rect, "
-                                                "scale * %2); } // comment").arg(line).arg(line * 7));
+                    QStringLiteral("%1  int capture(const Target &target) { return grab(target.rect, "
+                                   "scale * %2); } // comment")
+                        .arg(line)
+                        .arg(line * 7));
         }
         // A photo-like area: smooth colour with noise.
         QImage photo(480, 320, QImage::Format_RGB32);
@@ -128,7 +129,7 @@ int main(int argc, char **argv)
         wait(800);
     }
     const DisplayInfo display = services.screens->displays().front();
-    const CaptureTarget target{display.id.value_or(0), std::nullopt};
+    const CaptureTarget target {display.id.value_or(0), std::nullopt};
     QTemporaryDir folder;
 
     std::vector<double> total, grab, encode, write;
@@ -167,7 +168,7 @@ int main(int argc, char **argv)
         for (int run = 0; run < runs; ++run) {
             QElapsedTimer timer;
             timer.start();
-            if (!(*capture)->grab(GrabRequest{display.pixelGeometry, {}, false}))
+            if (!(*capture)->grab(GrabRequest {display.pixelGeometry, {}, false}))
                 return 1;
             rawGrabs.push_back(timer.nsecsElapsed() / 1e6);
         }
@@ -183,30 +184,30 @@ int main(int argc, char **argv)
         timer.start();
         QImageWriter(&buffer, "png").write(last);
         std::printf("zlib default level: %.1f ms, %lld bytes\n", timer.nsecsElapsed() / 1e6,
-                    static_cast<long long>(reference.size()));
+            static_cast<long long>(reference.size()));
     }
 
     std::vector<double> imports, ffmpegs;
     const QString displayName = qEnvironmentVariable("DISPLAY");
     for (int run = 0; run < runs; ++run) {
         imports.push_back(timeCommand("import", {"-window", "root", folder.filePath("import.png")}));
-        ffmpegs.push_back(timeCommand("ffmpeg", {"-loglevel", "error", "-y", "-f", "x11grab", "-video_size",
-                                                 QStringLiteral("%1x%2").arg(display.pixelGeometry.width()).arg(
-                                                     display.pixelGeometry.height()),
-                                                 "-i", displayName, "-frames:v", "1", folder.filePath("ffmpeg.png")}));
+        ffmpegs.push_back(timeCommand("ffmpeg",
+            {"-loglevel", "error", "-y", "-f", "x11grab", "-video_size",
+                QStringLiteral("%1x%2").arg(display.pixelGeometry.width()).arg(display.pixelGeometry.height()), "-i",
+                displayName, "-frames:v", "1", folder.filePath("ffmpeg.png")}));
     }
 
     std::printf("%dx%d, %d runs, %s content\n", last.width(), last.height(), runs,
-                parser.isSet("plain") ? "plain" : "desktop-like");
+        parser.isSet("plain") ? "plain" : "desktop-like");
     std::printf("velunta   median %.1f ms (grab %.1f, encode %.1f, write %.1f), %lld bytes (%.2fx zlib default)\n",
-                median(total), median(grab), median(encode), median(write), static_cast<long long>(size),
-                double(size) / double(reference.size()));
+        median(total), median(grab), median(encode), median(write), static_cast<long long>(size),
+        double(size) / double(reference.size()));
     if (!rawGrabs.empty())
-        std::printf("          X11 grab alone median %.1f ms (%s)\n", median(rawGrabs),
-                    sharedMemory ? "MIT-SHM" : "GetImage");
+        std::printf(
+            "          X11 grab alone median %.1f ms (%s)\n", median(rawGrabs), sharedMemory ? "MIT-SHM" : "GetImage");
     std::printf("import    median %.1f ms, %lld bytes\n", median(imports),
-                static_cast<long long>(QFile(folder.filePath("import.png")).size()));
+        static_cast<long long>(QFile(folder.filePath("import.png")).size()));
     std::printf("ffmpeg    median %.1f ms, %lld bytes\n", median(ffmpegs),
-                static_cast<long long>(QFile(folder.filePath("ffmpeg.png")).size()));
+        static_cast<long long>(QFile(folder.filePath("ffmpeg.png")).size()));
     return 0;
 }

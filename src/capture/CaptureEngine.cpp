@@ -22,7 +22,7 @@ std::optional<CaptureTarget> CaptureTarget::displayUnderMouse(const ScreenSource
     const std::optional<DisplayId> id = displayUnderPointer(source);
     if (!id)
         return std::nullopt;
-    return CaptureTarget{*id, std::nullopt};
+    return CaptureTarget {*id, std::nullopt};
 }
 
 namespace CaptureEngine {
@@ -75,13 +75,13 @@ QCoro::Task<Result<Screenshot, CaptureFailure>> screenshot(ScreenSource &source,
     request.excludedWindows = resolved->filter.excludedWindows;
     request.showsCursor = false;
     if (request.pixels.isEmpty())
-        co_return Answer::failure(PlatformError{QStringLiteral("A área a capturar está vazia.")});
+        co_return Answer::failure(PlatformError {QStringLiteral("A área a capturar está vazia.")});
     const double scale = resolved->scale;
     auto grabbing = source.grab(std::move(request));
     auto image = co_await grabbing;
     if (!image)
         co_return Answer::failure(image.error());
-    co_return Answer(Screenshot{std::move(*image), scale});
+    co_return Answer(Screenshot {std::move(*image), scale});
 }
 
 Result<QByteArray, CaptureFailure> pngData(const QImage &image, double scale)

@@ -6,8 +6,8 @@
 #include "platform/ScreenSource.h"
 
 #include <QByteArray>
-#include <QImage>
 #include <QCoroTask>
+#include <QImage>
 #include <vector>
 
 // What a capture sees: the display's area, without the application's own

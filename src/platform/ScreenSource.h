@@ -3,12 +3,12 @@
 #include "app/Result.h"
 #include "platform/PlatformError.h"
 
+#include <QCoroTask>
 #include <QImage>
 #include <QPoint>
 #include <QProcessEnvironment>
 #include <QRect>
 #include <QString>
-#include <QCoroTask>
 #include <cstdint>
 #include <optional>
 #include <vector>

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QEventLoop>
 #include <QCoroTask>
+#include <QEventLoop>
 #include <optional>
 
 // Runs a task to its end inside a local event loop (QCoro::waitFor wants a
 // default-constructible result, which Result<T, E> is not).
-template <typename T>
-T awaitTask(QCoro::Task<T> task)
+template <typename T> T awaitTask(QCoro::Task<T> task)
 {
     std::optional<T> result;
     QEventLoop loop;

@@ -1,5 +1,5 @@
-#include "capture/AwaitTask.h"
 #include "capture/CaptureEngine.h"
+#include "capture/AwaitTask.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -74,7 +74,7 @@ TEST(CaptureEngine, OutputSizeRoundsHalvesAwayFromZero)
 TEST(CaptureEngine, WholeDisplayTargetCoversTheDisplayAtItsPixelDensity)
 {
     FakeScreens screens = twoScreens();
-    const CaptureTarget target{72, std::nullopt};
+    const CaptureTarget target {72, std::nullopt};
     auto resolved = CaptureEngine::resolve(screens, target);
     ASSERT_TRUE(resolved);
     EXPECT_EQ(resolved->scale, 2.0);
@@ -92,7 +92,7 @@ TEST(CaptureEngine, WholeDisplayTargetCoversTheDisplayAtItsPixelDensity)
 TEST(CaptureEngine, AreaTargetIsOffsetIntoTheDisplayAndRounded)
 {
     FakeScreens screens = twoScreens();
-    auto shot = awaitTask(CaptureEngine::screenshot(screens, CaptureTarget{72, QRectF(10.25, 20, 100.25, 50.5)}));
+    auto shot = awaitTask(CaptureEngine::screenshot(screens, CaptureTarget {72, QRectF(10.25, 20, 100.25, 50.5)}));
     ASSERT_TRUE(shot);
     EXPECT_EQ(shot->image.size(), QSize(201, 101));
     ASSERT_EQ(screens.grabs.size(), 1u);
@@ -102,14 +102,14 @@ TEST(CaptureEngine, AreaTargetIsOffsetIntoTheDisplayAndRounded)
 TEST(CaptureEngine, ResolvingAMissingDisplayIsDisplayNotFound)
 {
     FakeScreens screens = twoScreens();
-    auto resolved = CaptureEngine::resolve(screens, CaptureTarget{99, std::nullopt});
+    auto resolved = CaptureEngine::resolve(screens, CaptureTarget {99, std::nullopt});
     ASSERT_FALSE(resolved);
     EXPECT_EQ(resolved.error().captureError(), CaptureError(CaptureError::displayNotFound));
     EXPECT_EQ(resolved.error().description(), QStringLiteral("A tela selecionada não está mais disponível."));
 
     // Unplugged between two captures: the next resolution notices, no grab runs.
     screens.list.pop_back();
-    auto shot = awaitTask(CaptureEngine::screenshot(screens, CaptureTarget{72, std::nullopt}));
+    auto shot = awaitTask(CaptureEngine::screenshot(screens, CaptureTarget {72, std::nullopt}));
     ASSERT_FALSE(shot);
     EXPECT_EQ(shot.error().captureError(), CaptureError(CaptureError::displayNotFound));
     EXPECT_TRUE(screens.grabs.empty());
@@ -118,8 +118,8 @@ TEST(CaptureEngine, ResolvingAMissingDisplayIsDisplayNotFound)
 TEST(CaptureEngine, PlatformFailuresPassUnchanged)
 {
     FakeScreens screens = twoScreens();
-    screens.failure = PlatformError{QStringLiteral("A conexão com a tela X11 foi perdida.")};
-    auto shot = awaitTask(CaptureEngine::screenshot(screens, CaptureTarget{71, std::nullopt}));
+    screens.failure = PlatformError {QStringLiteral("A conexão com a tela X11 foi perdida.")};
+    auto shot = awaitTask(CaptureEngine::screenshot(screens, CaptureTarget {71, std::nullopt}));
     ASSERT_FALSE(shot);
     EXPECT_FALSE(shot.error().captureError());
     EXPECT_EQ(shot.error().description(), QStringLiteral("A conexão com a tela X11 foi perdida."));
@@ -129,15 +129,15 @@ TEST(CaptureTarget, DisplayUnderMouseTakesTheFirstScreenHoldingThePointer)
 {
     FakeScreens screens = twoScreens();
     screens.pointer = QPoint(100, 100);
-    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), (CaptureTarget{71, std::nullopt}));
+    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), (CaptureTarget {71, std::nullopt}));
     // On the seam the right-hand screen holds the point.
     screens.pointer = QPoint(1920, 500);
-    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), (CaptureTarget{72, std::nullopt}));
+    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), (CaptureTarget {72, std::nullopt}));
     screens.pointer = QPoint(1919, 500);
-    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), (CaptureTarget{71, std::nullopt}));
+    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), (CaptureTarget {71, std::nullopt}));
     // Below the shorter screen: no screen holds it, the primary is taken.
     screens.pointer = QPoint(2000, 1050);
-    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), (CaptureTarget{71, std::nullopt}));
+    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), (CaptureTarget {71, std::nullopt}));
 }
 
 TEST(CaptureTarget, DisplayUnderMouseIsNoneWithoutAnIdOrAScreen)
@@ -155,11 +155,11 @@ TEST(CaptureTarget, DisplayUnderMouseIsNoneWithoutAnIdOrAScreen)
 
 TEST(CaptureTarget, EqualWhenDisplayAndRectangleMatchExactly)
 {
-    EXPECT_EQ((CaptureTarget{1, std::nullopt}), (CaptureTarget{1, std::nullopt}));
-    EXPECT_NE((CaptureTarget{1, std::nullopt}), (CaptureTarget{2, std::nullopt}));
-    EXPECT_NE((CaptureTarget{1, QRectF(0, 0, 10, 10)}), (CaptureTarget{1, std::nullopt}));
-    EXPECT_EQ((CaptureTarget{1, QRectF(0, 0, 10, 10)}), (CaptureTarget{1, QRectF(0, 0, 10, 10)}));
-    EXPECT_NE((CaptureTarget{1, QRectF(0, 0, 10, 10)}), (CaptureTarget{1, QRectF(0, 0, 10, 10.000000001)}));
+    EXPECT_EQ((CaptureTarget {1, std::nullopt}), (CaptureTarget {1, std::nullopt}));
+    EXPECT_NE((CaptureTarget {1, std::nullopt}), (CaptureTarget {2, std::nullopt}));
+    EXPECT_NE((CaptureTarget {1, QRectF(0, 0, 10, 10)}), (CaptureTarget {1, std::nullopt}));
+    EXPECT_EQ((CaptureTarget {1, QRectF(0, 0, 10, 10)}), (CaptureTarget {1, QRectF(0, 0, 10, 10)}));
+    EXPECT_NE((CaptureTarget {1, QRectF(0, 0, 10, 10)}), (CaptureTarget {1, QRectF(0, 0, 10, 10.000000001)}));
 }
 
 TEST(CaptureEngine, PngCarriesSeventyTwoDpiTimesTheScale)
@@ -187,7 +187,8 @@ TEST(CaptureEngine, PngCarriesSeventyTwoDpiTimesTheScale)
 
 TEST(CaptureEngine, ImpossibleEncodingIsEncodingFailed)
 {
-    for (auto result : {CaptureEngine::pngData(QImage(), 1.0), CaptureEngine::pngData(QImage(4, 4, QImage::Format_RGB32), 0.0)}) {
+    for (auto result :
+        {CaptureEngine::pngData(QImage(), 1.0), CaptureEngine::pngData(QImage(4, 4, QImage::Format_RGB32), 0.0)}) {
         ASSERT_FALSE(result);
         EXPECT_EQ(result.error().captureError(), CaptureError(CaptureError::encodingFailed));
         EXPECT_EQ(result.error().description(), QStringLiteral("Não foi possível gerar o arquivo PNG."));

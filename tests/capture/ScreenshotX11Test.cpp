@@ -25,7 +25,10 @@ const QRgb overlayMagenta = qRgb(250, 0, 250);
 
 class ColourWindow : public QRasterWindow {
 public:
-    explicit ColourWindow(QRgb colour) : m_colour(colour) {}
+    explicit ColourWindow(QRgb colour)
+        : m_colour(colour)
+    {
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(QRect(QPoint(), size()), QColor(m_colour)); }
@@ -109,7 +112,7 @@ TEST_F(ScreenshotX11, OverlaysAreLeftOutAndOrdinaryWindowsKept)
     // The overlay really is on the glass: a capture that leaves nothing out sees it.
     auto plain = X11Capture::open();
     ASSERT_TRUE(plain) << plain.error().description.toStdString();
-    auto everything = (*plain)->grab(GrabRequest{primary.pixelGeometry, {}, false});
+    auto everything = (*plain)->grab(GrabRequest {primary.pixelGeometry, {}, false});
     ASSERT_TRUE(everything);
     ASSERT_GT(count(*everything, overlayMagenta), 250 * 150 / 2);
 
@@ -145,7 +148,7 @@ TEST_F(ScreenshotX11, AreaTargetTakesExactlyItsPixels)
     settle();
     // Half of the area is the window, half what is to its left.
     const QRectF area(300.25, 320, 200.5, 50);
-    auto shot = awaitTask(CaptureEngine::screenshot(screens(), CaptureTarget{*primary.id, area}));
+    auto shot = awaitTask(CaptureEngine::screenshot(screens(), CaptureTarget {*primary.id, area}));
     ASSERT_TRUE(shot);
     EXPECT_EQ(shot->image.size(), QSize(201, 50));
     EXPECT_EQ(count(shot->image, ordinaryGreen), (201 - 100) * 50);
@@ -163,8 +166,8 @@ TEST_F(ScreenshotX11, CursorOnlyWhenAsked)
     const QRect aroundPointer(primary.pixelGeometry.topLeft() + QPoint(560, 560), QSize(80, 80));
     auto capture = X11Capture::open();
     ASSERT_TRUE(capture);
-    auto without = (*capture)->grab(GrabRequest{aroundPointer, {}, false});
-    auto with = (*capture)->grab(GrabRequest{aroundPointer, {}, true});
+    auto without = (*capture)->grab(GrabRequest {aroundPointer, {}, false});
+    auto with = (*capture)->grab(GrabRequest {aroundPointer, {}, true});
     ASSERT_TRUE(without && with);
     EXPECT_EQ(count(*without, ordinaryGreen), 80 * 80);
     EXPECT_LT(count(*with, ordinaryGreen), 80 * 80);
@@ -182,11 +185,10 @@ TEST_F(ScreenshotX11, DisplaysCarryTheirRandROutputs)
     for (const DisplayInfo &display : displays) {
         ASSERT_TRUE(display.id) << display.name.toStdString();
         // "DUMMY1 connected 1280x1024+1920+0 (0x44) ..." — the output's id follows in its own block.
-        const int at = listing.indexOf(QRegularExpression("^" + QRegularExpression::escape(display.name) + " ",
-                                                          QRegularExpression::MultilineOption));
+        const int at = listing.indexOf(QRegularExpression(
+            "^" + QRegularExpression::escape(display.name) + " ", QRegularExpression::MultilineOption));
         ASSERT_GE(at, 0);
-        const QRegularExpressionMatch id
-            = QRegularExpression(R"(Identifier: (0x[0-9a-f]+))").match(listing, at);
+        const QRegularExpressionMatch id = QRegularExpression(R"(Identifier: (0x[0-9a-f]+))").match(listing, at);
         ASSERT_TRUE(id.hasMatch());
         EXPECT_EQ(*display.id, id.captured(1).toUInt(nullptr, 16)) << display.name.toStdString();
         EXPECT_EQ(display.pixelGeometry.size(), display.frame.size() * display.scale);

@@ -34,9 +34,9 @@ public:
     ~OtherClient() { xcb_disconnect(m_connection); }
     bool grabAltShift2()
     {
-        xcb_generic_error_t *error = xcb_request_check(
-            m_connection, xcb_grab_key_checked(m_connection, 1, m_root, XCB_MOD_MASK_1 | XCB_MOD_MASK_SHIFT, m_code,
-                                               XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        xcb_generic_error_t *error = xcb_request_check(m_connection,
+            xcb_grab_key_checked(m_connection, 1, m_root, XCB_MOD_MASK_1 | XCB_MOD_MASK_SHIFT, m_code,
+                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
         std::free(error);
         return m_code && !error;
     }
@@ -76,7 +76,7 @@ TEST(X11HotKeys, ACombinationHeldElsewhereIsUnavailableAndTheOthersFire)
 
     auto hotKeys = X11HotKeys::create();
     ASSERT_TRUE(hotKeys);
-    EXPECT_EQ(hotKeys->registerShortcuts(captureShortcuts()), QList<int>{1});
+    EXPECT_EQ(hotKeys->registerShortcuts(captureShortcuts()), QList<int> {1});
     QSignalSpy spy(hotKeys.get(), &HotKeySource::pressed);
 
     press("alt+shift+1");
@@ -113,8 +113,8 @@ TEST(X11HotKeys, ACombinationHeldElsewhereIsUnavailableAndTheOthersFire)
     window.hide();
 
     // Numbering continues across calls; one press fires once.
-    EXPECT_TRUE(hotKeys->registerShortcuts({QKeyCombination(Qt::AltModifier | Qt::ShiftModifier, Qt::Key_9)})
-                    .isEmpty());
+    EXPECT_TRUE(
+        hotKeys->registerShortcuts({QKeyCombination(Qt::AltModifier | Qt::ShiftModifier, Qt::Key_9)}).isEmpty());
     press("alt+shift+9");
     EXPECT_EQ(nextPress(spy), 4);
     EXPECT_EQ(nextPress(spy, 300), -1);

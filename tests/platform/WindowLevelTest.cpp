@@ -1,6 +1,6 @@
-#include "platform/NullPlatform.h"
 #include "platform/WindowLevel.h"
 #include "capture/AwaitTask.h"
+#include "platform/NullPlatform.h"
 
 #include <QGuiApplication>
 #include <QWindow>
@@ -88,12 +88,12 @@ TEST(NullPlatform, OffersNothingAndSaysSo)
     EXPECT_FALSE(screens.screenCaptureAllowed());
     EXPECT_FALSE(screens.requestScreenCapture());
     EXPECT_EQ(displayUnderPointer(screens), std::nullopt);
-    auto grab = awaitTask(screens.grab(GrabRequest{QRect(0, 0, 10, 10), {}, false}));
+    auto grab = awaitTask(screens.grab(GrabRequest {QRect(0, 0, 10, 10), {}, false}));
     ASSERT_FALSE(grab);
     EXPECT_FALSE(grab.error().description.isEmpty());
 
     NullHotKeys hotKeys;
     const QKeyCombination key(Qt::AltModifier | Qt::ShiftModifier, Qt::Key_1);
-    EXPECT_EQ(hotKeys.registerShortcuts({key, key}), (QList<int>{0, 1}));
-    EXPECT_EQ(hotKeys.registerShortcuts({key}), QList<int>{2});
+    EXPECT_EQ(hotKeys.registerShortcuts({key, key}), (QList<int> {0, 1}));
+    EXPECT_EQ(hotKeys.registerShortcuts({key}), QList<int> {2});
 }

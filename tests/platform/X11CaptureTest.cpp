@@ -61,17 +61,17 @@ TEST(X11Capture, LostServerGivesAnErrorNotACrash)
     auto capture = X11Capture::open(server.name());
     ASSERT_TRUE(capture) << capture.error().description.toStdString();
 
-    auto before = (*capture)->grab(GrabRequest{QRect(0, 0, 320, 200), {}, true});
+    auto before = (*capture)->grab(GrabRequest {QRect(0, 0, 320, 200), {}, true});
     ASSERT_TRUE(before);
     EXPECT_EQ(before->size(), QSize(320, 200));
     EXPECT_EQ(before->format(), QImage::Format_RGB32);
 
     server.stop();
-    auto after = (*capture)->grab(GrabRequest{QRect(0, 0, 320, 200), {}, false});
+    auto after = (*capture)->grab(GrabRequest {QRect(0, 0, 320, 200), {}, false});
     ASSERT_FALSE(after);
     EXPECT_EQ(after.error().description, QStringLiteral("A conexão com a tela X11 foi perdida."));
     // And it stays an error.
-    EXPECT_FALSE((*capture)->grab(GrabRequest{QRect(0, 0, 10, 10), {}, false}));
+    EXPECT_FALSE((*capture)->grab(GrabRequest {QRect(0, 0, 10, 10), {}, false}));
 }
 
 TEST(X11Capture, BadRequestsAndMissingServersAreErrors)
@@ -83,13 +83,13 @@ TEST(X11Capture, BadRequestsAndMissingServersAreErrors)
         GTEST_SKIP() << "needs Xvfb";
     auto capture = X11Capture::open(server.name());
     ASSERT_TRUE(capture);
-    EXPECT_FALSE((*capture)->grab(GrabRequest{QRect(0, 0, 0, 10), {}, false}));
+    EXPECT_FALSE((*capture)->grab(GrabRequest {QRect(0, 0, 0, 10), {}, false}));
     // Partly off the desktop: the missing part is background, the size exact.
-    auto beyond = (*capture)->grab(GrabRequest{QRect(300, 190, 50, 40), {}, false});
+    auto beyond = (*capture)->grab(GrabRequest {QRect(300, 190, 50, 40), {}, false});
     ASSERT_TRUE(beyond);
     EXPECT_EQ(beyond->size(), QSize(50, 40));
     EXPECT_EQ(beyond->pixel(49, 39), qRgb(0, 0, 0));
     // A window id that does not exist is nothing to leave out.
-    EXPECT_TRUE((*capture)->grab(GrabRequest{QRect(0, 0, 320, 200), {0x7fffff}, false}));
+    EXPECT_TRUE((*capture)->grab(GrabRequest {QRect(0, 0, 320, 200), {0x7fffff}, false}));
     EXPECT_TRUE((*capture)->usedSharedMemory());
 }

@@ -32,7 +32,7 @@ struct Candidate {
     int width = 0;
     int height = 0;
     xcb_pixmap_t pixmap = 0;
-    xcb_void_cookie_t named{};
+    xcb_void_cookie_t named {};
 };
 
 } // namespace
@@ -108,9 +108,8 @@ struct X11Capture::Private {
             if (info.type != XCB_RENDER_PICT_TYPE_DIRECT)
                 continue;
             formatHasAlpha[info.id] = info.direct.alpha_mask != 0;
-            const bool rgb = info.direct.red_shift == 16 && info.direct.red_mask == 0xff
-                && info.direct.green_shift == 8 && info.direct.green_mask == 0xff && info.direct.blue_shift == 0
-                && info.direct.blue_mask == 0xff;
+            const bool rgb = info.direct.red_shift == 16 && info.direct.red_mask == 0xff && info.direct.green_shift == 8
+                && info.direct.green_mask == 0xff && info.direct.blue_shift == 0 && info.direct.blue_mask == 0xff;
             if (!rgb)
                 continue;
             if (info.depth == 24 && info.direct.alpha_mask == 0)
@@ -210,14 +209,13 @@ struct X11Capture::Private {
 
     void drawCursor(QImage &image, const QRect &area)
     {
-        auto cursor = xcbReply(
-            xcb_xfixes_get_cursor_image_reply(connection, xcb_xfixes_get_cursor_image(connection), nullptr));
+        auto cursor
+            = xcbReply(xcb_xfixes_get_cursor_image_reply(connection, xcb_xfixes_get_cursor_image(connection), nullptr));
         if (!cursor || cursor->width == 0 || cursor->height == 0)
             return;
         // XFixes gives premultiplied ARGB in 32-bit words.
         const QImage sprite(reinterpret_cast<const uchar *>(xcb_xfixes_get_cursor_image_cursor_image(cursor.get())),
-                            cursor->width, cursor->height, int(cursor->width) * 4,
-                            QImage::Format_ARGB32_Premultiplied);
+            cursor->width, cursor->height, int(cursor->width) * 4, QImage::Format_ARGB32_Premultiplied);
         QPainter painter(&image);
         painter.drawImage(QPoint(cursor->x - cursor->xhot - area.x(), cursor->y - cursor->yhot - area.y()), sprite);
     }
@@ -273,12 +271,12 @@ Result<std::unique_ptr<X11Capture>, PlatformError> X11Capture::open(const QByteA
             {QStringLiteral("O servidor X não oferece o que a captura precisa (Composite, RENDER e XFixes).")});
 
     // Each extension wants its version negotiated before first use.
-    auto composite = xcbReply(xcb_composite_query_version_reply(
-        p.connection, xcb_composite_query_version(p.connection, 0, 4), nullptr));
+    auto composite = xcbReply(
+        xcb_composite_query_version_reply(p.connection, xcb_composite_query_version(p.connection, 0, 4), nullptr));
     auto render = xcbReply(
         xcb_render_query_version_reply(p.connection, xcb_render_query_version(p.connection, 0, 11), nullptr));
-    auto xfixes = xcbReply(
-        xcb_xfixes_query_version_reply(p.connection, xcb_xfixes_query_version(p.connection, 5, 0), nullptr));
+    auto xfixes
+        = xcbReply(xcb_xfixes_query_version_reply(p.connection, xcb_xfixes_query_version(p.connection, 5, 0), nullptr));
     if (!composite || (composite->major_version == 0 && composite->minor_version < 2) || !render || !xfixes
         || xfixes->major_version < 2 || !p.loadFormats())
         return Answer::failure(
@@ -289,15 +287,14 @@ Result<std::unique_ptr<X11Capture>, PlatformError> X11Capture::open(const QByteA
         p.shmPossible = shm != nullptr;
     }
 
-    auto redirected = xcbReply(xcb_request_check(
-        p.connection,
+    auto redirected = xcbReply(xcb_request_check(p.connection,
         xcb_composite_redirect_subwindows_checked(p.connection, p.root, XCB_COMPOSITE_REDIRECT_AUTOMATIC)));
     if (redirected)
         return Answer::failure({QStringLiteral("O servidor X recusou o redirecionamento das janelas.")});
 
     static const char atomName[] = "_XROOTPMAP_ID";
-    auto atom = xcbReply(xcb_intern_atom_reply(
-        p.connection, xcb_intern_atom(p.connection, 0, sizeof atomName - 1, atomName), nullptr));
+    auto atom = xcbReply(
+        xcb_intern_atom_reply(p.connection, xcb_intern_atom(p.connection, 0, sizeof atomName - 1, atomName), nullptr));
     p.rootPixmapAtom = atom ? atom->atom : 0;
     if (p.broken())
         return Answer::failure(connectionLost());
@@ -344,7 +341,7 @@ Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &reque
     const bool asksWallpaper = rootPixmapAtom != 0;
     const xcb_get_property_cookie_t wallpaperCookie = asksWallpaper
         ? xcb_get_property(connection, 0, root, rootPixmapAtom, XCB_ATOM_PIXMAP, 0, 1)
-        : xcb_get_property_cookie_t{0};
+        : xcb_get_property_cookie_t {0};
 
     std::vector<Candidate> candidates;
     for (int i = 0; i < childCount; ++i) {
@@ -375,7 +372,7 @@ Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &reque
     }
     // The published wallpaper may be stale (its owner gone): ask for its depth.
     const xcb_get_geometry_cookie_t wallpaperGeometryCookie
-        = wallpaper ? xcb_get_geometry(connection, wallpaper) : xcb_get_geometry_cookie_t{0};
+        = wallpaper ? xcb_get_geometry(connection, wallpaper) : xcb_get_geometry_cookie_t {0};
 
     // Name every window's pixmap, checked and pipelined: a window that has
     // none (unmapped meanwhile, or a compositor's unredirected overlay)
@@ -401,18 +398,17 @@ Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &reque
     xcb_create_pixmap(connection, 24, canvas, root, uint16_t(area.width()), uint16_t(area.height()));
     const xcb_render_picture_t canvasPicture = xcb_generate_id(connection);
     xcb_render_create_picture(connection, canvasPicture, canvas, rgb24Format, 0, nullptr);
-    const xcb_rectangle_t whole{0, 0, uint16_t(area.width()), uint16_t(area.height())};
-    xcb_render_fill_rectangles(connection, XCB_RENDER_PICT_OP_SRC, canvasPicture, xcb_render_color_t{0, 0, 0, 0xffff},
-                               1, &whole);
+    const xcb_rectangle_t whole {0, 0, uint16_t(area.width()), uint16_t(area.height())};
+    xcb_render_fill_rectangles(
+        connection, XCB_RENDER_PICT_OP_SRC, canvasPicture, xcb_render_color_t {0, 0, 0, 0xffff}, 1, &whole);
 
     if (wallpaper && formatForDepth(wallpaperDepth)) {
         const xcb_render_picture_t picture = xcb_generate_id(connection);
         const uint32_t repeat = XCB_RENDER_REPEAT_NORMAL;
-        xcb_render_create_picture(connection, picture, wallpaper, formatForDepth(wallpaperDepth), XCB_RENDER_CP_REPEAT,
-                                  &repeat);
+        xcb_render_create_picture(
+            connection, picture, wallpaper, formatForDepth(wallpaperDepth), XCB_RENDER_CP_REPEAT, &repeat);
         xcb_render_composite(connection, XCB_RENDER_PICT_OP_SRC, picture, XCB_RENDER_PICTURE_NONE, canvasPicture,
-                             int16_t(area.x()), int16_t(area.y()), 0, 0, 0, 0, uint16_t(area.width()),
-                             uint16_t(area.height()));
+            int16_t(area.x()), int16_t(area.y()), 0, 0, 0, 0, uint16_t(area.width()), uint16_t(area.height()));
         xcb_render_free_picture(connection, picture);
     }
 
@@ -424,19 +420,17 @@ Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &reque
         if (format != visualFormats.end()) {
             const xcb_render_picture_t picture = xcb_generate_id(connection);
             const uint32_t includeInferiors = XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS;
-            xcb_render_create_picture(connection, picture, candidate.pixmap, format->second,
-                                      XCB_RENDER_CP_SUBWINDOW_MODE, &includeInferiors);
+            xcb_render_create_picture(
+                connection, picture, candidate.pixmap, format->second, XCB_RENDER_CP_SUBWINDOW_MODE, &includeInferiors);
             // The bounding shape is relative to the window's inside corner.
             xcb_xfixes_create_region_from_window(connection, shape, candidate.window, XCB_SHAPE_SK_BOUNDING);
             xcb_xfixes_set_picture_clip_region(connection, canvasPicture, shape,
-                                               int16_t(candidate.x + candidate.border - area.x()),
-                                               int16_t(candidate.y + candidate.border - area.y()));
+                int16_t(candidate.x + candidate.border - area.x()), int16_t(candidate.y + candidate.border - area.y()));
             const auto alpha = formatHasAlpha.find(format->second);
             const bool translucent = alpha != formatHasAlpha.end() && alpha->second;
             xcb_render_composite(connection, translucent ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC, picture,
-                                 XCB_RENDER_PICTURE_NONE, canvasPicture, 0, 0, 0, 0, int16_t(candidate.x - area.x()),
-                                 int16_t(candidate.y - area.y()), uint16_t(candidate.width),
-                                 uint16_t(candidate.height));
+                XCB_RENDER_PICTURE_NONE, canvasPicture, 0, 0, 0, 0, int16_t(candidate.x - area.x()),
+                int16_t(candidate.y - area.y()), uint16_t(candidate.width), uint16_t(candidate.height));
             xcb_xfixes_destroy_region(connection, shape);
             xcb_render_free_picture(connection, picture);
         }
@@ -447,10 +441,9 @@ Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &reque
     const size_t bytes = size_t(area.width()) * size_t(area.height()) * 4;
     usedSharedMemory = false;
     if (ensureSharedMemory(bytes)) {
-        auto reply = xcbReply(xcb_shm_get_image_reply(
-            connection,
+        auto reply = xcbReply(xcb_shm_get_image_reply(connection,
             xcb_shm_get_image(connection, canvas, 0, 0, uint16_t(area.width()), uint16_t(area.height()), ~0u,
-                              XCB_IMAGE_FORMAT_Z_PIXMAP, shmSegment, 0),
+                XCB_IMAGE_FORMAT_Z_PIXMAP, shmSegment, 0),
             nullptr));
         if (reply) {
             image = toImage(static_cast<const uint8_t *>(shmAddress), area.width(), area.height());
@@ -459,9 +452,9 @@ Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &reque
     }
     if (!usedSharedMemory && !broken()) {
         auto reply = xcbReply(xcb_get_image_reply(connection,
-                                                  xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, canvas, 0, 0,
-                                                                uint16_t(area.width()), uint16_t(area.height()), ~0u),
-                                                  nullptr));
+            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, canvas, 0, 0, uint16_t(area.width()),
+                uint16_t(area.height()), ~0u),
+            nullptr));
         if (reply && size_t(xcb_get_image_data_length(reply.get())) >= bytes)
             image = toImage(xcb_get_image_data(reply.get()), area.width(), area.height());
     }

@@ -12,8 +12,8 @@ constexpr xcb_keysym_t numLockSym = 0xff7f;
 constexpr xcb_keysym_t altLSym = 0xffe9;
 constexpr xcb_keysym_t altRSym = 0xffea;
 constexpr xcb_keysym_t superLSym = 0xffeb;
-constexpr std::uint16_t relevantModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1
-    | XCB_MOD_MASK_2 | XCB_MOD_MASK_3 | XCB_MOD_MASK_4 | XCB_MOD_MASK_5;
+constexpr std::uint16_t relevantModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_2
+    | XCB_MOD_MASK_3 | XCB_MOD_MASK_4 | XCB_MOD_MASK_5;
 
 struct KeySymbolsFree {
     void operator()(xcb_key_symbols_t *symbols) const { xcb_key_symbols_free(symbols); }
@@ -50,8 +50,7 @@ X11HotKeys::X11HotKeys(xcb_connection_t *connection, std::uint32_t root)
 {
     // Which ModN carries Num Lock, Alt and Super on this keyboard map.
     KeySymbols symbols(xcb_key_symbols_alloc(connection));
-    auto mapping = xcbReply(
-        xcb_get_modifier_mapping_reply(connection, xcb_get_modifier_mapping(connection), nullptr));
+    auto mapping = xcbReply(xcb_get_modifier_mapping_reply(connection, xcb_get_modifier_mapping(connection), nullptr));
     if (symbols && mapping) {
         const xcb_keycode_t *codes = xcb_get_modifier_mapping_keycodes(mapping.get());
         const int perModifier = mapping->keycodes_per_modifier;
@@ -82,6 +81,9 @@ X11HotKeys::X11HotKeys(xcb_connection_t *connection, std::uint32_t root)
 
 X11HotKeys::~X11HotKeys()
 {
+    // Qt's connection ends with the application object.
+    if (!QCoreApplication::instance())
+        return;
     QCoreApplication::instance()->removeNativeEventFilter(this);
     if (xcb_connection_has_error(m_connection))
         return;
@@ -124,7 +126,7 @@ bool X11HotKeys::grabAll(Grab &grab)
             // the focus the press is reported on the root, where the filter
             // looks for it, instead of going to that window as a plain key.
             cookies.push_back(xcb_grab_key_checked(m_connection, 0, m_root, grab.modifiers | lockVariants(variant),
-                                                   code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+                code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
         }
     }
     bool all = true;

@@ -36,7 +36,8 @@ class X11HotKeys : public HotKeySource, public QAbstractNativeEventFilter {
     Q_OBJECT
 public:
     // Uses the xcb connection of the running QGuiApplication; nullptr when Qt
-    // is not on xcb.
+    // is not on xcb. Must not outlive the application object (whose
+    // connection it uses); the grabs end with the process or with it.
     static std::unique_ptr<X11HotKeys> create();
     ~X11HotKeys() override;
 

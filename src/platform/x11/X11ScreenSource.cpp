@@ -43,7 +43,7 @@ std::vector<Output> activeOutputs(xcb_connection_t *connection)
         Output output;
         output.id = ids[i];
         output.name = QString::fromUtf8(reinterpret_cast<const char *>(xcb_randr_get_output_info_name(info.get())),
-                                        xcb_randr_get_output_info_name_length(info.get()));
+            xcb_randr_get_output_info_name_length(info.get()));
         pending.emplace_back(output, xcb_randr_get_crtc_info(connection, info->crtc, resources->config_timestamp));
     }
     for (auto &[output, cookie] : pending) {
@@ -84,7 +84,7 @@ std::vector<DisplayInfo> X11ScreenSource::displays() const
 {
     xcb_connection_t *connection = qtConnection();
     const std::vector<Output> outputs
-        = connection && !xcb_connection_has_error(connection) ? activeOutputs(connection) : std::vector<Output>{};
+        = connection && !xcb_connection_has_error(connection) ? activeOutputs(connection) : std::vector<Output> {};
     std::vector<DisplayInfo> displays;
     const QScreen *primary = QGuiApplication::primaryScreen();
     for (const QScreen *screen : QGuiApplication::screens()) {
@@ -93,9 +93,9 @@ std::vector<DisplayInfo> X11ScreenSource::displays() const
         display.frame = screen->geometry();
         display.scale = screen->devicePixelRatio();
         display.primary = screen == primary;
-        display.pixelGeometry = QRect(QPoint(qRound(display.frame.x() * display.scale),
-                                             qRound(display.frame.y() * display.scale)),
-                                      screen->geometry().size() * display.scale);
+        display.pixelGeometry
+            = QRect(QPoint(qRound(display.frame.x() * display.scale), qRound(display.frame.y() * display.scale)),
+                screen->geometry().size() * display.scale);
         for (const Output &output : outputs) {
             if (output.name == display.name) {
                 display.id = output.id;

@@ -8,11 +8,9 @@ struct XcbFree {
     void operator()(void *pointer) const { std::free(pointer); }
 };
 
-template <typename T>
-using XcbReply = std::unique_ptr<T, XcbFree>;
+template <typename T> using XcbReply = std::unique_ptr<T, XcbFree>;
 
-template <typename T>
-XcbReply<T> xcbReply(T *reply)
+template <typename T> XcbReply<T> xcbReply(T *reply)
 {
     return XcbReply<T>(reply);
 }
