@@ -1,7 +1,15 @@
 #include "AppDelegate.h"
 
+#include "AppController.h"
+#include "MessageBoxAlerts.h"
 #include "Settings.h"
 #include "SingleInstance.h"
+#include "StatusItem.h"
+#include "feedback/Toast.h"
+#include "platform/PlatformServices.h"
+#include "platform/audio/PulseMicrophone.h"
+#include "platform/desktop/LinuxDesktop.h"
+#include "ui/AppModel.h"
 #include "updater/UpdateTest.h"
 
 #include <QCoreApplication>
@@ -15,8 +23,17 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+// Everything the tray run owns, in the order it is built and torn down.
 struct AppDelegate::NormalRun {
     SingleInstance instance;
+    PlatformServices platform;
+    LinuxDesktop desktop;
+    MessageBoxAlerts alerts;
+    std::unique_ptr<PulseMicrophone> microphone;
+    std::unique_ptr<AppModel> model;
+    std::unique_ptr<Toast> toast;
+    std::unique_ptr<StatusItem> statusItem;
+    std::unique_ptr<AppController> controller;
 };
 
 AppDelegate::AppDelegate(QStringList arguments, QString workingDirectory, QObject *parent)
@@ -90,17 +107,43 @@ void AppDelegate::runTool(std::function<QCoro::Task<void>()> operation)
 bool AppDelegate::startNormalRun()
 {
     m_normal = std::make_unique<NormalRun>();
-    if (!m_normal->instance.claim())
+    NormalRun &run = *m_normal;
+    if (!run.instance.claim())
         return false;
-    connect(&m_normal->instance, &SingleInstance::reopenRequested, this, &AppDelegate::applicationShouldHandleReopen);
+    connect(&run.instance, &SingleInstance::reopenRequested, this, &AppDelegate::applicationShouldHandleReopen);
+
+    run.platform = PlatformServices::create();
+    run.microphone = std::make_unique<PulseMicrophone>();
+    ScreenSource *screens = run.platform.screens.get();
+    run.model = std::make_unique<AppModel>(
+        AppModel::Services{&run.desktop, run.microphone.get(), [screens] { return screens->screenCaptureAllowed(); }});
+    run.toast = std::make_unique<Toast>(&run.desktop);
+    run.statusItem = std::make_unique<StatusItem>(
+        [&run] { return run.controller ? run.controller->statusMenuItems() : QList<StatusMenu::Item>(); },
+        [&run](StatusMenu::Action action) {
+            if (run.controller)
+                run.controller->perform(action);
+        });
+
+    AppController::Services services;
+    services.screens = screens;
+    services.hotKeys = run.platform.hotKeys.get();
+    services.desktop = &run.desktop;
+    services.microphone = run.microphone.get();
+    services.alerts = &run.alerts;
+    services.toast = run.toast.get();
+    services.statusItem = run.statusItem.get();
+    run.controller = std::make_unique<AppController>(services, run.model.get());
+    run.statusItem->invalidate();
+    run.controller->showInitialWindow();
     return true;
 }
 
 void AppDelegate::applicationShouldHandleReopen()
 {
-    // The windows come with the capture controller; until then a reopen only
-    // brings the running instance's windows forward.
-    for (QWindow *window : QGuiApplication::topLevelWindows())
-        if (window->isVisible())
-            window->requestActivate();
+    const bool hasVisibleWindow = std::any_of(QGuiApplication::topLevelWindows().cbegin(),
+                                              QGuiApplication::topLevelWindows().cend(),
+                                              [](QWindow *window) { return window->isVisible() && window->type() == Qt::Window; });
+    if (!hasVisibleWindow && m_normal && m_normal->controller)
+        m_normal->controller->showInitialWindow();
 }

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "app/ControllerServices.h"
+
+// Alerts as modal message boxes, brought to the front.
+class MessageBoxAlerts : public Alerts {
+public:
+    int show(const QString &message, const QString &detail, const QStringList &buttons, bool warning) override;
+};
