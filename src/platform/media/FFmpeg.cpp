@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <cstring>
 #include <mutex>
 
 MediaError MediaError::fromCode(int code, const QString &context)
@@ -25,7 +26,7 @@ void quietLogs()
     std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
 }
 
-InputContext openInput(const QString &path, MediaError *error)
+InputContext openInput(const QString &path, MediaError *error, Probe probe)
 {
     quietLogs();
     AVFormatContext *raw = nullptr;
@@ -36,6 +37,8 @@ InputContext openInput(const QString &path, MediaError *error)
         return nullptr;
     }
     InputContext context(raw);
+    if (probe == Probe::headerOnly && std::strstr(context->iformat->name, "mp4"))
+        return context;
     rc = avformat_find_stream_info(context.get(), nullptr);
     if (rc < 0) {
         *error = MediaError::fromCode(rc);

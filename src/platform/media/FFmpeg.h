@@ -63,8 +63,11 @@ using CodecParameters = std::unique_ptr<AVCodecParameters, CodecParametersDelete
 // writes no log, so only errors get through. Called by every entry point.
 void quietLogs();
 
-// Opens PATH for reading and reads enough of it to know its streams.
-InputContext openInput(const QString &path, MediaError *error);
+// Opens PATH for reading. An MP4 header describes every track completely;
+// other formats, and callers that DECODE, also get FFmpeg's stream probing,
+// which reads and decodes the first packets.
+enum class Probe { headerOnly, decode };
+InputContext openInput(const QString &path, MediaError *error, Probe probe = Probe::headerOnly);
 
 // A time in a stream's time base as an exact media time (or invalid for AV_NOPTS_VALUE).
 MediaTime toMediaTime(int64_t ticks, AVRational timeBase);

@@ -32,7 +32,7 @@ Result<FrameExtractor, MediaError> FrameExtractor::open(const QString &path)
     using R = Result<FrameExtractor, MediaError>;
     auto state = std::make_unique<State>();
     MediaError error;
-    state->context = openInput(path, &error);
+    state->context = openInput(path, &error, Probe::decode);
     if (!state->context)
         return R::failure(error);
     const AVCodec *codec = nullptr;
@@ -133,7 +133,9 @@ Result<QImage, MediaError> FrameExtractor::frame(const MediaTime &time, QSize si
     const AVStream *stream = s.stream();
     if (!time.isValid() || time < MediaTime::zero())
         return R::failure(MediaError::fromCode(AVERROR(EINVAL), QStringLiteral("time %1").arg(time.toString())));
-    const int64_t wanted = toTicks(time, stream->time_base);
+    // Rounded down: a time just before a frame starts still shows the one before.
+    const int64_t wanted = av_rescale_rnd(time.value, stream->time_base.den,
+                                          int64_t(time.timeScale) * stream->time_base.num, AV_ROUND_DOWN);
     if (wanted < 0)
         return R::failure(MediaError::fromCode(AVERROR(EINVAL)));
 
