@@ -100,19 +100,21 @@ bool isBlackFrame(const QImage &image)
 
 QCoro::Task<void> runMerge(QString folderPath)
 {
-    // g++ 12 destroys temporaries that live across a co_await twice (braced
-    // lists, lambdas passed straight to QtConcurrent::run): everything that
-    // spans a suspension here is a named local.
-    QDir().mkpath(folderPath);
+    // Every step touches the disk, so each runs on a worker thread while this
+    // task waits. g++ 12 destroys temporaries that live across a co_await
+    // twice (braced lists, lambdas passed straight to QtConcurrent::run):
+    // everything that spans a suspension here is a named local.
     const QDir folder(folderPath);
     const QString first = folder.filePath(QStringLiteral("sintetico-1.mp4"));
     const QString second = folder.filePath(QStringLiteral("sintetico-2.mp4"));
     const QString joined = folder.filePath(QStringLiteral("sintetico-unido.mp4"));
-    QFile::remove(first);
-    QFile::remove(second);
-    QFile::remove(joined);
+    const QString report = folder.filePath(QStringLiteral("merge.txt"));
 
-    const auto makeAndJoin = [first, second, joined]() -> StepError {
+    const auto makeAndJoin = [folderPath, first, second, joined]() -> StepError {
+        QDir().mkpath(folderPath);
+        QFile::remove(first);
+        QFile::remove(second);
+        QFile::remove(joined);
         if (const auto written = writeSyntheticVideo(first, 1); !written)
             return written.error().description;
         if (const auto written = writeSyntheticVideo(second, 2); !written)
@@ -125,13 +127,12 @@ QCoro::Task<void> runMerge(QString folderPath)
     QFuture<StepError> joining = QtConcurrent::run(makeAndJoin);
     const StepError error = co_await joining;
 
-    QString line = QStringLiteral("FAIL uniao: ") + error;
-    if (error.isEmpty()) {
-        const auto check = [joined] { return checkJoined(joined); };
-        QFuture<QString> checking = QtConcurrent::run(check);
-        line = co_await checking;
-    }
-    writeReport(folder.filePath(QStringLiteral("merge.txt")), {line, QStringLiteral("FIM")});
+    const auto checkAndReport = [error, joined, report] {
+        const QString line = error.isEmpty() ? checkJoined(joined) : QStringLiteral("FAIL uniao: ") + error;
+        writeReport(report, {line, QStringLiteral("FIM")});
+    };
+    QFuture<void> reporting = QtConcurrent::run(checkAndReport);
+    co_await reporting;
 }
 
 } // namespace SelfTest

@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -224,6 +225,17 @@ TEST_F(Segments, OutputThatCannotBeCreatedIsAnError)
     const auto merged = ScreenRecorder::merge({{first, 1}}, path("arquivo/unido.mp4"));
     ASSERT_FALSE(merged.ok());
     EXPECT_EQ(merged.error().description(), QStringLiteral("Not a directory"));
+}
+
+TEST_F(Segments, FullDiskIsAnErrorAndTheSegmentsStayIntact)
+{
+    const QString first = segment("a.mp4", video(2, {2.0}));
+    const QByteArray before = TestSupport::readFile(first);
+    const auto merged = ScreenRecorder::merge({{first, 2}}, "/dev/full");
+    ASSERT_FALSE(merged.ok());
+    EXPECT_EQ(merged.error().description(), QStringLiteral("No space left on device"));
+    EXPECT_TRUE(QFileInfo::exists("/dev/full"));
+    EXPECT_EQ(TestSupport::readFile(first), before);
 }
 
 TEST_F(Segments, TruncatedSegmentNeverYieldsAJoinThatClaimsSuccess)

@@ -134,8 +134,8 @@ Result<QImage, MediaError> FrameExtractor::frame(const MediaTime &time, QSize si
     if (!time.isValid() || time < MediaTime::zero())
         return R::failure(MediaError::fromCode(AVERROR(EINVAL), QStringLiteral("time %1").arg(time.toString())));
     // Rounded down: a time just before a frame starts still shows the one before.
-    const int64_t wanted = av_rescale_rnd(time.value, stream->time_base.den,
-                                          int64_t(time.timeScale) * stream->time_base.num, AV_ROUND_DOWN);
+    const int64_t wanted = av_rescale_rnd(
+        time.value, stream->time_base.den, int64_t(time.timeScale) * stream->time_base.num, AV_ROUND_DOWN);
     if (wanted < 0)
         return R::failure(MediaError::fromCode(AVERROR(EINVAL)));
 

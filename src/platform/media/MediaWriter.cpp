@@ -3,6 +3,7 @@
 #include "platform/media/FFmpeg.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 using namespace Media;
 
@@ -19,7 +20,9 @@ struct MediaWriter::State {
         // An unfinished MP4 has no index and no player can open it; do not
         // leave it behind looking like a recording.
         context.reset();
-        QFile::remove(path);
+        // Only ever a regular file: the path may name a device (/dev/full).
+        if (QFileInfo(path).isFile() && !QFileInfo(path).isSymLink())
+            QFile::remove(path);
     }
 };
 
