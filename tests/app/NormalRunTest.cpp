@@ -1,0 +1,166 @@
+// The real program in its tray run on the test desktop, driven with xdotool
+// as a user would drive it.
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QProcess>
+#include <QThread>
+#include <gtest/gtest.h>
+
+using namespace TestSupport;
+
+namespace {
+
+QByteArray tool(const QString &program, const QStringList &arguments)
+{
+    auto r = run(program, arguments, QProcessEnvironment::systemEnvironment(), 10000);
+    return r.out.trimmed();
+}
+
+bool waitFor(const std::function<bool()> &condition, int ms = 10000)
+{
+    for (int waited = 0; waited < ms; waited += 50) {
+        if (condition())
+            return true;
+        QThread::msleep(50);
+    }
+    return condition();
+}
+
+class NormalRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            GTEST_SKIP() << "needs the test desktop";
+        saveFolder = home.path() + "/Capturas";
+        writeSettings("");
+    }
+
+    void TearDown() override
+    {
+        if (app.state() != QProcess::NotRunning) {
+            app.terminate();
+            if (!app.waitForFinished(5000))
+                app.kill();
+            app.waitForFinished(5000);
+        }
+    }
+
+    void writeSettings(const QByteArray &extra)
+    {
+        writeFile(home.settingsFile(), "[General]\nhasCompletedOnboarding=true\nsaveFolder=" + saveFolder.toUtf8() + "\n" + extra);
+    }
+
+    void start()
+    {
+        app.setProcessEnvironment(home.environment());
+        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        app.start(appPath(), {});
+        ASSERT_TRUE(app.waitForStarted());
+        // Ready once its single-instance socket is listening.
+        ASSERT_TRUE(waitFor([&] { return !QDir(home.runtimeDir()).entryList({"Velunta-*"}, QDir::System).isEmpty(); }));
+        QThread::msleep(300);
+    }
+
+    QStringList captures() const
+    {
+        return QDir(saveFolder).entryList({"Print *.png"}, QDir::Files, QDir::Name);
+    }
+
+    QStringList windowsNamed(const QString &pattern)
+    {
+        const QByteArray out = tool("xdotool", {"search", "--all", "--onlyvisible", "--pid",
+                                                QString::number(app.processId()), "--name", pattern});
+        return out.isEmpty() ? QStringList() : QString::fromUtf8(out).split('\n');
+    }
+
+    TempHome home;
+    QString saveFolder;
+    QProcess app;
+};
+
+} // namespace
+
+TEST_F(NormalRun, AltShift1SavesTheWholeScreenCopiesItAndShowsTheToast)
+{
+    tool("sh", {"-c", "printf '' | xclip -selection clipboard -i"});
+    start();
+    tool("xdotool", {"key", "alt+shift+1"});
+    ASSERT_TRUE(waitFor([&] { return captures().size() == 1; })) << "no capture in " << saveFolder.toStdString();
+    const QString file = saveFolder + "/" + captures().first();
+    EXPECT_TRUE(QFileInfo(file).fileName().contains(" às "));
+
+    ASSERT_TRUE(waitFor([&] { return QImageReader(file).canRead(); }));
+    const QImage png(file);
+    EXPECT_EQ(png.size(), QSize(1920, 1080));
+    EXPECT_EQ(png.dotsPerMeterX(), 2835) << "72 dpi at scale 1";
+    EXPECT_EQ(png.dotsPerMeterY(), 2835);
+
+    EXPECT_TRUE(waitFor([&] {
+        return tool("xclip", {"-selection", "clipboard", "-t", "TARGETS", "-o"}).contains("image/png");
+    }));
+    const QByteArray copied = tool("xclip", {"-selection", "clipboard", "-t", "image/png", "-o"});
+    EXPECT_TRUE(copied.startsWith("\x89PNG"));
+    EXPECT_TRUE(waitFor([&] { return !windowsNamed("Velunta: Print salvo").isEmpty(); })) << "the toast is up";
+}
+
+TEST_F(NormalRun, WithCopyingOffTheClipboardIsLeftAlone)
+{
+    writeSettings("copiesScreenshots=false\n");
+    tool("sh", {"-c", "printf 'antes' | xclip -selection clipboard -i"});
+    start();
+    tool("xdotool", {"key", "alt+shift+1"});
+    ASSERT_TRUE(waitFor([&] { return captures().size() == 1; }));
+    QThread::msleep(300);
+    EXPECT_EQ(tool("xclip", {"-selection", "clipboard", "-o"}), "antes");
+}
+
+TEST_F(NormalRun, TwoQuickPressesMakeOneScreenshot)
+{
+    start();
+    tool("xdotool", {"key", "alt+shift+1", "key", "alt+shift+1"});
+    ASSERT_TRUE(waitFor([&] { return captures().size() >= 1; }));
+    QThread::msleep(1500);
+    EXPECT_EQ(captures().size(), 1);
+}
+
+TEST_F(NormalRun, AnUncreatableSaveFolderGivesTheAlertAndStaysUsable)
+{
+    writeFile(home.path() + "/arquivo", "x");
+    saveFolder = home.path() + "/arquivo/Velunta";
+    writeSettings("");
+    start();
+    tool("xdotool", {"key", "alt+shift+1"});
+    QStringList alerts;
+    ASSERT_TRUE(waitFor([&] { return !(alerts = windowsNamed("^Velunta$")).isEmpty(); })) << "an alert appears";
+    // Dismiss it; the controller is idle again and the next press alerts again.
+    tool("xdotool", {"windowactivate", "--sync", alerts.first(), "key", "Return"});
+    ASSERT_TRUE(waitFor([&] { return windowsNamed("^Velunta$").isEmpty(); }));
+    tool("xdotool", {"key", "alt+shift+1"});
+    EXPECT_TRUE(waitFor([&] { return !windowsNamed("^Velunta$").isEmpty(); }));
+    EXPECT_FALSE(QFileInfo::exists(saveFolder));
+}
+
+TEST_F(NormalRun, TheTrayIconSitsInTheTrayHost)
+{
+    const QByteArray trayer = tool("xdotool", {"search", "--class", "trayer"});
+    if (trayer.isEmpty())
+        GTEST_SKIP() << "no tray host on this desktop";
+    start();
+    // The tray host embeds one more window for Velunta's icon.
+    const auto iconsUnder = [&] {
+        int count = 0;
+        for (const QByteArray &id : trayer.split('\n'))
+            count += tool("xwininfo", {"-children", "-id", QString::fromLatin1(id)}).count("child");
+        return count;
+    };
+    EXPECT_TRUE(waitFor([&] {
+        return tool("xwininfo", {"-root", "-tree"}).contains("\"Velunta\"")
+            || !tool("xdotool", {"search", "--pid", QString::number(app.processId()), "--class", "Velunta"}).isEmpty();
+    }));
+    EXPECT_GT(iconsUnder(), 0);
+}
