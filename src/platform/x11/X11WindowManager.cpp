@@ -98,8 +98,8 @@ void X11WindowManager::activate(NativeWindowId window)
     message.data.data32[1] = XCB_CURRENT_TIME;
     message.data.data32[2] = XCB_WINDOW_NONE;
     xcb_send_event(m_connection, false, m_root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char *>(&message));
+        XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+        reinterpret_cast<const char *>(&message));
     xcb_flush(m_connection);
 }
 

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "app/ControllerServices.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QThread>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// One pick() under way in a test: started at once, its answer read later
+// while the test drives the overlay.
+class PickRun {
+public:
+    explicit PickRun(AreaPicker &picker)
+        : m_state(std::make_shared<State>())
+        , m_task(run(picker, m_state))
+    {
+    }
+
+    bool answered() const { return m_state->answered; }
+    std::optional<CaptureTarget> answer() const { return m_state->answer; }
+
+private:
+    struct State {
+        bool answered = false;
+        std::optional<CaptureTarget> answer;
+    };
+
+    static QCoro::Task<> run(AreaPicker &picker, std::shared_ptr<State> state)
+    {
+        auto picking = picker.pick();
+        state->answer = co_await picking;
+        state->answered = true;
+    }
+
+    std::shared_ptr<State> m_state;
+    QCoro::Task<> m_task;
+};
+
+// Runs the event loop until CONDITION holds or MS pass; whether it held.
+inline bool waitUntil(const std::function<bool()> &condition, int ms = 5000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// Runs the event loop for MS.
+inline void spin(int ms)
+{
+    waitUntil([] { return false; }, ms);
+}
