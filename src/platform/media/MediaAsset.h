@@ -39,10 +39,10 @@ struct MediaTrack {
     int32_t timeScale = 0; // ticks per second of the track's own time stamps
 };
 
-// A media file opened for inspection. Opening never fails by itself: like a
-// file that is only looked at when asked, every load reports the failure to
-// open it. Copies share one open file; not for use by two threads at once.
-// Everything here reads the disk: keep it off the GUI thread.
+// A media file opened for inspection. Opening never fails by itself: a file
+// that cannot be read makes every load report why. Copies share one open
+// file and must not be used by two threads at once. Everything here reads
+// the disk: keep it off the GUI thread.
 class MediaAsset {
 public:
     static MediaAsset open(const QString &path);
