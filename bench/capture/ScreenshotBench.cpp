@@ -1,18 +1,20 @@
 // Full-screen screenshot to a finished PNG on disk, against ImageMagick's
 // `import -window root` and ffmpeg's x11grab, measured in the same run.
 //
-//   bench_screenshot [--runs N] [--plain]
+//   bench_screenshot [--runs N] [--plain | --flat]
 //
 // Needs an X display of 1920x1080 (scripts/test-desktop start). Unless
 // --plain is given, a full-screen window with desktop-like content (text,
 // gradients, a photo-like noisy area) is shown first, so that PNG compression
-// has real work to do.
+// has real work to do; --flat gives it a solid wallpaper instead of a
+// gradient (flat screens take the faster compression level).
 #include "capture/CaptureEngine.h"
 #include "platform/PlatformServices.h"
 #include "platform/x11/X11Capture.h"
 
 #include <QBuffer>
 #include <QCommandLineParser>
+#include <QCoroFuture>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -25,9 +27,12 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <optional>
+#include <sys/resource.h>
 
 namespace {
 
@@ -60,14 +65,22 @@ double median(std::vector<double> values)
 }
 
 class BusyDesktop : public QRasterWindow {
+public:
+    int paints = 0;
+    bool flatWallpaper = false;
+
 protected:
     void paintEvent(QPaintEvent *) override
     {
+        ++paints;
         QPainter painter(this);
         QLinearGradient sky(0, 0, width(), height());
         sky.setColorAt(0, QColor(40, 70, 120));
         sky.setColorAt(1, QColor(200, 120, 60));
-        painter.fillRect(QRect(QPoint(), size()), sky);
+        if (flatWallpaper)
+            painter.fillRect(QRect(QPoint(), size()), QColor(40, 70, 120));
+        else
+            painter.fillRect(QRect(QPoint(), size()), sky);
         // Two "application windows" full of text.
         for (const QRect &window : {QRect(60, 60, 900, 700), QRect(800, 300, 1000, 700)}) {
             painter.fillRect(window, QColor(250, 250, 248));
@@ -92,6 +105,22 @@ protected:
     }
 };
 
+// CPU time of this process, and of its finished children, in milliseconds.
+double processCpuMs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+double childrenCpuMs()
+{
+    rusage usage {};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
 double timeCommand(const QString &program, const QStringList &arguments)
 {
     QElapsedTimer timer;
@@ -113,6 +142,7 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.addOption({"runs", "Runs per contender.", "N", "11"});
     parser.addOption({"plain", "Capture the desktop as it is."});
+    parser.addOption({"flat", "A solid wallpaper instead of a gradient."});
     parser.process(app);
     const int runs = std::max(3, parser.value("runs").toInt());
 
@@ -122,6 +152,7 @@ int main(int argc, char **argv)
         return 1;
     }
     BusyDesktop desktop;
+    desktop.flatWallpaper = parser.isSet("flat");
     if (!parser.isSet("plain")) {
         desktop.setFlags(Qt::Window | Qt::FramelessWindowHint);
         desktop.setGeometry(QGuiApplication::primaryScreen()->geometry());
@@ -132,10 +163,15 @@ int main(int argc, char **argv)
     const CaptureTarget target {display.id.value_or(0), std::nullopt};
     QTemporaryDir folder;
 
-    std::vector<double> total, grab, encode, write;
+    std::vector<double> total, grab, encode, write, cpu, listing;
     qint64 size = 0;
     QImage last;
     for (int run = 0; run < runs; ++run) {
+        QElapsedTimer listingTimer;
+        listingTimer.start();
+        services.screens->displays();
+        listing.push_back(listingTimer.nsecsElapsed() / 1e6);
+        const double cpuBefore = processCpuMs();
         QElapsedTimer timer;
         timer.start();
         auto shot = awaitTask(CaptureEngine::screenshot(*services.screens, target));
@@ -153,12 +189,34 @@ int main(int argc, char **argv)
             return 1;
         file.close();
         const double done = timer.nsecsElapsed() / 1e6;
+        cpu.push_back(processCpuMs() - cpuBefore);
         total.push_back(done);
         grab.push_back(grabbed);
         encode.push_back(encoded - grabbed);
         write.push_back(done - encoded);
         size = png->size();
         last = shot->image;
+    }
+
+    // The source's grab on its worker thread, without resolving or encoding.
+    std::vector<double> sourceGrabs;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        awaitTask(services.screens->grab(GrabRequest {display.pixelGeometry, {}, false}));
+        sourceGrabs.push_back(timer.nsecsElapsed() / 1e6);
+    }
+
+    // The hop to a worker thread and back, alone.
+    std::vector<double> hops;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        awaitTask([]() -> QCoro::Task<int> {
+            auto future = QtConcurrent::run([] { return 1; });
+            co_return co_await future;
+        }());
+        hops.push_back(timer.nsecsElapsed() / 1e6);
     }
 
     // The X11 work alone: repaint without the application's windows, read.
@@ -187,27 +245,35 @@ int main(int argc, char **argv)
             static_cast<long long>(reference.size()));
     }
 
-    std::vector<double> imports, ffmpegs;
+    std::vector<double> imports, ffmpegs, importCpu, ffmpegCpu;
     const QString displayName = qEnvironmentVariable("DISPLAY");
     for (int run = 0; run < runs; ++run) {
+        double before = childrenCpuMs();
         imports.push_back(timeCommand("import", {"-window", "root", folder.filePath("import.png")}));
+        importCpu.push_back(childrenCpuMs() - before);
+        before = childrenCpuMs();
         ffmpegs.push_back(timeCommand("ffmpeg",
             {"-loglevel", "error", "-y", "-f", "x11grab", "-video_size",
                 QStringLiteral("%1x%2").arg(display.pixelGeometry.width()).arg(display.pixelGeometry.height()), "-i",
                 displayName, "-frames:v", "1", folder.filePath("ffmpeg.png")}));
+        ffmpegCpu.push_back(childrenCpuMs() - before);
     }
 
-    std::printf("%dx%d, %d runs, %s content\n", last.width(), last.height(), runs,
+    std::printf("%dx%d, %d runs, %d paints, %s content\n", last.width(), last.height(), runs, desktop.paints,
         parser.isSet("plain") ? "plain" : "desktop-like");
-    std::printf("velunta   median %.1f ms (grab %.1f, encode %.1f, write %.1f), %lld bytes (%.2fx zlib default)\n",
-        median(total), median(grab), median(encode), median(write), static_cast<long long>(size),
+    std::printf("velunta   median %.1f ms, CPU %.1f ms (grab %.1f, encode %.1f, write %.1f), %lld bytes (%.2fx zlib "
+                "default)\n",
+        median(total), median(cpu), median(grab), median(encode), median(write), static_cast<long long>(size),
         double(size) / double(reference.size()));
+    std::printf("          screen listing alone median %.1f ms, worker-thread round trip alone median %.1f ms, "
+                "source grab alone median %.1f ms\n",
+        median(listing), median(hops), median(sourceGrabs));
     if (!rawGrabs.empty())
         std::printf(
             "          X11 grab alone median %.1f ms (%s)\n", median(rawGrabs), sharedMemory ? "MIT-SHM" : "GetImage");
-    std::printf("import    median %.1f ms, %lld bytes\n", median(imports),
+    std::printf("import    median %.1f ms, CPU %.1f ms, %lld bytes\n", median(imports), median(importCpu),
         static_cast<long long>(QFile(folder.filePath("import.png")).size()));
-    std::printf("ffmpeg    median %.1f ms, %lld bytes\n", median(ffmpegs),
+    std::printf("ffmpeg    median %.1f ms, CPU %.1f ms, %lld bytes\n", median(ffmpegs), median(ffmpegCpu),
         static_cast<long long>(QFile(folder.filePath("ffmpeg.png")).size()));
     return 0;
 }

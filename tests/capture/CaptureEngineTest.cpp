@@ -3,6 +3,8 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 namespace {
@@ -192,5 +194,50 @@ TEST(CaptureEngine, ImpossibleEncodingIsEncodingFailed)
         ASSERT_FALSE(result);
         EXPECT_EQ(result.error().captureError(), CaptureError(CaptureError::encodingFailed));
         EXPECT_EQ(result.error().description(), QStringLiteral("Não foi possível gerar o arquivo PNG."));
+    }
+}
+
+TEST(CaptureEngine, FastPngStaysWithinHalfAgainTheDefaultSize)
+{
+    const auto defaultSize = [](const QImage &image) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter(&buffer, "png").write(image);
+        return bytes.size();
+    };
+    // An empty desktop, a busy one with text and gradients, a document.
+    QImage empty(1920, 1080, QImage::Format_RGB32);
+    empty.fill(Qt::black);
+    QPainter(&empty).fillRect(QRect(1700, 0, 220, 24), QColor(60, 60, 60));
+    QImage busy(1920, 1080, QImage::Format_RGB32);
+    {
+        QPainter painter(&busy);
+        QLinearGradient gradient(0, 0, 1920, 1080);
+        gradient.setColorAt(0, QColor(40, 70, 120));
+        gradient.setColorAt(1, QColor(200, 120, 60));
+        painter.fillRect(busy.rect(), gradient);
+        painter.fillRect(QRect(60, 60, 1200, 900), Qt::white);
+        // Text-like strokes: short antialiased lines in rows (no fonts in a
+        // non-GUI test).
+        painter.setRenderHint(QPainter::Antialiasing);
+        for (int row = 0; row < 48; ++row) {
+            for (int glyph = 0; glyph < 150; ++glyph) {
+                const int x = 72 + glyph * 7;
+                const int y = 80 + row * 18;
+                painter.setPen(QPen(QColor(20, 20, 20), 1.3));
+                painter.drawLine(
+                    QPointF(x + (glyph * 13 + row) % 5, y), QPointF(x + (glyph * 7 + row * 3) % 6, y + 11));
+            }
+        }
+    }
+    // The same strokes on plain white: a document, no gradient.
+    QImage document(1920, 1080, QImage::Format_RGB32);
+    document.fill(Qt::white);
+    QPainter(&document).drawImage(QRect(60, 60, 1200, 900), busy, QRect(60, 60, 1200, 900));
+    for (const QImage &image : {empty, busy, document}) {
+        auto png = CaptureEngine::pngData(image, 1.0);
+        ASSERT_TRUE(png);
+        EXPECT_LE(png->size(), defaultSize(image) * 3 / 2);
     }
 }
