@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -231,4 +232,35 @@ TEST_F(ScreenshotX11, SecondDisplayAndItsUnplugging)
         QTest::qWait(100);
     ASSERT_FALSE(gone);
     EXPECT_EQ(gone.error().captureError(), CaptureError(CaptureError::displayNotFound));
+}
+
+TEST_F(ScreenshotX11, AnExcludedWindowEmbeddedInAnotherClientLeavesThatClientAlone)
+{
+    // Another program's window, managed by the window manager, as a tray
+    // panel would be; one of our top-level windows gets embedded into it, as
+    // a tray icon does.
+    const DisplayInfo primary = screens().displays().front();
+    xcb_connection_t *other = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(other)).data;
+    const xcb_window_t panel = xcb_generate_id(other);
+    const uint32_t background = ordinaryGreen & 0xffffff;
+    xcb_create_window(other, XCB_COPY_FROM_PARENT, panel, screen->root, 700, 100, 300, 60, 0,
+        XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, &background);
+    xcb_map_window(other, panel);
+    xcb_flush(other);
+    settle();
+
+    ColourWindow icon(overlayMagenta);
+    WindowLevel::setSharingNone(&icon);
+    showAt(icon, QRect(primary.frame.topLeft() + QPoint(100, 600), QSize(40, 40)));
+    xcb_reparent_window(other, static_cast<xcb_window_t>(icon.winId()), panel, 10, 10);
+    xcb_flush(other);
+    settle();
+
+    auto shot = awaitTask(CaptureEngine::screenshot(screens(), CaptureTarget {*primary.id, std::nullopt}));
+    xcb_destroy_window(other, panel);
+    xcb_disconnect(other);
+    ASSERT_TRUE(shot);
+    EXPECT_GT(count(shot->image, ordinaryGreen), 300 * 60 - 40 * 40 - 100);
 }

@@ -3,6 +3,7 @@
 #include "platform/x11/XcbPointers.h"
 
 #include <QPainter>
+#include <cstring>
 #include <mutex>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -48,6 +49,7 @@ struct X11Capture::Private {
     xcb_render_pictformat_t rgb24Format = 0;
     xcb_render_pictformat_t argb32Format = 0;
     xcb_atom_t rootPixmapAtom = 0;
+    xcb_atom_t wmStateAtom = 0;
 
     bool shmPossible = false;
     xcb_shm_seg_t shmSegment = 0;
@@ -130,7 +132,10 @@ struct X11Capture::Private {
     }
 
     // The top-level (a child of the root) that holds each excluded window: the
-    // window itself, or the window manager's frame around it.
+    // window itself, or the window manager's frame around it. A window
+    // embedded in another client (a tray icon inside the panel) is part of
+    // that client's picture: an ancestor with WM_STATE is a client, not a
+    // frame, and nothing is left out for it.
     std::unordered_set<xcb_window_t> topLevelsOf(const std::vector<NativeWindowId> &windows)
     {
         std::unordered_set<xcb_window_t> topLevels;
@@ -144,10 +149,21 @@ struct X11Capture::Private {
                     topLevels.insert(current);
                     break;
                 }
+                if (isClient(tree->parent))
+                    break;
                 current = tree->parent;
             }
         }
         return topLevels;
+    }
+
+    bool isClient(xcb_window_t window)
+    {
+        if (!wmStateAtom)
+            return false;
+        auto state = xcbReply(xcb_get_property_reply(
+            connection, xcb_get_property(connection, 0, window, wmStateAtom, XCB_ATOM_ANY, 0, 0), nullptr));
+        return state && state->type != XCB_NONE;
     }
 
     bool ensureSharedMemory(size_t size)
@@ -292,10 +308,13 @@ Result<std::unique_ptr<X11Capture>, PlatformError> X11Capture::open(const QByteA
     if (redirected)
         return Answer::failure({QStringLiteral("O servidor X recusou o redirecionamento das janelas.")});
 
-    static const char atomName[] = "_XROOTPMAP_ID";
-    auto atom = xcbReply(
-        xcb_intern_atom_reply(p.connection, xcb_intern_atom(p.connection, 0, sizeof atomName - 1, atomName), nullptr));
-    p.rootPixmapAtom = atom ? atom->atom : 0;
+    const auto intern = [&](const char *name) -> xcb_atom_t {
+        auto atom = xcbReply(xcb_intern_atom_reply(
+            p.connection, xcb_intern_atom(p.connection, 0, uint16_t(std::strlen(name)), name), nullptr));
+        return atom ? atom->atom : 0;
+    };
+    p.rootPixmapAtom = intern("_XROOTPMAP_ID");
+    p.wmStateAtom = intern("WM_STATE");
     if (p.broken())
         return Answer::failure(connectionLost());
     return Answer(std::move(capture));
