@@ -9,17 +9,17 @@ PlatformServices PlatformServices::create()
 {
     PlatformServices services;
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        auto screens = X11ScreenSource::create();
-        auto hotKeys = X11HotKeys::create();
-        if (screens && hotKeys) {
+        // Each service falls back on its own: a server without Composite
+        // still has key grabs.
+        if (auto screens = X11ScreenSource::create())
             services.screens = std::move(*screens);
-            services.hotKeys = std::move(hotKeys);
-            services.backend = QStringLiteral("x11");
-            return services;
-        }
+        services.hotKeys = X11HotKeys::create();
     }
-    services.screens = std::make_unique<NullScreenSource>();
-    services.hotKeys = std::make_unique<NullHotKeys>();
-    services.backend = QStringLiteral("null");
+    const bool complete = services.screens && services.hotKeys;
+    if (!services.screens)
+        services.screens = std::make_unique<NullScreenSource>();
+    if (!services.hotKeys)
+        services.hotKeys = std::make_unique<NullHotKeys>();
+    services.backend = complete ? QStringLiteral("x11") : QStringLiteral("null");
     return services;
 }
