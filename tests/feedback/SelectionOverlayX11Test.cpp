@@ -8,6 +8,7 @@
 
 #include <QImageReader>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -156,4 +157,101 @@ TEST_F(SelectionOverlayX11, FocusGoesBackToTheWindowThatWasActive)
     ASSERT_TRUE(waitUntil([&] { return selected->answered(); }));
     EXPECT_TRUE(selected->answer());
     EXPECT_TRUE(waitUntil([&] { return activeWindowByXprop() == window; }));
+}
+
+namespace {
+
+const QRgb ordinaryRed = qRgb(230, 30, 20);
+const QRgb dimmedRed = qRgb(150, 20, 13);
+
+// A window whose colour the test changes while the overlay is up.
+class Recolourable : public QRasterWindow {
+public:
+    QRgb colour = ordinaryGreen;
+
+protected:
+    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(QRect(QPoint(), size()), QColor(colour)); }
+};
+
+QRgb onGlass(QPoint global)
+{
+    auto glass = X11Capture::open();
+    if (!glass)
+        return 0;
+    auto pixel = (*glass)->grab(GrabRequest {QRect(global, QSize(1, 1)), {}, false});
+    return pixel ? pixel->pixel(0, 0) | 0xff000000u : 0;
+}
+
+bool near(QRgb a, QRgb b)
+{
+    return std::abs(qRed(a) - qRed(b)) <= 3 && std::abs(qGreen(a) - qGreen(b)) <= 3
+        && std::abs(qBlue(a) - qBlue(b)) <= 3;
+}
+
+} // namespace
+
+TEST_F(SelectionOverlayX11, WithoutACompositorTheScreenIsShownAsItWasJustBefore)
+{
+    if (windowManager().hasCompositingManager())
+        GTEST_SKIP() << "a compositing manager runs on this desktop";
+    const DisplayInfo screen = primary();
+    Recolourable window;
+    window.setGeometry(QRect(screen.frame.topLeft() + QPoint(300, 300), QSize(300, 200)));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    spin(300);
+    const QPoint inside = screen.frame.topLeft() + QPoint(320, 320);
+
+    auto run = startPick();
+    for (const auto &overlayWindow : overlay->windows())
+        EXPECT_FALSE(overlayWindow->testAttribute(Qt::WA_TranslucentBackground));
+    EXPECT_TRUE(near(onGlass(inside), dimmedGreen)) << std::hex << onGlass(inside);
+    window.colour = ordinaryRed;
+    window.update();
+    spin(300);
+    // Opaque windows: the still stays.
+    EXPECT_TRUE(near(onGlass(inside), dimmedGreen)) << std::hex << onGlass(inside);
+    ASSERT_EQ(xdotool({"key", "Escape"}), 0);
+    ASSERT_TRUE(waitUntil([&] { return run->answered(); }));
+}
+
+TEST_F(SelectionOverlayX11, WithACompositorTheDesktopShowsThroughLive)
+{
+    if (QStandardPaths::findExecutable("xcompmgr").isEmpty())
+        GTEST_SKIP() << "needs xcompmgr";
+    if (windowManager().hasCompositingManager())
+        GTEST_SKIP() << "a compositing manager runs already";
+    QProcess compositor;
+    compositor.start("xcompmgr", {});
+    ASSERT_TRUE(compositor.waitForStarted());
+    const auto stop = qScopeGuard([&compositor] {
+        compositor.terminate();
+        if (!compositor.waitForFinished(3000))
+            compositor.kill();
+        compositor.waitForFinished();
+        waitUntil([] { return !windowManager().hasCompositingManager(); });
+    });
+    ASSERT_TRUE(waitUntil([] { return windowManager().hasCompositingManager(); }));
+
+    const DisplayInfo screen = primary();
+    Recolourable window;
+    window.setGeometry(QRect(screen.frame.topLeft() + QPoint(300, 300), QSize(300, 200)));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    spin(300);
+    const QPoint inside = screen.frame.topLeft() + QPoint(320, 320);
+
+    auto run = startPick();
+    for (const auto &overlayWindow : overlay->windows())
+        EXPECT_TRUE(overlayWindow->testAttribute(Qt::WA_TranslucentBackground));
+    EXPECT_TRUE(near(onGlass(inside), dimmedGreen)) << std::hex << onGlass(inside);
+    window.colour = ordinaryRed;
+    window.update();
+    spin(300);
+    EXPECT_TRUE(near(onGlass(inside), dimmedRed)) << std::hex << onGlass(inside);
+
+    // The hole is clear, the selection still exact.
+    dragWithXdotool(screen.frame.topLeft() + QPoint(310, 310), screen.frame.topLeft() + QPoint(410, 360));
+    ASSERT_TRUE(waitUntil([&] { return run->answered(); }));
+    EXPECT_EQ(*run->answer(), (CaptureTarget {*screen.id, QRectF(310, 310, 100, 50)}));
 }
