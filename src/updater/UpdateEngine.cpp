@@ -668,16 +668,23 @@ Result<Done, UpdateError> launchInstaller(const PreparedUpdate &update, int conf
                                           const QStringList &relaunchArguments, const Bundle &running)
 {
     using Outcome = Result<Done, UpdateError>;
+    // No caller can use a prepared update again once its hand-off failed, so
+    // a failure takes the work folder with it rather than leaving a whole
+    // bundle behind in the temporary folder.
+    auto failed = [&](UpdateError error) {
+        QDir(update.workFolder.toLocalFile()).removeRecursively();
+        return Outcome::failure(std::move(error));
+    };
     const QFileInfo helper(running.helperPath());
     if (!running.isValid() || !helper.isFile() || !helper.isExecutable())
-        return Outcome::failure(UpdateError::installerMissing);
+        return failed(UpdateError::installerMissing);
 
     // The helper must not run from inside the bundle it is about to replace.
     const QString copy = update.workFolder.toLocalFile() + QLatin1Char('/') + helperName;
     QFile::remove(copy);
     QFile source(helper.filePath());
     if (!source.copy(copy))
-        return Outcome::failure(UpdateError(UpdateError::platform, copy + QStringLiteral(": ") + source.errorString()));
+        return failed(UpdateError(UpdateError::platform, copy + QStringLiteral(": ") + source.errorString()));
     QFile::setPermissions(copy, QFile::permissions(copy) | QFileDevice::ExeOwner | QFileDevice::ReadOwner);
 
     QProcess process;
@@ -689,7 +696,7 @@ Result<Done, UpdateError> launchInstaller(const PreparedUpdate &update, int conf
     process.setStandardErrorFile(QProcess::nullDevice());
     process.setWorkingDirectory(QDir::homePath());
     if (!process.startDetached())
-        return Outcome::failure(UpdateError(UpdateError::platform, copy + QStringLiteral(": ") + process.errorString()));
+        return failed(UpdateError(UpdateError::platform, copy + QStringLiteral(": ") + process.errorString()));
     return Done{};
 }
 

@@ -78,7 +78,8 @@ bool canInstallInPlace();
 bool canInstallInPlace(const QString &bundlePath);
 
 // Copies the running bundle's helper into the work folder and starts it,
-// detached, to install UPDATE once this process has quit.
+// detached, to install UPDATE once this process has quit. On failure the
+// work folder is removed: nothing can use the prepared update any more.
 Result<Done, UpdateError> launchInstaller(const PreparedUpdate &update, int confirmTimeout,
                                           const QStringList &relaunchArguments, const Bundle &running = Bundle::main());
 

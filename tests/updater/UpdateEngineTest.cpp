@@ -157,14 +157,20 @@ TEST_F(UpdateEngineTest, ValidReleaseIsDownloadedVerifiedAndHandedToTheHelper)
 
 TEST_F(UpdateEngineTest, MissingHelperIsInstallerMissing)
 {
-    auto prepared = prepare(publish("good", makeCandidate("good")));
+    const UpdateManifest manifest = publish("good", makeCandidate("good"));
+    auto prepared = prepare(manifest);
+    auto again = prepare(manifest);
     ASSERT_TRUE(prepared);
+    ASSERT_TRUE(again);
     QFile::remove(running + "/Contents/Helpers/VeluntaUpdateHelper");
     const auto launched = UpdateEngine::launchInstaller(*prepared, 30, {}, runningBundle());
     ASSERT_FALSE(launched);
     EXPECT_EQ(launched.error().kind(), UpdateError::installerMissing);
-    EXPECT_FALSE(QFile::exists(prepared->workFolder.toLocalFile() + "/VeluntaUpdateHelper"));
-    EXPECT_EQ(UpdateEngine::launchInstaller(*prepared, 30, {}, Bundle()).error().kind(), UpdateError::installerMissing);
+    EXPECT_FALSE(QFileInfo::exists(prepared->workFolder.toLocalFile())) << "a failed hand-off leaves nothing behind";
+
+    EXPECT_EQ(UpdateEngine::launchInstaller(*again, 30, {}, Bundle()).error().kind(), UpdateError::installerMissing)
+        << "not running from a bundle at all";
+    EXPECT_EQ(Fixtures::workFolders(temp).join(' ').toStdString(), "");
 }
 
 TEST_F(UpdateEngineTest, DownloadThatDoesNotMatchTheAnnouncedSizeIsRefused)
@@ -267,6 +273,68 @@ TEST_F(UpdateEngineTest, ArchivesThatAreNotExactlyOneSafeBundleAreInvalidPackage
     const QString garbage = root.path() + "/releases/garbage.zip";
     TestSupport::writeFile(garbage, QByteArray(4096, 'z'));
     EXPECT_EQ(failureOf(publishArchive("garbage", garbage)), "invalidPackage");
+}
+
+// A ZIP of empty stored entries with the given Unix modes, written by hand:
+// the archive library will not write device entries into a ZIP.
+QByteArray emptyEntriesZip(const QList<QPair<QByteArray, quint32>> &entries)
+{
+    auto le16 = [](QByteArray &out, quint16 v) { out.append(char(v & 0xff)).append(char(v >> 8)); };
+    auto le32 = [&](QByteArray &out, quint32 v) { le16(out, quint16(v & 0xffff)); le16(out, quint16(v >> 16)); };
+    QByteArray local, central;
+    for (const auto &[name, mode] : entries) {
+        const quint32 offset = quint32(local.size());
+        le32(local, 0x04034b50);
+        for (int v : {10, 0, 0, 0, 0x21})
+            le16(local, quint16(v));
+        for (int i = 0; i < 3; ++i)
+            le32(local, 0); // crc, sizes: empty
+        le16(local, quint16(name.size()));
+        le16(local, 0);
+        local += name;
+
+        le32(central, 0x02014b50);
+        for (int v : {3 << 8 | 20, 10, 0, 0, 0, 0x21})
+            le16(central, quint16(v));
+        for (int i = 0; i < 3; ++i)
+            le32(central, 0);
+        le16(central, quint16(name.size()));
+        for (int i = 0; i < 4; ++i)
+            le16(central, 0); // extra, comment, disk, internal attributes
+        le32(central, mode << 16);
+        le32(central, offset);
+        central += name;
+    }
+    QByteArray end;
+    le32(end, 0x06054b50);
+    le16(end, 0);
+    le16(end, 0);
+    le16(end, quint16(entries.size()));
+    le16(end, quint16(entries.size()));
+    le32(end, quint32(central.size()));
+    le32(end, quint32(local.size()));
+    le16(end, 0);
+    return local + central + end;
+}
+
+TEST_F(UpdateEngineTest, DeviceFilesAreRefusedAndPipesNeverCreated)
+{
+    auto extract = [&](const QString &name, quint32 mode) {
+        const QString archive = root.path() + "/" + name + ".zip";
+        TestSupport::writeFile(archive, emptyEntriesZip({{"Velunta.app/", 040755}, {"Velunta.app/entry", mode}}));
+        const auto app = UpdateEngine::extractApp(archive, root.path() + "/" + name);
+        return app ? QStringLiteral("success") : app.error().shortForm();
+    };
+    EXPECT_EQ(extract("regular", 0100644), "success");
+    EXPECT_EQ(extract("char-device", 020644), "invalidPackage");
+    EXPECT_EQ(extract("block-device", 060644), "invalidPackage");
+    EXPECT_FALSE(QFileInfo::exists(root.path() + "/char-device/Velunta.app/entry"));
+    // The ZIP reader turns a pipe entry into an empty regular file: no pipe
+    // ever reaches the disk.
+    EXPECT_EQ(extract("pipe", 010644), "success");
+    struct stat st;
+    ASSERT_EQ(::lstat(QFile::encodeName(root.path() + "/pipe/Velunta.app/entry").constData(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
 }
 
 TEST_F(UpdateEngineTest, SetuidBitsAreDroppedOnExtraction)
