@@ -241,3 +241,23 @@ TEST(CaptureEngine, FastPngStaysWithinHalfAgainTheDefaultSize)
         EXPECT_LE(png->size(), defaultSize(image) * 3 / 2);
     }
 }
+
+// The way the application awaits them: task temporaries and copied
+// arguments inside co_await expressions, which g++ 12 has been seen to
+// destroy twice in other shapes.
+TEST(CaptureEngine, ScreenshotAndPngAwaitedInsideACoroutine)
+{
+    FakeScreens screens = twoScreens();
+    auto flow = [&]() -> QCoro::Task<qsizetype> {
+        auto shot = co_await CaptureEngine::screenshot(screens, CaptureTarget {71, QRectF(0, 0, 64, 32)});
+        if (!shot)
+            co_return -1;
+        auto png = co_await CaptureEngine::encodePng(shot->image, shot->scale);
+        if (!png)
+            co_return -2;
+        const QImage decoded = QImage::fromData(*png, "png");
+        co_return decoded.size() == shot->image.size() ? png->size() : -3;
+    };
+    for (int round = 0; round < 3; ++round)
+        EXPECT_GT(awaitTask(flow()), 0);
+}
