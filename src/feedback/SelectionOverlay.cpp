@@ -291,7 +291,8 @@ SelectionWindow::SelectionWindow(const DisplayInfo &display, QImage still, bool 
     , m_displayID(display.id.value_or(0))
     , m_frame(display.frame)
 {
-    setWindowTitle(QStringLiteral("Velunta"));
+    // Never shown (no decorations, no task bar); it names the window for tools.
+    setWindowTitle(QStringLiteral("Velunta: seleção"));
     if (translucent)
         setAttribute(Qt::WA_TranslucentBackground);
     else
