@@ -31,7 +31,7 @@ Result<Done, QString> packBundle(const QString &bundle, const QString &archive)
 
     QStringList paths;
     QDirIterator it(root.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
+        QDirIterator::Subdirectories);
     while (it.hasNext())
         paths.append(root.relativeFilePath(it.next()));
     std::sort(paths.begin(), paths.end());
@@ -48,7 +48,7 @@ Result<Done, QString> packBundle(const QString &bundle, const QString &archive)
         if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
             return Result<Done, QString>::failure(path + QStringLiteral(": cannot read"));
         zip.setModificationTime(qint64(st.st_mtime));
-        Result<Done, QString> added = Done{};
+        Result<Done, QString> added = Done {};
         if (S_ISDIR(st.st_mode)) {
             added = zip.addDirectory(name, int(st.st_mode & 0777));
         } else if (S_ISREG(st.st_mode)) {
@@ -61,7 +61,8 @@ Result<Done, QString> packBundle(const QString &bundle, const QString &archive)
             target.truncate(qsizetype(n));
             added = zip.addSymlink(name, QFile::decodeName(target));
         } else {
-            return Result<Done, QString>::failure(path + QStringLiteral(": only files, folders and links can be packed"));
+            return Result<Done, QString>::failure(
+                path + QStringLiteral(": only files, folders and links can be packed"));
         }
         if (!added)
             return added;
@@ -75,8 +76,8 @@ UpdateManifest signManifest(UpdateManifest manifest, const UpdateCrypto::Signing
     return manifest;
 }
 
-Result<UpdateManifest, QString> makeManifest(const Release &release, const QString &archive,
-                                             const UpdateCrypto::SigningKey &key)
+Result<UpdateManifest, QString> makeManifest(
+    const Release &release, const QString &archive, const UpdateCrypto::SigningKey &key)
 {
     const QFileInfo info(archive);
     if (!info.isFile())
@@ -100,8 +101,7 @@ Result<UpdateManifest, QString> makeManifest(const Release &release, const QStri
 Result<QString, QString> writeManifest(const UpdateManifest &manifest, const QString &folder, bool beta)
 {
     QDir().mkpath(folder);
-    const QString path =
-        QDir(folder).filePath(beta ? UpdateConfig::betaChannelFile : UpdateConfig::stableChannelFile);
+    const QString path = QDir(folder).filePath(beta ? UpdateConfig::betaChannelFile : UpdateConfig::stableChannelFile);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return Result<QString, QString>::failure(path + QStringLiteral(": ") + file.errorString());

@@ -21,7 +21,7 @@ Result<Done, QString> packBundle(const QString &bundle, const QString &archive);
 struct Release {
     qint64 build = 0;
     QString version;
-    QString url;           // where the archive will be served
+    QString url; // where the archive will be served
     QString minimumSystem; // lowest C library version, such as 2.36
     QString notes;
     std::optional<qint64> rollout;
@@ -29,8 +29,8 @@ struct Release {
 };
 
 // The manifest of RELEASE for ARCHIVE (its size and SHA-256), signed with KEY.
-Result<UpdateManifest, QString> makeManifest(const Release &release, const QString &archive,
-                                             const UpdateCrypto::SigningKey &key);
+Result<UpdateManifest, QString> makeManifest(
+    const Release &release, const QString &archive, const UpdateCrypto::SigningKey &key);
 
 // Fills in the signature of an otherwise complete manifest.
 UpdateManifest signManifest(UpdateManifest manifest, const UpdateCrypto::SigningKey &key);

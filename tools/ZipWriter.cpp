@@ -26,16 +26,22 @@ EntryPtr newEntry(const QString &name, unsigned type, int mode, qint64 size, qin
 
 } // namespace
 
-void ZipWriter::Free::operator()(archive *a) const { archive_write_free(a); }
+void ZipWriter::Free::operator()(archive *a) const
+{
+    archive_write_free(a);
+}
 
-ZipWriter::ZipWriter() : m_mtime(QDateTime::currentSecsSinceEpoch()) {}
+ZipWriter::ZipWriter()
+    : m_mtime(QDateTime::currentSecsSinceEpoch())
+{
+}
 ZipWriter::~ZipWriter() = default;
 
 Result<Done, QString> ZipWriter::failure() const
 {
     const char *text = m_archive ? archive_error_string(m_archive.get()) : nullptr;
-    return Result<Done, QString>::failure(m_path + QStringLiteral(": ")
-                                          + (text ? QString::fromLocal8Bit(text) : QStringLiteral("archive error")));
+    return Result<Done, QString>::failure(
+        m_path + QStringLiteral(": ") + (text ? QString::fromLocal8Bit(text) : QStringLiteral("archive error")));
 }
 
 Result<Done, QString> ZipWriter::open(const QString &path)
@@ -45,7 +51,7 @@ Result<Done, QString> ZipWriter::open(const QString &path)
     if (archive_write_set_format_zip(m_archive.get()) != ARCHIVE_OK
         || archive_write_open_filename(m_archive.get(), QFile::encodeName(path).constData()) != ARCHIVE_OK)
         return failure();
-    return Done{};
+    return Done {};
 }
 
 Result<Done, QString> ZipWriter::addDirectory(const QString &name, int mode)
@@ -53,7 +59,7 @@ Result<Done, QString> ZipWriter::addDirectory(const QString &name, int mode)
     auto entry = newEntry(name.endsWith(QLatin1Char('/')) ? name : name + QLatin1Char('/'), AE_IFDIR, mode, 0, m_mtime);
     if (archive_write_header(m_archive.get(), entry.get()) != ARCHIVE_OK)
         return failure();
-    return Done{};
+    return Done {};
 }
 
 Result<Done, QString> ZipWriter::addFile(const QString &name, const QByteArray &content, int mode)
@@ -63,7 +69,7 @@ Result<Done, QString> ZipWriter::addFile(const QString &name, const QByteArray &
         return failure();
     if (!content.isEmpty() && archive_write_data(m_archive.get(), content.constData(), size_t(content.size())) < 0)
         return failure();
-    return Done{};
+    return Done {};
 }
 
 Result<Done, QString> ZipWriter::addFileFromDisk(const QString &name, const QString &path, int mode)
@@ -84,7 +90,7 @@ Result<Done, QString> ZipWriter::addFileFromDisk(const QString &name, const QStr
         if (archive_write_data(m_archive.get(), chunk.constData(), size_t(n)) < 0)
             return failure();
     }
-    return Done{};
+    return Done {};
 }
 
 Result<Done, QString> ZipWriter::addSymlink(const QString &name, const QString &target)
@@ -93,7 +99,7 @@ Result<Done, QString> ZipWriter::addSymlink(const QString &name, const QString &
     archive_entry_set_symlink_utf8(entry.get(), target.toUtf8().constData());
     if (archive_write_header(m_archive.get(), entry.get()) != ARCHIVE_OK)
         return failure();
-    return Done{};
+    return Done {};
 }
 
 Result<Done, QString> ZipWriter::close()
@@ -101,5 +107,5 @@ Result<Done, QString> ZipWriter::close()
     if (archive_write_close(m_archive.get()) != ARCHIVE_OK)
         return failure();
     m_archive.reset();
-    return Done{};
+    return Done {};
 }

@@ -147,7 +147,7 @@ int pack(const Arguments &args)
 
 int manifest(const Arguments &args)
 {
-    const QStringList required{"key", "archive", "build", "version", "url", "minimum-system", "out"};
+    const QStringList required {"key", "archive", "build", "version", "url", "minimum-system", "out"};
     for (const QString &name : required) {
         if (!args.options.contains(name))
             return fail(QStringLiteral("--") + name + QStringLiteral(" is required"));

@@ -28,7 +28,7 @@ long peakKiB()
 // counts the time other programs held the core.
 double cpuSeconds()
 {
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -80,12 +80,12 @@ int main(int argc, char **argv)
         const double rate = double(size) / seconds / 1e9;
         const double cpuRate = double(size) / cpu / 1e9;
         std::printf("pass %d: %.3f s wall = %.2f GB/s, %.3f s CPU = %.2f GB/s (target 1 GB/s) %s\n", pass, seconds,
-                    rate, cpu, cpuRate, qPrintable(digest->left(16)));
+            rate, cpu, cpuRate, qPrintable(digest->left(16)));
         if (pass == 2 && cpuRate < 1.0)
             status = 2;
     }
     const long after = peakKiB();
     std::printf("peak memory %ld KiB before hashing, %ld KiB after (grew %ld KiB for a 1 GiB file)\n", before, after,
-                after - before);
+        after - before);
     return status;
 }

@@ -18,7 +18,10 @@ namespace {
 const QByteArray header = QByteArrayLiteral("velunta-code-signature-v1");
 constexpr qint64 maximumFileSize = 64 * 1024 * 1024;
 
-UpdateError invalid() { return UpdateError(UpdateError::wrongCodeSignature); }
+UpdateError invalid()
+{
+    return UpdateError(UpdateError::wrongCodeSignature);
+}
 
 Result<QString, QString> hashFile(const QString &path)
 {
@@ -51,8 +54,8 @@ Result<QString, QString> hashLink(const QString &path)
 
 QByteArray entryLine(const Entry &entry)
 {
-    return (entry.type == Entry::file ? QByteArrayLiteral("file ") : QByteArrayLiteral("link ")) + entry.digest.toLatin1()
-        + (entry.executable ? " x " : " - ") + entry.path.toUtf8();
+    return (entry.type == Entry::file ? QByteArrayLiteral("file ") : QByteArrayLiteral("link "))
+        + entry.digest.toLatin1() + (entry.executable ? " x " : " - ") + entry.path.toUtf8();
 }
 
 QByteArray unsignedText(const QByteArray &publicKey, const QList<Entry> &entries)
@@ -73,7 +76,7 @@ Result<QList<Entry>, QString> scan(const QString &bundlePath)
         return Failure::failure(bundlePath + QStringLiteral(": not a folder"));
     QList<Entry> entries;
     QDirIterator it(root.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
+        QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         const QString relative = root.relativeFilePath(path);
@@ -106,7 +109,7 @@ Result<QList<Entry>, QString> scan(const QString &bundlePath)
         entries.append(entry);
     }
     std::sort(entries.begin(), entries.end(),
-              [](const Entry &a, const Entry &b) { return a.path.toUtf8() < b.path.toUtf8(); });
+        [](const Entry &a, const Entry &b) { return a.path.toUtf8() < b.path.toUtf8(); });
     return entries;
 }
 
@@ -127,7 +130,7 @@ Result<Done, QString> sign(const QString &bundlePath, const UpdateCrypto::Signin
     file.write(text + "signature " + UpdateCrypto::encodeBase64(signature) + '\n');
     if (!file.commit())
         return Result<Done, QString>::failure(file.fileName() + QStringLiteral(": ") + file.errorString());
-    return Done{};
+    return Done {};
 }
 
 Result<QByteArray, UpdateError> verify(const QString &bundlePath)
@@ -138,7 +141,7 @@ Result<QByteArray, UpdateError> verify(const QString &bundlePath)
     const QStringList extras = QDir(bundlePath + QLatin1Char('/') + folderPath)
                                    .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     const QFileInfo info(bundlePath + QLatin1Char('/') + filePath);
-    if (extras != QStringList{QStringLiteral("CodeResources")} || info.isSymLink() || !info.isFile()
+    if (extras != QStringList {QStringLiteral("CodeResources")} || info.isSymLink() || !info.isFile()
         || info.size() > maximumFileSize)
         return Outcome::failure(invalid());
     QFile file(info.filePath());
@@ -181,7 +184,7 @@ Result<Done, UpdateError> verifyCandidate(const QString &candidatePath, const QS
         return Result<Done, UpdateError>::failure(candidate.error());
     if (*candidate != *running)
         return Result<Done, UpdateError>::failure(invalid());
-    return Done{};
+    return Done {};
 }
 
 } // namespace CodeSignature

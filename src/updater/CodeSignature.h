@@ -35,8 +35,8 @@ inline const QString filePath = QStringLiteral("Contents/_CodeSignature/CodeReso
 struct Entry {
     enum Type { file, link };
     Type type = file;
-    QString path;      // relative to the bundle
-    QString digest;    // lower-case hex SHA-256
+    QString path; // relative to the bundle
+    QString digest; // lower-case hex SHA-256
     bool executable = false;
     bool operator==(const Entry &) const = default;
 };

@@ -2,9 +2,15 @@
 
 #include "app/Bundle.h"
 
-std::optional<UpdateConfig> UpdateConfig::fromBundle() { return fromBundle(Bundle::main()); }
+std::optional<UpdateConfig> UpdateConfig::fromBundle()
+{
+    return fromBundle(Bundle::main());
+}
 
-std::optional<UpdateConfig> UpdateConfig::fromBundle(const Bundle &bundle) { return fromInfo(bundle.infoDictionary()); }
+std::optional<UpdateConfig> UpdateConfig::fromBundle(const Bundle &bundle)
+{
+    return fromInfo(bundle.infoDictionary());
+}
 
 std::optional<UpdateConfig> UpdateConfig::fromInfo(const QVariantMap &info)
 {
@@ -21,7 +27,7 @@ std::optional<UpdateConfig> UpdateConfig::fromInfo(const QVariantMap &info)
 
     const QVariant local = info.value(QStringLiteral("VLUpdateAllowLocalHTTP"));
     const bool allowsLocalHTTP = local.typeId() == QMetaType::Bool && local.toBool();
-    return UpdateConfig{baseURL, key.toString(), allowsLocalHTTP};
+    return UpdateConfig {baseURL, key.toString(), allowsLocalHTTP};
 }
 
 bool UpdateConfig::isAllowed(const QUrl &url) const

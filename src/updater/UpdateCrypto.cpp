@@ -39,7 +39,10 @@ QString lastOpenSslError()
 
 } // namespace
 
-QString hexString(const QByteArray &bytes) { return QString::fromLatin1(bytes.toHex()); }
+QString hexString(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex());
+}
 
 QByteArray sha256(const QByteArray &data)
 {
@@ -48,9 +51,13 @@ QByteArray sha256(const QByteArray &data)
     return hash.digest();
 }
 
-void Sha256::Free::operator()(evp_md_ctx_st *ctx) const { EVP_MD_CTX_free(ctx); }
+void Sha256::Free::operator()(evp_md_ctx_st *ctx) const
+{
+    EVP_MD_CTX_free(ctx);
+}
 
-Sha256::Sha256() : m_ctx(EVP_MD_CTX_new())
+Sha256::Sha256()
+    : m_ctx(EVP_MD_CTX_new())
 {
     if (!m_ctx || EVP_DigestInit_ex(m_ctx.get(), EVP_sha256(), nullptr) != 1)
         qFatal("SHA-256 is not available from OpenSSL");
@@ -75,7 +82,7 @@ QByteArray encodeBase64(const QByteArray &bytes)
 {
     QByteArray out(4 * ((bytes.size() + 2) / 3) + 1, Qt::Uninitialized);
     const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()),
-                                       reinterpret_cast<const unsigned char *>(bytes.constData()), int(bytes.size()));
+        reinterpret_cast<const unsigned char *>(bytes.constData()), int(bytes.size()));
     out.truncate(length);
     return out;
 }
@@ -89,7 +96,7 @@ std::optional<QByteArray> decodeBase64(const QByteArray &text, int expectedLengt
         return std::nullopt;
     QByteArray out(text.size() / 4 * 3, Qt::Uninitialized);
     const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char *>(out.data()),
-                                       reinterpret_cast<const unsigned char *>(text.constData()), int(text.size()));
+        reinterpret_cast<const unsigned char *>(text.constData()), int(text.size()));
     if (length < 0)
         return std::nullopt;
     int padding = 0;
@@ -108,13 +115,12 @@ bool verifyEd25519(const QByteArray &publicKey, const QByteArray &message, const
     if (publicKey.size() != publicKeyLength || signature.size() != signatureLength)
         return false;
     PkeyPtr key(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
-                                            reinterpret_cast<const unsigned char *>(publicKey.constData()),
-                                            size_t(publicKey.size())));
+        reinterpret_cast<const unsigned char *>(publicKey.constData()), size_t(publicKey.size())));
     MdCtxPtr ctx(EVP_MD_CTX_new());
     bool valid = key && ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) == 1
         && EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char *>(signature.constData()),
-                            size_t(signature.size()), reinterpret_cast<const unsigned char *>(message.constData()),
-                            size_t(message.size()))
+               size_t(signature.size()), reinterpret_cast<const unsigned char *>(message.constData()),
+               size_t(message.size()))
             == 1;
     ERR_clear_error();
     return valid;
@@ -127,7 +133,10 @@ bool verifyEd25519Base64(const QString &publicKey, const QByteArray &message, co
     return key && sig && verifyEd25519(*key, message, *sig);
 }
 
-void SigningKey::Free::operator()(evp_pkey_st *key) const { EVP_PKEY_free(key); }
+void SigningKey::Free::operator()(evp_pkey_st *key) const
+{
+    EVP_PKEY_free(key);
+}
 
 SigningKey SigningKey::generate()
 {
@@ -175,7 +184,7 @@ Result<Done, QString> SigningKey::writeFile(const QString &path) const
     file.write(toPem());
     if (!file.commit())
         return Result<Done, QString>::failure(path + QStringLiteral(": ") + file.errorString());
-    return Done{};
+    return Done {};
 }
 
 QByteArray SigningKey::publicKey() const
@@ -194,7 +203,7 @@ QByteArray SigningKey::sign(const QByteArray &message) const
     size_t length = size_t(out.size());
     if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, m_key.get()) != 1
         || EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char *>(out.data()), &length,
-                          reinterpret_cast<const unsigned char *>(message.constData()), size_t(message.size()))
+               reinterpret_cast<const unsigned char *>(message.constData()), size_t(message.size()))
             != 1)
         qFatal("Ed25519 signing failed: %s", qPrintable(lastOpenSslError()));
     out.truncate(int(length));

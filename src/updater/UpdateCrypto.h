@@ -72,7 +72,10 @@ private:
     struct Free {
         void operator()(evp_pkey_st *key) const;
     };
-    explicit SigningKey(evp_pkey_st *key) : m_key(key, Free()) {}
+    explicit SigningKey(evp_pkey_st *key)
+        : m_key(key, Free())
+    {
+    }
     std::shared_ptr<evp_pkey_st> m_key;
 };
 

@@ -3,9 +3,9 @@
 #include "CodeSignature.h"
 #include "UpdateCrypto.h"
 
+#include <QCoreApplication>
 #include <QCoroFuture>
 #include <QCoroNetworkReply>
-#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -42,7 +42,10 @@ const QString archiveName = QStringLiteral("update.zip");
 const QString appFolderName = QStringLiteral("app");
 const QString helperName = QStringLiteral("VeluntaUpdateHelper");
 
-UpdateError systemError(int error) { return UpdateError(UpdateError::platform, QString::fromLocal8Bit(strerror(error))); }
+UpdateError systemError(int error)
+{
+    return UpdateError(UpdateError::platform, QString::fromLocal8Bit(strerror(error)));
+}
 
 UpdateError fileError(const QString &path, int error)
 {
@@ -89,8 +92,10 @@ struct DeleteLater {
 class DownloadDelegate {
 public:
     DownloadDelegate(QString destination, qint64 maxBytes, ProgressCallback onProgress)
-        : destination(std::move(destination)), maxBytes(maxBytes), onProgress(std::move(onProgress)),
-          m_file(this->destination)
+        : destination(std::move(destination))
+        , maxBytes(maxBytes)
+        , onProgress(std::move(onProgress))
+        , m_file(this->destination)
     {
     }
 
@@ -158,7 +163,7 @@ public:
             return Outcome::failure(systemError(ETIMEDOUT));
         if (reply->error() != QNetworkReply::NoError)
             return Outcome::failure(UpdateError(UpdateError::platform, reply->errorString()));
-        return Done{};
+        return Done {};
     }
 
 private:
@@ -169,7 +174,7 @@ private:
 // Runs on a pool thread with its own event loop: one download on a network
 // session of its own, gone when the function returns.
 Result<Done, UpdateError> download(const QUrl &url, const QString &destination, qint64 maxBytes,
-                                   const ProgressCallback &onProgress, const UpdateConfig &config)
+    const ProgressCallback &onProgress, const UpdateConfig &config)
 {
     // A download can take long; let the pool start another thread meanwhile.
     QThreadPool::globalInstance()->releaseThread();
@@ -191,7 +196,7 @@ Result<Done, UpdateError> download(const QUrl &url, const QString &destination, 
     auto redirectRefused = std::make_shared<bool>(false);
     guardRedirects(reply.get(), config, redirectRefused);
     QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(),
-                     [&delegate, r = reply.get()] { delegate.bytesArrived(r); });
+        [&delegate, r = reply.get()] { delegate.bytesArrived(r); });
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
     bool timedOut = false;
     QTimer deadline;
@@ -214,10 +219,13 @@ Result<Done, UpdateError> createWorkFolder(const QString &path)
     std::filesystem::create_directories(QFile::encodeName(QFileInfo(path).path()).toStdString(), error);
     if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0)
         return Result<Done, UpdateError>::failure(fileError(path, errno));
-    return Done{};
+    return Done {};
 }
 
-QString canonicalPath(const QString &path) { return QFileInfo(path).canonicalFilePath(); }
+QString canonicalPath(const QString &path)
+{
+    return QFileInfo(path).canonicalFilePath();
+}
 
 // What the bundle says about itself, when the value has the right type.
 std::optional<QString> stringValue(const QVariantMap &info, const QString &key)
@@ -228,25 +236,30 @@ std::optional<QString> stringValue(const QVariantMap &info, const QString &key)
     return value.toString();
 }
 
-// The whole preparation after the work folder exists; blocking, so it runs
-// on the pool.
+// The whole preparation in WORK, which it creates; blocking, so it runs on
+// the pool. Whatever fails after the folder exists takes the folder with it.
 Result<PreparedUpdate, UpdateError> prepareIn(const QString &work, const UpdateManifest &manifest,
-                                              const UpdateConfig &config, const ProgressCallback &onProgress,
-                                              const Bundle &running)
+    const UpdateConfig &config, const ProgressCallback &onProgress, const Bundle &running)
 {
     using Outcome = Result<PreparedUpdate, UpdateError>;
+    if (auto created = createWorkFolder(work); !created)
+        return Outcome::failure(created.error());
+    auto fail = [&](const UpdateError &error) {
+        QDir(work).removeRecursively();
+        return Outcome::failure(error);
+    };
     const QString archive = work + QLatin1Char('/') + archiveName;
     if (auto done = download(QUrl(manifest.url, QUrl::StrictMode), archive, manifest.size, onProgress, config); !done)
-        return Outcome::failure(done.error());
+        return fail(done.error());
     if (auto done = verifyPackage(archive, manifest, config.publicKey); !done)
-        return Outcome::failure(done.error());
+        return fail(done.error());
     const auto app = extractApp(archive, work + QLatin1Char('/') + appFolderName);
     if (!app)
-        return Outcome::failure(app.error());
+        return fail(app.error());
     if (auto done = verifyApp(*app, manifest, running); !done)
-        return Outcome::failure(done.error());
+        return fail(done.error());
     QFile::remove(archive);
-    return PreparedUpdate{manifest.build, QUrl::fromLocalFile(*app), QUrl::fromLocalFile(work)};
+    return PreparedUpdate {manifest.build, QUrl::fromLocalFile(*app), QUrl::fromLocalFile(work)};
 }
 
 // libarchive owners.
@@ -274,8 +287,10 @@ bool isContainedLink(const QString &entryPath, const QString &target)
     if (target.isEmpty() || target.startsWith(QLatin1Char('/')))
         return false;
     const QString parent = QFileInfo(entryPath).path();
-    const QString resolved = QDir::cleanPath((parent == QLatin1String(".") ? QString() : parent + QLatin1Char('/')) + target);
-    return resolved != QLatin1String("..") && !resolved.startsWith(QLatin1String("../")) && !resolved.startsWith(QLatin1Char('/'));
+    const QString resolved
+        = QDir::cleanPath((parent == QLatin1String(".") ? QString() : parent + QLatin1Char('/')) + target);
+    return resolved != QLatin1String("..") && !resolved.startsWith(QLatin1String("../"))
+        && !resolved.startsWith(QLatin1Char('/'));
 }
 
 // Writing failures that are about this machine, not about the package.
@@ -299,8 +314,9 @@ Result<Done, UpdateError> extractArchive(const QString &archivePath, const QStri
     // No absolute-path flag: every name gets the folder prefixed below, after
     // it has been checked on its own.
     std::unique_ptr<archive, WriteArchiveFree> out(archive_write_disk_new());
-    archive_write_disk_set_options(out.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME
-                                                  | ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_SYMLINKS);
+    archive_write_disk_set_options(out.get(),
+        ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_NODOTDOT
+            | ARCHIVE_EXTRACT_SECURE_SYMLINKS);
     archive_write_disk_set_standard_lookup(out.get());
 
     for (;;) {
@@ -363,7 +379,7 @@ Result<Done, UpdateError> extractArchive(const QString &archivePath, const QStri
     }
     if (archive_write_close(out.get()) < ARCHIVE_WARN)
         return Outcome::failure(writeFailure(out.get()));
-    return Done{};
+    return Done {};
 }
 
 } // namespace
@@ -423,7 +439,7 @@ SystemVersion systemVersion()
 {
     const QStringList parts = QString::fromLatin1(gnu_get_libc_version()).split(QLatin1Char('.'));
     return {parts.size() > 0 ? parseInteger(parts[0]).value_or(0) : 0,
-            parts.size() > 1 ? parseInteger(parts[1]).value_or(0) : 0, 0};
+        parts.size() > 1 ? parseInteger(parts[1]).value_or(0) : 0, 0};
 }
 
 bool systemSatisfies(const QString &minimum, SystemVersion system)
@@ -435,11 +451,11 @@ bool systemSatisfies(const QString &minimum, SystemVersion system)
             break;
         numbers[count++] = parseInteger(piece).value_or(0);
     }
-    return system >= SystemVersion{numbers[0], numbers[1], numbers[2]};
+    return system >= SystemVersion {numbers[0], numbers[1], numbers[2]};
 }
 
 Decision decide(const UpdateManifest &manifest, qint64 currentBuild, int bucket, qint64 skippedBuild,
-                SystemVersion system, bool isManual)
+    SystemVersion system, bool isManual)
 {
     if (manifest.build <= currentBuild)
         return Decision::upToDate;
@@ -523,8 +539,8 @@ static QCoro::Task<Result<UpdateManifest, UpdateError>> fetchManifestTask(QUrl u
     co_return *manifest;
 }
 
-static QCoro::Task<Result<PreparedUpdate, UpdateError>> prepareTask(UpdateManifest manifest, UpdateConfig config,
-                                                             ProgressCallback onProgress, Bundle running)
+static QCoro::Task<Result<PreparedUpdate, UpdateError>> prepareTask(
+    UpdateManifest manifest, UpdateConfig config, ProgressCallback onProgress, Bundle running)
 {
     using Outcome = Result<PreparedUpdate, UpdateError>;
     const QUrl url(manifest.url, QUrl::StrictMode);
@@ -533,8 +549,6 @@ static QCoro::Task<Result<PreparedUpdate, UpdateError>> prepareTask(UpdateManife
 
     const QString work = QDir::tempPath() + QStringLiteral("/VeluntaUpdate-")
         + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    if (auto created = createWorkFolder(work); !created)
-        co_return Outcome::failure(created.error());
 
     // Everything captured by value: the coroutine's caller may be gone by the
     // time the pool finishes. The future is named: see above.
@@ -542,8 +556,6 @@ static QCoro::Task<Result<PreparedUpdate, UpdateError>> prepareTask(UpdateManife
         return std::optional<Outcome>(prepareIn(work, manifest, config, onProgress, running));
     });
     std::optional<Outcome> outcome = co_await future;
-    if (!*outcome)
-        QDir(work).removeRecursively();
     co_return std::move(*outcome);
 }
 
@@ -552,14 +564,14 @@ QCoro::Task<Result<UpdateManifest, UpdateError>> fetchManifest(QUrl url, UpdateC
     return fetchManifestTask(url, config);
 }
 
-QCoro::Task<Result<PreparedUpdate, UpdateError>> prepare(UpdateManifest manifest, UpdateConfig config,
-                                                         ProgressCallback onProgress, Bundle running)
+QCoro::Task<Result<PreparedUpdate, UpdateError>> prepare(
+    UpdateManifest manifest, UpdateConfig config, ProgressCallback onProgress, Bundle running)
 {
     return prepareTask(manifest, config, onProgress, running);
 }
 
-Result<Done, UpdateError> verifyPackage(const QString &archive, const UpdateManifest &manifest,
-                                        const QString &publicKey)
+Result<Done, UpdateError> verifyPackage(
+    const QString &archive, const UpdateManifest &manifest, const QString &publicKey)
 {
     using Outcome = Result<Done, UpdateError>;
     struct stat st;
@@ -574,7 +586,7 @@ Result<Done, UpdateError> verifyPackage(const QString &archive, const UpdateMani
         return Outcome::failure(UpdateError::wrongHash);
     if (!UpdateCrypto::verifyEd25519Base64(publicKey, manifest.signedMessage(), manifest.signature))
         return Outcome::failure(UpdateError::wrongSignature);
-    return Done{};
+    return Done {};
 }
 
 Result<QString, UpdateError> sha256(const QString &file)
@@ -586,7 +598,7 @@ Result<QString, UpdateError> sha256(const QString &file)
     struct Close {
         int fd;
         ~Close() { ::close(fd); }
-    } closer{fd};
+    } closer {fd};
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     UpdateCrypto::Sha256 hash;
@@ -611,13 +623,12 @@ Result<QString, UpdateError> extractApp(const QString &archive, const QString &f
     std::error_code error;
     std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
     if (error)
-        return Outcome::failure(UpdateError(UpdateError::platform,
-                                            folder + QStringLiteral(": ") + QString::fromStdString(error.message())));
+        return Outcome::failure(UpdateError(
+            UpdateError::platform, folder + QStringLiteral(": ") + QString::fromStdString(error.message())));
     if (auto done = extractArchive(archive, folder); !done)
         return Outcome::failure(done.error());
 
-    QStringList entries =
-        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     entries.removeAll(QStringLiteral("__MACOSX"));
     if (entries.size() != 1 || !entries.first().endsWith(QLatin1String(".app")) || entries.first().size() <= 4)
         return Outcome::failure(UpdateError::invalidPackage);
@@ -639,7 +650,10 @@ Result<Done, UpdateError> verifyApp(const QString &bundle, const UpdateManifest 
     return CodeSignature::verifyCandidate(bundle, running.path());
 }
 
-bool canInstallInPlace() { return canInstallInPlace(Bundle::main().path()); }
+bool canInstallInPlace()
+{
+    return canInstallInPlace(Bundle::main().path());
+}
 
 bool canInstallInPlace(const QString &bundlePath)
 {
@@ -652,20 +666,17 @@ bool canInstallInPlace(const QString &bundlePath)
 }
 
 QStringList installerArguments(const PreparedUpdate &update, qint64 pid, const QString &target, int confirmTimeout,
-                               const QStringList &relaunchArguments)
+    const QStringList &relaunchArguments)
 {
-    return QStringList{QStringLiteral("--pid"),     QString::number(pid),
-                       QStringLiteral("--new"),     update.appURL.toLocalFile(),
-                       QStringLiteral("--target"),  target,
-                       QStringLiteral("--work"),    update.workFolder.toLocalFile(),
-                       QStringLiteral("--build"),   QString::number(update.build),
-                       QStringLiteral("--timeout"), QString::number(confirmTimeout),
-                       QStringLiteral("--")}
+    return QStringList {QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--new"),
+               update.appURL.toLocalFile(), QStringLiteral("--target"), target, QStringLiteral("--work"),
+               update.workFolder.toLocalFile(), QStringLiteral("--build"), QString::number(update.build),
+               QStringLiteral("--timeout"), QString::number(confirmTimeout), QStringLiteral("--")}
     + relaunchArguments;
 }
 
-Result<Done, UpdateError> launchInstaller(const PreparedUpdate &update, int confirmTimeout,
-                                          const QStringList &relaunchArguments, const Bundle &running)
+Result<Done, UpdateError> launchInstaller(
+    const PreparedUpdate &update, int confirmTimeout, const QStringList &relaunchArguments, const Bundle &running)
 {
     using Outcome = Result<Done, UpdateError>;
     // No caller can use a prepared update again once its hand-off failed, so
@@ -689,15 +700,15 @@ Result<Done, UpdateError> launchInstaller(const PreparedUpdate &update, int conf
 
     QProcess process;
     process.setProgram(copy);
-    process.setArguments(
-        installerArguments(update, QCoreApplication::applicationPid(), running.path(), confirmTimeout, relaunchArguments));
+    process.setArguments(installerArguments(
+        update, QCoreApplication::applicationPid(), running.path(), confirmTimeout, relaunchArguments));
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
     process.setWorkingDirectory(QDir::homePath());
     if (!process.startDetached())
         return failed(UpdateError(UpdateError::platform, copy + QStringLiteral(": ") + process.errorString()));
-    return Done{};
+    return Done {};
 }
 
 } // namespace UpdateEngine

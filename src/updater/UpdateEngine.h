@@ -17,7 +17,7 @@
 // folder for the helper program to install it.
 struct PreparedUpdate {
     qint64 build = 0;
-    QUrl appURL;     // the verified bundle inside the work folder
+    QUrl appURL; // the verified bundle inside the work folder
     QUrl workFolder; // "VeluntaUpdate-<UUID>" in the temporary folder
     bool operator==(const PreparedUpdate &) const = default;
 };
@@ -50,7 +50,7 @@ SystemVersion systemVersion();
 std::optional<qint64> parseInteger(const QString &text);
 
 Decision decide(const UpdateManifest &manifest, qint64 currentBuild, int bucket, qint64 skippedBuild,
-                SystemVersion system, bool isManual);
+    SystemVersion system, bool isManual);
 bool systemSatisfies(const QString &minimum, SystemVersion system);
 
 QCoro::Task<Result<UpdateManifest, UpdateError>> fetchManifest(QUrl url, UpdateConfig config);
@@ -60,17 +60,16 @@ QCoro::Task<Result<UpdateManifest, UpdateError>> fetchManifest(QUrl url, UpdateC
 // the bundle the update must match (the running one, except in tests). On
 // failure the work folder is gone.
 using ProgressCallback = std::function<void(double)>;
-QCoro::Task<Result<PreparedUpdate, UpdateError>> prepare(UpdateManifest manifest, UpdateConfig config,
-                                                         ProgressCallback onProgress,
-                                                         Bundle running = Bundle::main());
+QCoro::Task<Result<PreparedUpdate, UpdateError>> prepare(
+    UpdateManifest manifest, UpdateConfig config, ProgressCallback onProgress, Bundle running = Bundle::main());
 
 // The synchronous steps: they block, so call them off the GUI thread.
-Result<Done, UpdateError> verifyPackage(const QString &archive, const UpdateManifest &manifest,
-                                        const QString &publicKey);
+Result<Done, UpdateError> verifyPackage(
+    const QString &archive, const UpdateManifest &manifest, const QString &publicKey);
 Result<QString, UpdateError> sha256(const QString &file);
 Result<QString, UpdateError> extractApp(const QString &archive, const QString &folder);
-Result<Done, UpdateError> verifyApp(const QString &bundle, const UpdateManifest &manifest,
-                                    const Bundle &running = Bundle::main());
+Result<Done, UpdateError> verifyApp(
+    const QString &bundle, const UpdateManifest &manifest, const Bundle &running = Bundle::main());
 
 // Whether the running bundle (or BUNDLEPATH) and its parent folder are
 // writable by this user, so that the helper can swap it in place.
@@ -81,10 +80,10 @@ bool canInstallInPlace(const QString &bundlePath);
 // detached, to install UPDATE once this process has quit. On failure the
 // work folder is removed: nothing can use the prepared update any more.
 Result<Done, UpdateError> launchInstaller(const PreparedUpdate &update, int confirmTimeout,
-                                          const QStringList &relaunchArguments, const Bundle &running = Bundle::main());
+    const QStringList &relaunchArguments, const Bundle &running = Bundle::main());
 
 // The helper's command line (without the program), exactly as it expects it.
 QStringList installerArguments(const PreparedUpdate &update, qint64 pid, const QString &target, int confirmTimeout,
-                               const QStringList &relaunchArguments);
+    const QStringList &relaunchArguments);
 
 } // namespace UpdateEngine

@@ -8,8 +8,8 @@
 class UpdateError {
 public:
     enum Case {
-        server,             // payload: HTTP status
-        wrongBundle,        // payload: detail
+        server, // payload: HTTP status
+        wrongBundle, // payload: detail
         notConfigured,
         insecureURL,
         invalidManifest,
@@ -19,16 +19,27 @@ public:
         invalidPackage,
         wrongCodeSignature,
         installerMissing,
-        platform,           // payload: the system's description
+        platform, // payload: the system's description
     };
 
     // The two details that `wrongBundle` carries.
     static inline const QString differentIdentifier = QStringLiteral("identificador diferente");
     static inline const QString differentBuild = QStringLiteral("número de versão diferente do anunciado");
 
-    UpdateError(Case c) : m_case(c) {}
-    UpdateError(Case c, int status) : m_case(c), m_status(status) {}
-    UpdateError(Case c, QString detail) : m_case(c), m_detail(std::move(detail)) {}
+    UpdateError(Case c)
+        : m_case(c)
+    {
+    }
+    UpdateError(Case c, int status)
+        : m_case(c)
+        , m_status(status)
+    {
+    }
+    UpdateError(Case c, QString detail)
+        : m_case(c)
+        , m_detail(std::move(detail))
+    {
+    }
 
     Case kind() const { return m_case; }
     int status() const { return m_status; }

@@ -70,7 +70,7 @@ std::optional<UpdateManifest> UpdateManifest::decode(const QByteArray &body)
 
 QByteArray UpdateManifest::toJson() const
 {
-    QJsonObject object{
+    QJsonObject object {
         {QStringLiteral("build"), build},
         {QStringLiteral("version"), version},
         {QStringLiteral("url"), url},
@@ -89,7 +89,7 @@ QByteArray UpdateManifest::toJson() const
 
 QByteArray UpdateManifest::signedMessage() const
 {
-    const QByteArrayList lines{
+    const QByteArrayList lines {
         QByteArrayLiteral("velunta-update-v1"),
         QByteArray::number(build),
         version.toUtf8(),

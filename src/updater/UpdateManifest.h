@@ -15,7 +15,7 @@ struct UpdateManifest {
     QString minimumSystem;
     QString notes;
     std::optional<qint64> rollout; // percentage; absent means 100
-    std::optional<bool> paused;    // absent means false
+    std::optional<bool> paused; // absent means false
 
     // Bodies larger than this are refused before they are parsed.
     static constexpr qsizetype maximumBodySize = 65535;

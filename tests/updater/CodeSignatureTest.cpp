@@ -1,7 +1,7 @@
+#include "updater/CodeSignature.h"
 #include "UpdateFixtures.h"
 #include "support/TestSupport.h"
 #include "tools/Publisher.h"
-#include "updater/CodeSignature.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -45,7 +45,8 @@ TEST_F(CodeSignatureTest, SameKeyAndUntouchedFilesAreAccepted)
     ASSERT_TRUE(signer);
     EXPECT_EQ(*signer, key.publicKey());
     const QByteArray text = TestSupport::readFile(candidate + "/" + CodeSignature::filePath);
-    EXPECT_TRUE(text.startsWith("velunta-code-signature-v1\nkey " + UpdateCrypto::encodeBase64(key.publicKey()) + "\n"));
+    EXPECT_TRUE(
+        text.startsWith("velunta-code-signature-v1\nkey " + UpdateCrypto::encodeBase64(key.publicKey()) + "\n"));
     EXPECT_TRUE(text.contains(" x Contents/MacOS/Velunta\n"));
     EXPECT_TRUE(text.contains(" - Contents/Info.plist\n"));
 }
@@ -131,7 +132,8 @@ TEST(SigningKey, SurvivesItsPemFile)
     QTemporaryDir dir;
     const auto key = UpdateCrypto::SigningKey::generate();
     ASSERT_TRUE(key.writeFile(dir.path() + "/key.pem"));
-    EXPECT_EQ(QFile::permissions(dir.path() + "/key.pem"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    EXPECT_EQ(QFile::permissions(dir.path() + "/key.pem"),
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     const auto read = UpdateCrypto::SigningKey::readFile(dir.path() + "/key.pem");
     ASSERT_TRUE(read);
     EXPECT_EQ(read->publicKey(), key.publicKey());

@@ -13,9 +13,8 @@ namespace {
 QString askAsNobody(const QString &bundle)
 {
     const auto result = TestSupport::run("setpriv",
-                                         {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                          qEnvironmentVariable("INSTALL_IN_PLACE_PROBE"), bundle},
-                                         QProcessEnvironment::systemEnvironment());
+        {"--reuid=65534", "--regid=65534", "--clear-groups", qEnvironmentVariable("INSTALL_IN_PLACE_PROBE"), bundle},
+        QProcessEnvironment::systemEnvironment());
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
     return QString::fromUtf8(result.out).trimmed();
 }

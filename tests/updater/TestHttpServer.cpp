@@ -25,7 +25,7 @@ QUrl TestHttpServer::url(const QString &path) const
 
 void TestHttpServer::redirect(const QString &path, const QUrl &to)
 {
-    serve(path, Response{302, {}, {{"Location", to.toEncoded()}}});
+    serve(path, Response {302, {}, {{"Location", to.toEncoded()}}});
 }
 
 void TestHttpServer::answer(QTcpSocket *socket)
@@ -44,7 +44,7 @@ void TestHttpServer::answer(QTcpSocket *socket)
     m_requests.append(request);
 
     const auto route = m_routes.constFind(request.path);
-    const Response response = route == m_routes.constEnd() ? Response{404, "not found", {}} : *route;
+    const Response response = route == m_routes.constEnd() ? Response {404, "not found", {}} : *route;
     QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\n";
     for (const auto &[name, value] : response.headers)
         reply += name + ": " + value + "\r\n";

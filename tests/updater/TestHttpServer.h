@@ -28,7 +28,7 @@ public:
     QUrl url(const QString &path) const;
 
     void serve(const QString &path, Response response) { m_routes.insert(path.toUtf8(), std::move(response)); }
-    void serve(const QString &path, const QByteArray &body) { serve(path, Response{200, body, {}}); }
+    void serve(const QString &path, const QByteArray &body) { serve(path, Response {200, body, {}}); }
     void redirect(const QString &path, const QUrl &to);
 
     const QList<Request> &requests() const { return m_requests; }

@@ -1,16 +1,17 @@
+#include "updater/UpdateEngine.h"
 #include "TestHttpServer.h"
 #include "UpdateFixtures.h"
 #include "support/TestSupport.h"
 #include "tools/Publisher.h"
 #include "tools/ZipWriter.h"
 #include "updater/CodeSignature.h"
-#include "updater/UpdateEngine.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
@@ -43,7 +44,7 @@ protected:
         running = root.path() + "/installed/Velunta.app";
         Fixtures::makeBundle(running, "app.velunta.Velunta", "5", recordingHelper);
         ASSERT_TRUE(Publisher::signBundle(running, key));
-        config = UpdateConfig{server.url("/"), key.publicKeyBase64(), true};
+        config = UpdateConfig {server.url("/"), key.publicKeyBase64(), true};
     }
 
     void TearDown() override
@@ -57,7 +58,7 @@ protected:
 
     // A new version's bundle, signed with KEY unless told otherwise.
     QString makeCandidate(const QString &name, const QString &identifier = "app.velunta.Velunta",
-                          const QString &build = "6", const UpdateCrypto::SigningKey *signer = nullptr)
+        const QString &build = "6", const UpdateCrypto::SigningKey *signer = nullptr)
     {
         const QString path = root.path() + "/releases/" + name + "/Velunta.app";
         Fixtures::makeBundle(path, identifier, build);
@@ -93,7 +94,8 @@ protected:
     {
         auto result = await(UpdateEngine::prepare(manifest, config, {}, runningBundle()));
         if (!result) {
-            EXPECT_EQ(Fixtures::workFolders(temp).join(' ').toStdString(), "") << result.error().shortForm().toStdString();
+            EXPECT_EQ(Fixtures::workFolders(temp).join(' ').toStdString(), "")
+                << result.error().shortForm().toStdString();
         }
         return result;
     }
@@ -120,7 +122,13 @@ protected:
 
 TEST_F(UpdateEngineTest, ValidReleaseIsDownloadedVerifiedAndHandedToTheHelper)
 {
-    const UpdateManifest manifest = publish("good", makeCandidate("good"));
+    // Enough bytes to arrive in many pieces, and to show progress on the way.
+    const QString candidate = makeCandidate("good");
+    QByteArray noise(3 << 20, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+    TestSupport::writeFile(candidate + "/Contents/Resources/large.bin", noise);
+    ASSERT_TRUE(Publisher::signBundle(candidate, key));
+    const UpdateManifest manifest = publish("good", candidate);
     QMutex mutex;
     QList<double> fractions;
     auto prepared = await(UpdateEngine::prepare(
@@ -140,17 +148,21 @@ TEST_F(UpdateEngineTest, ValidReleaseIsDownloadedVerifiedAndHandedToTheHelper)
     EXPECT_EQ(prepared->appURL.toLocalFile(), work + "/app/Velunta.app");
     EXPECT_FALSE(QFile::exists(work + "/update.zip")) << "the archive goes once the bundle is verified";
     EXPECT_TRUE(QFileInfo(work + "/app/Velunta.app/Contents/MacOS/Velunta").isExecutable());
-    ASSERT_FALSE(fractions.isEmpty());
+    EXPECT_GT(manifest.size, 3 << 20);
+    ASSERT_GT(fractions.size(), 2);
+    EXPECT_LT(fractions.first(), 1.0);
     EXPECT_DOUBLE_EQ(fractions.last(), 1.0);
     EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
 
     ASSERT_TRUE(UpdateEngine::launchInstaller(*prepared, 8, {"--update-report", "/tmp/r t.txt"}, runningBundle()));
     for (int i = 0; i < 100 && !QFile::exists(work + "/args.txt"); ++i)
         QThread::msleep(50);
-    const QStringList arguments = QString::fromUtf8(TestSupport::readFile(work + "/args.txt")).split('\n', Qt::SkipEmptyParts);
-    EXPECT_EQ(arguments, (QStringList{"--pid", QString::number(QCoreApplication::applicationPid()), "--new",
-                                      work + "/app/Velunta.app", "--target", running, "--work", work, "--build", "6",
-                                      "--timeout", "8", "--", "--update-report", "/tmp/r t.txt"}));
+    const QStringList arguments
+        = QString::fromUtf8(TestSupport::readFile(work + "/args.txt")).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(arguments,
+        (QStringList {"--pid", QString::number(QCoreApplication::applicationPid()), "--new", work + "/app/Velunta.app",
+            "--target", running, "--work", work, "--build", "6", "--timeout", "8", "--", "--update-report",
+            "/tmp/r t.txt"}));
     EXPECT_EQ(TestSupport::readFile(work + "/stdio.txt").toStdString(), "/dev/null\n/dev/null\n/dev/null\n");
     EXPECT_TRUE(QFileInfo(work + "/VeluntaUpdateHelper").isExecutable()) << "started from a copy in the work folder";
 }
@@ -235,9 +247,9 @@ TEST_F(UpdateEngineTest, ArchivesThatAreNotExactlyOneSafeBundleAreInvalidPackage
         EXPECT_TRUE(zip.open(archive));
         const QDir bundle(good);
         for (const QString file : {"Contents/Info.plist", "Contents/MacOS/Velunta", "Contents/Resources/about.txt",
-                                    "Contents/_CodeSignature/CodeResources"})
-            EXPECT_TRUE(zip.addFileFromDisk("Velunta.app/" + file, bundle.filePath(file),
-                                            file.contains("MacOS") ? 0755 : 0644));
+                 "Contents/_CodeSignature/CodeResources"})
+            EXPECT_TRUE(zip.addFileFromDisk(
+                "Velunta.app/" + file, bundle.filePath(file), file.contains("MacOS") ? 0755 : 0644));
         more(zip);
         EXPECT_TRUE(zip.close());
         return publishArchive(name, archive);
@@ -245,18 +257,19 @@ TEST_F(UpdateEngineTest, ArchivesThatAreNotExactlyOneSafeBundleAreInvalidPackage
 
     EXPECT_EQ(failureOf(pack("plain", [](ZipWriter &) {})), "success");
     EXPECT_EQ(failureOf(pack("resource-fork", [](ZipWriter &zip) { zip.addFile("__MACOSX/._Velunta.app", "x"); })),
-              "success");
+        "success");
     EXPECT_EQ(failureOf(pack("two-apps", [](ZipWriter &zip) { zip.addFile("Other.app/Contents/Info.plist", "x"); })),
-              "invalidPackage");
+        "invalidPackage");
     EXPECT_EQ(failureOf(pack("stray-file", [](ZipWriter &zip) { zip.addFile("README", "x"); })), "invalidPackage");
     EXPECT_EQ(failureOf(pack("dot-dot", [](ZipWriter &zip) { zip.addFile("Velunta.app/../../escaped.txt", "x"); })),
-              "invalidPackage");
+        "invalidPackage");
     EXPECT_EQ(failureOf(pack("absolute", [&](ZipWriter &zip) { zip.addFile(root.path() + "/absolute.txt", "x"); })),
-              "invalidPackage");
-    EXPECT_EQ(failureOf(pack("link-out", [](ZipWriter &zip) { zip.addSymlink("Velunta.app/Contents/out", "../../.."); })),
-              "invalidPackage");
+        "invalidPackage");
+    EXPECT_EQ(
+        failureOf(pack("link-out", [](ZipWriter &zip) { zip.addSymlink("Velunta.app/Contents/out", "../../.."); })),
+        "invalidPackage");
     EXPECT_EQ(failureOf(pack("link-abs", [](ZipWriter &zip) { zip.addSymlink("Velunta.app/Contents/etc", "/etc"); })),
-              "invalidPackage");
+        "invalidPackage");
     EXPECT_FALSE(QFile::exists(root.path() + "/escaped.txt"));
     EXPECT_FALSE(QFile::exists(temp + "/escaped.txt"));
     EXPECT_FALSE(QFile::exists(root.path() + "/absolute.txt"));
@@ -280,7 +293,10 @@ TEST_F(UpdateEngineTest, ArchivesThatAreNotExactlyOneSafeBundleAreInvalidPackage
 QByteArray emptyEntriesZip(const QList<QPair<QByteArray, quint32>> &entries)
 {
     auto le16 = [](QByteArray &out, quint16 v) { out.append(char(v & 0xff)).append(char(v >> 8)); };
-    auto le32 = [&](QByteArray &out, quint32 v) { le16(out, quint16(v & 0xffff)); le16(out, quint16(v >> 16)); };
+    auto le32 = [&](QByteArray &out, quint32 v) {
+        le16(out, quint16(v & 0xffff));
+        le16(out, quint16(v >> 16));
+    };
     QByteArray local, central;
     for (const auto &[name, mode] : entries) {
         const quint32 offset = quint32(local.size());
@@ -356,11 +372,11 @@ TEST_F(UpdateEngineTest, SetuidBitsAreDroppedOnExtraction)
 TEST_F(UpdateEngineTest, BundleMustBeOursAtTheAnnouncedBuildAndSignedByUs)
 {
     EXPECT_EQ(failureOf(publish("other-id", makeCandidate("other-id", "com.example.Other"))),
-              "wrongBundle(\"identificador diferente\")");
-    EXPECT_EQ(failureOf(publish("no-id", makeCandidate("no-id", QString()))),
-              "wrongBundle(\"identificador diferente\")");
+        "wrongBundle(\"identificador diferente\")");
+    EXPECT_EQ(
+        failureOf(publish("no-id", makeCandidate("no-id", QString()))), "wrongBundle(\"identificador diferente\")");
     EXPECT_EQ(failureOf(publish("other-build", makeCandidate("other-build", "app.velunta.Velunta", "7"))),
-              "wrongBundle(\"número de versão diferente do anunciado\")");
+        "wrongBundle(\"número de versão diferente do anunciado\")");
 
     const QString changed = makeCandidate("changed");
     TestSupport::writeFile(changed + "/Contents/MacOS/Velunta", "#!/bin/sh\necho patched\n");
@@ -368,7 +384,7 @@ TEST_F(UpdateEngineTest, BundleMustBeOursAtTheAnnouncedBuildAndSignedByUs)
 
     const auto otherKey = UpdateCrypto::SigningKey::generate();
     EXPECT_EQ(failureOf(publish("other-key", makeCandidate("other-key", "app.velunta.Velunta", "6", &otherKey))),
-              "wrongCodeSignature");
+        "wrongCodeSignature");
 
     const UpdateManifest good = publish("good", makeCandidate("good"));
     QFile::remove(running + "/" + CodeSignature::filePath);
@@ -423,12 +439,12 @@ TEST_F(UpdateEngineTest, ManifestFetch)
         const auto result = await(UpdateEngine::fetchManifest(url, config));
         return result ? QStringLiteral("success") : result.error().shortForm();
     };
-    server.serve("/empty.json", TestHttpServer::Response{204, {}, {}});
+    server.serve("/empty.json", TestHttpServer::Response {204, {}, {}});
     EXPECT_EQ(failure(server.url("/empty.json")), "server(204)");
     EXPECT_EQ(failure(server.url("/missing.json")), "server(404)");
-    server.serve("/error.json", TestHttpServer::Response{500, manifest.toJson(), {}});
+    server.serve("/error.json", TestHttpServer::Response {500, manifest.toJson(), {}});
     EXPECT_EQ(failure(server.url("/error.json")), "server(500)");
-    server.serve("/created.json", TestHttpServer::Response{201, manifest.toJson(), {}});
+    server.serve("/created.json", TestHttpServer::Response {201, manifest.toJson(), {}});
     EXPECT_EQ(failure(server.url("/created.json")), "server(201)");
 
     QByteArray body = manifest.toJson();

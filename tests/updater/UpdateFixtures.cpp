@@ -6,7 +6,10 @@
 
 namespace Fixtures {
 
-QString string(const QString &text) { return QStringLiteral("<string>") + text.toHtmlEscaped() + QStringLiteral("</string>"); }
+QString string(const QString &text)
+{
+    return QStringLiteral("<string>") + text.toHtmlEscaped() + QStringLiteral("</string>");
+}
 
 void writeInfoPlist(const QString &file, const QList<QPair<QString, QString>> &entries)
 {
@@ -22,7 +25,7 @@ void writeInfoPlist(const QString &file, const QList<QPair<QString, QString>> &e
 
 void makeBundle(const QString &path, const QString &identifier, const QString &build, const QByteArray &helperScript)
 {
-    QList<QPair<QString, QString>> entries{
+    QList<QPair<QString, QString>> entries {
         {"CFBundleExecutable", string("Velunta")},
         {"CFBundleShortVersionString", string("1." + build)},
         {"CFBundleVersion", string(build)},
@@ -30,9 +33,10 @@ void makeBundle(const QString &path, const QString &identifier, const QString &b
     if (!identifier.isNull())
         entries.prepend({"CFBundleIdentifier", string(identifier)});
     writeInfoPlist(path + "/Contents/Info.plist", entries);
-    TestSupport::writeFile(path + "/Contents/MacOS/Velunta", "#!/bin/sh\necho \"Velunta build " + build.toUtf8() + "\"\n");
-    QFile::setPermissions(path + "/Contents/MacOS/Velunta", QFile::permissions(path + "/Contents/MacOS/Velunta")
-                                                               | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+    TestSupport::writeFile(
+        path + "/Contents/MacOS/Velunta", "#!/bin/sh\necho \"Velunta build " + build.toUtf8() + "\"\n");
+    QFile::setPermissions(path + "/Contents/MacOS/Velunta",
+        QFile::permissions(path + "/Contents/MacOS/Velunta") | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
     TestSupport::writeFile(path + "/Contents/Resources/about.txt", "Velunta " + build.toUtf8() + "\n");
     if (!helperScript.isEmpty()) {
         const QString helper = path + "/Contents/Helpers/VeluntaUpdateHelper";

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QCoroTask>
 #include <QCoreApplication>
+#include <QCoroTask>
 #include <QDir>
 #include <QEventLoop>
 #include <QPair>
@@ -20,15 +20,14 @@ QString string(const QString &text);
 
 // A bundle folder PATH (X.app) with an Info.plist, a small program and a
 // resource; with HELPERSCRIPT, also Contents/Helpers/VeluntaUpdateHelper.
-void makeBundle(const QString &path, const QString &identifier, const QString &build,
-                const QByteArray &helperScript = {});
+void makeBundle(
+    const QString &path, const QString &identifier, const QString &build, const QByteArray &helperScript = {});
 
 // Entries named VeluntaUpdate-* in FOLDER.
 QStringList workFolders(const QString &folder);
 
 // Runs the event loop until TASK is done (or a minute has passed).
-template <typename T>
-T await(QCoro::Task<T> task)
+template <typename T> T await(QCoro::Task<T> task)
 {
     std::optional<T> result;
     QEventLoop loop;

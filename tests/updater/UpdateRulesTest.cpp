@@ -28,7 +28,7 @@ UpdateManifest manifest(qint64 build)
     return m;
 }
 
-const SystemVersion system236{2, 36, 0};
+const SystemVersion system236 {2, 36, 0};
 
 QByteArray json(const QByteArray &extra = {})
 {
@@ -228,7 +228,7 @@ TEST(ManifestDecoding, BodyLimitIs65535Bytes)
 
 TEST(UpdateConfig, OnlyHttpsOrLocalHttpToTheLoopbackAddress)
 {
-    UpdateConfig strict{QUrl("https://u.example/updates"), "k", false};
+    UpdateConfig strict {QUrl("https://u.example/updates"), "k", false};
     UpdateConfig local = strict;
     local.allowsLocalHTTP = true;
     for (const UpdateConfig &config : {strict, local}) {
@@ -250,7 +250,7 @@ TEST(UpdateConfig, OnlyHttpsOrLocalHttpToTheLoopbackAddress)
 
 TEST(UpdateConfig, ChannelFileIsOnePathComponentOfTheBase)
 {
-    UpdateConfig config{QUrl("https://u.example/updates"), "k", false};
+    UpdateConfig config {QUrl("https://u.example/updates"), "k", false};
     EXPECT_EQ(config.channelURL(false), QUrl("https://u.example/updates/manifest.json"));
     config.baseURL = QUrl("https://u.example/updates/");
     EXPECT_EQ(config.channelURL(true), QUrl("https://u.example/updates/beta.json"));
@@ -269,23 +269,22 @@ TEST(UpdateConfig, ComesFromTheBundleInfoPlist)
         return UpdateConfig::fromBundle(*bundle);
     };
     const auto full = configOf({{"VLUpdateBaseURL", "<string>https://u.example/up</string>"},
-                                {"VLUpdatePublicKey", "<string>KEY=</string>"},
-                                {"VLUpdateAllowLocalHTTP", "<true/>"}});
+        {"VLUpdatePublicKey", "<string>KEY=</string>"}, {"VLUpdateAllowLocalHTTP", "<true/>"}});
     ASSERT_TRUE(full);
-    EXPECT_EQ(*full, (UpdateConfig{QUrl("https://u.example/up"), "KEY=", true}));
+    EXPECT_EQ(*full, (UpdateConfig {QUrl("https://u.example/up"), "KEY=", true}));
 
     const auto noFlag = configOf({{"VLUpdateBaseURL", "<string>https://u.example/up</string>"},
-                                  {"VLUpdatePublicKey", "<string>KEY=</string>"},
-                                  {"VLUpdateAllowLocalHTTP", "<string>true</string>"}});
+        {"VLUpdatePublicKey", "<string>KEY=</string>"}, {"VLUpdateAllowLocalHTTP", "<string>true</string>"}});
     ASSERT_TRUE(noFlag);
     EXPECT_FALSE(noFlag->allowsLocalHTTP) << "only a real boolean counts";
 
     EXPECT_FALSE(configOf({{"VLUpdateBaseURL", "<string></string>"}, {"VLUpdatePublicKey", "<string>K</string>"}}));
     EXPECT_FALSE(configOf({{"VLUpdateBaseURL", "<string>https://u.example</string>"}}));
-    EXPECT_FALSE(configOf({{"VLUpdateBaseURL", "<string>https://u.example</string>"},
-                           {"VLUpdatePublicKey", "<string></string>"}}));
+    EXPECT_FALSE(configOf(
+        {{"VLUpdateBaseURL", "<string>https://u.example</string>"}, {"VLUpdatePublicKey", "<string></string>"}}));
     EXPECT_FALSE(configOf({{"VLUpdateBaseURL", "<integer>3</integer>"}, {"VLUpdatePublicKey", "<string>K</string>"}}));
-    EXPECT_FALSE(configOf({{"VLUpdateBaseURL", "<string>http://a b</string>"}, {"VLUpdatePublicKey", "<string>K</string>"}}));
+    EXPECT_FALSE(
+        configOf({{"VLUpdateBaseURL", "<string>http://a b</string>"}, {"VLUpdatePublicKey", "<string>K</string>"}}));
     EXPECT_FALSE(UpdateConfig::fromBundle(Bundle())) << "no Info.plist at all";
 }
 
@@ -297,18 +296,20 @@ TEST(UpdateError, MessagesAndShortForms)
     EXPECT_EQ(bundle.message(), "O app da atualização não confere: identificador diferente.");
     EXPECT_EQ(bundle.shortForm(), "wrongBundle(\"identificador diferente\")");
     EXPECT_EQ(UpdateError(UpdateError::wrongBundle, UpdateError::differentBuild).message(),
-              "O app da atualização não confere: número de versão diferente do anunciado.");
-    EXPECT_EQ(UpdateError(UpdateError::notConfigured).message(), "As atualizações não estão configuradas nesta versão.");
+        "O app da atualização não confere: número de versão diferente do anunciado.");
+    EXPECT_EQ(
+        UpdateError(UpdateError::notConfigured).message(), "As atualizações não estão configuradas nesta versão.");
     EXPECT_EQ(UpdateError(UpdateError::insecureURL).message(), "O endereço da atualização não usa HTTPS.");
-    EXPECT_EQ(UpdateError(UpdateError::invalidManifest).message(), "O servidor enviou informações de versão inválidas.");
+    EXPECT_EQ(
+        UpdateError(UpdateError::invalidManifest).message(), "O servidor enviou informações de versão inválidas.");
     EXPECT_EQ(UpdateError(UpdateError::wrongSize).message(), "O arquivo baixado não tem o tamanho esperado.");
     EXPECT_EQ(UpdateError(UpdateError::wrongHash).message(), "O arquivo baixado está corrompido ou foi alterado.");
     EXPECT_EQ(UpdateError(UpdateError::wrongSignature).message(), "A assinatura da atualização não é válida.");
     EXPECT_EQ(UpdateError(UpdateError::invalidPackage).message(), "O pacote da atualização não contém um app válido.");
     EXPECT_EQ(UpdateError(UpdateError::wrongCodeSignature).message(),
-              "O app da atualização não tem a mesma assinatura de código deste app.");
+        "O app da atualização não tem a mesma assinatura de código deste app.");
     EXPECT_EQ(UpdateError(UpdateError::installerMissing).message(),
-              "O instalador de atualizações não foi encontrado neste app.");
+        "O instalador de atualizações não foi encontrado neste app.");
     EXPECT_EQ(UpdateError(UpdateError::installerMissing).shortForm(), "installerMissing");
     const UpdateError platform(UpdateError::platform, "Connection refused");
     EXPECT_EQ(platform.message(), "Connection refused");
