@@ -3,6 +3,7 @@
 #include "AppController.h"
 #include "MessageBoxAlerts.h"
 #include "Settings.h"
+#include "diagnostics/SelfTest.h"
 #include "SingleInstance.h"
 #include "StatusItem.h"
 #include "feedback/Toast.h"
@@ -78,9 +79,13 @@ bool AppDelegate::applicationDidFinishLaunching()
         });
         return true;
     }
+    case Mode::mergeTest: {
+        const QString folder = m_options.path;
+        runTool([folder]() -> QCoro::Task<void> { co_await SelfTest::runMerge(folder); });
+        return true;
+    }
     case Mode::updateTest:
     case Mode::selfTest:
-    case Mode::mergeTest:
     case Mode::uiSnapshots:
         runTool([]() -> QCoro::Task<void> {
             std::fputs("Velunta: este modo de diagnóstico ainda não existe nesta versão.\n", stderr);

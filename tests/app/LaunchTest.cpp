@@ -167,3 +167,17 @@ TEST(Launch, AStaleSocketFromACrashDoesNotBlockTheNextRun)
     next.terminate();
     next.waitForFinished(10000);
 }
+
+TEST(Launch, TheMergeTestRunsWithoutADisplayAndWritesItsReport)
+{
+    TempHome home;
+    const QString folder = home.path() + "/merge";
+    auto r = run(appPath(), {"--merge-test", folder, "--ui-snapshots", home.path() + "/ui"}, headless(home), 120000);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QByteArray report = readFile(folder + "/merge.txt");
+    EXPECT_TRUE(report.startsWith("OK uniao: 4.00s video=1 audio=1 quadros_ruins=0/")) << report.toStdString();
+    EXPECT_TRUE(report.endsWith("FIM\n")) << report.toStdString();
+    for (const char *name : {"sintetico-1.mp4", "sintetico-2.mp4", "sintetico-unido.mp4"})
+        EXPECT_TRUE(QFileInfo::exists(folder + "/" + name)) << name;
+    EXPECT_FALSE(QFileInfo::exists(home.path() + "/ui"));
+}
