@@ -632,7 +632,11 @@ Result<QString, UpdateError> extractApp(const QString &archive, const QString &f
     entries.removeAll(QStringLiteral("__MACOSX"));
     if (entries.size() != 1 || !entries.first().endsWith(QLatin1String(".app")) || entries.first().size() <= 4)
         return Outcome::failure(UpdateError::invalidPackage);
-    return QDir(folder).absoluteFilePath(entries.first());
+    // The bundle itself, not a link that makes something else look like one.
+    const QFileInfo app(QDir(folder).absoluteFilePath(entries.first()));
+    if (app.isSymLink() || !app.isDir())
+        return Outcome::failure(UpdateError::invalidPackage);
+    return app.filePath();
 }
 
 Result<Done, UpdateError> verifyApp(const QString &bundle, const UpdateManifest &manifest, const Bundle &running)

@@ -35,8 +35,9 @@ public:
 
 private:
     void answer(QTcpSocket *socket);
-    QTcpServer m_server;
     QHash<QByteArray, Response> m_routes;
     QHash<QTcpSocket *, QByteArray> m_pending;
     QList<Request> m_requests;
+    // Last, so that its sockets go while the tables they touch still exist.
+    QTcpServer m_server;
 };

@@ -270,6 +270,18 @@ TEST_F(UpdateEngineTest, ArchivesThatAreNotExactlyOneSafeBundleAreInvalidPackage
         "invalidPackage");
     EXPECT_EQ(failureOf(pack("link-abs", [](ZipWriter &zip) { zip.addSymlink("Velunta.app/Contents/etc", "/etc"); })),
         "invalidPackage");
+    // The one visible entry is a link to a bundle hidden in the ignored folder.
+    const QString linked = root.path() + "/releases/linked.zip";
+    {
+        ZipWriter zip;
+        ASSERT_TRUE(zip.open(linked));
+        for (const QString file : {"Contents/Info.plist", "Contents/MacOS/Velunta", "Contents/Resources/about.txt",
+                 "Contents/_CodeSignature/CodeResources"})
+            ASSERT_TRUE(zip.addFileFromDisk("__MACOSX/Velunta.app/" + file, good + "/" + file, 0755));
+        ASSERT_TRUE(zip.addSymlink("Velunta.app", "__MACOSX/Velunta.app"));
+        ASSERT_TRUE(zip.close());
+    }
+    EXPECT_EQ(failureOf(publishArchive("linked", linked)), "invalidPackage");
     EXPECT_FALSE(QFile::exists(root.path() + "/escaped.txt"));
     EXPECT_FALSE(QFile::exists(temp + "/escaped.txt"));
     EXPECT_FALSE(QFile::exists(root.path() + "/absolute.txt"));
