@@ -53,6 +53,9 @@ Decision decide(const UpdateManifest &manifest, qint64 currentBuild, int bucket,
     SystemVersion system, bool isManual);
 bool systemSatisfies(const QString &minimum, SystemVersion system);
 
+// GET without any cache, 30 s without data at most; redirects only to allowed
+// addresses. A status other than 200 is `server`, a body over the limit or
+// not a manifest `invalidManifest`, a transport failure a platform error.
 QCoro::Task<Result<UpdateManifest, UpdateError>> fetchManifest(QUrl url, UpdateConfig config);
 
 // Downloads, verifies and extracts the update into a fresh work folder.
