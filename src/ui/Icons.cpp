@@ -49,10 +49,14 @@ QImage render(const QString &name, const QColor &color, QSize pixelSize)
 
 QIcon symbol(const QString &name, const QColor &color)
 {
-    QIcon icon;
-    for (int size : {16, 22, 24, 32, 48, 64})
-        icon.addPixmap(QPixmap::fromImage(render(name, color, QSize(size, size))));
-    return icon;
+    // Menus rebuild often: each symbol is drawn once per colour, at one size
+    // that QIcon scales down smoothly.
+    static QHash<QString, QIcon> cache;
+    const QString key = name + QLatin1Char('/') + color.name(QColor::HexArgb);
+    auto it = cache.find(key);
+    if (it == cache.end())
+        it = cache.insert(key, QIcon(QPixmap::fromImage(render(name, color, QSize(64, 64)))));
+    return *it;
 }
 
 } // namespace Icons
