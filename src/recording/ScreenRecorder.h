@@ -1,16 +1,27 @@
 #pragma once
 
 #include "app/Result.h"
+#include "capture/CaptureEngine.h"
+#include "capture/CaptureFailure.h"
+#include "capture/CaptureTarget.h"
 #include "platform/media/MediaAsset.h"
 #include "platform/media/MediaTime.h"
 #include "platform/media/Sample.h"
 #include "platform/media/TrackReader.h"
 #include "recording/RecordingError.h"
+#include "recording/SegmentStream.h"
 
+#include <QCoroTask>
+#include <QHash>
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
+#include <chrono>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -18,9 +29,109 @@
 // or resume and a pause or stop (a segment). At the stop the segments are
 // checked and joined, without re-encoding, into the recording's file.
 //
+// An instance records one recording: start, pause and resume, stop. It lives
+// on the GUI thread; its segment streams capture and encode on their own
+// threads and report back to it there. The stop's checks, join and file
+// moves run on worker threads while stop() waits.
+//
 // The segment checks and the join read and write files: they block, so
 // callers run them off the GUI thread (co_await QtConcurrent::run(...)).
-class ScreenRecorder {
+class ScreenRecorder : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        bool capturesSystemAudio = false;
+        bool capturesMicrophone = false;
+        bool operator==(const Options &) const = default;
+    };
+
+    // How a segment reads its display: the source rectangle in points, the
+    // desktop pixels it covers and the picture's (even) size.
+    struct SegmentGeometry {
+        QRectF sourceRect;
+        QRect pixels;
+        bool usesHevc = false;
+        bool operator==(const SegmentGeometry &) const = default;
+    };
+
+    ScreenRecorder(ScreenSource &screens, SegmentCaptureService &service, QObject *parent = nullptr);
+    // An open segment is abandoned and the private folder removed: quitting
+    // while recording leaves nothing behind in the save folder.
+    ~ScreenRecorder() override;
+
+    // Called on the GUI thread when capture stops by itself during a segment
+    // (for example its display went away); the owner is expected to stop().
+    std::function<void()> onUnexpectedStop;
+
+    bool isPaused() const { return m_isPaused; }
+    // The segment report of the last stop; diagnostics only.
+    QString segmentReport() const { return m_segmentReport; }
+    // The private folder while a recording runs, else empty.
+    QString segmentsFolder() const { return m_segmentsFolder.value_or(QString()); }
+    QStringList segments() const { return m_segments; }
+
+    // Creates the private folder and opens the first segment. On failure the
+    // folder stays until stop() or destruction.
+    QCoro::Task<Result<Done, CaptureFailure>> start(CaptureTarget target, QString path, Options options);
+    // Closes the open segment and delivers the recording: the path of the
+    // file that holds it (PATH of start(), or the first numbered part when
+    // the segments could not be joined).
+    QCoro::Task<Result<QString, CaptureFailure>> stop();
+    // Closes the open segment; nothing when already paused.
+    QCoro::Task<void> pause();
+    // Opens a new segment; nothing when not paused. On failure the recording
+    // stays paused.
+    QCoro::Task<Result<Done, CaptureFailure>> resume();
+
+    // How long stopping a segment waits for its file to be finished.
+    void setFinishTimeout(std::chrono::milliseconds timeout) { m_finishTimeout.setInterval(timeout); }
+
+    static SegmentGeometry segmentGeometry(const ResolvedCapture &resolved, const CaptureTarget &target);
+    // "trecho-N.mp4".
+    static QString segmentFileName(int index);
+
+    // What stop() does with the closed segments, on a worker thread: check
+    // them, join them (or move a lone clean one) into FINALPATH, else leave
+    // them as numbered parts. REPORT receives the segment report.
+    static Result<QString, CaptureFailure> deliver(const QStringList &segments, const QHash<QString, double> &measured,
+                                                   const std::optional<QString> &finalPath,
+                                                   const std::optional<PlatformError> &lastFailure, QString *report);
+
+signals:
+    void segmentFinished();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QCoro::Task<Result<Done, CaptureFailure>> startSegment();
+    QCoro::Task<void> stopSegment();
+    QCoro::Task<void> waitForSegmentFinish();
+    void markSegmentFinished();
+    void segmentDidFinish(quint64 generation);
+    void segmentDidFail(quint64 generation, PlatformError error);
+    void streamDidStop(quint64 generation, PlatformError error);
+    void updateExcludedWindows();
+
+    ScreenSource &m_screens;
+    SegmentCaptureService &m_service;
+    bool m_isPaused = false;
+    QString m_segmentReport;
+    std::optional<CaptureTarget> m_target;
+    std::optional<Options> m_options;
+    std::optional<QString> m_finalURL;
+    std::optional<QString> m_segmentsFolder;
+    QStringList m_segments;
+    QHash<QString, double> m_measuredDurations;
+    std::optional<std::chrono::steady_clock::time_point> m_segmentStart;
+    std::unique_ptr<SegmentStream> m_stream;
+    bool m_didFinishSegment = true;
+    std::optional<PlatformError> m_failure;
+    QTimer m_finishTimeout;
+    QTimer m_exclusionRefresh;
+    // Notices of an earlier segment's stream are not about the current one.
+    quint64 m_generation = 0;
+
 public:
     // A segment file and the wall-clock seconds it was recording (0: unknown).
     struct SegmentPair {

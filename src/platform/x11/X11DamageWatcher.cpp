@@ -1,0 +1,275 @@
+#include "platform/x11/X11DamageWatcher.h"
+
+#include "platform/x11/XcbPointers.h"
+
+#include <atomic>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
+#include <xcb/damage.h>
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
+
+namespace {
+
+// How often the pointer is looked at while the screen is still.
+constexpr std::chrono::milliseconds pointerPeriod(16);
+// A cursor image reaches this far from its hot spot.
+constexpr int cursorReach = 64;
+
+} // namespace
+
+struct X11DamageWatcher::Private {
+    xcb_connection_t *connection = nullptr;
+    xcb_window_t root = 0;
+    DisplayId output = 0;
+    QRect area;
+    uint8_t damageEvent = 0;
+    bool hasRandr = false;
+    uint8_t randrEvent = 0;
+    int wakeFd = -1;
+    std::atomic<bool> interrupted {false};
+
+    std::unordered_map<xcb_window_t, xcb_damage_damage_t> damages;
+    std::unordered_set<xcb_damage_damage_t> damaged;
+    bool changed = false;
+    bool lost = false;
+    PlatformError reason;
+    QPoint pointer {-100000, -100000};
+    std::chrono::steady_clock::time_point nextPointerCheck;
+
+    ~Private()
+    {
+        if (wakeFd >= 0)
+            ::close(wakeFd);
+        if (connection)
+            xcb_disconnect(connection);
+    }
+
+    bool broken() const { return xcb_connection_has_error(connection) != 0; }
+
+    void watch(xcb_window_t window)
+    {
+        if (damages.count(window))
+            return;
+        const xcb_damage_damage_t damage = xcb_generate_id(connection);
+        // Unchecked: a window that vanished meanwhile only sends an error.
+        xcb_damage_create(connection, damage, window, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+        damages.emplace(window, damage);
+    }
+
+    void checkOutput()
+    {
+        if (!hasRandr || output == 0)
+            return;
+        auto info = xcbReply(xcb_randr_get_output_info_reply(
+            connection, xcb_randr_get_output_info(connection, output, XCB_CURRENT_TIME), nullptr));
+        if (!info || info->crtc == XCB_NONE) {
+            lost = true;
+            reason = {QStringLiteral("A tela gravada foi desligada.")};
+        }
+    }
+
+    void handle(xcb_generic_event_t *event)
+    {
+        const uint8_t type = event->response_type & 0x7f;
+        if (type == 0)
+            return; // errors of windows that vanished
+        if (type == damageEvent) {
+            damaged.insert(reinterpret_cast<xcb_damage_notify_event_t *>(event)->damage);
+            changed = true;
+            return;
+        }
+        if (hasRandr && (type == randrEvent + XCB_RANDR_SCREEN_CHANGE_NOTIFY || type == randrEvent + XCB_RANDR_NOTIFY)) {
+            checkOutput();
+            changed = true;
+            return;
+        }
+        switch (type) {
+        case XCB_CREATE_NOTIFY: {
+            auto *created = reinterpret_cast<xcb_create_notify_event_t *>(event);
+            if (created->parent == root)
+                watch(created->window);
+            break;
+        }
+        case XCB_REPARENT_NOTIFY: {
+            auto *reparented = reinterpret_cast<xcb_reparent_notify_event_t *>(event);
+            if (reparented->parent == root)
+                watch(reparented->window);
+            changed = true;
+            break;
+        }
+        case XCB_DESTROY_NOTIFY:
+            damages.erase(reinterpret_cast<xcb_destroy_notify_event_t *>(event)->window);
+            changed = true;
+            break;
+        case XCB_MAP_NOTIFY:
+        case XCB_UNMAP_NOTIFY:
+        case XCB_CONFIGURE_NOTIFY:
+        case XCB_CIRCULATE_NOTIFY:
+        case XCB_GRAVITY_NOTIFY:
+            changed = true;
+            break;
+        default:
+            break;
+        }
+    }
+
+    void drain()
+    {
+        while (xcb_generic_event_t *event = xcb_poll_for_event(connection)) {
+            handle(event);
+            std::free(event);
+        }
+        if (broken() && !lost) {
+            lost = true;
+            reason = {QStringLiteral("A conexão com a tela X11 foi perdida.")};
+        }
+    }
+
+    void checkPointer()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (now < nextPointerCheck)
+            return;
+        nextPointerCheck = now + pointerPeriod;
+        auto reply = xcbReply(xcb_query_pointer_reply(connection, xcb_query_pointer(connection, root), nullptr));
+        if (!reply)
+            return;
+        const QPoint position(reply->root_x, reply->root_y);
+        if (position == pointer)
+            return;
+        const QRect reach = area.adjusted(-cursorReach, -cursorReach, cursorReach, cursorReach);
+        if (reach.contains(position) || reach.contains(pointer))
+            changed = true;
+        pointer = position;
+    }
+};
+
+X11DamageWatcher::X11DamageWatcher()
+    : d(std::make_unique<Private>())
+{
+}
+
+X11DamageWatcher::~X11DamageWatcher() = default;
+
+Result<std::unique_ptr<X11DamageWatcher>, PlatformError> X11DamageWatcher::open(
+    DisplayId output, QRect area, const QByteArray &displayName)
+{
+    using R = Result<std::unique_ptr<X11DamageWatcher>, PlatformError>;
+    std::unique_ptr<X11DamageWatcher> watcher(new X11DamageWatcher());
+    Private &p = *watcher->d;
+    p.output = output;
+    p.area = area;
+    int screenNumber = 0;
+    p.connection = xcb_connect(displayName.isEmpty() ? nullptr : displayName.constData(), &screenNumber);
+    if (p.broken())
+        return R::failure({QStringLiteral("Não foi possível conectar à tela X11.")});
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(p.connection));
+    for (int i = 0; i < screenNumber && screens.rem; ++i)
+        xcb_screen_next(&screens);
+    if (!screens.rem)
+        return R::failure({QStringLiteral("A tela X11 não tem nenhum monitor.")});
+    p.root = screens.data->root;
+
+    xcb_prefetch_extension_data(p.connection, &xcb_damage_id);
+    xcb_prefetch_extension_data(p.connection, &xcb_randr_id);
+    const xcb_query_extension_reply_t *damage = xcb_get_extension_data(p.connection, &xcb_damage_id);
+    if (!damage || !damage->present)
+        return R::failure({QStringLiteral("O servidor X não oferece a extensão DAMAGE, que a gravação usa.")});
+    auto damageVersion = xcbReply(
+        xcb_damage_query_version_reply(p.connection, xcb_damage_query_version(p.connection, 1, 1), nullptr));
+    if (!damageVersion)
+        return R::failure({QStringLiteral("O servidor X não oferece a extensão DAMAGE, que a gravação usa.")});
+    p.damageEvent = damage->first_event + XCB_DAMAGE_NOTIFY;
+
+    const xcb_query_extension_reply_t *randr = xcb_get_extension_data(p.connection, &xcb_randr_id);
+    if (randr && randr->present) {
+        auto version = xcbReply(
+            xcb_randr_query_version_reply(p.connection, xcb_randr_query_version(p.connection, 1, 2), nullptr));
+        p.hasRandr = version && (version->major_version > 1 || version->minor_version >= 2);
+        p.randrEvent = randr->first_event;
+    }
+
+    // Hold the server still while the windows are listed, so that none
+    // appears between the listing and the event selection.
+    xcb_grab_server(p.connection);
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(p.connection, p.root, XCB_CW_EVENT_MASK, &mask);
+    if (p.hasRandr)
+        xcb_randr_select_input(p.connection, p.root,
+            XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE
+                | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE);
+    p.watch(p.root);
+    auto tree = xcbReply(xcb_query_tree_reply(p.connection, xcb_query_tree(p.connection, p.root), nullptr));
+    if (tree) {
+        const xcb_window_t *children = xcb_query_tree_children(tree.get());
+        for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i)
+            p.watch(children[i]);
+    }
+    xcb_ungrab_server(p.connection);
+    xcb_flush(p.connection);
+    if (!tree || p.broken())
+        return R::failure({QStringLiteral("A conexão com a tela X11 foi perdida.")});
+
+    p.checkOutput();
+    if (p.lost)
+        return R::failure(p.reason);
+    p.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (p.wakeFd < 0)
+        return R::failure({QStringLiteral("Não foi possível preparar a gravação da tela.")});
+    // The first picture is taken at once.
+    p.changed = true;
+    return watcher;
+}
+
+X11DamageWatcher::Event X11DamageWatcher::wait(std::chrono::milliseconds timeout)
+{
+    Private &p = *d;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        p.drain();
+        if (p.lost)
+            return Event::displayLost;
+        if (p.interrupted.exchange(false)) {
+            uint64_t value = 0;
+            [[maybe_unused]] const auto ignored = ::read(p.wakeFd, &value, sizeof value);
+            return Event::interrupted;
+        }
+        p.checkPointer();
+        if (p.changed)
+            return Event::changed;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            return Event::timedOut;
+        const auto untilPointer = std::chrono::duration_cast<std::chrono::milliseconds>(p.nextPointerCheck - now);
+        const auto untilDeadline = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        const int waitMs = int(std::max<int64_t>(1, std::min(untilPointer.count() + 1, untilDeadline.count() + 1)));
+        pollfd fds[2] = {{xcb_get_file_descriptor(p.connection), POLLIN, 0}, {p.wakeFd, POLLIN, 0}};
+        ::poll(fds, 2, waitMs);
+    }
+}
+
+void X11DamageWatcher::rearm()
+{
+    Private &p = *d;
+    for (const xcb_damage_damage_t damage : p.damaged)
+        xcb_damage_subtract(p.connection, damage, XCB_NONE, XCB_NONE);
+    p.damaged.clear();
+    p.changed = false;
+    xcb_flush(p.connection);
+}
+
+void X11DamageWatcher::interrupt()
+{
+    d->interrupted = true;
+    const uint64_t one = 1;
+    [[maybe_unused]] const auto ignored = ::write(d->wakeFd, &one, sizeof one);
+}
+
+PlatformError X11DamageWatcher::lossReason() const
+{
+    return d->reason;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "app/ControllerServices.h"
+#include "recording/ScreenRecorder.h"
+
+#include <memory>
+
+class ScreenSource;
+
+// The capture controller's recorder: a ScreenRecorder writing live segments
+// (X11 screen, PulseAudio, FFmpeg), with its errors as their user-facing text.
+class RecorderAdapter : public CaptureRecorder {
+public:
+    explicit RecorderAdapter(ScreenSource &screens);
+    ~RecorderAdapter() override;
+
+    bool isPaused() const override;
+    QCoro::Task<Result<Done, QString>> start(CaptureTarget target, QString path, Options options) override;
+    QCoro::Task<Result<QString, QString>> stop() override;
+    QCoro::Task<void> pause() override;
+    QCoro::Task<Result<Done, QString>> resume() override;
+
+    ScreenRecorder &recorder() { return *m_recorder; }
+
+private:
+    std::unique_ptr<SegmentCaptureService> m_service;
+    std::unique_ptr<ScreenRecorder> m_recorder;
+};
+
+// A new recorder for one recording, reading the screens through SCREENS
+// (which must outlive it). GUI thread.
+std::unique_ptr<CaptureRecorder> makeScreenRecorder(ScreenSource &screens);

@@ -1,0 +1,351 @@
+// A recording from start to stop: one segment file per stretch between a
+// start or resume and a pause or stop, delivered as one file at the end.
+#include "recording/ScreenRecorder.h"
+
+#include "platform/WindowLevel.h"
+
+#include <QCoreApplication>
+#include <QCoroFuture>
+#include <QCoroSignal>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QUuid>
+#include <QWindow>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <cmath>
+
+namespace {
+
+PlatformError fileError(const QString &what, const QString &reason)
+{
+    return {QStringLiteral("%1: %2").arg(what, reason)};
+}
+
+// A rename where source and target share a file system, else a copy.
+Result<Done, CaptureFailure> moveFile(const QString &from, const QString &to)
+{
+    using R = Result<Done, CaptureFailure>;
+    QFile file(from);
+    if (!file.rename(to))
+        return R::failure(fileError(QStringLiteral("Não foi possível mover a gravação para %1").arg(to), file.errorString()));
+    return Done {};
+}
+
+// Only ever a regular file: the path might name something else by now.
+void removeFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isFile() && !info.isSymLink())
+        QFile::remove(path);
+}
+
+} // namespace
+
+ScreenRecorder::ScreenRecorder(ScreenSource &screens, SegmentCaptureService &service, QObject *parent)
+    : QObject(parent)
+    , m_screens(screens)
+    , m_service(service)
+{
+    m_finishTimeout.setSingleShot(true);
+    m_finishTimeout.setInterval(std::chrono::seconds(10));
+    connect(&m_finishTimeout, &QTimer::timeout, this, &ScreenRecorder::markSegmentFinished);
+    // Windows shown during a recording are caught as they appear (see
+    // eventFilter); the timer only catches level changes of shown windows.
+    m_exclusionRefresh.setInterval(std::chrono::milliseconds(250));
+    connect(&m_exclusionRefresh, &QTimer::timeout, this, &ScreenRecorder::updateExcludedWindows);
+}
+
+ScreenRecorder::~ScreenRecorder()
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->removeEventFilter(this);
+    // Stops its threads; the half-written segment goes with the folder.
+    m_stream.reset();
+    if (m_segmentsFolder)
+        QDir(*m_segmentsFolder).removeRecursively();
+}
+
+QString ScreenRecorder::segmentFileName(int index)
+{
+    return QStringLiteral("trecho-%1.mp4").arg(index);
+}
+
+ScreenRecorder::SegmentGeometry ScreenRecorder::segmentGeometry(const ResolvedCapture &resolved,
+                                                                const CaptureTarget &target)
+{
+    const QRectF rect = CaptureEngine::sourceRect(resolved, target);
+    const double scale = resolved.scale > 0 ? resolved.scale : 1.0;
+    // Encoders want even sizes: drop the lowest bit, keep at least 2.
+    const auto evenPixels = [scale](double points) {
+        const double pixels = std::floor(points * scale);
+        const int whole = pixels >= 2 && pixels < 1 << 30 ? int(pixels) : 2;
+        return whole & ~1;
+    };
+    const int width = evenPixels(rect.width());
+    const int height = evenPixels(rect.height());
+    SegmentGeometry geometry;
+    geometry.sourceRect = QRectF(rect.x(), rect.y(), width / scale, height / scale);
+    geometry.pixels = QRect(CaptureEngine::pixelRect(resolved, geometry.sourceRect).topLeft(), QSize(width, height));
+    geometry.usesHevc = std::max(width, height) > 4096;
+    return geometry;
+}
+
+QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::start(CaptureTarget target, QString path, Options options)
+{
+    using R = Result<Done, CaptureFailure>;
+    m_target = target;
+    m_options = options;
+    m_finalURL = path;
+    const QString folder = QDir(QDir::tempPath())
+                               .filePath(QStringLiteral("Velunta-")
+                                   + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    if (!QDir().mkpath(folder))
+        co_return R::failure(PlatformError {QStringLiteral("Não foi possível criar a pasta temporária %1.").arg(folder)});
+    m_segmentsFolder = folder;
+    co_return co_await startSegment();
+}
+
+QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::startSegment()
+{
+    using R = Result<Done, CaptureFailure>;
+    QPointer<ScreenRecorder> self(this);
+    if (!m_target || !m_options || !m_segmentsFolder)
+        co_return R::failure(CaptureError::emptyRecording);
+    const auto resolved = CaptureEngine::resolve(m_screens, *m_target);
+    if (!resolved)
+        co_return R::failure(resolved.error());
+    const SegmentGeometry geometry = segmentGeometry(*resolved, *m_target);
+
+    SegmentSettings settings;
+    settings.path = QDir(*m_segmentsFolder).filePath(segmentFileName(int(m_segments.size())));
+    settings.display = m_target->displayID;
+    settings.pixels = geometry.pixels;
+    settings.excludedWindows = resolved->filter.excludedWindows;
+    settings.showsCursor = true;
+    settings.maximumFrameRate = 60;
+    settings.queueDepth = 6;
+    settings.capturesSystemAudio = m_options->capturesSystemAudio;
+    settings.capturesMicrophone = m_options->capturesMicrophone;
+    settings.usesHevc = geometry.usesHevc;
+
+    const quint64 generation = ++m_generation;
+    SegmentNotices notices;
+    // Called on the stream's threads: each hops to the GUI thread. The stream
+    // is gone (its threads joined) before this object is.
+    notices.finished = [this, generation] {
+        QMetaObject::invokeMethod(this, [this, generation] { segmentDidFinish(generation); }, Qt::QueuedConnection);
+    };
+    notices.failed = [this, generation](PlatformError error) {
+        QMetaObject::invokeMethod(
+            this, [this, generation, error] { segmentDidFail(generation, error); }, Qt::QueuedConnection);
+    };
+    notices.stopped = [this, generation](PlatformError error) {
+        QMetaObject::invokeMethod(
+            this, [this, generation, error] { streamDidStop(generation, error); }, Qt::QueuedConnection);
+    };
+    const QString segmentPath = settings.path;
+    auto made = m_service.makeStream(std::move(settings), std::move(notices));
+    if (!made)
+        co_return R::failure(made.error());
+    m_stream = std::move(*made);
+    m_didFinishSegment = false;
+    SegmentStream *stream = m_stream.get();
+    auto started = co_await stream->startCapture();
+    if (!self)
+        co_return R::failure(CaptureError::emptyRecording);
+    if (!started) {
+        m_stream.reset();
+        m_didFinishSegment = true;
+        co_return R::failure(started.error());
+    }
+    m_segments.append(segmentPath);
+    m_segmentStart = std::chrono::steady_clock::now();
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->installEventFilter(this);
+    m_exclusionRefresh.start();
+    updateExcludedWindows();
+    co_return Done {};
+}
+
+QCoro::Task<void> ScreenRecorder::stopSegment()
+{
+    QPointer<ScreenRecorder> self(this);
+    if (!m_stream)
+        co_return;
+    // From here on, notices of this stream are no unexpected stop.
+    std::unique_ptr<SegmentStream> stream = std::move(m_stream);
+    m_exclusionRefresh.stop();
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->removeEventFilter(this);
+    if (m_segmentStart && !m_segments.isEmpty()) {
+        const std::chrono::duration<double> length = std::chrono::steady_clock::now() - *m_segmentStart;
+        m_measuredDurations.insert(m_segments.last(), length.count());
+    }
+    m_segmentStart.reset();
+    co_await stream->stopCapture();
+    if (!self)
+        co_return;
+    if (!m_didFinishSegment)
+        co_await waitForSegmentFinish();
+}
+
+QCoro::Task<void> ScreenRecorder::waitForSegmentFinish()
+{
+    m_finishTimeout.start();
+    co_await qCoro(this, &ScreenRecorder::segmentFinished);
+}
+
+void ScreenRecorder::markSegmentFinished()
+{
+    m_didFinishSegment = true;
+    m_finishTimeout.stop();
+    emit segmentFinished();
+}
+
+void ScreenRecorder::segmentDidFinish(quint64 generation)
+{
+    if (generation == m_generation)
+        markSegmentFinished();
+}
+
+void ScreenRecorder::segmentDidFail(quint64 generation, PlatformError error)
+{
+    if (generation != m_generation)
+        return;
+    m_failure = error;
+    if (m_stream && onUnexpectedStop)
+        onUnexpectedStop();
+    markSegmentFinished();
+}
+
+void ScreenRecorder::streamDidStop(quint64 generation, PlatformError error)
+{
+    if (generation != m_generation)
+        return;
+    m_failure = error;
+    if (m_stream && onUnexpectedStop)
+        onUnexpectedStop();
+}
+
+QCoro::Task<void> ScreenRecorder::pause()
+{
+    if (m_isPaused)
+        co_return;
+    m_isPaused = true;
+    co_await stopSegment();
+}
+
+QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::resume()
+{
+    QPointer<ScreenRecorder> self(this);
+    if (!m_isPaused)
+        co_return Done {};
+    auto started = co_await startSegment();
+    if (self && started)
+        m_isPaused = false;
+    co_return started;
+}
+
+QCoro::Task<Result<QString, CaptureFailure>> ScreenRecorder::stop()
+{
+    using R = Result<QString, CaptureFailure>;
+    QPointer<ScreenRecorder> self(this);
+    co_await stopSegment();
+    if (!self)
+        co_return R::failure(CaptureError::emptyRecording);
+
+    const QStringList segments = m_segments;
+    const QHash<QString, double> measured = m_measuredDurations;
+    const std::optional<QString> finalPath = m_finalURL;
+    const std::optional<QString> folder = m_segmentsFolder;
+    const std::optional<PlatformError> lastFailure = m_failure;
+    struct Delivered {
+        Result<QString, CaptureFailure> result = Result<QString, CaptureFailure>::failure(CaptureError::emptyRecording);
+        QString report;
+    };
+    auto delivering = QtConcurrent::run([segments, measured, finalPath, folder, lastFailure] {
+        Delivered delivered;
+        delivered.result = deliver(segments, measured, finalPath, lastFailure, &delivered.report);
+        if (folder)
+            QDir(*folder).removeRecursively();
+        return delivered;
+    });
+    Delivered delivered = co_await delivering;
+    if (!self)
+        co_return delivered.result;
+    // The folder is gone with what was left in it; moved segments are not affected.
+    m_segmentsFolder.reset();
+    m_segments.clear();
+    if (!delivered.report.isNull())
+        m_segmentReport = delivered.report;
+    co_return delivered.result;
+}
+
+Result<QString, CaptureFailure> ScreenRecorder::deliver(const QStringList &segments,
+                                                        const QHash<QString, double> &measured,
+                                                        const std::optional<QString> &finalPath,
+                                                        const std::optional<PlatformError> &lastFailure,
+                                                        QString *report)
+{
+    using R = Result<QString, CaptureFailure>;
+    if (!finalPath)
+        return R::failure(CaptureError::emptyRecording);
+    const QStringList usable = usableSegments(segments);
+    if (usable.isEmpty()) {
+        if (lastFailure)
+            return R::failure(*lastFailure);
+        return R::failure(CaptureError::emptyRecording);
+    }
+    if (report)
+        *report = describe(usable);
+    std::vector<SegmentPair> pairs;
+    for (const QString &url : usable)
+        pairs.push_back({url, measured.value(url, 0.0)});
+
+    if (pairs.size() == 1 && !endsEarly(pairs.front())) {
+        if (auto moved = moveFile(pairs.front().url, *finalPath); !moved)
+            return R::failure(moved.error());
+        return *finalPath;
+    }
+    if (merge(pairs, *finalPath))
+        return *finalPath;
+
+    // The join failed: deliver the segments as they are.
+    removeFile(*finalPath);
+    if (pairs.size() == 1) {
+        if (auto moved = moveFile(pairs.front().url, *finalPath); !moved)
+            return R::failure(moved.error());
+        return *finalPath;
+    }
+    const QFileInfo info(*finalPath);
+    const QString base = info.suffix().isEmpty() ? *finalPath
+                                                 : finalPath->left(finalPath->size() - info.suffix().size() - 1);
+    QString first;
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        const QString part = QStringLiteral("%1 - parte %2.mp4").arg(base).arg(i + 1);
+        if (auto moved = moveFile(pairs[i].url, part); !moved)
+            return R::failure(moved.error());
+        if (i == 0)
+            first = part;
+    }
+    return first;
+}
+
+bool ScreenRecorder::eventFilter(QObject *watched, QEvent *event)
+{
+    // A window of ours that is about to be mapped is left out before its
+    // first picture can show it (the control bar and the frame appear right
+    // after the start).
+    if ((event->type() == QEvent::Show || event->type() == QEvent::PlatformSurface) && watched->isWindowType())
+        updateExcludedWindows();
+    return QObject::eventFilter(watched, event);
+}
+
+void ScreenRecorder::updateExcludedWindows()
+{
+    if (m_stream)
+        m_stream->setExcludedWindows(WindowLevel::excludedWindowIds());
+}

@@ -1,0 +1,385 @@
+#include "recording/SegmentWriter.h"
+
+#include "platform/audio/PulseAudioCapture.h"
+#include "platform/media/SegmentEncoder.h"
+#include "platform/x11/X11Capture.h"
+#include "platform/x11/X11DamageWatcher.h"
+
+#include <QCoroFuture>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace AudioPlacement {
+
+Step place(int64_t position, int64_t startNanoseconds, int64_t frames, int rate, bool anchored)
+{
+    // Floor division, so that a start a fraction of a sample early is not a sample late.
+    // Fits in 64 bits for segments of up to two days at 48 kHz.
+    const int64_t scaled = startNanoseconds * rate;
+    int64_t actual = scaled / 1000000000;
+    if (scaled < 0 && scaled % 1000000000 != 0)
+        --actual;
+    const int64_t drift = actual - position;
+    const int64_t limit = driftLimitNanoseconds * rate / 1000000000;
+    if (anchored && drift <= limit && drift >= -limit)
+        return {};
+    Step step;
+    if (drift > 0)
+        step.silence = drift;
+    else
+        step.skip = std::min(-drift, frames);
+    return step;
+}
+
+} // namespace AudioPlacement
+
+namespace {
+
+constexpr int sampleRate = 48000;
+constexpr int channels = 2;
+
+int64_t steadyNanoseconds()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+PlatformError fromMedia(const MediaError &error)
+{
+    return {QStringLiteral("Não foi possível gravar o vídeo: %1").arg(error.description)};
+}
+
+} // namespace
+
+struct SegmentWriter::Private {
+    SegmentSettings settings;
+    SegmentNotices notices;
+
+    std::unique_ptr<X11Capture> capture;
+    std::unique_ptr<X11DamageWatcher> watcher;
+    std::unique_ptr<SegmentEncoder> encoder;
+    std::unique_ptr<PulseAudioCapture> audio;
+
+    struct Picture {
+        SegmentEncoder::Picture picture;
+        int64_t frameIndex = 0;
+    };
+    struct AudioChunk {
+        int track = 0;
+        std::vector<float> samples; // empty with frames > 0: a hole
+        int64_t frames = 0;
+        int64_t captureNanoseconds = 0;
+    };
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::vector<NativeWindowId> excluded;
+    std::deque<Picture> pictures;
+    std::deque<AudioChunk> chunks;
+    bool captureEnded = false;
+    int64_t endNanoseconds = 0;
+    std::optional<PlatformError> loss;
+    std::atomic<bool> stopRequested {false};
+    std::atomic<int64_t> start {-1}; // steady clock time of the first picture
+
+    std::atomic<int64_t> captured {0};
+    std::atomic<int64_t> dropped {0};
+    std::atomic<int64_t> encoded {0};
+
+    std::thread captureThread;
+    std::thread writerThread;
+    std::mutex joinMutex;
+
+    void requestStop()
+    {
+        {
+            std::lock_guard lock(mutex);
+            stopRequested = true;
+        }
+        wake.notify_all();
+        if (watcher)
+            watcher->interrupt();
+    }
+
+    void joinCapture()
+    {
+        std::lock_guard lock(joinMutex);
+        if (captureThread.joinable())
+            captureThread.join();
+    }
+
+    void joinAll()
+    {
+        joinCapture();
+        std::lock_guard lock(joinMutex);
+        if (writerThread.joinable())
+            writerThread.join();
+    }
+
+    Result<Done, PlatformError> open()
+    {
+        using R = Result<Done, PlatformError>;
+        auto opened = X11Capture::open();
+        if (!opened)
+            return R::failure(opened.error());
+        capture = std::move(*opened);
+        auto watching = X11DamageWatcher::open(settings.display, settings.pixels);
+        if (!watching)
+            return R::failure(watching.error());
+        watcher = std::move(*watching);
+
+        SegmentEncoder::Settings encoding;
+        encoding.path = settings.path;
+        encoding.size = settings.pixels.size();
+        encoding.codec = settings.usesHevc ? SegmentEncoder::VideoCodec::hevc : SegmentEncoder::VideoCodec::h264;
+        encoding.maximumFrameRate = settings.maximumFrameRate;
+        std::vector<PulseAudioCapture::Source> sources;
+        if (settings.capturesSystemAudio)
+            sources.push_back(PulseAudioCapture::Source::systemAudio);
+        if (settings.capturesMicrophone)
+            sources.push_back(PulseAudioCapture::Source::microphone);
+        for (size_t i = 0; i < sources.size(); ++i)
+            encoding.audioTracks.push_back({sampleRate, channels});
+        auto encoding_ = SegmentEncoder::open(encoding);
+        if (!encoding_)
+            return R::failure(fromMedia(encoding_.error()));
+        encoder = std::move(*encoding_);
+
+        if (!sources.empty()) {
+            auto listening = PulseAudioCapture::open(
+                sources, sampleRate, channels,
+                [this](const PulseAudioCapture::Chunk &chunk) { takeAudio(chunk); },
+                [this](PlatformError error) { loseAudio(std::move(error)); });
+            if (!listening)
+                return R::failure(listening.error());
+            audio = std::move(*listening);
+        }
+        captureThread = std::thread([this] { runCapture(); });
+        writerThread = std::thread([this] { runWriter(); });
+        return Done {};
+    }
+
+    // On the sound server's thread.
+    void takeAudio(const PulseAudioCapture::Chunk &chunk)
+    {
+        AudioChunk copy;
+        copy.track = chunk.stream;
+        copy.frames = chunk.frames;
+        copy.captureNanoseconds = chunk.captureNanoseconds;
+        if (chunk.samples)
+            copy.samples.assign(chunk.samples, chunk.samples + chunk.frames * channels);
+        {
+            std::lock_guard lock(mutex);
+            if (captureEnded)
+                return;
+            chunks.push_back(std::move(copy));
+        }
+        wake.notify_all();
+    }
+
+    void loseAudio(PlatformError error)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (!loss)
+                loss = std::move(error);
+        }
+        requestStop();
+    }
+
+    void runCapture()
+    {
+        const int64_t rate = settings.maximumFrameRate;
+        int64_t lastIndex = -1;
+        std::optional<PlatformError> lost;
+        while (!stopRequested) {
+            const X11DamageWatcher::Event event = watcher->wait(std::chrono::milliseconds(250));
+            if (event == X11DamageWatcher::Event::displayLost) {
+                lost = watcher->lossReason();
+                break;
+            }
+            if (event != X11DamageWatcher::Event::changed)
+                continue;
+            int64_t index = 0;
+            const int64_t t0 = start;
+            if (t0 >= 0) {
+                // Deadlines are t0 + k / rate: a rounded period would drift.
+                const int64_t elapsed = steadyNanoseconds() - t0;
+                index = std::max(lastIndex + 1, (elapsed * rate + 999999999) / 1000000000);
+                const auto deadline = std::chrono::steady_clock::time_point(
+                    std::chrono::nanoseconds(t0 + index * 1000000000 / rate));
+                std::unique_lock lock(mutex);
+                wake.wait_until(lock, deadline, [this] { return stopRequested.load(); });
+                if (stopRequested)
+                    break;
+            }
+            watcher->rearm();
+            if (t0 < 0)
+                start = steadyNanoseconds();
+            GrabRequest request;
+            request.pixels = settings.pixels;
+            request.showsCursor = settings.showsCursor;
+            {
+                std::lock_guard lock(mutex);
+                request.excludedWindows = excluded;
+            }
+            auto image = capture->grab(request);
+            if (!image) {
+                lost = image.error();
+                break;
+            }
+            auto picture = SegmentEncoder::Picture::fromImage(*image);
+            if (!picture) {
+                lost = fromMedia(picture.error());
+                break;
+            }
+            ++captured;
+            lastIndex = index;
+            {
+                std::lock_guard lock(mutex);
+                if (pictures.size() >= size_t(std::max(1, settings.queueDepth)) && index > 0) {
+                    ++dropped;
+                    continue;
+                }
+                pictures.push_back({std::move(*picture), index});
+            }
+            wake.notify_all();
+        }
+        const int64_t t0 = start;
+        {
+            std::lock_guard lock(mutex);
+            captureEnded = true;
+            endNanoseconds = t0 >= 0 ? steadyNanoseconds() - t0 : 0;
+            if (lost && !loss)
+                loss = lost;
+            lost = loss;
+        }
+        wake.notify_all();
+        if (lost && notices.stopped)
+            notices.stopped(*lost);
+    }
+
+    void runWriter()
+    {
+        std::vector<bool> anchored(encoder ? 2 : 0, false);
+        std::deque<AudioChunk> early; // audio before the first picture fixed the clock
+        std::optional<MediaError> failure;
+        bool ended = false;
+        int64_t end = 0;
+        while (!ended && !failure) {
+            std::deque<Picture> takenPictures;
+            std::deque<AudioChunk> takenChunks;
+            {
+                std::unique_lock lock(mutex);
+                wake.wait(lock, [this] { return !pictures.empty() || !chunks.empty() || captureEnded; });
+                takenPictures.swap(pictures);
+                takenChunks.swap(chunks);
+                ended = captureEnded;
+                end = endNanoseconds;
+            }
+            for (Picture &picture : takenPictures) {
+                if (auto added = encoder->addPicture(std::move(picture.picture), picture.frameIndex); !added) {
+                    failure = added.error();
+                    break;
+                }
+                ++encoded;
+            }
+            for (AudioChunk &chunk : takenChunks)
+                early.push_back(std::move(chunk));
+            const int64_t t0 = start;
+            while (!failure && t0 >= 0 && !early.empty()) {
+                AudioChunk chunk = std::move(early.front());
+                early.pop_front();
+                if (size_t(chunk.track) >= anchored.size())
+                    anchored.resize(size_t(chunk.track) + 1, false);
+                const auto step = AudioPlacement::place(encoder->audioPosition(chunk.track),
+                    chunk.captureNanoseconds - t0, chunk.frames, sampleRate, anchored[size_t(chunk.track)]);
+                if (step.silence > 0) {
+                    if (auto padded = encoder->addSilence(chunk.track, step.silence); !padded)
+                        failure = padded.error();
+                }
+                const int64_t kept = chunk.frames - step.skip;
+                if (!failure && kept > 0) {
+                    const float *samples = chunk.samples.empty() ? nullptr : chunk.samples.data() + step.skip * channels;
+                    auto added = samples ? encoder->addAudio(chunk.track, samples, kept)
+                                         : encoder->addSilence(chunk.track, kept);
+                    if (!added)
+                        failure = added.error();
+                    anchored[size_t(chunk.track)] = true;
+                }
+            }
+        }
+        audio.reset();
+        if (!failure) {
+            if (auto finished = encoder->finish(end); !finished)
+                failure = finished.error();
+        }
+        if (failure) {
+            requestStop();
+            if (notices.failed)
+                notices.failed(fromMedia(*failure));
+            return;
+        }
+        if (notices.finished)
+            notices.finished();
+    }
+};
+
+SegmentWriter::SegmentWriter(SegmentSettings settings, SegmentNotices notices)
+    : d(std::make_shared<Private>())
+{
+    d->settings = std::move(settings);
+    d->notices = std::move(notices);
+    d->excluded = d->settings.excludedWindows;
+}
+
+SegmentWriter::~SegmentWriter()
+{
+    d->requestStop();
+    d->joinAll();
+    d->audio.reset();
+}
+
+QCoro::Task<Result<Done, PlatformError>> SegmentWriter::startCapture()
+{
+    std::shared_ptr<Private> state = d;
+    // A named local: g++ 12 destroys temporaries inside a co_await twice.
+    auto opening = QtConcurrent::run([state] { return state->open(); });
+    co_return co_await opening;
+}
+
+QCoro::Task<Result<Done, PlatformError>> SegmentWriter::stopCapture()
+{
+    std::shared_ptr<Private> state = d;
+    state->requestStop();
+    auto stopping = QtConcurrent::run([state] { state->joinCapture(); });
+    co_await stopping;
+    co_return Done {};
+}
+
+void SegmentWriter::setExcludedWindows(std::vector<NativeWindowId> windows)
+{
+    std::lock_guard lock(d->mutex);
+    d->excluded = std::move(windows);
+}
+
+SegmentWriter::Statistics SegmentWriter::statistics() const
+{
+    return {d->captured.load(), d->dropped.load(), d->encoded.load()};
+}
+
+Result<std::unique_ptr<SegmentStream>, PlatformError> LiveSegmentCapture::makeStream(SegmentSettings settings,
+                                                                                   SegmentNotices notices)
+{
+    using R = Result<std::unique_ptr<SegmentStream>, PlatformError>;
+    if (settings.pixels.isEmpty() || settings.pixels.width() % 2 || settings.pixels.height() % 2)
+        return R::failure({QStringLiteral("A área a gravar está vazia.")});
+    return R(std::make_unique<SegmentWriter>(std::move(settings), std::move(notices)));
+}

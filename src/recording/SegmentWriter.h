@@ -1,0 +1,69 @@
+#pragma once
+
+#include "recording/SegmentStream.h"
+
+#include <cstdint>
+#include <memory>
+
+// Where captured audio goes on a segment's time line. Audio is written as one
+// continuous run of samples (an AAC track has no gaps); the capture times
+// the sound server gives only anchor that run to the picture's clock:
+// the first chunk is placed exactly (silence before it, or samples from
+// before the segment's start dropped), later chunks simply follow unless
+// they have drifted more than `driftLimit` from where they belong, in which
+// case silence fills the gap or the excess is skipped.
+namespace AudioPlacement {
+
+constexpr int64_t driftLimitNanoseconds = 60'000'000;
+
+struct Step {
+    int64_t silence = 0; // samples of silence to write first
+    int64_t skip = 0; // samples of the chunk to leave out from its start
+    bool operator==(const Step &) const = default;
+};
+
+// A chunk of FRAMES samples whose first was captured STARTNANOSECONDS after
+// the segment's start, for a track holding POSITION samples at RATE.
+// ANCHORED: an earlier chunk was placed already.
+Step place(int64_t position, int64_t startNanoseconds, int64_t frames, int rate, bool anchored);
+
+} // namespace AudioPlacement
+
+// The live segment stream: pictures of a desktop area from the X server
+// (Composite capture without the application's overlays, cursor drawn in)
+// whenever it changed and at most maximumFrameRate a second, system audio
+// and microphone from PulseAudio, all encoded into one MP4.
+//
+// Threads: the capture thread waits for changes and reads and converts
+// pictures; the writer thread encodes and writes pictures and audio; the
+// sound server delivers audio on its own. Picture and audio times are on one
+// clock (the steady clock), counted from the first picture.
+class SegmentWriter : public SegmentStream {
+public:
+    struct Statistics {
+        int64_t captured = 0; // pictures read from the screen
+        int64_t dropped = 0; // pictures the encoder could not keep up with
+        int64_t encoded = 0;
+    };
+
+    SegmentWriter(SegmentSettings settings, SegmentNotices notices);
+    // Stops both threads; an unfinished file stays unfinished.
+    ~SegmentWriter() override;
+
+    QCoro::Task<Result<Done, PlatformError>> startCapture() override;
+    QCoro::Task<Result<Done, PlatformError>> stopCapture() override;
+    void setExcludedWindows(std::vector<NativeWindowId> windows) override;
+
+    Statistics statistics() const;
+
+private:
+    struct Private;
+    std::shared_ptr<Private> d;
+};
+
+// Makes SegmentWriters.
+class LiveSegmentCapture : public SegmentCaptureService {
+public:
+    Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(SegmentSettings settings,
+                                                                   SegmentNotices notices) override;
+};

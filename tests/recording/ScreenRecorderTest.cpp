@@ -1,0 +1,327 @@
+// The recorder's rules with a fake segment service that writes small real
+// MP4 files: segment names and folder, pause and resume, failures, the
+// finish wait, unexpected stops and the delivery of the final file.
+#include "capture/AwaitTask.h"
+#include "platform/media/MediaAsset.h"
+#include "platform/media/SyntheticVideo.h"
+#include "recording/ScreenRecorder.h"
+#include "recording/SegmentWriter.h"
+
+#include <QCoroTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class FakeScreens : public ScreenSource {
+public:
+    std::vector<DisplayInfo> list;
+    std::vector<DisplayInfo> displays() const override { return list; }
+    QPoint pointerPosition() const override { return {}; }
+    bool screenCaptureAllowed() const override { return true; }
+    QCoro::Task<Result<QImage, PlatformError>> grab(GrabRequest) override
+    {
+        co_return Result<QImage, PlatformError>::failure({QStringLiteral("no grabs here")});
+    }
+};
+
+DisplayInfo display(DisplayId id, QSize points, double scale)
+{
+    DisplayInfo info;
+    info.id = id;
+    info.name = QStringLiteral("D%1").arg(id);
+    info.frame = QRect(QPoint(0, 0), points);
+    info.pixelGeometry = QRect(QPoint(0, 0), points * scale);
+    info.scale = scale;
+    return info;
+}
+
+struct FakeService;
+
+// Writes a synthetic segment when stopped; the picture size can differ per
+// segment so that a join has to fail.
+class FakeStream : public SegmentStream {
+public:
+    FakeStream(FakeService &service, SegmentSettings settings, SegmentNotices notices)
+        : m_service(service)
+        , m_settings(std::move(settings))
+        , m_notices(std::move(notices))
+    {
+    }
+    QCoro::Task<Result<Done, PlatformError>> startCapture() override;
+    QCoro::Task<Result<Done, PlatformError>> stopCapture() override;
+    void setExcludedWindows(std::vector<NativeWindowId>) override { }
+
+    FakeService &m_service;
+    SegmentSettings m_settings;
+    SegmentNotices m_notices;
+};
+
+struct FakeService : SegmentCaptureService {
+    std::vector<SegmentSettings> made;
+    int starts = 0;
+    int stops = 0;
+    std::vector<bool> startFails; // by start attempt
+    bool reportsFinish = true;
+    int width = 320; // of the next segment written
+    SegmentNotices lastNotices;
+
+    Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(SegmentSettings settings,
+                                                                   SegmentNotices notices) override
+    {
+        made.push_back(settings);
+        lastNotices = notices;
+        auto stream = std::make_unique<FakeStream>(*this, std::move(settings), std::move(notices));
+        return Result<std::unique_ptr<SegmentStream>, PlatformError>(std::move(stream));
+    }
+};
+
+QCoro::Task<Result<Done, PlatformError>> FakeStream::startCapture()
+{
+    const int attempt = m_service.starts++;
+    co_await QCoro::sleepFor(1ms);
+    if (size_t(attempt) < m_service.startFails.size() && m_service.startFails[size_t(attempt)])
+        co_return Result<Done, PlatformError>::failure({QStringLiteral("start refused")});
+    co_return Done {};
+}
+
+QCoro::Task<Result<Done, PlatformError>> FakeStream::stopCapture()
+{
+    ++m_service.stops;
+    SyntheticVideo::Options options;
+    options.videoSeconds = 0.5;
+    options.width = m_service.width;
+    options.height = 180;
+    options.audioTracks = {0.5};
+    EXPECT_TRUE(SyntheticVideo::write(m_settings.path, options));
+    if (m_service.reportsFinish)
+        m_notices.finished();
+    co_return Done {};
+}
+
+class ScreenRecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(out.isValid());
+        screens.list = {display(7, QSize(1000, 800), 1.0)};
+    }
+
+    QString finalPath() const { return out.filePath(QStringLiteral("Gravação.mp4")); }
+
+    QTemporaryDir out;
+    FakeScreens screens;
+    FakeService service;
+};
+
+} // namespace
+
+TEST(ScreenRecorderGeometry, EvenPixelSizesAndTheirSourceRectangle)
+{
+    ResolvedCapture resolved;
+    resolved.display = display(1, QSize(1512, 982), 2.0);
+    resolved.display.pixelGeometry.moveTo(1920, 0);
+    resolved.scale = 2.0;
+    auto geometry = ScreenRecorder::segmentGeometry(resolved, {1, QRectF(10, 20, 1001, 601)});
+    EXPECT_EQ(geometry.pixels, QRect(1920 + 20, 40, 2002, 1202));
+    EXPECT_FALSE(geometry.usesHevc);
+
+    resolved.scale = 1.0;
+    resolved.display.pixelGeometry = QRect(0, 0, 1512, 982);
+    geometry = ScreenRecorder::segmentGeometry(resolved, {1, QRectF(100, 100, 401, 301)});
+    EXPECT_EQ(geometry.pixels, QRect(100, 100, 400, 300));
+    EXPECT_EQ(geometry.sourceRect, QRectF(100, 100, 400, 300));
+    geometry = ScreenRecorder::segmentGeometry(resolved, {1, QRectF(0, 0, 1001, 601)});
+    EXPECT_EQ(geometry.pixels.size(), QSize(1000, 600));
+    // Tiny areas still record 2 x 2 pixels.
+    geometry = ScreenRecorder::segmentGeometry(resolved, {1, QRectF(0, 0, 0.5, 1.5)});
+    EXPECT_EQ(geometry.pixels.size(), QSize(2, 2));
+}
+
+TEST(ScreenRecorderGeometry, HevcOnlyAbove4096Pixels)
+{
+    ResolvedCapture resolved;
+    resolved.display = display(1, QSize(2560, 1440), 2.0);
+    resolved.scale = 2.0;
+    EXPECT_TRUE(ScreenRecorder::segmentGeometry(resolved, {1, std::nullopt}).usesHevc);
+    resolved.display = display(1, QSize(2048, 1152), 2.0);
+    const auto geometry = ScreenRecorder::segmentGeometry(resolved, {1, std::nullopt});
+    EXPECT_EQ(geometry.pixels.width(), 4096);
+    EXPECT_FALSE(geometry.usesHevc);
+}
+
+TEST(AudioPlacementTest, FirstChunkIsPlacedExactlyLaterOnesFollowUnlessTheyDrift)
+{
+    using AudioPlacement::place;
+    using Step = AudioPlacement::Step;
+    // 10 ms after the start: 480 samples of silence first.
+    EXPECT_EQ(place(0, 10'000'000, 960, 48000, false), (Step {480, 0}));
+    // 5 ms before the start: those samples are dropped.
+    EXPECT_EQ(place(0, -5'000'000, 960, 48000, false), (Step {0, 240}));
+    // Entirely before the start.
+    EXPECT_EQ(place(0, -50'000'000, 960, 48000, false), (Step {0, 960}));
+    // Jitter within 60 ms keeps the run continuous.
+    EXPECT_EQ(place(48000, 1'050'000'000, 960, 48000, true), (Step {}));
+    EXPECT_EQ(place(48000, 950'000'000, 960, 48000, true), (Step {}));
+    // A gap of 100 ms (lost samples) is filled; 100 ms too many are skipped.
+    EXPECT_EQ(place(48000, 1'100'000'000, 960, 48000, true), (Step {4800, 0}));
+    EXPECT_EQ(place(48000, 900'000'000, 960, 48000, true), (Step {0, 960}));
+}
+
+TEST_F(ScreenRecorderTest, SegmentsLiveInAPrivateFolderAndOneCleanSegmentIsMoved)
+{
+    ScreenRecorder recorder(screens, service);
+    ASSERT_TRUE(awaitTask(recorder.start({7, QRectF(100, 100, 401, 301)}, finalPath(), {true, false})));
+    const QString folder = recorder.segmentsFolder();
+    EXPECT_EQ(QFileInfo(folder).absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+    EXPECT_TRUE(QFileInfo(folder).fileName().contains(
+        QRegularExpression(QStringLiteral("^Velunta-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))));
+    ASSERT_EQ(service.made.size(), 1u);
+    EXPECT_EQ(service.made[0].path, QDir(folder).filePath("trecho-0.mp4"));
+    EXPECT_EQ(service.made[0].pixels, QRect(100, 100, 400, 300));
+    EXPECT_TRUE(service.made[0].capturesSystemAudio);
+    EXPECT_FALSE(service.made[0].capturesMicrophone);
+
+    QTest::qWait(600); // the wall clock outlasts the 0.5 s file
+    auto stopped = awaitTask(recorder.stop());
+    ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
+    EXPECT_EQ(*stopped, finalPath());
+    EXPECT_TRUE(QFileInfo::exists(finalPath()));
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_TRUE(recorder.segmentReport().startsWith("dur=0.5"));
+}
+
+TEST_F(ScreenRecorderTest, PauseResumeAndStopWhilePausedJoinTheSegments)
+{
+    ScreenRecorder recorder(screens, service);
+    ASSERT_TRUE(awaitTask(recorder.start({7, std::nullopt}, finalPath(), {})));
+    awaitTask([&]() -> QCoro::Task<bool> {
+        co_await recorder.pause();
+        co_return true;
+    }());
+    EXPECT_TRUE(recorder.isPaused());
+    ASSERT_TRUE(awaitTask(recorder.resume()));
+    EXPECT_FALSE(recorder.isPaused());
+    awaitTask([&]() -> QCoro::Task<bool> {
+        co_await recorder.pause();
+        co_return true;
+    }());
+    EXPECT_EQ(service.stops, 2);
+    ASSERT_EQ(service.made.size(), 2u);
+    EXPECT_TRUE(service.made[1].path.endsWith("/trecho-1.mp4"));
+
+    auto stopped = awaitTask(recorder.stop());
+    ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
+    EXPECT_EQ(service.stops, 2); // nothing was open at the stop
+    const MediaAsset joined = MediaAsset::open(*stopped);
+    auto duration = joined.duration();
+    ASSERT_TRUE(duration);
+    EXPECT_NEAR(duration->seconds(), 1.0, 0.1);
+}
+
+TEST_F(ScreenRecorderTest, AFailedStartIsNotListedAndItsNumberIsReused)
+{
+    service.startFails = {false, true, false};
+    ScreenRecorder recorder(screens, service);
+    ASSERT_TRUE(awaitTask(recorder.start({7, std::nullopt}, finalPath(), {})));
+    awaitTask([&]() -> QCoro::Task<bool> {
+        co_await recorder.pause();
+        co_return true;
+    }());
+    auto failed = awaitTask(recorder.resume());
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().description(), QStringLiteral("start refused"));
+    EXPECT_TRUE(recorder.isPaused());
+    EXPECT_EQ(recorder.segments().size(), 1);
+    ASSERT_TRUE(awaitTask(recorder.resume()));
+    EXPECT_EQ(service.made[1].path, service.made[2].path);
+    EXPECT_TRUE(service.made[2].path.endsWith("/trecho-1.mp4"));
+    EXPECT_EQ(recorder.segments().size(), 2);
+    EXPECT_TRUE(awaitTask(recorder.stop()));
+}
+
+TEST_F(ScreenRecorderTest, AJoinThatFailsLeavesNumberedPartsAndNoFolder)
+{
+    ScreenRecorder recorder(screens, service);
+    ASSERT_TRUE(awaitTask(recorder.start({7, std::nullopt}, finalPath(), {})));
+    for (int width : {320, 640}) {
+        service.width = width; // segments with different set-ups cannot share a track
+        awaitTask([&]() -> QCoro::Task<bool> {
+            co_await recorder.pause();
+            co_return true;
+        }());
+        ASSERT_TRUE(awaitTask(recorder.resume()));
+    }
+    service.width = 480;
+    const QString folder = recorder.segmentsFolder();
+    auto stopped = awaitTask(recorder.stop());
+    ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
+    const QString base = out.filePath(QStringLiteral("Gravação"));
+    EXPECT_EQ(*stopped, base + " - parte 1.mp4");
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_TRUE(QFileInfo::exists(base + QStringLiteral(" - parte %1.mp4").arg(i))) << i;
+    EXPECT_FALSE(QFileInfo::exists(finalPath()));
+    EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+TEST_F(ScreenRecorderTest, AFinishThatNeverComesEndsAfterTheTimeOut)
+{
+    service.reportsFinish = false;
+    ScreenRecorder recorder(screens, service);
+    recorder.setFinishTimeout(300ms);
+    ASSERT_TRUE(awaitTask(recorder.start({7, std::nullopt}, finalPath(), {})));
+    QElapsedTimer clock;
+    clock.start();
+    auto stopped = awaitTask(recorder.stop());
+    EXPECT_GE(clock.elapsed(), 280);
+    ASSERT_TRUE(stopped);
+}
+
+TEST_F(ScreenRecorderTest, OnlyAStopDuringASegmentIsUnexpected)
+{
+    ScreenRecorder recorder(screens, service);
+    int unexpected = 0;
+    recorder.onUnexpectedStop = [&] { ++unexpected; };
+    ASSERT_TRUE(awaitTask(recorder.start({7, std::nullopt}, finalPath(), {})));
+    service.lastNotices.stopped({QStringLiteral("A tela gravada foi desligada.")});
+    QTest::qWait(20);
+    EXPECT_EQ(unexpected, 1);
+    ASSERT_TRUE(awaitTask(recorder.stop()));
+    service.lastNotices.stopped({QStringLiteral("late")});
+    QTest::qWait(20);
+    EXPECT_EQ(unexpected, 1);
+}
+
+TEST_F(ScreenRecorderTest, NoUsableSegmentGivesTheLastErrorOrEmptyRecording)
+{
+    ScreenRecorder recorder(screens, service);
+    EXPECT_EQ(awaitTask(recorder.stop()).error().captureError(), CaptureError(CaptureError::emptyRecording));
+
+    screens.list.clear();
+    ScreenRecorder gone(screens, service);
+    auto started = awaitTask(gone.start({7, std::nullopt}, finalPath(), {}));
+    ASSERT_FALSE(started);
+    EXPECT_EQ(started.error().captureError(), CaptureError(CaptureError::displayNotFound));
+    const QString folder = gone.segmentsFolder();
+    EXPECT_TRUE(QFileInfo::exists(folder));
+    EXPECT_EQ(awaitTask(gone.stop()).error().captureError(), CaptureError(CaptureError::emptyRecording));
+    EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+TEST_F(ScreenRecorderTest, DestroyingARecorderRemovesItsFolder)
+{
+    QString folder;
+    {
+        ScreenRecorder recorder(screens, service);
+        ASSERT_TRUE(awaitTask(recorder.start({7, std::nullopt}, finalPath(), {})));
+        folder = recorder.segmentsFolder();
+        ASSERT_TRUE(QFileInfo::exists(folder));
+    }
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_TRUE(QDir(out.path()).isEmpty());
+}
