@@ -52,6 +52,7 @@ AppModel::AppModel(Services services, std::optional<QString> saveFolder, std::op
                    std::optional<int> microphoneStatus, QObject *parent)
     : QObject(parent)
     , m_services(std::move(services))
+    , m_updater(std::make_unique<Updater>(UpdateConfig::fromBundle()))
     , m_isPreview(saveFolder.has_value())
 {
     m_saveFolder = saveFolder ? *saveFolder : Settings::saveFolder();

@@ -2,12 +2,14 @@
 
 #include "app/Shortcut.h"
 #include "ui/CaptureItem.h"
+#include "updater/Updater.h"
 
 #include <QCoroTask>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class DesktopServices;
@@ -27,6 +29,7 @@ class AppModel : public QObject {
     Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
     Q_PROPERTY(QStringList unavailableShortcutKeys READ unavailableShortcutKeys NOTIFY unavailableShortcutsChanged)
     Q_PROPERTY(bool isPreview READ isPreview CONSTANT)
+    Q_PROPERTY(Updater *updater READ updater CONSTANT)
 
 public:
     enum class Page { capture, library, settings };
@@ -77,6 +80,8 @@ public:
     void setUnavailableShortcuts(QList<Shortcut> shortcuts);
     QStringList unavailableShortcutKeys() const;
     bool isPreview() const { return m_isPreview; }
+    // The one updater of the run; the controller gives it its busy check and starts it.
+    Updater *updater() const { return m_updater.get(); }
 
     // Rescans the save folder off the GUI thread; the newest scan's result is
     // the one applied. Awaiting is optional.
@@ -115,6 +120,7 @@ private:
 
     Services m_services;
     Actions m_actions;
+    std::unique_ptr<Updater> m_updater;
     Page m_page = Page::capture;
     QList<CaptureItem> m_captures;
     QString m_saveFolder;
