@@ -25,8 +25,8 @@ bool RecorderAdapter::isPaused() const
 
 QCoro::Task<Result<Done, QString>> RecorderAdapter::start(CaptureTarget target, QString path, Options options)
 {
-    auto started = co_await m_recorder->start(target, std::move(path),
-        ScreenRecorder::Options {options.capturesSystemAudio, options.capturesMicrophone});
+    auto started = co_await m_recorder->start(
+        target, std::move(path), ScreenRecorder::Options {options.capturesSystemAudio, options.capturesMicrophone});
     if (!started)
         co_return Result<Done, QString>::failure(started.error().description());
     co_return Done {};

@@ -30,7 +30,8 @@ Result<Done, CaptureFailure> moveFile(const QString &from, const QString &to)
     using R = Result<Done, CaptureFailure>;
     QFile file(from);
     if (!file.rename(to))
-        return R::failure(fileError(QStringLiteral("Não foi possível mover a gravação para %1").arg(to), file.errorString()));
+        return R::failure(
+            fileError(QStringLiteral("Não foi possível mover a gravação para %1").arg(to), file.errorString()));
     return Done {};
 }
 
@@ -73,8 +74,8 @@ QString ScreenRecorder::segmentFileName(int index)
     return QStringLiteral("trecho-%1.mp4").arg(index);
 }
 
-ScreenRecorder::SegmentGeometry ScreenRecorder::segmentGeometry(const ResolvedCapture &resolved,
-                                                                const CaptureTarget &target)
+ScreenRecorder::SegmentGeometry ScreenRecorder::segmentGeometry(
+    const ResolvedCapture &resolved, const CaptureTarget &target)
 {
     const QRectF rect = CaptureEngine::sourceRect(resolved, target);
     const double scale = resolved.scale > 0 ? resolved.scale : 1.0;
@@ -99,11 +100,12 @@ QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::start(CaptureTarget ta
     m_target = target;
     m_options = options;
     m_finalURL = path;
-    const QString folder = QDir(QDir::tempPath())
-                               .filePath(QStringLiteral("Velunta-")
-                                   + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    const QString folder
+        = QDir(QDir::tempPath())
+              .filePath(QStringLiteral("Velunta-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     if (!QDir().mkpath(folder))
-        co_return R::failure(PlatformError {QStringLiteral("Não foi possível criar a pasta temporária %1.").arg(folder)});
+        co_return R::failure(
+            PlatformError {QStringLiteral("Não foi possível criar a pasta temporária %1.").arg(folder)});
     m_segmentsFolder = folder;
     co_return co_await startSegment();
 }
@@ -136,7 +138,8 @@ QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::startSegment()
     // Called on the stream's threads: each hops to the GUI thread. The stream
     // is gone (its threads joined) before this object is.
     notices.finished = [this, generation] {
-        QMetaObject::invokeMethod(this, [this, generation] { segmentDidFinish(generation); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, generation] { segmentDidFinish(generation); }, Qt::QueuedConnection);
     };
     notices.failed = [this, generation](PlatformError error) {
         QMetaObject::invokeMethod(
@@ -285,10 +288,8 @@ QCoro::Task<Result<QString, CaptureFailure>> ScreenRecorder::stop()
 }
 
 Result<QString, CaptureFailure> ScreenRecorder::deliver(const QStringList &segments,
-                                                        const QHash<QString, double> &measured,
-                                                        const std::optional<QString> &finalPath,
-                                                        const std::optional<PlatformError> &lastFailure,
-                                                        QString *report)
+    const QHash<QString, double> &measured, const std::optional<QString> &finalPath,
+    const std::optional<PlatformError> &lastFailure, QString *report)
 {
     using R = Result<QString, CaptureFailure>;
     if (!finalPath)
@@ -321,8 +322,8 @@ Result<QString, CaptureFailure> ScreenRecorder::deliver(const QStringList &segme
         return *finalPath;
     }
     const QFileInfo info(*finalPath);
-    const QString base = info.suffix().isEmpty() ? *finalPath
-                                                 : finalPath->left(finalPath->size() - info.suffix().size() - 1);
+    const QString base
+        = info.suffix().isEmpty() ? *finalPath : finalPath->left(finalPath->size() - info.suffix().size() - 1);
     QString first;
     for (size_t i = 0; i < pairs.size(); ++i) {
         const QString part = QStringLiteral("%1 - parte %2.mp4").arg(base).arg(i + 1);

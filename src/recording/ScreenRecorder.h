@@ -94,8 +94,7 @@ public:
     // them, join them (or move a lone clean one) into FINALPATH, else leave
     // them as numbered parts. REPORT receives the segment report.
     static Result<QString, CaptureFailure> deliver(const QStringList &segments, const QHash<QString, double> &measured,
-                                                   const std::optional<QString> &finalPath,
-                                                   const std::optional<PlatformError> &lastFailure, QString *report);
+        const std::optional<QString> &finalPath, const std::optional<PlatformError> &lastFailure, QString *report);
 
 signals:
     void segmentFinished();

@@ -60,6 +60,7 @@ public:
 class SegmentCaptureService {
 public:
     virtual ~SegmentCaptureService() = default;
-    virtual Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(SegmentSettings settings,
-                                                                           SegmentNotices notices) = 0;
+    virtual Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(
+        SegmentSettings settings, SegmentNotices notices)
+        = 0;
 };

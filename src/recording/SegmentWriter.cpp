@@ -154,8 +154,7 @@ struct SegmentWriter::Private {
 
         if (!sources.empty()) {
             auto listening = PulseAudioCapture::open(
-                sources, sampleRate, channels,
-                [this](const PulseAudioCapture::Chunk &chunk) { takeAudio(chunk); },
+                sources, sampleRate, channels, [this](const PulseAudioCapture::Chunk &chunk) { takeAudio(chunk); },
                 [this](PlatformError error) { loseAudio(std::move(error)); });
             if (!listening)
                 return R::failure(listening.error());
@@ -213,8 +212,8 @@ struct SegmentWriter::Private {
                 // Deadlines are t0 + k / rate: a rounded period would drift.
                 const int64_t elapsed = steadyNanoseconds() - t0;
                 index = std::max(lastIndex + 1, (elapsed * rate + 999999999) / 1000000000);
-                const auto deadline = std::chrono::steady_clock::time_point(
-                    std::chrono::nanoseconds(t0 + index * 1000000000 / rate));
+                const auto deadline
+                    = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(t0 + index * 1000000000 / rate));
                 std::unique_lock lock(mutex);
                 wake.wait_until(lock, deadline, [this] { return stopRequested.load(); });
                 if (stopRequested)
@@ -307,7 +306,8 @@ struct SegmentWriter::Private {
                 }
                 const int64_t kept = chunk.frames - step.skip;
                 if (!failure && kept > 0) {
-                    const float *samples = chunk.samples.empty() ? nullptr : chunk.samples.data() + step.skip * channels;
+                    const float *samples
+                        = chunk.samples.empty() ? nullptr : chunk.samples.data() + step.skip * channels;
                     auto added = samples ? encoder->addAudio(chunk.track, samples, kept)
                                          : encoder->addSilence(chunk.track, kept);
                     if (!added)
@@ -375,8 +375,8 @@ SegmentWriter::Statistics SegmentWriter::statistics() const
     return {d->captured.load(), d->dropped.load(), d->encoded.load()};
 }
 
-Result<std::unique_ptr<SegmentStream>, PlatformError> LiveSegmentCapture::makeStream(SegmentSettings settings,
-                                                                                   SegmentNotices notices)
+Result<std::unique_ptr<SegmentStream>, PlatformError> LiveSegmentCapture::makeStream(
+    SegmentSettings settings, SegmentNotices notices)
 {
     using R = Result<std::unique_ptr<SegmentStream>, PlatformError>;
     if (settings.pixels.isEmpty() || settings.pixels.width() % 2 || settings.pixels.height() % 2)

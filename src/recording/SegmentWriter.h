@@ -64,6 +64,6 @@ private:
 // Makes SegmentWriters.
 class LiveSegmentCapture : public SegmentCaptureService {
 public:
-    Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(SegmentSettings settings,
-                                                                   SegmentNotices notices) override;
+    Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(
+        SegmentSettings settings, SegmentNotices notices) override;
 };

@@ -33,8 +33,7 @@ TEST(RecordingDual, ASecondScreenSwitchedOffWhileRecording)
         TestSupport::run(script, {"stop", state}, QProcessEnvironment::systemEnvironment(), 30000);
     });
 
-    const auto result = TestSupport::run(
-        cases, {"--gtest_filter=*SwitchedOff*"}, environment, 120000);
+    const auto result = TestSupport::run(cases, {"--gtest_filter=*SwitchedOff*"}, environment, 120000);
     std::cout << result.out.toStdString() << result.err.toStdString();
     EXPECT_FALSE(result.timedOut);
     EXPECT_FALSE(result.crashed);

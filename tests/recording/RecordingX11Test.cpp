@@ -91,8 +91,9 @@ FileInfo probe(const QString &path)
 // ffmpeg's mean volume of the first audio track in dB (-91 for silence).
 double meanVolume(const QString &path, int track = 0)
 {
-    const QByteArray out = runTool("ffmpeg", {"-v", "info", "-nostats", "-i", path, "-map",
-        QStringLiteral("0:a:%1").arg(track), "-af", "volumedetect", "-f", "null", "-"});
+    const QByteArray out = runTool("ffmpeg",
+        {"-v", "info", "-nostats", "-i", path, "-map", QStringLiteral("0:a:%1").arg(track), "-af", "volumedetect", "-f",
+            "null", "-"});
     const auto match = QRegularExpression(R"(mean_volume: (-?[0-9.]+) dB)").match(QString::fromUtf8(out));
     return match.hasMatch() ? match.captured(1).toDouble() : -200;
 }
@@ -104,8 +105,13 @@ std::vector<QImage> decodeFrames(const QString &path, QSize size, double fps = 0
     if (fps > 0)
         arguments << "-vf" << QStringLiteral("fps=%1").arg(fps);
     else
-        arguments << "-fps_mode" << "passthrough";
-    arguments << "-f" << "rawvideo" << "-pix_fmt" << "rgb24" << "-";
+        arguments << "-fps_mode"
+                  << "passthrough";
+    arguments << "-f"
+              << "rawvideo"
+              << "-pix_fmt"
+              << "rgb24"
+              << "-";
     QProcess process;
     process.start("ffmpeg", arguments);
     process.waitForFinished(120000);
@@ -136,7 +142,8 @@ int countNear(const QImage &image, QColor colour)
 
 bool isBlack(const QImage &frame)
 {
-    const QImage small = frame.scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB888);
+    const QImage small
+        = frame.scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB888);
     for (int y = 0; y < small.height(); ++y)
         for (int x = 0; x < small.width(); ++x) {
             const QRgb p = small.pixel(x, y);
@@ -167,8 +174,8 @@ void pauseRecorder(ScreenRecorder &recorder)
 // the segments cannot share one video track and the join must fail.
 class MismatchedSegments : public SegmentCaptureService {
 public:
-    Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(SegmentSettings settings,
-                                                                   SegmentNotices notices) override
+    Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(
+        SegmentSettings settings, SegmentNotices notices) override
     {
         if (m_count++ == 1)
             settings.pixels.setWidth(settings.pixels.width() - 64);

@@ -1,10 +1,10 @@
 // The recorder's rules with a fake segment service that writes small real
 // MP4 files: segment names and folder, pause and resume, failures, the
 // finish wait, unexpected stops and the delivery of the final file.
+#include "recording/ScreenRecorder.h"
 #include "capture/AwaitTask.h"
 #include "platform/media/MediaAsset.h"
 #include "platform/media/SyntheticVideo.h"
-#include "recording/ScreenRecorder.h"
 #include "recording/SegmentWriter.h"
 
 #include <QCoroTimer>
@@ -71,8 +71,8 @@ struct FakeService : SegmentCaptureService {
     int width = 320; // of the next segment written
     SegmentNotices lastNotices;
 
-    Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(SegmentSettings settings,
-                                                                   SegmentNotices notices) override
+    Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(
+        SegmentSettings settings, SegmentNotices notices) override
     {
         made.push_back(settings);
         lastNotices = notices;

@@ -3,8 +3,8 @@
 #include <QString>
 #include <atomic>
 #include <chrono>
-#include <pulse/pulseaudio.h>
 #include <optional>
+#include <pulse/pulseaudio.h>
 #include <string>
 #include <thread>
 
@@ -260,7 +260,8 @@ Result<std::unique_ptr<PulseAudioCapture>, PlatformError> PulseAudioCapture::ope
                         p->firstInput = info->name;
                 },
                 &p));
-            const std::string name = !p.defaultSource.empty() && !p.defaultSourceIsMonitor ? p.defaultSource : p.firstInput;
+            const std::string name
+                = !p.defaultSource.empty() && !p.defaultSourceIsMonitor ? p.defaultSource : p.firstInput;
             if (name.empty())
                 return R::failure(soundError(QStringLiteral("nenhum microfone encontrado"), nullptr));
             names.push_back(name);

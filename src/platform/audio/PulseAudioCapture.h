@@ -39,9 +39,8 @@ public:
     // Connects and starts one record stream per source; waits (a few seconds
     // at most) until all run. Chunks and the one failure notice are delivered
     // on the sound server's thread until the object is destroyed.
-    static Result<std::unique_ptr<PulseAudioCapture>, PlatformError> open(std::vector<Source> sources, int sampleRate,
-                                                                        int channels, OnChunk onChunk,
-                                                                        OnFailure onFailure);
+    static Result<std::unique_ptr<PulseAudioCapture>, PlatformError> open(
+        std::vector<Source> sources, int sampleRate, int channels, OnChunk onChunk, OnFailure onFailure);
     ~PulseAudioCapture();
 
     PulseAudioCapture(const PulseAudioCapture &) = delete;

@@ -51,8 +51,8 @@ Result<SegmentEncoder::Picture, MediaError> SegmentEncoder::Picture::fromImage(c
         return R::failure(failed(rc, "picture"));
     // libyuv's ARGB is B, G, R, A in memory: QImage's RGB32 on little-endian
     // machines. BT.601 limited range, tagged as such by the encoder.
-    libyuv::ARGBToI420(image.constBits(), int(image.bytesPerLine()), frame->data[0], frame->linesize[0],
-        frame->data[1], frame->linesize[1], frame->data[2], frame->linesize[2], image.width(), image.height());
+    libyuv::ARGBToI420(image.constBits(), int(image.bytesPerLine()), frame->data[0], frame->linesize[0], frame->data[1],
+        frame->linesize[1], frame->data[2], frame->linesize[2], image.width(), image.height());
     Picture picture;
     picture.d = std::make_unique<Data>();
     picture.d->frame = std::move(frame);

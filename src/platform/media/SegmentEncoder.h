@@ -63,7 +63,10 @@ public:
         std::unique_ptr<Data> d;
     };
 
-    static VideoCodec codecFor(const QSize &size) { return std::max(size.width(), size.height()) > 4096 ? VideoCodec::hevc : VideoCodec::h264; }
+    static VideoCodec codecFor(const QSize &size)
+    {
+        return std::max(size.width(), size.height()) > 4096 ? VideoCodec::hevc : VideoCodec::h264;
+    }
 
     // Creates the file and writes its header.
     static Result<std::unique_ptr<SegmentEncoder>, MediaError> open(const Settings &settings);

@@ -82,7 +82,8 @@ struct X11DamageWatcher::Private {
             changed = true;
             return;
         }
-        if (hasRandr && (type == randrEvent + XCB_RANDR_SCREEN_CHANGE_NOTIFY || type == randrEvent + XCB_RANDR_NOTIFY)) {
+        if (hasRandr
+            && (type == randrEvent + XCB_RANDR_SCREEN_CHANGE_NOTIFY || type == randrEvent + XCB_RANDR_NOTIFY)) {
             checkOutput();
             changed = true;
             return;
@@ -179,8 +180,8 @@ Result<std::unique_ptr<X11DamageWatcher>, PlatformError> X11DamageWatcher::open(
     const xcb_query_extension_reply_t *damage = xcb_get_extension_data(p.connection, &xcb_damage_id);
     if (!damage || !damage->present)
         return R::failure({QStringLiteral("O servidor X não oferece a extensão DAMAGE, que a gravação usa.")});
-    auto damageVersion = xcbReply(
-        xcb_damage_query_version_reply(p.connection, xcb_damage_query_version(p.connection, 1, 1), nullptr));
+    auto damageVersion
+        = xcbReply(xcb_damage_query_version_reply(p.connection, xcb_damage_query_version(p.connection, 1, 1), nullptr));
     if (!damageVersion)
         return R::failure({QStringLiteral("O servidor X não oferece a extensão DAMAGE, que a gravação usa.")});
     p.damageEvent = damage->first_event + XCB_DAMAGE_NOTIFY;

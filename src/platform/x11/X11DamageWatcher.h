@@ -35,8 +35,8 @@ public:
     enum class Event { changed, timedOut, interrupted, displayLost };
 
     // Watches AREA (desktop pixels) of the display with RandR output id OUTPUT.
-    static Result<std::unique_ptr<X11DamageWatcher>, PlatformError> open(DisplayId output, QRect area,
-                                                                       const QByteArray &displayName = {});
+    static Result<std::unique_ptr<X11DamageWatcher>, PlatformError> open(
+        DisplayId output, QRect area, const QByteArray &displayName = {});
     ~X11DamageWatcher();
 
     X11DamageWatcher(const X11DamageWatcher &) = delete;
