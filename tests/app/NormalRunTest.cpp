@@ -158,8 +158,12 @@ TEST_F(NormalRun, TheTrayIconSitsInTheTrayHost)
             if (id.isEmpty())
                 continue;
             const QByteArray info = tool("xwininfo", {"-children", "-id", QString::fromLatin1(id)});
-            if (info.contains("Parent window id:") && !info.contains("(the root window)"))
-                return true;
+            // "Root window id: … (the root window)" is always there; only the
+            // parent's line tells.
+            for (const QByteArray &line : info.split('\n')) {
+                if (line.trimmed().startsWith("Parent window id:") && !line.contains("(the root window)"))
+                    return true;
+            }
         }
         return false;
     };
