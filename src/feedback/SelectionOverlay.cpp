@@ -4,6 +4,7 @@
 #include "platform/WindowManager.h"
 
 #include <QFontMetricsF>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -471,6 +472,8 @@ QCoro::Task<bool> SelectionOverlay::show()
         }
     }
     key->becomeKey();
+    m_keyView = key->view();
+    qApp->installEventFilter(this);
     co_return true;
 }
 
@@ -486,8 +489,35 @@ void SelectionOverlay::viewPainted()
     emit shown();
 }
 
+bool SelectionOverlay::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
+        return false;
+    if (!m_keyView)
+        return false;
+    // The keyboard is grabbed for the overlay, but Qt hands keys to the window
+    // it last saw focused, which can be another of the application's windows
+    // (the main window was active when the shortcut came). Those keys are
+    // the overlay's.
+    QWindow *target = qobject_cast<QWindow *>(watched);
+    if (!target) {
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (!widget)
+            return false;
+        target = widget->window()->windowHandle();
+    }
+    for (const QPointer<SelectionWindow> &window : m_windows) {
+        if (window && window->windowHandle() == target)
+            return false;
+    }
+    QCoreApplication::sendEvent(m_keyView, event);
+    return true;
+}
+
 void SelectionOverlay::finish(std::optional<CaptureTarget> target)
 {
+    qApp->removeEventFilter(this);
+    m_keyView.clear();
     for (const QPointer<SelectionWindow> &window : m_windows) {
         if (!window)
             continue;

@@ -168,6 +168,9 @@ signals:
     // Every window has painted once.
     void shown();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     struct Waiter {
         SelectionOverlay *overlay;
@@ -191,6 +194,8 @@ private:
     ScreenSource &m_screens;
     WindowManager &m_windowManager;
     std::vector<QPointer<SelectionWindow>> m_windows;
+    // The view that takes the keys while the overlay is up.
+    QPointer<SelectionView> m_keyView;
     // The pending answer of pick(), set while it waits.
     Waiter *m_continuation = nullptr;
     // Answered, about to be resumed from the event loop.

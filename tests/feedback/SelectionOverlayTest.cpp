@@ -341,3 +341,22 @@ TEST(SelectionViewDrawing, HoleIsClearOutlineWhiteAndLabelBelow)
     EXPECT_LT(qRed(drawn.pixel(104, 112)), 60);
     EXPECT_NEAR(qRed(drawn.pixel(104, 104)), 130, 2);
 }
+
+TEST_F(SelectionOverlayTest, KeysQtHandsToAnotherOwnWindowReachTheOverlay)
+{
+    // The main window was active when the shortcut came.
+    QWidget mainWindow;
+    mainWindow.setGeometry(100, 100, 200, 100);
+    mainWindow.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&mainWindow));
+    PickRun run(overlay);
+    ASSERT_TRUE(waitUntil([&] { return overlay.isShowing(); }));
+    QTest::keyClick(&mainWindow, Qt::Key_A);
+    spin(50);
+    EXPECT_FALSE(run.answered());
+    QTest::keyClick(&mainWindow, Qt::Key_Escape);
+    ASSERT_TRUE(waitUntil([&] { return run.answered(); }));
+    EXPECT_FALSE(run.answer());
+    // Afterwards the main window has its keys back.
+    QTest::keyClick(&mainWindow, Qt::Key_Escape);
+}
