@@ -266,6 +266,12 @@ protected:
         overlay.setGeometry(display.frame.x() + 600, display.frame.y() + 200, 240, 160);
         overlay.show();
         runFor(1000);
+        // The raised window is really on screen: a grab that leaves nothing out sees it.
+        GrabRequest everything;
+        everything.pixels = display.pixelGeometry;
+        auto plain = awaitTask(services().screens->grab(everything));
+        ASSERT_TRUE(plain);
+        EXPECT_GT(countNear(plain->convertToFormat(QImage::Format_RGB888), excludedMagenta), 20000);
         kept.setGeometry(display.frame.x() + 320, display.frame.y() + 320, 200, 150); // something changes
         runFor(2000);
         const qint64 stoppedAt = wallClock.elapsed();
