@@ -48,6 +48,12 @@ AppController::AppController(Services services, AppModel *model, QObject *parent
         m_services.statusItem->showIdleIcon();
     registerHotKeys();
     installModelActions();
+    if (Updater *updater = m_model ? m_model->updater() : nullptr) {
+        // Busy whenever a capture runs, and once the controller is gone.
+        QPointer<AppController> self(this);
+        updater->setCaptureBusyCheck([self] { return !self || self->m_state != State::idle; });
+        updater->start();
+    }
     connect(m_model, &AppModel::saveFolderChanged, this, [this] {
         if (m_services.statusItem)
             m_services.statusItem->invalidate();
@@ -134,7 +140,7 @@ QList<StatusMenu::Item> AppController::statusMenuItems() const
     in.capturesMicrophone = Settings::capturesMicrophone();
     in.copiesToClipboard = Settings::copiesToClipboard();
     in.saveFolder = Settings::saveFolder();
-    in.hasUpdateConfiguration = false;
+    in.hasUpdateConfiguration = m_model && m_model->updater() && m_model->updater()->isConfigured();
     return StatusMenu::items(in);
 }
 
@@ -152,7 +158,7 @@ void AppController::perform(StatusMenu::Action action)
     case A::toggleMicrophone: toggleMicrophone(); break;
     case A::toggleCopy: toggleCopy(); break;
     case A::openFolder: openFolder(); break;
-    case A::checkForUpdates: showSettings(); break;
+    case A::checkForUpdates: checkForUpdates(); break;
     case A::quit: quit(); break;
     case A::togglePause: togglePause(); break;
     case A::stopRecording: stopRecording(); break;
@@ -512,6 +518,13 @@ void AppController::showSettings()
 {
     m_model->setPage(AppModel::Page::settings);
     showMainWindow();
+}
+
+void AppController::checkForUpdates()
+{
+    showSettings();
+    if (Updater *updater = m_model->updater())
+        updater->checkNow();
 }
 
 void AppController::toggleSystemAudio()

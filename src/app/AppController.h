@@ -65,6 +65,8 @@ public:
     void stopRecording();
     void showMainWindow();
     void showSettings();
+    // The settings page, where the update section shows how the check goes.
+    void checkForUpdates();
     void toggleSystemAudio();
     void toggleMicrophone();
     void toggleCopy();

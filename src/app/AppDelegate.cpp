@@ -6,10 +6,14 @@
 #include "diagnostics/SelfTest.h"
 #include "SingleInstance.h"
 #include "StatusItem.h"
+#include "feedback/RecordingOverlays.h"
+#include "feedback/SelectionOverlay.h"
 #include "feedback/Toast.h"
 #include "platform/PlatformServices.h"
+#include "platform/WindowManager.h"
 #include "platform/audio/PulseMicrophone.h"
 #include "platform/desktop/LinuxDesktop.h"
+#include "recording/RecorderAdapter.h"
 #include "ui/AppModel.h"
 #include "updater/UpdateTest.h"
 
@@ -28,11 +32,14 @@
 struct AppDelegate::NormalRun {
     SingleInstance instance;
     PlatformServices platform;
+    std::unique_ptr<WindowManager> windowManager;
     LinuxDesktop desktop;
     MessageBoxAlerts alerts;
     std::unique_ptr<PulseMicrophone> microphone;
     std::unique_ptr<AppModel> model;
     std::unique_ptr<Toast> toast;
+    std::unique_ptr<SelectionOverlay> selection;
+    std::unique_ptr<RecordingOverlays> recordingChrome;
     std::unique_ptr<StatusItem> statusItem;
     std::unique_ptr<AppController> controller;
 };
@@ -84,7 +91,13 @@ bool AppDelegate::applicationDidFinishLaunching()
         runTool([folder]() -> QCoro::Task<void> { co_await SelfTest::runMerge(folder); });
         return true;
     }
-    case Mode::updateTest:
+    case Mode::updateTest: {
+        const LaunchOptions options = m_options;
+        runTool([options]() -> QCoro::Task<void> {
+            co_await UpdateTest::run(options.manifest, options.path, options.install, options.isManual);
+        });
+        return true;
+    }
     case Mode::selfTest:
     case Mode::uiSnapshots:
         runTool([]() -> QCoro::Task<void> {
@@ -120,9 +133,15 @@ bool AppDelegate::startNormalRun()
     run.platform = PlatformServices::create();
     run.microphone = std::make_unique<PulseMicrophone>();
     ScreenSource *screens = run.platform.screens.get();
-    run.model = std::make_unique<AppModel>(
-        AppModel::Services{&run.desktop, run.microphone.get(), [screens] { return screens->screenCaptureAllowed(); }});
+    AppModel::Services modelServices;
+    modelServices.desktop = &run.desktop;
+    modelServices.microphone = run.microphone.get();
+    modelServices.screenPreflight = [screens] { return screens->screenCaptureAllowed(); };
+    run.model = std::make_unique<AppModel>(modelServices);
     run.toast = std::make_unique<Toast>(&run.desktop);
+    run.windowManager = WindowManager::create();
+    run.selection = std::make_unique<SelectionOverlay>(*screens, *run.windowManager);
+    run.recordingChrome = std::make_unique<RecordingOverlays>(*screens, run.windowManager.get());
     run.statusItem = std::make_unique<StatusItem>(
         [&run] { return run.controller ? run.controller->statusMenuItems() : QList<StatusMenu::Item>(); },
         [&run](StatusMenu::Action action) {
@@ -138,6 +157,9 @@ bool AppDelegate::startNormalRun()
     services.alerts = &run.alerts;
     services.toast = run.toast.get();
     services.statusItem = run.statusItem.get();
+    services.picker = run.selection.get();
+    services.chrome = run.recordingChrome.get();
+    services.makeRecorder = [screens] { return makeScreenRecorder(*screens); };
     run.controller = std::make_unique<AppController>(services, run.model.get());
     run.statusItem->invalidate();
     run.controller->showInitialWindow();

@@ -14,22 +14,6 @@ using namespace TestSupport;
 
 namespace {
 
-QByteArray tool(const QString &program, const QStringList &arguments)
-{
-    auto r = run(program, arguments, QProcessEnvironment::systemEnvironment(), 10000);
-    return r.out.trimmed();
-}
-
-bool waitFor(const std::function<bool()> &condition, int ms = 10000)
-{
-    for (int waited = 0; waited < ms; waited += 50) {
-        if (condition())
-            return true;
-        QThread::msleep(50);
-    }
-    return condition();
-}
-
 class NormalRun : public ::testing::Test {
 protected:
     void SetUp() override
@@ -40,47 +24,23 @@ protected:
         writeSettings("");
     }
 
-    void TearDown() override
-    {
-        if (app.state() != QProcess::NotRunning) {
-            app.terminate();
-            if (!app.waitForFinished(5000))
-                app.kill();
-            app.waitForFinished(5000);
-        }
-    }
-
     void writeSettings(const QByteArray &extra)
     {
         writeFile(home.settingsFile(), "[General]\nhasCompletedOnboarding=true\nsaveFolder=" + saveFolder.toUtf8() + "\n" + extra);
     }
 
-    void start()
-    {
-        app.setProcessEnvironment(home.environment());
-        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        app.start(appPath(), {});
-        ASSERT_TRUE(app.waitForStarted());
-        // Ready once its single-instance socket is listening.
-        ASSERT_TRUE(waitFor([&] { return !QDir(home.runtimeDir()).entryList({"Velunta-*"}, QDir::System).isEmpty(); }));
-        QThread::msleep(300);
-    }
+    void start() { ASSERT_TRUE(app.start()); }
 
     QStringList captures() const
     {
         return QDir(saveFolder).entryList({"Print *.png"}, QDir::Files, QDir::Name);
     }
 
-    QStringList windowsNamed(const QString &pattern)
-    {
-        const QByteArray out = tool("xdotool", {"search", "--all", "--onlyvisible", "--pid",
-                                                QString::number(app.processId()), "--name", pattern});
-        return out.isEmpty() ? QStringList() : QString::fromUtf8(out).split('\n');
-    }
+    QStringList windowsNamed(const QString &pattern) { return app.windowsNamed(pattern); }
 
     TempHome home;
     QString saveFolder;
-    QProcess app;
+    TrayApp app{home};
 };
 
 } // namespace
@@ -153,7 +113,7 @@ TEST_F(NormalRun, TheTrayIconSitsInTheTrayHost)
     // The tray host reparents the icon's window into its own: some window of
     // ours ends up with a parent that is not the root.
     const auto embedded = [&] {
-        const QByteArray ours = tool("xdotool", {"search", "--pid", QString::number(app.processId())});
+        const QByteArray ours = tool("xdotool", {"search", "--pid", QString::number(app.pid())});
         for (const QByteArray &id : ours.split('\n')) {
             if (id.isEmpty())
                 continue;

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace TestSupport {
@@ -18,6 +19,11 @@ TempHome::TempHome()
 QProcessEnvironment TempHome::environment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // The sound server's socket lives in the real runtime folder: keep it
+    // reachable once that folder is swapped for ours.
+    const QString pulseSocket = env.value("XDG_RUNTIME_DIR") + "/pulse/native";
+    if (!env.contains("PULSE_SERVER") && env.contains("XDG_RUNTIME_DIR") && QFileInfo::exists(pulseSocket))
+        env.insert("PULSE_SERVER", "unix:" + pulseSocket);
     env.insert("HOME", path());
     env.insert("XDG_CONFIG_HOME", configHome());
     env.insert("XDG_STATE_HOME", stateHome());
@@ -61,6 +67,53 @@ ProcessResult run(const QString &program, const QStringList &arguments, const QP
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
     return result;
+}
+
+QByteArray tool(const QString &program, const QStringList &arguments)
+{
+    return run(program, arguments, QProcessEnvironment::systemEnvironment(), 10000).out.trimmed();
+}
+
+bool waitFor(const std::function<bool()> &condition, int ms)
+{
+    for (int waited = 0; waited < ms; waited += 50) {
+        if (condition())
+            return true;
+        QThread::msleep(50);
+    }
+    return condition();
+}
+
+bool TrayApp::start()
+{
+    m_process.setProcessEnvironment(m_home.environment());
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(appPath(), {});
+    if (!m_process.waitForStarted())
+        return false;
+    const bool listening = waitFor([&] {
+        return !QDir(m_home.runtimeDir()).entryList({"Velunta-*"}, QDir::System).isEmpty();
+    });
+    // The hot keys are grabbed and the tray icon made right after.
+    QThread::msleep(300);
+    return listening && m_process.state() == QProcess::Running;
+}
+
+void TrayApp::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000))
+        m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+QStringList TrayApp::windowsNamed(const QString &pattern) const
+{
+    const QByteArray out = tool("xdotool", {"search", "--all", "--onlyvisible", "--pid",
+                                            QString::number(m_process.processId()), "--name", pattern});
+    return out.isEmpty() ? QStringList() : QString::fromUtf8(out).split('\n');
 }
 
 QByteArray readFile(const QString &path)

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 
 namespace TestSupport {
 
@@ -41,6 +43,32 @@ QString sourceDir();
 
 ProcessResult run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
                   int timeoutMs = 30000, const QString &workingDirectory = {});
+
+// A desktop tool's trimmed standard output (xdotool, xclip, ffprobe…).
+QByteArray tool(const QString &program, const QStringList &arguments);
+// Polls CONDITION every 50 ms for up to MS milliseconds, without an event loop:
+// for conditions on other processes.
+bool waitFor(const std::function<bool()> &condition, int ms = 10000);
+
+// The real program in its tray run, in HOME, on the test desktop.
+class TrayApp {
+public:
+    explicit TrayApp(const TempHome &home) : m_home(home) {}
+    ~TrayApp() { stop(); }
+    // Starts it and waits until its single-instance socket listens; false
+    // when it did not get there.
+    bool start();
+    void stop();
+    qint64 pid() const { return m_process.processId(); }
+    QProcess &process() { return m_process; }
+    // Its visible windows whose title matches PATTERN (xdotool's regular
+    // expressions: keep patterns ASCII).
+    QStringList windowsNamed(const QString &pattern) const;
+
+private:
+    const TempHome &m_home;
+    QProcess m_process;
+};
 
 QByteArray readFile(const QString &path);
 void writeFile(const QString &path, const QByteArray &bytes);

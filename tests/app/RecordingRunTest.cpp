@@ -1,0 +1,106 @@
+// The real program records on the test desktop: Alt+Shift+3 and Alt+Shift+4
+// start and stop, the bar is up meanwhile, and the MP4 that lands in the save
+// folder has the screen's or the dragged area's size and the system sound.
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSize>
+#include <QThread>
+#include <gtest/gtest.h>
+
+using namespace TestSupport;
+
+namespace {
+
+struct Probe {
+    QSize videoSize;
+    double duration = 0;
+    int audioStreams = 0;
+};
+
+Probe probe(const QString &path)
+{
+    const QByteArray json = tool("ffprobe", {"-v", "error", "-show_streams", "-show_format", "-of", "json", path});
+    const QJsonObject root = QJsonDocument::fromJson(json).object();
+    Probe result;
+    result.duration = root.value("format").toObject().value("duration").toString().toDouble();
+    for (const QJsonValue &stream : root.value("streams").toArray()) {
+        const QJsonObject s = stream.toObject();
+        if (s.value("codec_type") == "video")
+            result.videoSize = QSize(s.value("width").toInt(), s.value("height").toInt());
+        else if (s.value("codec_type") == "audio")
+            ++result.audioStreams;
+    }
+    return result;
+}
+
+class RecordingRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            GTEST_SKIP() << "needs the test desktop";
+        saveFolder = home.path() + "/Capturas";
+        writeFile(home.settingsFile(), "[General]\nhasCompletedOnboarding=true\ncopiesScreenshots=false\nsaveFolder="
+                                           + saveFolder.toUtf8() + "\n");
+        ASSERT_TRUE(app.start());
+    }
+
+    void TearDown() override
+    {
+        tool("xdotool", {"mouseup", "1"});
+        app.stop();
+    }
+
+    QStringList recordings() const { return QDir(saveFolder).entryList({"Grava*.mp4"}, QDir::Files, QDir::Name); }
+    bool barIsUp() const { return !app.windowsNamed("^Velunta: recording controls").isEmpty(); }
+
+    TempHome home;
+    QString saveFolder;
+    TrayApp app{home};
+};
+
+} // namespace
+
+TEST_F(RecordingRun, AltShift3RecordsTheWholeScreenUntilPressedAgain)
+{
+    tool("xdotool", {"key", "alt+shift+3"});
+    ASSERT_TRUE(waitFor([&] { return barIsUp(); })) << "no control bar";
+    // Something moves on screen meanwhile.
+    for (int i = 0; i < 10; ++i) {
+        tool("xdotool", {"mousemove", QString::number(200 + 40 * i), "300"});
+        QThread::msleep(200);
+    }
+    tool("xdotool", {"key", "alt+shift+3"});
+    ASSERT_TRUE(waitFor([&] { return recordings().size() == 1; }, 30000)) << "no recording in " << saveFolder.toStdString();
+    EXPECT_TRUE(waitFor([&] { return !app.windowsNamed("^Velunta: Grava").isEmpty(); })) << "the toast is up";
+    EXPECT_FALSE(barIsUp());
+
+    const Probe file = probe(saveFolder + "/" + recordings().first());
+    EXPECT_EQ(file.videoSize, QSize(1920, 1080));
+    EXPECT_GT(file.duration, 1.5);
+    EXPECT_LT(file.duration, 6.0);
+    EXPECT_EQ(file.audioStreams, 1) << "system sound on, microphone off";
+    // Nothing but the finished file is left behind.
+    EXPECT_EQ(QDir(saveFolder).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST_F(RecordingRun, AltShift4RecordsTheDraggedAreaAndAPressStopsIt)
+{
+    tool("xdotool", {"key", "alt+shift+4"});
+    ASSERT_TRUE(waitFor([&] { return !tool("xdotool", {"search", "--onlyvisible", "--name", "^Velunta: sele"}).isEmpty(); }));
+    QThread::msleep(400);
+    tool("xdotool", {"mousemove", "300", "200", "mousedown", "1"});
+    tool("xdotool", {"mousemove", "500", "400", "mousemove", "940", "680", "mouseup", "1"});
+    ASSERT_TRUE(waitFor([&] { return barIsUp(); })) << "no control bar";
+    EXPECT_FALSE(app.windowsNamed("^Velunta: recording frame").isEmpty()) << "the ring marks the area";
+    QThread::msleep(2000);
+    tool("xdotool", {"key", "alt+shift+4"});
+    ASSERT_TRUE(waitFor([&] { return recordings().size() == 1; }, 30000));
+    const Probe file = probe(saveFolder + "/" + recordings().first());
+    EXPECT_EQ(file.videoSize, QSize(640, 480));
+    EXPECT_GT(file.duration, 1.0);
+}
