@@ -152,7 +152,8 @@ QDateTime AppModel::creationDate(const QString &path)
     return dateAt(AT_FDCWD, QFile::encodeName(path).constData()).value_or(distantPast());
 }
 
-QList<CaptureItem> AppModel::scanFolder(const QString &folder)
+QList<CaptureItem> AppModel::scanFolder(const QString &folder,
+                                        const std::function<QDateTime(const QString &path)> &captureDate)
 {
     QList<CaptureItem> items;
     const QByteArray encoded = QFile::encodeName(folder);
@@ -186,7 +187,10 @@ QList<CaptureItem> AppModel::scanFolder(const QString &folder)
         const auto date = dateAt(fd, QFile::encodeName(name).constData(), &isFolder);
         if (isFolder)
             continue; // folders named like captures are not captures
-        items.append({root + name, date.value_or(distantPast()), isVideo});
+        if (captureDate)
+            items.append({root + name, captureDate(root + name), isVideo});
+        else
+            items.append({root + name, date.value_or(distantPast()), isVideo});
     }
     sortNewestFirst(items);
     return items;
@@ -202,7 +206,7 @@ QCoro::Task<void> AppModel::reloadCaptures()
 {
     const quint64 generation = ++m_scanGeneration;
     QPointer<AppModel> self(this);
-    QList<CaptureItem> items = co_await QtConcurrent::run(&AppModel::scanFolder, m_saveFolder);
+    QList<CaptureItem> items = co_await QtConcurrent::run(&AppModel::scanFolder, m_saveFolder, m_services.captureDate);
     if (!self || generation != self->m_scanGeneration)
         co_return; // a newer scan is on its way
     self->setCaptures(std::move(items));
@@ -255,6 +259,42 @@ QCoro::Task<void> AppModel::requestMicrophone()
     if (granted)
         Settings::setValue(Settings::Key::capturesMicrophone, true);
     self->refreshPermissions();
+}
+
+void AppModel::openCapture(const QString &path)
+{
+    if (m_services.desktop)
+        m_services.desktop->openUrl(QUrl::fromLocalFile(path));
+}
+
+void AppModel::revealCapture(const QString &path)
+{
+    if (m_services.desktop)
+        m_services.desktop->reveal(path);
+}
+
+QCoro::Task<bool> AppModel::copyCapture(QString path, bool isVideo)
+{
+    if (!m_services.desktop)
+        co_return false;
+    if (isVideo) {
+        m_services.desktop->copyFile(path);
+        co_return true;
+    }
+    QPointer<AppModel> self(this);
+    const std::optional<QByteArray> png = co_await QtConcurrent::run([path]() -> std::optional<QByteArray> {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return std::nullopt;
+        return bytes;
+    });
+    if (!self || !png || !self->m_services.desktop)
+        co_return false;
+    self->m_services.desktop->copyImage(*png);
+    co_return true;
 }
 
 void AppModel::openPrivacyPane(const QString &anchor)

@@ -50,6 +50,10 @@ public:
         DesktopServices *desktop = nullptr;
         MicrophoneAccess *microphone = nullptr;
         std::function<bool()> screenPreflight;
+        // Where a capture's date comes from; unset: the file system's
+        // creation date. Tests date files by their modification time, which
+        // they can set.
+        std::function<QDateTime(const QString &path)> captureDate = {};
     };
 
     // A model given a save folder is a preview model: it never asks the
@@ -95,8 +99,26 @@ public:
     Q_INVOKABLE void askForMicrophone() { requestMicrophone(); }
     Q_INVOKABLE void openPrivacyPane(const QString &anchor);
 
+    // The window buttons: each runs its callback in `actions`.
+    Q_INVOKABLE void screenshotFull() { m_actions.screenshotFull(); }
+    Q_INVOKABLE void screenshotArea() { m_actions.screenshotArea(); }
+    Q_INVOKABLE void recordFull() { m_actions.recordFull(); }
+    Q_INVOKABLE void recordArea() { m_actions.recordArea(); }
+    Q_INVOKABLE void stopRecording() { m_actions.stopRecording(); }
+    Q_INVOKABLE void finishOnboarding() { m_actions.finishOnboarding(); }
+    Q_INVOKABLE void replayOnboarding() { m_actions.replayOnboarding(); }
+
+    // A library tile's menu: open, show in the file manager, copy (a
+    // screenshot's PNG bytes, a recording's file reference). A screenshot that
+    // cannot be read leaves the clipboard untouched.
+    Q_INVOKABLE void openCapture(const QString &path);
+    Q_INVOKABLE void revealCapture(const QString &path);
+    QCoro::Task<bool> copyCapture(QString path, bool isVideo);
+    Q_INVOKABLE void copyCaptureToClipboard(const QString &path, bool isVideo) { copyCapture(path, isVideo); }
+
     // The captures in FOLDER, newest first; empty when it cannot be listed.
-    static QList<CaptureItem> scanFolder(const QString &folder);
+    static QList<CaptureItem> scanFolder(const QString &folder,
+                                         const std::function<QDateTime(const QString &path)> &captureDate = {});
     // A capture's date: its birth time, else its modification time.
     static QDateTime creationDate(const QString &path);
     // Newest first; equal dates keep their order.

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "ui/CaptureItem.h"
+
+#include <QAbstractListModel>
+#include <QDate>
+#include <QPointer>
+#include <functional>
+#include <vector>
+
+class AppModel;
+
+// The library page as one flat list of rows: a day heading, then rows of up
+// to `columns` tiles, then the next heading. One ListView over these rows
+// creates tiles only for the rows in or near view, so a folder of thousands
+// of captures scrolls as smoothly as a folder of ten.
+class LibraryModel : public QAbstractListModel {
+    Q_OBJECT
+    Q_PROPERTY(AppModel *source READ source WRITE setSource NOTIFY sourceChanged)
+    Q_PROPERTY(int filter READ filter WRITE setFilter NOTIFY filterChanged)
+    Q_PROPERTY(int columns READ columns WRITE setColumns NOTIFY columnsChanged)
+    Q_PROPERTY(int itemCount READ itemCount NOTIFY layoutRebuilt)
+    Q_PROPERTY(QStringList dayTitles READ dayTitles NOTIFY layoutRebuilt)
+
+public:
+    enum Filter { All, Screenshots, Recordings };
+    Q_ENUM(Filter)
+    enum Role { KindRole = Qt::UserRole + 1, TitleRole, ItemsRole, IsLastInGroupRole, IsFirstRole };
+    enum RowKind { Heading, Tiles };
+    Q_ENUM(RowKind)
+
+    explicit LibraryModel(QObject *parent = nullptr);
+
+    AppModel *source() const { return m_source; }
+    void setSource(AppModel *source);
+    int filter() const { return m_filter; }
+    void setFilter(int filter);
+    int columns() const { return m_columns; }
+    void setColumns(int columns);
+    int itemCount() const { return int(m_items.size()); }
+    QStringList dayTitles() const;
+
+    // The present moment, replaceable in tests.
+    void setClock(std::function<QDateTime()> now);
+    // Rebuilds the headings when the day has changed since they were made.
+    Q_INVOKABLE void refreshDay();
+    // Columns that fit WIDTH: tiles at least 170 wide, 14 apart.
+    Q_INVOKABLE static int columnsFor(qreal width);
+
+    // The items a filter keeps, in list order.
+    static QList<CaptureItem> filtered(const QList<CaptureItem> &captures, Filter filter);
+    // What a tile needs to show ITEM.
+    static QVariantMap tileData(const CaptureItem &item, const QString &caption);
+    static QString thumbnailSource(const QString &path);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+signals:
+    void sourceChanged();
+    void filterChanged();
+    void columnsChanged();
+    void layoutRebuilt();
+
+private:
+    struct Group {
+        QString title;
+        int begin;
+        int end;
+    };
+    struct Row {
+        int group;
+        int start; // -1 for the heading
+    };
+
+    void rebuild();
+    void layoutRows();
+
+    QPointer<AppModel> m_source;
+    int m_filter = All;
+    int m_columns = 1;
+    std::function<QDateTime()> m_now;
+    QDate m_today;
+    QList<CaptureItem> m_items;
+    std::vector<Group> m_groups;
+    std::vector<Row> m_rows;
+};
+
+// The newest ten captures for the strip on the capture page.
+class RecentCapturesModel : public QAbstractListModel {
+    Q_OBJECT
+    Q_PROPERTY(AppModel *source READ source WRITE setSource NOTIFY sourceChanged)
+    Q_PROPERTY(int count READ count NOTIFY countChanged)
+
+public:
+    static constexpr int limit = 10;
+    enum Role { PathRole = Qt::UserRole + 1, TileRole };
+
+    explicit RecentCapturesModel(QObject *parent = nullptr);
+    AppModel *source() const { return m_source; }
+    void setSource(AppModel *source);
+    int count() const { return int(m_items.size()); }
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+signals:
+    void sourceChanged();
+    void countChanged();
+
+private:
+    void rebuild();
+
+    QPointer<AppModel> m_source;
+    QList<CaptureItem> m_items;
+};

@@ -1,0 +1,145 @@
+#include "MainWindow.h"
+
+#include "AppModel.h"
+#include "MainMenu.h"
+#include "QmlUi.h"
+#include "app/Settings.h"
+
+#include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QScreen>
+#include <QSettings>
+#include <cstdio>
+
+namespace {
+constexpr auto frameKey = "MainWindow/frame";
+}
+
+MainWindow::MainWindow(QQmlEngine &engine, AppModel &model, MainMenu *menu, Options options, QObject *parent)
+    : QObject(parent)
+    , m_options(options)
+{
+    QQmlComponent component(&engine, QmlUi::view(QStringLiteral("MainWindow.qml")));
+    if (component.isError()) {
+        std::fprintf(stderr, "Velunta: main window: %s\n", qPrintable(component.errorString()));
+        return;
+    }
+    QObject *root = component.createWithInitialProperties(
+        {{QStringLiteral("model"), QVariant::fromValue(&model)}, {QStringLiteral("mainMenu"), QVariant::fromValue(menu)}});
+    m_window = qobject_cast<QQuickWindow *>(root);
+    if (!m_window) {
+        std::fprintf(stderr, "Velunta: main window: %s\n", qPrintable(component.errorString()));
+        delete root;
+        return;
+    }
+    m_window->setMinimumSize(minimumSize);
+    m_window->resize(initialSize);
+    m_window->installEventFilter(this);
+
+    // Moves and resizes arrive in bursts: store the frame once they settle.
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(500);
+    connect(&m_saveTimer, &QTimer::timeout, this, &MainWindow::saveFrame);
+    for (auto signal : {&QWindow::xChanged, &QWindow::yChanged, &QWindow::widthChanged, &QWindow::heightChanged})
+        connect(m_window, signal, &m_saveTimer, qOverload<>(&QTimer::start));
+}
+
+MainWindow::~MainWindow()
+{
+    if (m_window && m_window->isVisible())
+        saveFrame();
+    delete m_window;
+}
+
+std::optional<QRect> MainWindow::storedFrame()
+{
+    const QStringList parts = Settings::store().value(frameKey).toString().split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return std::nullopt;
+    int numbers[4];
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        numbers[i] = parts.at(i).trimmed().toInt(&ok);
+        if (!ok)
+            return std::nullopt;
+    }
+    const QRect frame(numbers[0], numbers[1], numbers[2], numbers[3]);
+    if (frame.width() < minimumSize.width() || frame.height() < minimumSize.height())
+        return std::nullopt;
+    return frame;
+}
+
+QRect MainWindow::centredFrame(const QRect &available, QSize size)
+{
+    QRect frame(QPoint(0, 0), size);
+    frame.moveCenter(available.center());
+    return frame;
+}
+
+void MainWindow::placeFirstTime()
+{
+    m_placed = true;
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
+    if (m_options.persistsFrame) {
+        if (const auto frame = storedFrame()) {
+            // A frame left on a screen that is gone would open the window out of reach.
+            bool onScreen = false;
+            for (QScreen *s : QGuiApplication::screens())
+                onScreen = onScreen || s->availableGeometry().intersects(*frame);
+            if (onScreen) {
+                m_window->resize(frame->size());
+                m_window->setFramePosition(frame->topLeft());
+                return;
+            }
+        }
+    }
+    const QRect frame = centredFrame(available, m_window->size());
+    m_window->setFramePosition(frame.topLeft());
+}
+
+void MainWindow::saveFrame()
+{
+    if (!m_options.persistsFrame || !m_window || !m_placed)
+        return;
+    const QPoint origin = m_window->framePosition();
+    Settings::store().setValue(frameKey, QStringLiteral("%1,%2,%3,%4")
+                                             .arg(origin.x())
+                                             .arg(origin.y())
+                                             .arg(m_window->width())
+                                             .arg(m_window->height()));
+}
+
+void MainWindow::show()
+{
+    if (!m_window)
+        return;
+    if (!m_placed)
+        placeFirstTime();
+    if (m_window->windowStates() & Qt::WindowMinimized)
+        m_window->showNormal();
+    else
+        m_window->show();
+    m_window->raise();
+    m_window->requestActivate();
+}
+
+void MainWindow::hide()
+{
+    if (!m_window)
+        return;
+    saveFrame();
+    m_window->hide();
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Closing keeps the window: it is hidden and shown again later.
+    if (watched == m_window && event->type() == QEvent::Close) {
+        event->ignore();
+        hide();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}

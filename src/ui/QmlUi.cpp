@@ -1,0 +1,86 @@
+#include "QmlUi.h"
+
+#include "AppModel.h"
+#include "CropMarksItem.h"
+#include "DateTexts.h"
+#include "IconProvider.h"
+#include "LibraryModel.h"
+#include "MainMenu.h"
+#include "QmlTheme.h"
+#include "SettingsBridge.h"
+#include "Thumbnails.h"
+#include "platform/ScreenSource.h"
+
+#include <QQmlEngine>
+
+static void loadViewResources() { Q_INIT_RESOURCE(velunta_qml); }
+
+namespace {
+
+// Date texts for the views, with "now" read at the time of the call.
+class DateTextsObject : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    Q_INVOKABLE QString captureTime(const QDateTime &date) const { return DateTexts::captureTime(date); }
+    Q_INVOKABLE QString captureDayAndTime(const QDateTime &date) const { return DateTexts::captureDayAndTime(date); }
+    Q_INVOKABLE QString captureDayTitle(const QDateTime &date) const { return DateTexts::captureDayTitle(date); }
+};
+
+// What the views need to know of the session they run in.
+class PlatformObject : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isWaylandSession READ isWaylandSession CONSTANT)
+public:
+    using QObject::QObject;
+    bool isWaylandSession() const { return ::isWaylandSession(); }
+};
+
+int themeTypeId = -1;
+int settingsTypeId = -1;
+
+void registerTypes()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    loadViewResources();
+    const char *uri = "Velunta";
+    themeTypeId = qmlRegisterSingletonType<QmlTheme>(uri, 1, 0, "Theme",
+                                                     [](QQmlEngine *, QJSEngine *) { return new QmlTheme; });
+    settingsTypeId = qmlRegisterSingletonType<SettingsBridge>(
+        uri, 1, 0, "CaptureSettings", [](QQmlEngine *, QJSEngine *) { return new SettingsBridge; });
+    qmlRegisterSingletonType<DateTextsObject>(uri, 1, 0, "DateTexts",
+                                              [](QQmlEngine *, QJSEngine *) { return new DateTextsObject; });
+    qmlRegisterSingletonType<PlatformObject>(uri, 1, 0, "Platform",
+                                             [](QQmlEngine *, QJSEngine *) { return new PlatformObject; });
+    qmlRegisterType<CropMarksItem>(uri, 1, 0, "CropMarks");
+    qmlRegisterType<LibraryModel>(uri, 1, 0, "LibraryModel");
+    qmlRegisterType<RecentCapturesModel>(uri, 1, 0, "RecentCapturesModel");
+    qmlRegisterUncreatableType<AppModel>(uri, 1, 0, "AppModel", QStringLiteral("the application owns the model"));
+    qmlRegisterUncreatableType<MainMenu>(uri, 1, 0, "MainMenu", QStringLiteral("the windows own the menu"));
+}
+
+} // namespace
+
+namespace QmlUi {
+
+std::unique_ptr<QQmlEngine> createEngine()
+{
+    registerTypes();
+    auto engine = std::make_unique<QQmlEngine>();
+    engine->addImageProvider(QStringLiteral("icon"), new IconProvider);
+    engine->addImageProvider(QStringLiteral("thumbnail"), new Thumbnails::Provider);
+    return engine;
+}
+
+QUrl view(const QString &fileName) { return QUrl(QStringLiteral("qrc:/velunta/qml/") + fileName); }
+
+QmlTheme *theme(QQmlEngine &engine) { return engine.singletonInstance<QmlTheme *>(themeTypeId); }
+
+SettingsBridge *settings(QQmlEngine &engine) { return engine.singletonInstance<SettingsBridge *>(settingsTypeId); }
+
+} // namespace QmlUi
+
+#include "QmlUi.moc"

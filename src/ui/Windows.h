@@ -1,0 +1,60 @@
+#pragma once
+
+#include "app/ControllerServices.h"
+#include "ui/MainMenu.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QWindow>
+#include <functional>
+#include <memory>
+
+class AppModel;
+class MainWindow;
+class QQmlEngine;
+class SettingsBridge;
+
+// The application's windows as the capture controller drives them: the main
+// window, built on first use and then only hidden and shown, and the
+// introduction window, one per showing.
+class Windows : public QObject, public WindowHost {
+    Q_OBJECT
+public:
+    // Builds the introduction window at STEP (0 to 3), centred and not yet
+    // shown. Until one is set, asking for the introduction shows the main window.
+    using OnboardingFactory = std::function<std::unique_ptr<QWindow>(int step)>;
+
+    // MODEL is owned by the caller and outlives the windows.
+    explicit Windows(AppModel &model, QObject *parent = nullptr);
+    ~Windows() override;
+
+    QQmlEngine &engine() { return *m_engine; }
+    AppModel &model() { return m_model; }
+    MainMenu &mainMenu() { return m_menu; }
+    // The capture options the windows show; `storedByUser` tells the tray menu.
+    SettingsBridge &captureSettings();
+    MainWindow &mainWindow();
+    bool hasMainWindow() const { return bool(m_mainWindow); }
+
+    void setOnboardingFactory(OnboardingFactory factory) { m_onboardingFactory = std::move(factory); }
+    QWindow *onboardingWindow() const { return m_onboarding.get(); }
+    // The menu bar's "Ajustes…", "Velunta" and "Procurar atualizações…"
+    // (shown only when that action is set). Unset entries do what the
+    // controller does: the page, a rescan, the window in front.
+    void setMenuActions(MainMenu::Actions actions);
+
+    // WindowHost
+    bool isMainWindowVisible() const override;
+    void hideMainWindow() override;
+    void showMainWindow() override;
+    void showOnboarding(int step) override;
+    void closeOnboarding() override;
+
+private:
+    AppModel &m_model;
+    std::unique_ptr<QQmlEngine> m_engine;
+    MainMenu m_menu;
+    std::unique_ptr<MainWindow> m_mainWindow;
+    OnboardingFactory m_onboardingFactory;
+    std::unique_ptr<QWindow> m_onboarding;
+};

@@ -1,0 +1,166 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import Velunta
+
+// Every capture in the save folder, grouped under day headings and filtered
+// by kind. One list of rows (a heading, then rows of tiles) so that only the
+// rows in or near view exist.
+Item {
+    id: page
+    objectName: "libraryPage"
+    required property AppModel model
+    readonly property var filterLabels: ["Tudo", "Prints", "Gravações"]
+    readonly property real gridWidth: Math.max(0, width - 48)
+    readonly property int columns: library.columnsFor(gridWidth)
+    readonly property real tileWidth: (gridWidth - (columns - 1) * 14) / columns
+    readonly property real tileHeight: tileWidth / 1.6 + 6 + 20
+    property alias libraryModel: library
+
+    LibraryModel {
+        id: library
+        objectName: "libraryModel"
+        source: page.model
+        columns: page.columns
+    }
+
+    Component.onCompleted: {
+        library.refreshDay()
+        page.model.reload()
+    }
+
+    function folderName(path) {
+        const parts = path.split("/").filter(part => part.length > 0)
+        return parts.length > 0 ? parts[parts.length - 1] : path
+    }
+
+    Item {
+        id: toolbar
+        width: parent.width
+        height: 64
+        Text {
+            x: 24
+            anchors.verticalCenter: parent.verticalCenter
+            text: "Biblioteca"
+            color: Theme.ink
+            font.pixelSize: Theme.largeTitleSize
+            font.weight: Font.Bold
+            Accessible.role: Accessible.Heading
+        }
+        Row {
+            anchors.right: parent.right
+            anchors.rightMargin: 24
+            anchors.verticalCenter: parent.verticalCenter
+            spacing: 8
+            Text {
+                anchors.verticalCenter: parent.verticalCenter
+                text: "Mostrar"
+                color: Theme.inkSoft
+                font.pixelSize: Theme.calloutSize
+            }
+            SegmentedPicker {
+                objectName: "filterPicker"
+                label: "Mostrar"
+                options: page.filterLabels
+                currentIndex: library.filter
+                onActivated: (index) => library.filter = index
+            }
+        }
+    }
+
+    Column {
+        objectName: "libraryEmpty"
+        visible: library.itemCount === 0
+        anchors.centerIn: parent
+        anchors.verticalCenterOffset: toolbar.height / 2
+        width: Math.min(parent.width - 48, 460)
+        spacing: 10
+        Row {
+            anchors.horizontalCenter: parent.horizontalCenter
+            spacing: 8
+            SymbolIcon {
+                anchors.verticalCenter: parent.verticalCenter
+                name: "photo.on.rectangle"
+                color: Theme.ink
+                size: Theme.title3Size + 3
+            }
+            Text {
+                objectName: "emptyTitle"
+                text: library.filter === LibraryModel.All ? "Nenhuma captura ainda" : "Nada neste filtro"
+                color: Theme.ink
+                font.pixelSize: Theme.title3Size
+                font.weight: Font.DemiBold
+            }
+        }
+        Text {
+            objectName: "emptyDescription"
+            width: parent.width
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
+            text: "Os prints e gravações salvos em " + page.folderName(page.model.saveFolder) + " aparecem aqui."
+            color: Theme.inkSoft
+            font.pixelSize: Theme.bodySize
+        }
+        Item { width: 1; height: 4 }
+        FilledButton {
+            objectName: "makeCaptureButton"
+            visible: library.filter === LibraryModel.All
+            anchors.horizontalCenter: parent.horizontalCenter
+            text: "Fazer uma captura"
+            onClicked: page.model.page = 0
+        }
+    }
+
+    ListView {
+        id: list
+        objectName: "libraryList"
+        visible: library.itemCount > 0
+        anchors.top: toolbar.bottom
+        anchors.bottom: parent.bottom
+        width: parent.width
+        topMargin: 8
+        bottomMargin: 24
+        clip: true
+        model: library
+        cacheBuffer: 400
+        boundsBehavior: Flickable.StopAtBounds
+        reuseItems: true
+        ScrollBar.vertical: ScrollBar { policy: ScrollBar.AlwaysOn }
+
+        delegate: Item {
+            id: row
+            required property int kind
+            required property string title
+            required property var items
+            required property bool isLastInGroup
+            required property bool isFirst
+            x: 24
+            width: page.gridWidth
+            height: kind === LibraryModel.Heading ? (isFirst ? 0 : 24) + heading.implicitHeight + 10
+                                                  : page.tileHeight + (isLastInGroup ? 0 : 16)
+            Text {
+                id: heading
+                objectName: "dayHeading"
+                visible: row.kind === LibraryModel.Heading
+                y: row.isFirst ? 0 : 24
+                text: row.title
+                color: Theme.ink
+                font.pixelSize: Theme.headlineSize + 2
+                font.weight: Font.DemiBold
+                Accessible.role: Accessible.Heading
+            }
+            Row {
+                visible: row.kind === LibraryModel.Tiles
+                spacing: 14
+                Repeater {
+                    model: row.kind === LibraryModel.Tiles ? row.items : []
+                    CaptureTile {
+                        required property var modelData
+                        width: page.tileWidth
+                        model: page.model
+                        tileData: modelData
+                    }
+                }
+            }
+        }
+    }
+}

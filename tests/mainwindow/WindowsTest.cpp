@@ -1,0 +1,82 @@
+#include "MainWindowFixture.h"
+
+#include "ui/Windows.h"
+
+TEST(Windows, MainWindowIsBuiltOnceAndOnlyHiddenAndShown)
+{
+    useTestHome();
+    CaptureFolder folder;
+    AppModel model(AppModel::Services{}, folder.path(), true, 0);
+    Windows windows(model);
+    EXPECT_FALSE(windows.hasMainWindow());
+    EXPECT_FALSE(windows.isMainWindowVisible());
+    windows.hideMainWindow(); // nothing to hide, nothing built
+    EXPECT_FALSE(windows.hasMainWindow());
+
+    windows.showMainWindow();
+    QQuickWindow *first = windows.mainWindow().window();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(first));
+    EXPECT_TRUE(windows.isMainWindowVisible());
+    windows.hideMainWindow();
+    EXPECT_FALSE(windows.isMainWindowVisible());
+    windows.showMainWindow();
+    EXPECT_EQ(windows.mainWindow().window(), first);
+    EXPECT_TRUE(windows.isMainWindowVisible());
+}
+
+TEST(Windows, IntroductionComesFromItsFactory)
+{
+    useTestHome();
+    CaptureFolder folder;
+    AppModel model(AppModel::Services{}, folder.path(), true, 0);
+    Windows windows(model);
+
+    // Without an introduction window the main window stands in.
+    windows.showOnboarding(2);
+    EXPECT_TRUE(windows.isMainWindowVisible());
+    windows.hideMainWindow();
+
+    QList<int> steps;
+    windows.setOnboardingFactory([&](int step) {
+        steps << step;
+        auto window = std::make_unique<QWindow>();
+        window->setTitle("Introdução");
+        window->resize(680, 480);
+        return window;
+    });
+    windows.showOnboarding(1);
+    QPointer<QWindow> first = windows.onboardingWindow();
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->isVisible());
+    windows.showOnboarding(0);
+    EXPECT_EQ(steps, QList<int>({1, 0}));
+    EXPECT_TRUE(windows.onboardingWindow()->isVisible());
+    QTest::qWait(10);
+    EXPECT_TRUE(first.isNull()); // replaced, not kept
+    windows.closeOnboarding();
+    EXPECT_EQ(windows.onboardingWindow(), nullptr);
+}
+
+TEST(Windows, MenuShowsSettingsAndListsOpenWindows)
+{
+    useTestHome();
+    CaptureFolder folder;
+    AppModel model(AppModel::Services{}, folder.path(), true, 0);
+    Windows windows(model);
+    EXPECT_FALSE(windows.mainMenu().canCheckForUpdates());
+    windows.mainMenu().showSettings();
+    EXPECT_EQ(model.page(), AppModel::Page::settings);
+    EXPECT_TRUE(windows.isMainWindowVisible());
+    windows.mainMenu().refreshWindows();
+    EXPECT_EQ(windows.mainMenu().windowTitles(), QStringList({"Velunta"}));
+    windows.mainMenu().hideApplication();
+    EXPECT_FALSE(windows.isMainWindowVisible());
+
+    int checks = 0;
+    windows.setMenuActions({{}, {}, [&] { ++checks; }});
+    EXPECT_TRUE(windows.mainMenu().canCheckForUpdates());
+    windows.mainMenu().checkForUpdates();
+    EXPECT_EQ(checks, 1);
+    EXPECT_TRUE(MainMenu::aboutText().startsWith("Versão "));
+}
