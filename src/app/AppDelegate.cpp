@@ -98,7 +98,11 @@ bool AppDelegate::applicationDidFinishLaunching()
         });
         return true;
     }
-    case Mode::selfTest:
+    case Mode::selfTest: {
+        const QString folder = m_options.path;
+        runTool([folder]() -> QCoro::Task<void> { co_await SelfTest::run(folder); });
+        return true;
+    }
     case Mode::uiSnapshots:
         runTool([]() -> QCoro::Task<void> {
             std::fputs("Velunta: este modo de diagnóstico ainda não existe nesta versão.\n", stderr);

@@ -6,10 +6,13 @@
 #include "recording/ScreenRecorder.h"
 
 #include <QCoroFuture>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <charconv>
 
 namespace SelfTest {
 
@@ -96,6 +99,118 @@ bool isBlackFrame(const QImage &image)
         }
     }
     return true;
+}
+
+bool isMagenta(QRgb pixel)
+{
+    return qRed(pixel) >= 201 && qGreen(pixel) <= 69 && qBlue(pixel) >= 201;
+}
+
+int magentaCount(const QImage &image)
+{
+    const QImage pixels = image.convertToFormat(QImage::Format_RGB32);
+    int count = 0;
+    for (int y = 0; y < pixels.height(); ++y) {
+        const auto *row = reinterpret_cast<const QRgb *>(pixels.constScanLine(y));
+        for (int x = 0; x < pixels.width(); ++x)
+            count += isMagenta(row[x]);
+    }
+    return count;
+}
+
+QRectF magentaWindowRect(const CaptureTarget &target)
+{
+    const QRectF area = target.rect.value_or(testArea);
+    const QSizeF size(120, 80);
+    return QRectF(QPointF(area.left() + 50, area.top() + 150 - size.height()), size);
+}
+
+std::vector<double> sampleTimes(double duration, double first, double step)
+{
+    std::vector<double> times;
+    // Each time from its index, so that no rounding error piles up.
+    for (int k = 0;; ++k) {
+        const double t = first + step * k;
+        if (!(t < duration - 0.1))
+            break;
+        times.push_back(t);
+    }
+    return times;
+}
+
+QString decimalText(double value)
+{
+    char buffer[64];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    QString text = QString::fromLatin1(buffer, written.ptr - buffer);
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')) && !text.contains(QLatin1Char('n')))
+        text += QStringLiteral(".0");
+    return text;
+}
+
+QString screenLine(const QString &label, const QSizeF &points, double scale)
+{
+    return QStringLiteral("%1: %2x%3 pontos, escala %4")
+        .arg(label)
+        .arg(qint64(points.width()))
+        .arg(qint64(points.height()))
+        .arg(decimalText(scale));
+}
+
+QString rectText(const QRectF &rect)
+{
+    QString text;
+    QDebug(&text).nospace().noquote() << rect;
+    return text;
+}
+
+QString targetText(const std::optional<CaptureTarget> &target)
+{
+    if (!target)
+        return QStringLiteral("nenhum");
+    return QStringLiteral("CaptureTarget(displayID: %1, rect: %2)")
+        .arg(target->displayID)
+        .arg(target->rect ? rectText(*target->rect) : QStringLiteral("nenhum"));
+}
+
+QString recordingLine(const QString &name, const RecordingFindings &findings)
+{
+    const bool ok = findings.magentaInVideo == 0 && findings.magentaWithoutExclusion > 0;
+    return QString::asprintf("%s %s: %dx%d %.1fs magenta_no_video=%d magenta_sem_exclusao=%d", ok ? "OK" : "FAIL",
+        name.toUtf8().constData(), findings.width, findings.height, findings.duration, findings.magentaInVideo,
+        findings.magentaWithoutExclusion);
+}
+
+QString pauseLine(const QString &name, const PauseFindings &findings)
+{
+    const bool ok = findings.deliveredRequestedFile && findings.duration >= 3.8 && findings.duration <= 5.0
+        && findings.videoTracks == 1 && findings.badFrames == 0;
+    return QString::asprintf("%s %s: %.1fs video=%d audio=%d quadros_ruins=%d/%d trechos: %s", ok ? "OK" : "FAIL",
+        name.toUtf8().constData(), findings.duration, findings.videoTracks, findings.audioTracks, findings.badFrames,
+        findings.sampledFrames, findings.segmentReport.toUtf8().constData());
+}
+
+QString barPlacementLine(const BarFrameRule &barFrame)
+{
+    // Global coordinates here have y growing downwards: "below" an area is a
+    // larger y. B is the area 2 points above the visible frame's bottom.
+    const QRectF visible(0, 0, 1000, 800);
+    const QRectF a(300, 300, 400, 200);
+    const QRectF b(300, visible.bottom() - 2 - 200, 400, 200);
+    const QRectF c = visible;
+    const QRectF d(0, 300, 60, 200);
+    const QRectF barA = barFrame(a, visible);
+    const QRectF barB = barFrame(b, visible);
+    const QRectF barC = barFrame(c, visible);
+    const QRectF barD = barFrame(d, visible);
+
+    const bool belowA = barA.top() >= a.bottom() && barA.center().x() == a.center().x();
+    const bool aboveB = barB.bottom() <= b.top();
+    const bool ok = belowA && aboveB && visible.contains(barC) && visible.contains(barD);
+    if (ok)
+        return QStringLiteral("OK posicao-barra");
+    return QStringLiteral("FAIL posicao-barra: %1 %2 %3 %4")
+        .arg(rectText(barA), rectText(barB), rectText(barC), rectText(barD));
 }
 
 QCoro::Task<void> runMerge(QString folderPath)
