@@ -6,6 +6,7 @@
 #include "diagnostics/SelfTest.h"
 #include "SingleInstance.h"
 #include "StatusItem.h"
+#include "TerminationSignals.h"
 #include "feedback/RecordingOverlays.h"
 #include "feedback/SelectionOverlay.h"
 #include "feedback/Toast.h"
@@ -30,6 +31,7 @@
 
 // Everything the tray run owns, in the order it is built and torn down.
 struct AppDelegate::NormalRun {
+    TerminationSignals termination;
     SingleInstance instance;
     PlatformServices platform;
     std::unique_ptr<WindowManager> windowManager;

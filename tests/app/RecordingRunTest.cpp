@@ -104,3 +104,18 @@ TEST_F(RecordingRun, AltShift4RecordsTheDraggedAreaAndAPressStopsIt)
     EXPECT_EQ(file.videoSize, QSize(640, 480));
     EXPECT_GT(file.duration, 1.0);
 }
+
+TEST_F(RecordingRun, QuittingWhileRecordingLeavesNothing)
+{
+    tool("xdotool", {"key", "alt+shift+3"});
+    ASSERT_TRUE(waitFor([&] { return barIsUp(); }));
+    QThread::msleep(1500);
+    // The session ending: SIGTERM quits the run in order.
+    app.process().terminate();
+    ASSERT_TRUE(app.process().waitForFinished(20000));
+    EXPECT_EQ(app.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.process().exitCode(), 0);
+    EXPECT_TRUE(QDir(saveFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_TRUE(QDir(home.tempDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
+        << "no segments left behind";
+}

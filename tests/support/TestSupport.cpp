@@ -11,7 +11,7 @@ namespace TestSupport {
 
 TempHome::TempHome()
 {
-    for (const QString &dir : {configHome(), stateHome(), runtimeDir(), path() + "/Pictures"})
+    for (const QString &dir : {configHome(), stateHome(), runtimeDir(), tempDir(), path() + "/Pictures"})
         QDir().mkpath(dir);
     QFile::setPermissions(runtimeDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
@@ -28,6 +28,7 @@ QProcessEnvironment TempHome::environment() const
     env.insert("XDG_CONFIG_HOME", configHome());
     env.insert("XDG_STATE_HOME", stateHome());
     env.insert("XDG_RUNTIME_DIR", runtimeDir());
+    env.insert("TMPDIR", tempDir());
     env.insert("XDG_PICTURES_DIR", path() + "/Pictures");
     return env;
 }

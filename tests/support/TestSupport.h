@@ -18,8 +18,9 @@ public:
     QString configHome() const { return path() + "/config"; }
     QString stateHome() const { return path() + "/state"; }
     QString runtimeDir() const { return path() + "/runtime"; }
+    QString tempDir() const { return path() + "/tmp"; }
     QString settingsFile() const { return configHome() + "/Velunta/Velunta.conf"; }
-    // The environment of this process with the XDG variables pointed here.
+    // The environment of this process with the XDG variables and TMPDIR pointed here.
     QProcessEnvironment environment() const;
     // Points this process's own XDG variables here (before first use of QSettings).
     void applyToThisProcess() const;
