@@ -14,8 +14,8 @@ CropMarksItem::CropMarksItem(QQuickItem *parent)
 void CropMarksItem::paint(QPainter *painter)
 {
     painter->setRenderHint(QPainter::Antialiasing);
-    // Square caps so that each corner is filled where its two arms meet.
-    painter->setPen(QPen(m_color, m_lineWidth, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    // Flat ends keep each arm exactly `length` long; the mitred join fills the corner.
+    painter->setPen(QPen(m_color, m_lineWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
     const qreal inset = m_lineWidth / 2;
     painter->drawPath(Theme::cropMarks(QRectF(0, 0, width(), height()).adjusted(inset, inset, -inset, -inset), m_length));
 }

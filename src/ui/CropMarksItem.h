@@ -3,7 +3,10 @@
 #include <QColor>
 #include <QQuickPaintedItem>
 
-// Corner marks over the item's rectangle, suggesting a dragged selection.
+// Corner marks suggesting a dragged selection. The marks lie on the item's
+// rectangle inset by half the line width, so that a stroke centred on the
+// marked rectangle is not cut off: place the item half a line width outside
+// the rectangle to mark.
 class CropMarksItem : public QQuickPaintedItem {
     Q_OBJECT
     Q_PROPERTY(qreal length READ length WRITE setLength NOTIFY changed)

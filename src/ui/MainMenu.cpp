@@ -17,6 +17,14 @@ void MainMenu::setActions(Actions actions)
     emit actionsChanged();
 }
 
+void MainMenu::setUpdatesConfigured(bool configured)
+{
+    if (m_updatesConfigured == configured)
+        return;
+    m_updatesConfigured = configured;
+    emit actionsChanged();
+}
+
 QList<QWindow *> MainMenu::openWindows()
 {
     QList<QWindow *> windows;
@@ -80,7 +88,7 @@ void MainMenu::showSettings()
 
 void MainMenu::checkForUpdates()
 {
-    if (m_actions.checkForUpdates)
+    if (canCheckForUpdates())
         m_actions.checkForUpdates();
 }
 

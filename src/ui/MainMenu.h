@@ -18,14 +18,16 @@ public:
     struct Actions {
         std::function<void()> showSettings;
         std::function<void()> showMainWindow;
-        // Absent when the build has no update configuration: no menu item.
         std::function<void()> checkForUpdates;
     };
 
     explicit MainMenu(QObject *parent = nullptr);
 
     void setActions(Actions actions);
-    bool canCheckForUpdates() const { return bool(m_actions.checkForUpdates); }
+    // "Procurar atualizações…" exists only when the updater has an update
+    // configuration (a build without one cannot check).
+    void setUpdatesConfigured(bool configured);
+    bool canCheckForUpdates() const { return m_updatesConfigured && bool(m_actions.checkForUpdates); }
     QStringList windowTitles() const;
 
     // Velunta's document windows that are on screen, in creation order.
@@ -51,5 +53,6 @@ signals:
 
 private:
     Actions m_actions;
+    bool m_updatesConfigured = false;
     QList<QPointer<QWindow>> m_windows;
 };

@@ -9,6 +9,7 @@
 #include "QmlTheme.h"
 #include "SettingsBridge.h"
 #include "Thumbnails.h"
+#include "UpdatePreferences.h"
 #include "platform/ScreenSource.h"
 
 #include <QQmlEngine>
@@ -60,6 +61,8 @@ void registerTypes()
     qmlRegisterType<RecentCapturesModel>(uri, 1, 0, "RecentCapturesModel");
     qmlRegisterUncreatableType<AppModel>(uri, 1, 0, "AppModel", QStringLiteral("the application owns the model"));
     qmlRegisterUncreatableType<MainMenu>(uri, 1, 0, "MainMenu", QStringLiteral("the windows own the menu"));
+    // The settings page's update switches.
+    UpdatePreferences::registerQmlType();
 }
 
 } // namespace

@@ -12,6 +12,7 @@ Windows::Windows(AppModel &model, QObject *parent)
     , m_model(model)
     , m_engine(QmlUi::createEngine())
 {
+    m_menu.setUpdatesConfigured(model.updater() && model.updater()->isConfigured());
     setMenuActions({});
 }
 
@@ -41,6 +42,16 @@ void Windows::setMenuActions(MainMenu::Actions actions)
             self->m_model.setPage(AppModel::Page::settings);
             self->m_model.reloadCaptures();
             self->showMainWindow();
+        };
+    if (!actions.checkForUpdates)
+        actions.checkForUpdates = [self] {
+            if (!self)
+                return;
+            self->m_model.setPage(AppModel::Page::settings);
+            self->m_model.reloadCaptures();
+            self->showMainWindow();
+            if (Updater *updater = self->m_model.updater())
+                updater->checkNow();
         };
     m_menu.setActions(std::move(actions));
 }

@@ -39,8 +39,9 @@ public:
     void setOnboardingFactory(OnboardingFactory factory) { m_onboardingFactory = std::move(factory); }
     QWindow *onboardingWindow() const { return m_onboarding.get(); }
     // The menu bar's "Ajustes…", "Velunta" and "Procurar atualizações…"
-    // (shown only when that action is set). Unset entries do what the
-    // controller does: the page, a rescan, the window in front.
+    // (shown only when the model's updater has an update configuration).
+    // Unset entries do what the controller does: the page, a rescan, the
+    // window in front, and for updates a manual check.
     void setMenuActions(MainMenu::Actions actions);
 
     // WindowHost

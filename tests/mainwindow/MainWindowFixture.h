@@ -8,11 +8,13 @@
 #include "ui/QmlUi.h"
 
 #include <QCoroTask>
+#include <QDeadlineTimer>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 
 // Settings go to a home of the test's own, before anything reads them.
@@ -31,10 +33,19 @@ struct MainWindowFixture {
     std::unique_ptr<MainWindow> main;
 
     explicit MainWindowFixture(const QString &folder, bool hasScreenPermission = true)
+        : MainWindowFixture([&] {
+            useTestHome();
+            return std::make_unique<AppModel>(CaptureFolder::services(), folder, hasScreenPermission, 0);
+        }())
+    {
+    }
+
+    // The window over a model of the test's making (a live model, for one).
+    explicit MainWindowFixture(std::unique_ptr<AppModel> appModel)
     {
         useTestHome();
         engine = QmlUi::createEngine();
-        model = std::make_unique<AppModel>(CaptureFolder::services(), folder, hasScreenPermission, 0);
+        model = std::move(appModel);
         QCoro::waitFor(model->reloadCaptures());
         main = std::make_unique<MainWindow>(*engine, *model, &menu, MainWindow::Options{false});
     }
@@ -49,6 +60,15 @@ struct MainWindowFixture {
     }
 
     static void settle(int ms = 100) { QTest::qWait(ms); }
+
+    // Runs the event loop until CONDITION holds or MS milliseconds pass.
+    static bool waitUntil(const std::function<bool()> &condition, int ms)
+    {
+        QDeadlineTimer deadline(ms);
+        while (!condition() && !deadline.hasExpired())
+            QTest::qWait(20);
+        return condition();
+    }
 
     // Items called NAME under ROOT in the visual tree: list and repeater
     // delegates are visual children only, not QObject children.

@@ -148,6 +148,56 @@ TEST(MainWindow, BannersFollowTheModel)
     EXPECT_FALSE(f.model->hasScreenPermission());
 }
 
+TEST(MainWindow, PermissionPollRunsOnlyWhileTheWindowIsShown)
+{
+    useTestHome();
+    bool allowed = false;
+    int queries = 0;
+    AppModel::Services services = CaptureFolder::services();
+    services.screenPreflight = [&] {
+        ++queries;
+        return allowed;
+    };
+    MainWindowFixture f(std::make_unique<AppModel>(services)); // a live model: no folder given
+    ASSERT_FALSE(f.model->isPreview());
+    f.showAndSettle();
+    EXPECT_TRUE(f.find("permissionBanner")->isVisible());
+
+    // Granted elsewhere: the banner goes within about a second.
+    allowed = true;
+    EXPECT_TRUE(MainWindowFixture::waitUntil([&] { return !f.find("permissionBanner")->isVisible(); }, 1500));
+
+    // Hidden: no more queries until it is shown again.
+    f.main->hide();
+    f.settle();
+    const int before = queries;
+    QTest::qWait(2200);
+    EXPECT_EQ(queries, before);
+    f.main->show();
+    EXPECT_TRUE(MainWindowFixture::waitUntil([&] { return queries > before; }, 1500));
+}
+
+TEST(MainWindow, UpdateBannerWatchesTheModelsUpdaterAndSettingsPageLoads)
+{
+    CaptureFolder folder;
+    MainWindowFixture f(folder.path());
+    f.showAndSettle();
+    QQuickItem *banner = f.find("updateBanner");
+    ASSERT_NE(banner, nullptr);
+    EXPECT_EQ(banner->property("updater").value<QObject *>(), f.model->updater());
+    EXPECT_FALSE(banner->property("isBusy").toBool());
+    f.model->setBusy(true);
+    EXPECT_TRUE(banner->property("isBusy").toBool());
+    // Nothing to say while the updater is idle: the banner takes no room.
+    EXPECT_TRUE(f.visibleItems("updateBannerLoader").isEmpty());
+
+    f.model->setPage(AppModel::Page::settings);
+    f.settle();
+    QQuickItem *page = f.find("pageLoader");
+    ASSERT_NE(page, nullptr);
+    EXPECT_NE(page->property("item").value<QObject *>(), nullptr) << "the settings page failed to load";
+}
+
 TEST(MainWindow, RecentStripShowsTheNewestTenAndLeadsToTheLibrary)
 {
     CaptureFolder folder;

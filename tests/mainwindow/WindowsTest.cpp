@@ -73,8 +73,15 @@ TEST(Windows, MenuShowsSettingsAndListsOpenWindows)
     windows.mainMenu().hideApplication();
     EXPECT_FALSE(windows.isMainWindowVisible());
 
+    // A build without update configuration has no update item, whatever the
+    // controller hands in; with one, the item runs the controller's check.
+    ASSERT_FALSE(model.updater()->isConfigured());
     int checks = 0;
     windows.setMenuActions({{}, {}, [&] { ++checks; }});
+    EXPECT_FALSE(windows.mainMenu().canCheckForUpdates());
+    windows.mainMenu().checkForUpdates();
+    EXPECT_EQ(checks, 0);
+    windows.mainMenu().setUpdatesConfigured(true);
     EXPECT_TRUE(windows.mainMenu().canCheckForUpdates());
     windows.mainMenu().checkForUpdates();
     EXPECT_EQ(checks, 1);

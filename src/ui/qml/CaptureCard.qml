@@ -31,6 +31,7 @@ Card {
         border.color: Theme.line
         CropMarks {
             anchors.fill: parent
+            anchors.margins: -lineWidth / 2
             length: 14
             lineWidth: 3
             color: Theme.ink

@@ -47,6 +47,9 @@ Item {
             sourceSize: Qt.size(340 * Screen.devicePixelRatio, 220 * Screen.devicePixelRatio)
             fillMode: Image.PreserveAspectCrop
             asynchronous: true
+            // Each tile makes its own: a file replaced under the same name
+            // must not show the old picture.
+            cache: false
             clip: true
         }
         // Rounds the picture's corners by covering them with the page colour

@@ -8,8 +8,14 @@ ApplicationWindow {
     id: window
     required property AppModel model
     required property MainMenu mainMenu
-    // The update banner on the capture page, when the build has one.
-    property Component updateBanner: null
+    // The update banner on the capture page, over the model's updater.
+    property Component updateBanner: Component {
+        UpdateBanner {
+            objectName: "updateBanner"
+            updater: window.model.updater
+            isBusy: window.model.isBusy
+        }
+    }
 
     title: "Velunta"
     width: 980
