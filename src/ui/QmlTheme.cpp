@@ -49,3 +49,8 @@ QColor QmlTheme::warning() const { return Theme::warning.resolve(isDark()); }
 QColor QmlTheme::rail() const { return Theme::rail; }
 QColor QmlTheme::hudRec() const { return Theme::hudRec; }
 QColor QmlTheme::accent() const { return QGuiApplication::palette().color(QPalette::Highlight); }
+
+qreal QmlTheme::filledButtonOpacity(bool isEnabled, bool isPressed, bool isHovered) const
+{
+    return Theme::filledButtonOpacity(isEnabled, isPressed, isHovered);
+}

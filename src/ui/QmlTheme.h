@@ -54,6 +54,9 @@ public:
     QColor hudRec() const;
     QColor accent() const;
 
+    // The filled button's opacity for its state (disabled, pressed, hovered).
+    Q_INVOKABLE qreal filledButtonOpacity(bool isEnabled, bool isPressed, bool isHovered) const;
+
     int bodySize() const { return 14; }
     int calloutSize() const { return 13; }
     int captionSize() const { return 11; }

@@ -2,6 +2,7 @@
 
 #include "AppModel.h"
 #include "MainWindow.h"
+#include "OnboardingWindow.h"
 #include "QmlUi.h"
 #include "SettingsBridge.h"
 
@@ -14,6 +15,11 @@ Windows::Windows(AppModel &model, QObject *parent)
 {
     m_menu.setUpdatesConfigured(model.updater() && model.updater()->isConfigured());
     setMenuActions({});
+    m_onboardingFactory = [this](int step) -> std::unique_ptr<QWindow> {
+        OnboardingWindowOptions options;
+        options.requestScreenCapture = m_requestScreenCapture;
+        return makeOnboardingWindow(*m_engine, m_model, step, options);
+    };
 }
 
 Windows::~Windows()
@@ -82,8 +88,11 @@ void Windows::showOnboarding(int step)
     if (m_onboarding)
         m_onboarding->hide();
     m_onboarding = m_onboardingFactory(step);
-    if (!m_onboarding)
+    if (!m_onboarding) {
+        // The views could not be built: the user still gets a window.
+        showMainWindow();
         return;
+    }
     m_onboarding->show();
     m_onboarding->raise();
     m_onboarding->requestActivate();

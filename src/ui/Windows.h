@@ -21,7 +21,8 @@ class Windows : public QObject, public WindowHost {
     Q_OBJECT
 public:
     // Builds the introduction window at STEP (0 to 3), centred and not yet
-    // shown. Until one is set, asking for the introduction shows the main window.
+    // shown. The default builds the real one, which stores each step it
+    // reaches; one returning null makes the main window stand in.
     using OnboardingFactory = std::function<std::unique_ptr<QWindow>(int step)>;
 
     // MODEL is owned by the caller and outlives the windows.
@@ -37,6 +38,8 @@ public:
     bool hasMainWindow() const { return bool(m_mainWindow); }
 
     void setOnboardingFactory(OnboardingFactory factory) { m_onboardingFactory = std::move(factory); }
+    // The system's screen-capture request, for the introduction's screen step.
+    void setScreenCaptureRequest(std::function<bool()> request) { m_requestScreenCapture = std::move(request); }
     QWindow *onboardingWindow() const { return m_onboarding.get(); }
     // The menu bar's "Ajustes…", "Velunta" and "Procurar atualizações…"
     // (shown only when the model's updater has an update configuration).
@@ -57,5 +60,6 @@ private:
     MainMenu m_menu;
     std::unique_ptr<MainWindow> m_mainWindow;
     OnboardingFactory m_onboardingFactory;
+    std::function<bool()> m_requestScreenCapture;
     std::unique_ptr<QWindow> m_onboarding;
 };

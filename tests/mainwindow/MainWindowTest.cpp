@@ -127,6 +127,7 @@ TEST(MainWindow, CardButtonsCallTheModelActions)
     f.settle();
     f.click(MainWindowFixture::findIn(full, "printButton"));
     EXPECT_TRUE(calls.isEmpty());
+    EXPECT_DOUBLE_EQ(MainWindowFixture::findIn(full, "printButton")->opacity(), 0.4);
     EXPECT_FALSE(f.find("captureOptions")->isEnabled());
     f.click(f.find("stopRecordingButton"));
     EXPECT_EQ(calls, QStringList({"stopRecording"}));

@@ -1,5 +1,6 @@
 #include "MainWindowFixture.h"
 
+#include "ui/OnboardingView.h"
 #include "ui/Windows.h"
 
 TEST(Windows, MainWindowIsBuiltOnceAndOnlyHiddenAndShown)
@@ -25,14 +26,29 @@ TEST(Windows, MainWindowIsBuiltOnceAndOnlyHiddenAndShown)
     EXPECT_TRUE(windows.isMainWindowVisible());
 }
 
-TEST(Windows, IntroductionComesFromItsFactory)
+TEST(Windows, IntroductionOpensAtItsStepWithTheMainWindowAsFallback)
 {
     useTestHome();
     CaptureFolder folder;
     AppModel model(AppModel::Services{}, folder.path(), true, 0);
     Windows windows(model);
 
-    // Without an introduction window the main window stands in.
+    // By default the real introduction, at the step asked for, and no main window.
+    windows.setScreenCaptureRequest([] { return true; });
+    windows.showOnboarding(2);
+    ASSERT_NE(windows.onboardingWindow(), nullptr);
+    EXPECT_TRUE(windows.onboardingWindow()->isVisible());
+    EXPECT_EQ(windows.onboardingWindow()->size(), QSize(680, 480));
+    EXPECT_FALSE(windows.isMainWindowVisible());
+    auto *view = windows.onboardingWindow()->findChild<OnboardingView *>();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->property("step").toInt(), 2);
+    EXPECT_TRUE(view->property("persistsProgress").toBool());
+    windows.closeOnboarding();
+    EXPECT_EQ(windows.onboardingWindow(), nullptr);
+
+    // An introduction that cannot be built: the main window stands in.
+    windows.setOnboardingFactory([](int) { return std::unique_ptr<QWindow>(); });
     windows.showOnboarding(2);
     EXPECT_TRUE(windows.isMainWindowVisible());
     windows.hideMainWindow();

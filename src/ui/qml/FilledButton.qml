@@ -22,7 +22,7 @@ Button {
     implicitHeight: Math.max(32, implicitContentHeight + topPadding + bottomPadding)
     hoverEnabled: true
     focusPolicy: Qt.StrongFocus
-    opacity: !enabled ? 0.4 : pressed ? 0.75 : hovered ? 0.88 : 1.0
+    opacity: Theme.filledButtonOpacity(enabled, pressed, hovered)
     Keys.onReturnPressed: clicked()
     Keys.onEnterPressed: clicked()
 
