@@ -17,6 +17,9 @@ Flickable {
     boundsBehavior: Flickable.StopAtBounds
     clip: true
     ScrollBar.vertical: ScrollBar {}
+    // Plain buttons sit on the cards' surface: give them the canvas colour.
+    palette.button: Theme.canvas
+    palette.buttonText: Theme.ink
 
     function folderName(path) {
         const parts = path.split("/").filter(part => part.length > 0)

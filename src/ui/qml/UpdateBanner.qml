@@ -19,6 +19,9 @@ Item {
     readonly property bool showsFailure: kind === 4
 
     visible: showsUpdate || showsFailure
+    // The plain button sits on the card's surface.
+    palette.button: Theme.canvas
+    palette.buttonText: Theme.ink
     implicitWidth: 600
     implicitHeight: showsUpdate ? updateCard.implicitHeight : showsFailure ? failureCard.implicitHeight : 0
     height: implicitHeight

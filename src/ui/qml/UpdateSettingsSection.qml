@@ -34,6 +34,9 @@ Column {
         : ""
 
     spacing: 8
+    // Plain buttons sit on the card's surface.
+    palette.button: Theme.canvas
+    palette.buttonText: Theme.ink
 
     component RowLabel: Text {
         color: Theme.ink
