@@ -47,9 +47,15 @@ MainWindow::MainWindow(QQmlEngine &engine, AppModel &model, MainMenu *menu, Opti
 
 MainWindow::~MainWindow()
 {
-    if (m_window && m_window->isVisible())
+    if (!m_window)
+        return;
+    if (m_window->isVisible())
         saveFrame();
-    delete m_window;
+    // A window being destroyed still sends events and signals, by then no
+    // longer as a QQuickWindow: stop listening first.
+    m_window->removeEventFilter(this);
+    m_window->disconnect(&m_saveTimer);
+    delete m_window.get();
 }
 
 std::optional<QRect> MainWindow::storedFrame()
