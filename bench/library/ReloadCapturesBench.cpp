@@ -1,6 +1,7 @@
 // The library's folder scan over 10,000 captures, the size of a save folder
 // after a few years of daily use. Target: 150 ms for a reload.
 #include "ui/AppModel.h"
+#include "ui/LibraryModel.h"
 
 #include <QCoreApplication>
 #include <QCoroTask>
@@ -18,13 +19,14 @@ QTemporaryDir &folderOfCaptures()
     if (!filled) {
         for (int i = 0; i < 10000; ++i) {
             const bool video = i % 5 == 0;
-            const QString name = QStringLiteral("%1 2026-%2-%3 às 10.%4.%5%6")
-                                     .arg(video ? QStringLiteral("Gravação") : QStringLiteral("Print"))
-                                     .arg(1 + i % 12, 2, 10, QChar('0'))
-                                     .arg(1 + i % 28, 2, 10, QChar('0'))
-                                     .arg(i / 60 % 60, 2, 10, QChar('0'))
-                                     .arg(i % 60, 2, 10, QChar('0'))
-                                     .arg(video ? QStringLiteral(" (%1).mp4").arg(i) : QStringLiteral(" (%1).png").arg(i));
+            const QString name
+                = QStringLiteral("%1 2026-%2-%3 às 10.%4.%5%6")
+                      .arg(video ? QStringLiteral("Gravação") : QStringLiteral("Print"))
+                      .arg(1 + i % 12, 2, 10, QChar('0'))
+                      .arg(1 + i % 28, 2, 10, QChar('0'))
+                      .arg(i / 60 % 60, 2, 10, QChar('0'))
+                      .arg(i % 60, 2, 10, QChar('0'))
+                      .arg(video ? QStringLiteral(" (%1).mp4").arg(i) : QStringLiteral(" (%1).png").arg(i));
             QFile f(dir.filePath(name));
             f.open(QIODevice::WriteOnly);
         }
@@ -57,6 +59,24 @@ void reloadCaptures(benchmark::State &state)
     }
 }
 BENCHMARK(reloadCaptures)->Unit(benchmark::kMillisecond);
+
+// The library page's rows for 10,000 captures: filtering, day headings and
+// rows of tiles, all on the GUI thread whenever the list or filter changes.
+void libraryRows(benchmark::State &state)
+{
+    AppModel model({}, folderOfCaptures().path());
+    QCoro::waitFor(model.reloadCaptures());
+    LibraryModel library;
+    library.setColumns(4);
+    library.setSource(&model);
+    int filter = 0;
+    for (auto _ : state) {
+        filter = (filter + 1) % 3;
+        library.setFilter(filter);
+        benchmark::DoNotOptimize(library.rowCount());
+    }
+}
+BENCHMARK(libraryRows)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -59,8 +59,8 @@ public:
     // A model given a save folder is a preview model: it never asks the
     // system for permissions after construction.
     explicit AppModel(Services services, std::optional<QString> saveFolder = std::nullopt,
-                      std::optional<bool> hasScreenPermission = std::nullopt,
-                      std::optional<int> microphoneStatus = std::nullopt, QObject *parent = nullptr);
+        std::optional<bool> hasScreenPermission = std::nullopt, std::optional<int> microphoneStatus = std::nullopt,
+        QObject *parent = nullptr);
     ~AppModel() override;
 
     const Actions &actions() const { return m_actions; }
@@ -117,8 +117,8 @@ public:
     Q_INVOKABLE void copyCaptureToClipboard(const QString &path, bool isVideo) { copyCapture(path, isVideo); }
 
     // The captures in FOLDER, newest first; empty when it cannot be listed.
-    static QList<CaptureItem> scanFolder(const QString &folder,
-                                         const std::function<QDateTime(const QString &path)> &captureDate = {});
+    static QList<CaptureItem> scanFolder(
+        const QString &folder, const std::function<QDateTime(const QString &path)> &captureDate = {});
     // A capture's date: its birth time, else its modification time.
     static QDateTime creationDate(const QString &path);
     // Newest first; equal dates keep their order.

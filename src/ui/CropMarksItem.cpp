@@ -17,7 +17,8 @@ void CropMarksItem::paint(QPainter *painter)
     // Flat ends keep each arm exactly `length` long; the mitred join fills the corner.
     painter->setPen(QPen(m_color, m_lineWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
     const qreal inset = m_lineWidth / 2;
-    painter->drawPath(Theme::cropMarks(QRectF(0, 0, width(), height()).adjusted(inset, inset, -inset, -inset), m_length));
+    painter->drawPath(
+        Theme::cropMarks(QRectF(0, 0, width(), height()).adjusted(inset, inset, -inset, -inset), m_length));
 }
 
 void CropMarksItem::setLength(qreal length)

@@ -85,7 +85,7 @@ QString LibraryModel::thumbnailSource(const QString &path)
 {
     // Base64 keeps spaces, "#" and "%" in file names out of the URL's way.
     return QStringLiteral("image://thumbnail/")
-         + QString::fromLatin1(path.toUtf8().toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+        + QString::fromLatin1(path.toUtf8().toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
 QVariantMap LibraryModel::tileData(const CaptureItem &item, const QString &caption)
@@ -96,8 +96,9 @@ QVariantMap LibraryModel::tileData(const CaptureItem &item, const QString &capti
         {QStringLiteral("isVideo"), item.isVideo},
         {QStringLiteral("caption"), caption},
         {QStringLiteral("thumbnail"), thumbnailSource(item.path)},
-        {QStringLiteral("spokenLabel"), QStringLiteral("%1, %2").arg(item.isVideo ? QStringLiteral("Gravação") : QStringLiteral("Print"),
-                                                                    DateTexts::captureDayAndTime(item.date))},
+        {QStringLiteral("spokenLabel"),
+            QStringLiteral("%1, %2").arg(item.isVideo ? QStringLiteral("Gravação") : QStringLiteral("Print"),
+                DateTexts::captureDayAndTime(item.date))},
     };
 }
 
@@ -141,7 +142,10 @@ void LibraryModel::layoutRows()
     }
 }
 
-int LibraryModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : int(m_rows.size()); }
+int LibraryModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
 
 QVariant LibraryModel::data(const QModelIndex &index, int role) const
 {
@@ -174,7 +178,7 @@ QVariant LibraryModel::data(const QModelIndex &index, int role) const
 QHash<int, QByteArray> LibraryModel::roleNames() const
 {
     return {{KindRole, "kind"}, {TitleRole, "title"}, {ItemsRole, "items"}, {IsLastInGroupRole, "isLastInGroup"},
-            {IsFirstRole, "isFirst"}};
+        {IsFirstRole, "isFirst"}};
 }
 
 RecentCapturesModel::RecentCapturesModel(QObject *parent)
@@ -205,7 +209,10 @@ void RecentCapturesModel::rebuild()
         emit countChanged();
 }
 
-int RecentCapturesModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : count(); }
+int RecentCapturesModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
 
 QVariant RecentCapturesModel::data(const QModelIndex &index, int role) const
 {
@@ -219,4 +226,7 @@ QVariant RecentCapturesModel::data(const QModelIndex &index, int role) const
     return {};
 }
 
-QHash<int, QByteArray> RecentCapturesModel::roleNames() const { return {{PathRole, "path"}, {TileRole, "tile"}}; }
+QHash<int, QByteArray> RecentCapturesModel::roleNames() const
+{
+    return {{PathRole, "path"}, {TileRole, "tile"}};
+}

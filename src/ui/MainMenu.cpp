@@ -74,7 +74,7 @@ QString MainMenu::aboutText()
 void MainMenu::about()
 {
     auto *box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Sobre o Velunta"),
-                                QStringLiteral("<b>Velunta</b><br>%1").arg(aboutText()), QMessageBox::Ok);
+        QStringLiteral("<b>Velunta</b><br>%1").arg(aboutText()), QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setObjectName(QStringLiteral("aboutBox"));
     box->open();
@@ -104,7 +104,10 @@ void MainMenu::hideApplication()
         window->hide();
 }
 
-void MainMenu::quit() { QCoreApplication::quit(); }
+void MainMenu::quit()
+{
+    QCoreApplication::quit();
+}
 
 void MainMenu::closeActiveWindow()
 {

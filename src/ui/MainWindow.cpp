@@ -25,8 +25,8 @@ MainWindow::MainWindow(QQmlEngine &engine, AppModel &model, MainMenu *menu, Opti
         std::fprintf(stderr, "Velunta: main window: %s\n", qPrintable(component.errorString()));
         return;
     }
-    QObject *root = component.createWithInitialProperties(
-        {{QStringLiteral("model"), QVariant::fromValue(&model)}, {QStringLiteral("mainMenu"), QVariant::fromValue(menu)}});
+    QObject *root = component.createWithInitialProperties({{QStringLiteral("model"), QVariant::fromValue(&model)},
+        {QStringLiteral("mainMenu"), QVariant::fromValue(menu)}});
     m_window = qobject_cast<QQuickWindow *>(root);
     if (!m_window) {
         std::fprintf(stderr, "Velunta: main window: %s\n", qPrintable(component.errorString()));
@@ -110,11 +110,8 @@ void MainWindow::saveFrame()
     if (!m_options.persistsFrame || !m_window || !m_placed)
         return;
     const QPoint origin = m_window->framePosition();
-    Settings::store().setValue(frameKey, QStringLiteral("%1,%2,%3,%4")
-                                             .arg(origin.x())
-                                             .arg(origin.y())
-                                             .arg(m_window->width())
-                                             .arg(m_window->height()));
+    Settings::store().setValue(frameKey,
+        QStringLiteral("%1,%2,%3,%4").arg(origin.x()).arg(origin.y()).arg(m_window->width()).arg(m_window->height()));
 }
 
 void MainWindow::show()

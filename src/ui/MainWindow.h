@@ -22,8 +22,8 @@ public:
         bool persistsFrame = true;
     };
 
-    static constexpr QSize initialSize{980, 660};
-    static constexpr QSize minimumSize{820, 560};
+    static constexpr QSize initialSize {980, 660};
+    static constexpr QSize minimumSize {820, 560};
 
     MainWindow(QQmlEngine &engine, AppModel &model, MainMenu *menu, Options options, QObject *parent = nullptr);
     MainWindow(QQmlEngine &engine, AppModel &model, MainMenu *menu, QObject *parent = nullptr)

@@ -37,18 +37,54 @@ bool QmlTheme::isDark() const
     return m_appearance == Dark;
 }
 
-QColor QmlTheme::canvas() const { return Theme::canvas.resolve(isDark()); }
-QColor QmlTheme::surface() const { return Theme::surface.resolve(isDark()); }
-QColor QmlTheme::ink() const { return Theme::ink.resolve(isDark()); }
-QColor QmlTheme::inkSoft() const { return Theme::inkSoft.resolve(isDark()); }
-QColor QmlTheme::line() const { return Theme::line.resolve(isDark()); }
-QColor QmlTheme::onInk() const { return Theme::onInk.resolve(isDark()); }
-QColor QmlTheme::rec() const { return Theme::rec.resolve(isDark()); }
-QColor QmlTheme::onRec() const { return Theme::onRec.resolve(isDark()); }
-QColor QmlTheme::warning() const { return Theme::warning.resolve(isDark()); }
-QColor QmlTheme::rail() const { return Theme::rail; }
-QColor QmlTheme::hudRec() const { return Theme::hudRec; }
-QColor QmlTheme::accent() const { return QGuiApplication::palette().color(QPalette::Highlight); }
+QColor QmlTheme::canvas() const
+{
+    return Theme::canvas.resolve(isDark());
+}
+QColor QmlTheme::surface() const
+{
+    return Theme::surface.resolve(isDark());
+}
+QColor QmlTheme::ink() const
+{
+    return Theme::ink.resolve(isDark());
+}
+QColor QmlTheme::inkSoft() const
+{
+    return Theme::inkSoft.resolve(isDark());
+}
+QColor QmlTheme::line() const
+{
+    return Theme::line.resolve(isDark());
+}
+QColor QmlTheme::onInk() const
+{
+    return Theme::onInk.resolve(isDark());
+}
+QColor QmlTheme::rec() const
+{
+    return Theme::rec.resolve(isDark());
+}
+QColor QmlTheme::onRec() const
+{
+    return Theme::onRec.resolve(isDark());
+}
+QColor QmlTheme::warning() const
+{
+    return Theme::warning.resolve(isDark());
+}
+QColor QmlTheme::rail() const
+{
+    return Theme::rail;
+}
+QColor QmlTheme::hudRec() const
+{
+    return Theme::hudRec;
+}
+QColor QmlTheme::accent() const
+{
+    return QGuiApplication::palette().color(QPalette::Highlight);
+}
 
 qreal QmlTheme::filledButtonOpacity(bool isEnabled, bool isPressed, bool isHovered) const
 {

@@ -14,7 +14,10 @@
 
 #include <QQmlEngine>
 
-static void loadViewResources() { Q_INIT_RESOURCE(velunta_qml); }
+static void loadViewResources()
+{
+    Q_INIT_RESOURCE(velunta_qml);
+}
 
 namespace {
 
@@ -48,14 +51,14 @@ void registerTypes()
     done = true;
     loadViewResources();
     const char *uri = "Velunta";
-    themeTypeId = qmlRegisterSingletonType<QmlTheme>(uri, 1, 0, "Theme",
-                                                     [](QQmlEngine *, QJSEngine *) { return new QmlTheme; });
+    themeTypeId = qmlRegisterSingletonType<QmlTheme>(
+        uri, 1, 0, "Theme", [](QQmlEngine *, QJSEngine *) { return new QmlTheme; });
     settingsTypeId = qmlRegisterSingletonType<SettingsBridge>(
         uri, 1, 0, "CaptureSettings", [](QQmlEngine *, QJSEngine *) { return new SettingsBridge; });
-    qmlRegisterSingletonType<DateTextsObject>(uri, 1, 0, "DateTexts",
-                                              [](QQmlEngine *, QJSEngine *) { return new DateTextsObject; });
-    qmlRegisterSingletonType<PlatformObject>(uri, 1, 0, "Platform",
-                                             [](QQmlEngine *, QJSEngine *) { return new PlatformObject; });
+    qmlRegisterSingletonType<DateTextsObject>(
+        uri, 1, 0, "DateTexts", [](QQmlEngine *, QJSEngine *) { return new DateTextsObject; });
+    qmlRegisterSingletonType<PlatformObject>(
+        uri, 1, 0, "Platform", [](QQmlEngine *, QJSEngine *) { return new PlatformObject; });
     qmlRegisterType<CropMarksItem>(uri, 1, 0, "CropMarks");
     qmlRegisterType<LibraryModel>(uri, 1, 0, "LibraryModel");
     qmlRegisterType<RecentCapturesModel>(uri, 1, 0, "RecentCapturesModel");
@@ -78,11 +81,20 @@ std::unique_ptr<QQmlEngine> createEngine()
     return engine;
 }
 
-QUrl view(const QString &fileName) { return QUrl(QStringLiteral("qrc:/velunta/qml/") + fileName); }
+QUrl view(const QString &fileName)
+{
+    return QUrl(QStringLiteral("qrc:/velunta/qml/") + fileName);
+}
 
-QmlTheme *theme(QQmlEngine &engine) { return engine.singletonInstance<QmlTheme *>(themeTypeId); }
+QmlTheme *theme(QQmlEngine &engine)
+{
+    return engine.singletonInstance<QmlTheme *>(themeTypeId);
+}
 
-SettingsBridge *settings(QQmlEngine &engine) { return engine.singletonInstance<SettingsBridge *>(settingsTypeId); }
+SettingsBridge *settings(QQmlEngine &engine)
+{
+    return engine.singletonInstance<SettingsBridge *>(settingsTypeId);
+}
 
 } // namespace QmlUi
 

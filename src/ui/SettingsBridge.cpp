@@ -33,7 +33,8 @@ void SettingsBridge::store(const char *key, bool value, bool &field, void (Setti
 
 void SettingsBridge::setCapturesSystemAudio(bool value)
 {
-    store(Settings::Key::capturesSystemAudio, value, m_capturesSystemAudio, &SettingsBridge::capturesSystemAudioChanged);
+    store(
+        Settings::Key::capturesSystemAudio, value, m_capturesSystemAudio, &SettingsBridge::capturesSystemAudioChanged);
 }
 
 void SettingsBridge::setCapturesMicrophone(bool value)

@@ -6,8 +6,10 @@
 // at once; `refresh()` picks up changes made elsewhere (the tray menu).
 class SettingsBridge : public QObject {
     Q_OBJECT
-    Q_PROPERTY(bool capturesSystemAudio READ capturesSystemAudio WRITE setCapturesSystemAudio NOTIFY capturesSystemAudioChanged)
-    Q_PROPERTY(bool capturesMicrophone READ capturesMicrophone WRITE setCapturesMicrophone NOTIFY capturesMicrophoneChanged)
+    Q_PROPERTY(bool capturesSystemAudio READ capturesSystemAudio WRITE setCapturesSystemAudio NOTIFY
+            capturesSystemAudioChanged)
+    Q_PROPERTY(
+        bool capturesMicrophone READ capturesMicrophone WRITE setCapturesMicrophone NOTIFY capturesMicrophoneChanged)
     Q_PROPERTY(bool copiesScreenshots READ copiesScreenshots WRITE setCopiesScreenshots NOTIFY copiesScreenshotsChanged)
 
 public:

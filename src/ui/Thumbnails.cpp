@@ -34,7 +34,10 @@ public:
         setAutoDelete(false);
     }
 
-    QQuickTextureFactory *textureFactory() const override { return QQuickTextureFactory::textureFactoryForImage(m_image); }
+    QQuickTextureFactory *textureFactory() const override
+    {
+        return QQuickTextureFactory::textureFactoryForImage(m_image);
+    }
     QString errorString() const override { return m_error; }
     void cancel() override { m_cancelled = true; }
 

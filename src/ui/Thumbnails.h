@@ -9,7 +9,7 @@
 // crops them to fill its tile) and are never scaled up.
 namespace Thumbnails {
 
-inline constexpr QSize pointSize{340, 220};
+inline constexpr QSize pointSize {340, 220};
 
 // Blocking: call it off the GUI thread. A null image when the file cannot
 // be read.

@@ -29,7 +29,10 @@ Windows::~Windows()
     m_mainWindow.reset();
 }
 
-SettingsBridge &Windows::captureSettings() { return *QmlUi::settings(*m_engine); }
+SettingsBridge &Windows::captureSettings()
+{
+    return *QmlUi::settings(*m_engine);
+}
 
 void Windows::setMenuActions(MainMenu::Actions actions)
 {
@@ -69,7 +72,10 @@ MainWindow &Windows::mainWindow()
     return *m_mainWindow;
 }
 
-bool Windows::isMainWindowVisible() const { return m_mainWindow && m_mainWindow->isVisible(); }
+bool Windows::isMainWindowVisible() const
+{
+    return m_mainWindow && m_mainWindow->isVisible();
+}
 
 void Windows::hideMainWindow()
 {
@@ -77,7 +83,10 @@ void Windows::hideMainWindow()
         m_mainWindow->hide();
 }
 
-void Windows::showMainWindow() { mainWindow().show(); }
+void Windows::showMainWindow()
+{
+    mainWindow().show();
+}
 
 void Windows::showOnboarding(int step)
 {

@@ -3,9 +3,9 @@
 #include "ui/AppModel.h"
 
 #include <QDateTime>
-#include <QFileInfo>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
 #include <fcntl.h>
@@ -18,7 +18,7 @@ class CaptureFolder {
 public:
     CaptureFolder()
         : m_dir(QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/velunta-test-XXXXXX")
-                                                         : QDir::tempPath() + QStringLiteral("/velunta-test-XXXXXX"))
+                                                          : QDir::tempPath() + QStringLiteral("/velunta-test-XXXXXX"))
     {
     }
     QString path() const { return m_dir.path(); }
@@ -50,8 +50,8 @@ public:
     static void setDate(const QString &file, const QDateTime &date)
     {
         const qint64 ms = date.toMSecsSinceEpoch();
-        struct timespec times[2] = {{time_t(ms / 1000), long(ms % 1000) * 1000000},
-                                    {time_t(ms / 1000), long(ms % 1000) * 1000000}};
+        struct timespec times[2]
+            = {{time_t(ms / 1000), long(ms % 1000) * 1000000}, {time_t(ms / 1000), long(ms % 1000) * 1000000}};
         utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0);
     }
 

@@ -1,6 +1,6 @@
+#include "ui/LibraryModel.h"
 #include "CaptureFolder.h"
 #include "ui/AppModel.h"
-#include "ui/LibraryModel.h"
 
 #include <QCoroTask>
 #include <gtest/gtest.h>
@@ -73,8 +73,9 @@ TEST(LibraryModel, RowsHoldAtMostOneLineOfTilesAndFollowTheWidth)
 
     lib.library.setColumns(3);
     // Heading, 3 + 3 + 1 tiles, heading, 1 tile.
-    EXPECT_EQ(lib.kinds(), QList<int>({LibraryModel::Heading, LibraryModel::Tiles, LibraryModel::Tiles,
-                                       LibraryModel::Tiles, LibraryModel::Heading, LibraryModel::Tiles}));
+    EXPECT_EQ(lib.kinds(),
+        QList<int>({LibraryModel::Heading, LibraryModel::Tiles, LibraryModel::Tiles, LibraryModel::Tiles,
+            LibraryModel::Heading, LibraryModel::Tiles}));
     const QVariantList firstRow = lib.library.data(lib.library.index(1), LibraryModel::ItemsRole).toList();
     ASSERT_EQ(firstRow.size(), 3);
     EXPECT_TRUE(firstRow.at(0).toMap().value("path").toString().endsWith("Print 6.png"));
@@ -84,8 +85,8 @@ TEST(LibraryModel, RowsHoldAtMostOneLineOfTilesAndFollowTheWidth)
     EXPECT_FALSE(lib.library.data(lib.library.index(2), LibraryModel::IsLastInGroupRole).toBool());
 
     lib.library.setColumns(10);
-    EXPECT_EQ(lib.kinds(), QList<int>({LibraryModel::Heading, LibraryModel::Tiles, LibraryModel::Heading,
-                                       LibraryModel::Tiles}));
+    EXPECT_EQ(lib.kinds(),
+        QList<int>({LibraryModel::Heading, LibraryModel::Tiles, LibraryModel::Heading, LibraryModel::Tiles}));
 
     // Tiles at least 170 wide, 14 apart.
     EXPECT_EQ(LibraryModel::columnsFor(100), 1);
@@ -96,7 +97,7 @@ TEST(LibraryModel, RowsHoldAtMostOneLineOfTilesAndFollowTheWidth)
 
 TEST(LibraryModel, TileDataNamesTheFileForOpeningAndSpeech)
 {
-    const CaptureItem item{"/tmp/x/Gravação 1 #2.mp4", day(2026, 12, 7, 14), true};
+    const CaptureItem item {"/tmp/x/Gravação 1 #2.mp4", day(2026, 12, 7, 14), true};
     const QVariantMap tile = LibraryModel::tileData(item, "14:00");
     EXPECT_EQ(tile.value("spokenLabel").toString(), "Gravação, 7 de dez. 14:00");
     EXPECT_EQ(tile.value("url").toUrl(), QUrl::fromLocalFile(item.path));
@@ -119,5 +120,5 @@ TEST(RecentCapturesModel, ShowsTheNewestTen)
     EXPECT_TRUE(recent.data(recent.index(0), RecentCapturesModel::PathRole).toString().endsWith("Print 24.png"));
     EXPECT_TRUE(recent.data(recent.index(9), RecentCapturesModel::PathRole).toString().endsWith("Print 15.png"));
     EXPECT_EQ(recent.data(recent.index(0), RecentCapturesModel::TileRole).toMap().value("caption").toString(),
-              "1 de dez. 12:24");
+        "1 de dez. 12:24");
 }

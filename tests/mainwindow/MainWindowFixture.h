@@ -47,7 +47,7 @@ struct MainWindowFixture {
         engine = QmlUi::createEngine();
         model = std::move(appModel);
         QCoro::waitFor(model->reloadCaptures());
-        main = std::make_unique<MainWindow>(*engine, *model, &menu, MainWindow::Options{false});
+        main = std::make_unique<MainWindow>(*engine, *model, &menu, MainWindow::Options {false});
     }
 
     QQuickWindow *window() const { return main->window(); }

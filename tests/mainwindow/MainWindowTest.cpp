@@ -3,14 +3,17 @@
 #include "app/Settings.h"
 #include "ui/QmlTheme.h"
 #include "ui/SettingsBridge.h"
-#include <QSettings>
 #include "ui/WindowRendering.h"
+#include <QSettings>
 
 #include <QDir>
 
 namespace {
 
-QDateTime noon(const QDate &day) { return QDateTime(day, QTime(12, 0)); }
+QDateTime noon(const QDate &day)
+{
+    return QDateTime(day, QTime(12, 0));
+}
 
 // Screenshots and recordings of today, yesterday, earlier this year and last year.
 void fillYear(CaptureFolder &folder)
@@ -90,8 +93,8 @@ TEST(MainWindow, EmptyLibraryNamesTheFolderAndLeadsToACapture)
     f.model->setPage(AppModel::Page::library);
     f.showAndSettle();
     EXPECT_EQ(f.visibleTexts("emptyTitle"), QStringList({"Nenhuma captura ainda"}));
-    EXPECT_EQ(f.visibleTexts("emptyDescription"),
-              QStringList({"Os prints e gravações salvos em Capturas aparecem aqui."}));
+    EXPECT_EQ(
+        f.visibleTexts("emptyDescription"), QStringList({"Os prints e gravações salvos em Capturas aparecem aqui."}));
     f.click(f.find("makeCaptureButton"));
     EXPECT_EQ(f.model->page(), AppModel::Page::capture);
 }
@@ -264,8 +267,8 @@ TEST(MainWindow, RendersLightAndDark)
     fillYear(folder);
     const QString out = TestSupport::buildDir() + "/mainwindow-snapshots";
     QDir().mkpath(out);
-    for (const auto &[appearance, name] : {std::pair{int(QmlTheme::Light), QString("light")},
-                                           std::pair{int(QmlTheme::Dark), QString("dark")}}) {
+    for (const auto &[appearance, name] :
+        {std::pair {int(QmlTheme::Light), QString("light")}, std::pair {int(QmlTheme::Dark), QString("dark")}}) {
         for (int page = 0; page < 3; ++page) {
             MainWindowFixture f(folder.path(), page != 0 || appearance == QmlTheme::Light);
             QmlUi::theme(*f.engine)->setAppearance(appearance);
@@ -278,7 +281,8 @@ TEST(MainWindow, RendersLightAndDark)
             const qreal ratio = f.window()->devicePixelRatio();
             const QColor canvas = image.pixelColor(int(200 * ratio), image.height() - int(10 * ratio));
             EXPECT_EQ(canvas, QColor(appearance == QmlTheme::Dark ? "#17191D" : "#F1F2F4")) << name.toStdString();
-            EXPECT_TRUE(WindowRendering::savePng(image, QStringLiteral("%1/main-%2-%3.png").arg(out).arg(page).arg(name)));
+            EXPECT_TRUE(
+                WindowRendering::savePng(image, QStringLiteral("%1/main-%2-%3.png").arg(out).arg(page).arg(name)));
         }
     }
 }

@@ -1,6 +1,6 @@
+#include "ui/Thumbnails.h"
 #include "CaptureFolder.h"
 #include "platform/media/SyntheticVideo.h"
-#include "ui/Thumbnails.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@ TEST(Windows, MainWindowIsBuiltOnceAndOnlyHiddenAndShown)
 {
     useTestHome();
     CaptureFolder folder;
-    AppModel model(AppModel::Services{}, folder.path(), true, 0);
+    AppModel model(AppModel::Services {}, folder.path(), true, 0);
     Windows windows(model);
     EXPECT_FALSE(windows.hasMainWindow());
     EXPECT_FALSE(windows.isMainWindowVisible());
@@ -30,7 +30,7 @@ TEST(Windows, IntroductionOpensAtItsStepWithTheMainWindowAsFallback)
 {
     useTestHome();
     CaptureFolder folder;
-    AppModel model(AppModel::Services{}, folder.path(), true, 0);
+    AppModel model(AppModel::Services {}, folder.path(), true, 0);
     Windows windows(model);
 
     // By default the real introduction, at the step asked for, and no main window.
@@ -78,7 +78,7 @@ TEST(Windows, MenuShowsSettingsAndListsOpenWindows)
 {
     useTestHome();
     CaptureFolder folder;
-    AppModel model(AppModel::Services{}, folder.path(), true, 0);
+    AppModel model(AppModel::Services {}, folder.path(), true, 0);
     Windows windows(model);
     EXPECT_FALSE(windows.mainMenu().canCheckForUpdates());
     windows.mainMenu().showSettings();
