@@ -130,9 +130,7 @@ QCoro::Task<Result<int, QString>> magentaCountWithoutExclusion(ScreenSource &scr
         co_return Answer::failure(grabbed.error().description);
     const QImage image = std::move(*grabbed);
     const QSize size = points.size().toSize();
-    const auto count = [image, size] {
-        return magentaCount(image.size() == size ? image : image.scaled(size));
-    };
+    const auto count = [image, size] { return magentaCount(image.size() == size ? image : image.scaled(size)); };
     QFuture<int> counting = QtConcurrent::run(count);
     const int found = co_await counting;
     co_return found;
@@ -197,8 +195,7 @@ QCoro::Task<void> checkScreenshot(Context &context, QString name, CaptureTarget 
         context.report.record(failLine(name, error));
         co_return;
     }
-    context.report.record(
-        QStringLiteral("OK %1: %2x%3").arg(name).arg(shot->image.width()).arg(shot->image.height()));
+    context.report.record(QStringLiteral("OK %1: %2x%3").arg(name).arg(shot->image.width()).arg(shot->image.height()));
 }
 
 // What the recording check finds in the file: size, length and the magenta
@@ -441,8 +438,8 @@ QCoro::Task<void> checkSelection(Context &context)
     if (!inTime && !overlay->windows().empty() && overlay->windows().front()) {
         // The drag was not taken: a right click cancels, as a user would.
         SelectionView *view = overlay->windows().front()->view();
-        QMouseEvent click(QEvent::MouseButtonPress, QPointF(1, 1), view->mapToGlobal(QPointF(1, 1)),
-            Qt::RightButton, Qt::RightButton, Qt::NoModifier);
+        QMouseEvent click(QEvent::MouseButtonPress, QPointF(1, 1), view->mapToGlobal(QPointF(1, 1)), Qt::RightButton,
+            Qt::RightButton, Qt::NoModifier);
         QCoreApplication::sendEvent(view, &click);
         auto cancelling = waitFor(answered, 5s);
         co_await cancelling;
@@ -465,9 +462,8 @@ QCoro::Task<void> checkSelection(Context &context)
 QCoro::Task<void> checkClipboard(Context &context)
 {
     const QList<QUrl> written {QUrl::fromLocalFile(QStringLiteral("/tmp/gravação de teste.mp4"))};
-    const auto roundTrip = [written] {
-        return X11SelectionRoundTrip::run(QByteArray(clipboardSelection), written, clipboardTimeout);
-    };
+    const auto roundTrip
+        = [written] { return X11SelectionRoundTrip::run(QByteArray(clipboardSelection), written, clipboardTimeout); };
     QFuture<Result<QList<QUrl>, QString>> trip = QtConcurrent::run(roundTrip);
     const Result<QList<QUrl>, QString> read = co_await trip;
     if (read && *read == written) {

@@ -137,7 +137,8 @@ TEST(SelfTestRules, PickedTargetsAsText)
 {
     EXPECT_EQ(rectText(QRectF(100, 100, 400, 300)), "QRectF(100,100 400x300)");
     EXPECT_EQ(targetText(std::nullopt), "nenhum");
-    EXPECT_EQ(targetText(CaptureTarget {42, QRectF(1, 2, 3, 4)}), "CaptureTarget(displayID: 42, rect: QRectF(1,2 3x4))");
+    EXPECT_EQ(
+        targetText(CaptureTarget {42, QRectF(1, 2, 3, 4)}), "CaptureTarget(displayID: 42, rect: QRectF(1,2 3x4))");
     EXPECT_EQ(targetText(CaptureTarget {42, std::nullopt}), "CaptureTarget(displayID: 42, rect: nenhum)");
 }
 

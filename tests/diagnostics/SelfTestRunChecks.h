@@ -57,8 +57,10 @@ inline int checkScreen(const QStringList &lines, int at, const QString &folder, 
 {
     const QString &label = screen.label;
     const QSize pixels = screen.points; // the test desktops have scale 1
-    EXPECT_EQ(lines.value(at), QString("%1: %2x%3 pontos, escala 1.0").arg(label).arg(pixels.width()).arg(pixels.height()));
-    EXPECT_EQ(lines.value(at + 1), QString("OK %1-print-inteira: %2x%3").arg(label).arg(pixels.width()).arg(pixels.height()));
+    EXPECT_EQ(
+        lines.value(at), QString("%1: %2x%3 pontos, escala 1.0").arg(label).arg(pixels.width()).arg(pixels.height()));
+    EXPECT_EQ(
+        lines.value(at + 1), QString("OK %1-print-inteira: %2x%3").arg(label).arg(pixels.width()).arg(pixels.height()));
     EXPECT_EQ(lines.value(at + 2), QString("OK %1-print-area: 401x301").arg(label));
 
     const QImage whole(folder + "/" + label + "-print-inteira.png");
@@ -88,9 +90,10 @@ inline int checkScreen(const QStringList &lines, int at, const QString &folder, 
     EXPECT_TRUE(lines.value(at + 3).startsWith(QString("OK %1-video-inteira: ").arg(label)));
     EXPECT_TRUE(lines.value(at + 4).startsWith(QString("OK %1-video-area: ").arg(label)));
 
-    const QRegularExpression pause(QString(R"(^OK %1-video-pausa: (\d\.\d)s video=1 audio=(\d) quadros_ruins=0/(\d+) )"
-                                           R"(trechos: dur=\d+\.\d\d vide\[[-0-9.]+\][^|]* \| dur=\d+\.\d\d vide\[[-0-9.]+\].*$)")
-                                       .arg(label));
+    const QRegularExpression pause(
+        QString(R"(^OK %1-video-pausa: (\d\.\d)s video=1 audio=(\d) quadros_ruins=0/(\d+) )"
+                R"(trechos: dur=\d+\.\d\d vide\[[-0-9.]+\][^|]* \| dur=\d+\.\d\d vide\[[-0-9.]+\].*$)")
+            .arg(label));
     const auto paused = pause.match(lines.value(at + 5));
     EXPECT_TRUE(paused.hasMatch()) << lines.value(at + 5).toStdString();
     if (paused.hasMatch()) {
@@ -110,8 +113,9 @@ inline int checkScreen(const QStringList &lines, int at, const QString &folder, 
 // The lines after the screens.
 inline void checkClosingLines(const QStringList &lines, int at)
 {
-    EXPECT_EQ(lines.mid(at), (QStringList {"OK posicao-barra", "OK selecao: QRectF(100,100 400x300)",
-                                 "OK clipboard: arquivo copiado", "FIM"}));
+    EXPECT_EQ(lines.mid(at),
+        (QStringList {
+            "OK posicao-barra", "OK selecao: QRectF(100,100 400x300)", "OK clipboard: arquivo copiado", "FIM"}));
 }
 
 // The report split into lines, after checking that it ends with a line feed.
