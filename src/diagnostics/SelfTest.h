@@ -13,6 +13,8 @@
 #include <optional>
 #include <vector>
 
+class WindowManager;
+
 // Automatic checks of the real capture and recording code on this machine,
 // each writing a plain-text report into a folder.
 namespace SelfTest {
@@ -23,6 +25,8 @@ namespace SelfTest {
 // "result.txt" in FOLDERPATH, rewritten after every line and closed by "FIM".
 // Needs a QApplication on the xcb platform to find any screen; GUI thread.
 QCoro::Task<void> run(QString folderPath);
+// The same over the given window system; both outlive the run.
+QCoro::Task<void> run(QString folderPath, ScreenSource &screens, WindowManager &windowManager);
 
 // The merge test: joins two synthetic segments (1 s of picture stretched to
 // 2 s, then 2 s) and checks the result, writing "merge.txt" into FOLDERPATH.

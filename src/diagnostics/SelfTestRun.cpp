@@ -507,17 +507,21 @@ QCoro::Task<void> checkScreen(Context &context, QString label, DisplayInfo scree
 
 QCoro::Task<void> run(QString folderPath)
 {
+    PlatformServices platform = PlatformServices::create();
+    const std::unique_ptr<WindowManager> windowManager = WindowManager::create();
+    auto running = run(folderPath, *platform.screens, *windowManager);
+    co_await running;
+}
+
+QCoro::Task<void> run(QString folderPath, ScreenSource &screens, WindowManager &windowManager)
+{
     SelfTestReport report(folderPath, QStringLiteral("result.txt"));
     // Made before any file is written beside the report.
     const QString folder = folderPath;
     const auto makeFolder = [folder] { QDir().mkpath(folder); };
     QFuture<void> making = QtConcurrent::run(makeFolder);
     co_await making;
-
-    PlatformServices platform = PlatformServices::create();
-    const std::unique_ptr<WindowManager> windowManager = WindowManager::create();
-    ScreenSource &screens = *platform.screens;
-    Context context {screens, *windowManager, QDir(folderPath), report};
+    Context context {screens, windowManager, QDir(folderPath), report};
 
     if (!screens.screenCaptureAllowed()) {
         report.record(QStringLiteral("FAIL permission: Gravação de Tela não autorizada"));

@@ -1,0 +1,83 @@
+// The run's course over a window system that offers no screen to test:
+// which lines it still writes, and that nothing is waited for forever.
+#include "diagnostics/SelfTest.h"
+#include "platform/WindowManager.h"
+#include "support/TestSupport.h"
+
+#include <QCoroTask>
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class FakeScreens : public ScreenSource {
+public:
+    std::vector<DisplayInfo> displays() const override { return list; }
+    QPoint pointerPosition() const override { return {}; }
+    bool screenCaptureAllowed() const override { return allowed; }
+    QCoro::Task<Result<QImage, PlatformError>> grab(GrabRequest) override
+    {
+        ++grabs;
+        co_return Result<QImage, PlatformError>::failure({QStringLiteral("sem tela")});
+    }
+
+    std::vector<DisplayInfo> list;
+    bool allowed = true;
+    int grabs = 0;
+};
+
+class FakeWindowManager : public WindowManager {
+public:
+    std::optional<NativeWindowId> activeWindow() const override { return std::nullopt; }
+    void activate(NativeWindowId) override { }
+    bool hasCompositingManager() const override { return false; }
+};
+
+class SelfTestFlow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // The clipboard check then has no X server to talk to.
+        display = qgetenv("DISPLAY");
+        qunsetenv("DISPLAY");
+    }
+    void TearDown() override
+    {
+        if (!display.isEmpty())
+            qputenv("DISPLAY", display);
+    }
+
+    QStringList runAndReadReport()
+    {
+        QCoro::waitFor(SelfTest::run(folder, screens, windowManager));
+        return QString::fromUtf8(TestSupport::readFile(folder + "/result.txt")).split('\n');
+    }
+
+    QByteArray display;
+    QTemporaryDir dir;
+    QString folder = dir.filePath("relatorio");
+    FakeScreens screens;
+    FakeWindowManager windowManager;
+};
+
+} // namespace
+
+TEST_F(SelfTestFlow, WithoutScreenAccessOnlyThePermissionLineIsWritten)
+{
+    screens.allowed = false;
+    screens.list = {{1, "DUMMY0", QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080), 1.0, true}};
+    EXPECT_EQ(runAndReadReport(), (QStringList {"FAIL permission: Gravação de Tela não autorizada", ""}));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList {"result.txt"});
+    EXPECT_EQ(screens.grabs, 0);
+}
+
+TEST_F(SelfTestFlow, ScreensWithoutAnIdAreSkippedAndTheRunGoesStraightToTheBar)
+{
+    screens.list = {{std::nullopt, "DUMMY0", QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080), 1.0, true},
+        {std::nullopt, "DUMMY1", QRect(1920, 0, 1280, 1024), QRect(1920, 0, 1280, 1024), 1.0, false}};
+    EXPECT_EQ(runAndReadReport(),
+        (QStringList {"OK posicao-barra", "FAIL selecao: nenhum",
+            "FAIL clipboard: nenhum (não foi possível conectar ao servidor X)", "FIM", ""}));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList {"result.txt"});
+}
