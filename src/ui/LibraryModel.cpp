@@ -109,23 +109,27 @@ void LibraryModel::rebuild()
     m_today = m_now().toLocalTime().date();
     m_groups.clear();
     // The list is sorted newest first, so one day's captures are adjacent.
-    // Titles are made once per day, not once per capture.
-    QDate groupDay;
+    // A capture inside the current group's day, as an instant range, joins it
+    // without a time-zone conversion: those cost more than the rest together.
+    qint64 dayBegin = 0;
+    qint64 dayEnd = 0;
     for (int i = 0; i < m_items.size(); ++i) {
-        const QDate day = m_items.at(i).date.toLocalTime().date();
-        if (m_groups.empty() || day != groupDay) {
-            const QString title = DateTexts::dayTitle(day, m_today);
-            if (!m_groups.empty() && m_groups.back().title == title) {
-                // Out-of-order dates can still share a title; never repeat it.
-                m_groups.back().end = i + 1;
-                groupDay = day;
-                continue;
-            }
-            m_groups.push_back({title, i, i + 1});
-            groupDay = day;
-        } else {
+        const QDateTime &date = m_items.at(i).date;
+        const qint64 instant = date.toMSecsSinceEpoch();
+        if (!m_groups.empty() && instant >= dayBegin && instant < dayEnd) {
             m_groups.back().end = i + 1;
+            continue;
         }
+        const QDate day = date.toLocalTime().date();
+        dayBegin = day.startOfDay().toMSecsSinceEpoch();
+        dayEnd = day.addDays(1).startOfDay().toMSecsSinceEpoch();
+        const QString title = DateTexts::dayTitle(day, m_today);
+        if (!m_groups.empty() && m_groups.back().title == title) {
+            // Out-of-order dates can still share a title; never repeat it.
+            m_groups.back().end = i + 1;
+            continue;
+        }
+        m_groups.push_back({title, i, i + 1});
     }
     layoutRows();
     endResetModel();

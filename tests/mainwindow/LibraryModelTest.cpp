@@ -63,6 +63,22 @@ TEST(LibraryModel, GroupsByDayNewestFirstAndFilters)
     EXPECT_EQ(lib.library.filter(), int(LibraryModel::Screenshots));
 }
 
+TEST(LibraryModel, LocalMidnightSeparatesTheDays)
+{
+    Library lib;
+    lib.folder.add("Print meia-noite.png", day(2026, 12, 7, 0));
+    lib.folder.add("Print quase.png", day(2026, 12, 7, 0).addSecs(-1));
+    lib.folder.add("Print noite.png", day(2026, 12, 6, 0));
+    lib.folder.add("Print antes.png", day(2026, 12, 6, 0).addSecs(-1));
+    lib.load();
+    EXPECT_EQ(lib.library.dayTitles(), QStringList({"Hoje", "Ontem", "5 de dezembro"}));
+    lib.library.setColumns(4);
+    EXPECT_EQ(lib.kinds(),
+        QList<int>({LibraryModel::Heading, LibraryModel::Tiles, LibraryModel::Heading, LibraryModel::Tiles,
+            LibraryModel::Heading, LibraryModel::Tiles}));
+    EXPECT_EQ(lib.library.data(lib.library.index(3), LibraryModel::ItemsRole).toList().size(), 2);
+}
+
 TEST(LibraryModel, RowsHoldAtMostOneLineOfTilesAndFollowTheWidth)
 {
     Library lib;
