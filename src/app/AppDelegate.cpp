@@ -16,6 +16,7 @@
 #include "platform/desktop/LinuxDesktop.h"
 #include "recording/RecorderAdapter.h"
 #include "ui/AppModel.h"
+#include "ui/Windows.h"
 #include "updater/UpdateTest.h"
 
 #include <QCoreApplication>
@@ -43,6 +44,7 @@ struct AppDelegate::NormalRun {
     std::unique_ptr<SelectionOverlay> selection;
     std::unique_ptr<RecordingOverlays> recordingChrome;
     std::unique_ptr<StatusItem> statusItem;
+    std::unique_ptr<Windows> windows;
     std::unique_ptr<AppController> controller;
 };
 
@@ -163,10 +165,18 @@ bool AppDelegate::startNormalRun()
     services.alerts = &run.alerts;
     services.toast = run.toast.get();
     services.statusItem = run.statusItem.get();
+    run.windows = std::make_unique<Windows>(*run.model);
+    run.windows->setScreenCaptureRequest([screens] { return screens->requestScreenCapture(); });
+    services.windows = run.windows.get();
     services.picker = run.selection.get();
     services.chrome = run.recordingChrome.get();
     services.makeRecorder = [screens] { return makeScreenRecorder(*screens); };
     run.controller = std::make_unique<AppController>(services, run.model.get());
+    MainMenu::Actions menu;
+    menu.showSettings = [&run] { if (run.controller) run.controller->showSettings(); };
+    menu.showMainWindow = [&run] { if (run.controller) run.controller->showMainWindow(); };
+    menu.checkForUpdates = [&run] { if (run.controller) run.controller->checkForUpdates(); };
+    run.windows->setMenuActions(menu);
     run.statusItem->invalidate();
     run.controller->showInitialWindow();
     return true;
@@ -174,9 +184,17 @@ bool AppDelegate::startNormalRun()
 
 void AppDelegate::applicationShouldHandleReopen()
 {
-    const bool hasVisibleWindow = std::any_of(QGuiApplication::topLevelWindows().cbegin(),
-                                              QGuiApplication::topLevelWindows().cend(),
-                                              [](QWindow *window) { return window->isVisible() && window->type() == Qt::Window; });
-    if (!hasVisibleWindow && m_normal && m_normal->controller)
+    if (!m_normal || !m_normal->controller || !m_normal->windows)
+        return;
+    // Only the application's own windows count: the tray icon and the toast
+    // are windows too, and always or often visible.
+    Windows &windows = *m_normal->windows;
+    QWindow *introduction = windows.onboardingWindow();
+    if (introduction && introduction->isVisible()) {
+        introduction->raise();
+        introduction->requestActivate();
+    } else if (windows.isMainWindowVisible())
+        windows.showMainWindow(); // in front again
+    else
         m_normal->controller->showInitialWindow();
 }

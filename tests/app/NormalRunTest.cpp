@@ -94,14 +94,22 @@ TEST_F(NormalRun, AnUncreatableSaveFolderGivesTheAlertAndStaysUsable)
     saveFolder = home.path() + "/arquivo/Velunta";
     writeSettings("");
     start();
+    // The main window shares the alerts' title; it opens with the run.
+    ASSERT_TRUE(waitFor([&] { return !windowsNamed("^Velunta$").isEmpty(); }));
+    const QStringList mainWindow = windowsNamed("^Velunta$");
+    const auto alerts = [&] {
+        QStringList found = windowsNamed("^Velunta$");
+        for (const QString &id : mainWindow)
+            found.removeAll(id);
+        return found;
+    };
     tool("xdotool", {"key", "alt+shift+1"});
-    QStringList alerts;
-    ASSERT_TRUE(waitFor([&] { return !(alerts = windowsNamed("^Velunta$")).isEmpty(); })) << "an alert appears";
+    ASSERT_TRUE(waitFor([&] { return !alerts().isEmpty(); })) << "an alert appears";
     // Dismiss it; the controller is idle again and the next press alerts again.
-    tool("xdotool", {"windowactivate", "--sync", alerts.first(), "key", "Return"});
-    ASSERT_TRUE(waitFor([&] { return windowsNamed("^Velunta$").isEmpty(); }));
+    tool("xdotool", {"windowactivate", "--sync", alerts().first(), "key", "Return"});
+    ASSERT_TRUE(waitFor([&] { return alerts().isEmpty(); }));
     tool("xdotool", {"key", "alt+shift+1"});
-    EXPECT_TRUE(waitFor([&] { return !windowsNamed("^Velunta$").isEmpty(); }));
+    EXPECT_TRUE(waitFor([&] { return !alerts().isEmpty(); }));
     EXPECT_FALSE(QFileInfo::exists(saveFolder));
 }
 
@@ -128,4 +136,39 @@ TEST_F(NormalRun, TheTrayIconSitsInTheTrayHost)
         return false;
     };
     EXPECT_TRUE(waitFor(embedded));
+}
+
+TEST_F(NormalRun, TheMainWindowOpensClosesToTheTrayAndASecondLaunchBringsItBack)
+{
+    start();
+    QStringList windows;
+    ASSERT_TRUE(waitFor([&] { return !(windows = windowsNamed("^Velunta$")).isEmpty(); })) << "the main window opens";
+    const QByteArray info = tool("xwininfo", {"-id", windows.first()});
+    EXPECT_TRUE(info.contains("Width: 980")) << info.toStdString();
+    EXPECT_TRUE(info.contains("Height: 660")) << info.toStdString();
+
+    // Closing only hides it: the run goes on in the tray.
+    tool("xdotool", {"windowactivate", "--sync", windows.first(), "key", "alt+F4"});
+    ASSERT_TRUE(waitFor([&] { return windowsNamed("^Velunta$").isEmpty(); }));
+    EXPECT_EQ(app.process().state(), QProcess::Running);
+
+    const auto second = run(appPath(), {}, home.environment(), 20000);
+    EXPECT_EQ(second.exitCode, 0) << "the second launch hands over and ends";
+    EXPECT_TRUE(waitFor([&] { return !windowsNamed("^Velunta$").isEmpty(); })) << "the running one shows its window";
+}
+
+TEST_F(NormalRun, BeforeTheIntroductionIsCompletedItOpensInstead)
+{
+    writeFile(home.settingsFile(), "[General]\nsaveFolder=" + saveFolder.toUtf8() + "\n");
+    start();
+    QString introduction;
+    ASSERT_TRUE(waitFor([&] {
+        for (const QString &id : app.windowsNamed(".*")) {
+            if (tool("xwininfo", {"-id", id}).contains("Width: 680"))
+                introduction = id;
+        }
+        return !introduction.isEmpty();
+    })) << "a 680-point-wide introduction window";
+    for (const QString &id : app.windowsNamed(".*"))
+        EXPECT_FALSE(tool("xwininfo", {"-id", id}).contains("Width: 980")) << "the main window waits";
 }
