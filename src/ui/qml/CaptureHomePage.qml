@@ -47,7 +47,8 @@ Flickable {
             objectName: "updateBannerLoader"
             width: column.width
             sourceComponent: page.updateBanner
-            visible: item !== null && item.visible && item.height > 0
+            // Not item.visible: that is false while the loader itself is hidden.
+            visible: item !== null && item.height > 0
         }
         Row {
             objectName: "captureCards"
