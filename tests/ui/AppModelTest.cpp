@@ -1,8 +1,8 @@
+#include "ui/AppModel.h"
 #include "app/Settings.h"
 #include "platform/audio/MicrophoneAccess.h"
 #include "platform/desktop/DesktopServices.h"
 #include "support/TestSupport.h"
-#include "ui/AppModel.h"
 
 #include <QCoroTask>
 #include <QDir>
@@ -28,9 +28,11 @@ public:
         return choice;
     }
     void openPrivacyPane(const QString &anchor) override { panes << anchor; }
-    void copyImage(const QByteArray &) override {}
-    void copyFile(const QString &) override {}
+    void copyImage(const QByteArray &png) override { copiedImages << png; }
+    void copyFile(const QString &path) override { copiedFiles << path; }
 
+    QList<QByteArray> copiedImages;
+    QStringList copiedFiles;
     QList<QUrl> opened;
     QStringList revealed, trashed, panes;
     QString chooserStart;
@@ -124,7 +126,7 @@ TEST_F(ModelTest, ActionsAndUnavailableShortcutsNotifyOnEveryAssignment)
     model.setUnavailableShortcuts({Shortcut::all()[1]});
     EXPECT_EQ(actions.count(), 2);
     EXPECT_EQ(shortcuts.count(), 3);
-    EXPECT_EQ(model.unavailableShortcutKeys(), QStringList{"Alt+Shift+2"});
+    EXPECT_EQ(model.unavailableShortcutKeys(), QStringList {"Alt+Shift+2"});
 }
 
 TEST_F(ModelTest, StartsFromSettingsAndThePlatformUnlessGivenValues)
@@ -176,13 +178,13 @@ TEST_F(ModelTest, ScanKeepsOnlyCapturesByPrefixAndExtension)
 TEST_F(ModelTest, NewestFirstWithEqualDatesInListingOrder)
 {
     const QDateTime t(QDate(2026, 12, 5), QTime(10, 0));
-    QList<CaptureItem> items{
+    QList<CaptureItem> items {
         {"/a", t, false}, {"/b", t.addSecs(60), true}, {"/c", t, false}, {"/d", t.addSecs(-60), false}};
     AppModel::sortNewestFirst(items);
     QStringList order;
     for (const auto &item : items)
         order << item.path;
-    EXPECT_EQ(order, (QStringList{"/b", "/a", "/c", "/d"}));
+    EXPECT_EQ(order, (QStringList {"/b", "/a", "/c", "/d"}));
 }
 
 TEST_F(ModelTest, ReloadAppliesTheNewestScanAndNotifiesOnlyOnChange)
@@ -273,5 +275,31 @@ TEST_F(ModelTest, PrivacyPanesGoToTheDesktop)
 {
     AppModel model = makeModel();
     model.openPrivacyPane("Privacy_Microphone");
-    EXPECT_EQ(desktop.panes, QStringList{"Privacy_Microphone"});
+    EXPECT_EQ(desktop.panes, QStringList {"Privacy_Microphone"});
+}
+
+TEST_F(ModelTest, TileMenuOpensRevealsAndCopiesTheRightThing)
+{
+    QTemporaryDir dir;
+    const QString png = dir.filePath("Print 1.png");
+    const QString mp4 = dir.filePath("Gravação 1.mp4");
+    TestSupport::writeFile(png, "\x89PNG bytes");
+    TestSupport::writeFile(mp4, "video");
+    AppModel model = makeModel(dir.path());
+
+    model.openCapture(png);
+    model.revealCapture(mp4);
+    EXPECT_EQ(desktop.opened, QList<QUrl>({QUrl::fromLocalFile(png)}));
+    EXPECT_EQ(desktop.revealed, QStringList({mp4}));
+
+    // A screenshot goes on the clipboard as its PNG bytes, a recording as a file.
+    EXPECT_TRUE(QCoro::waitFor(model.copyCapture(png, false)));
+    EXPECT_EQ(desktop.copiedImages, QList<QByteArray>({"\x89PNG bytes"}));
+    EXPECT_TRUE(QCoro::waitFor(model.copyCapture(mp4, true)));
+    EXPECT_EQ(desktop.copiedFiles, QStringList({mp4}));
+
+    // A screenshot that cannot be read leaves the clipboard alone.
+    EXPECT_FALSE(QCoro::waitFor(model.copyCapture(dir.filePath("Print gone.png"), false)));
+    EXPECT_EQ(desktop.copiedImages.size(), 1);
+    EXPECT_EQ(desktop.copiedFiles.size(), 1);
 }
