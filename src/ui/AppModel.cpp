@@ -49,7 +49,7 @@ std::optional<QDateTime> dateAt(int dirfd, const char *name, bool *isFolder = nu
 } // namespace
 
 AppModel::AppModel(Services services, std::optional<QString> saveFolder, std::optional<bool> hasScreenPermission,
-                   std::optional<int> microphoneStatus, QObject *parent)
+    std::optional<int> microphoneStatus, QObject *parent)
     : QObject(parent)
     , m_services(std::move(services))
     , m_updater(std::make_unique<Updater>(UpdateConfig::fromBundle()))
@@ -152,8 +152,8 @@ QDateTime AppModel::creationDate(const QString &path)
     return dateAt(AT_FDCWD, QFile::encodeName(path).constData()).value_or(distantPast());
 }
 
-QList<CaptureItem> AppModel::scanFolder(const QString &folder,
-                                        const std::function<QDateTime(const QString &path)> &captureDate)
+QList<CaptureItem> AppModel::scanFolder(
+    const QString &folder, const std::function<QDateTime(const QString &path)> &captureDate)
 {
     QList<CaptureItem> items;
     const QByteArray encoded = QFile::encodeName(folder);
@@ -171,10 +171,11 @@ QList<CaptureItem> AppModel::scanFolder(const QString &folder,
         if (dot < 0)
             continue;
         const QStringView extension = QStringView(name).mid(dot + 1);
-        if (name.startsWith(QLatin1String("Print")) && extension.compare(QLatin1String("png"), Qt::CaseInsensitive) == 0)
+        if (name.startsWith(QLatin1String("Print"))
+            && extension.compare(QLatin1String("png"), Qt::CaseInsensitive) == 0)
             kept.emplace_back(name, false);
         else if (name.startsWith(QStringLiteral("Gravação"))
-                 && extension.compare(QLatin1String("mp4"), Qt::CaseInsensitive) == 0)
+            && extension.compare(QLatin1String("mp4"), Qt::CaseInsensitive) == 0)
             kept.emplace_back(name, true);
     }
     std::sort(kept.begin(), kept.end());
@@ -198,15 +199,17 @@ QList<CaptureItem> AppModel::scanFolder(const QString &folder,
 
 void AppModel::sortNewestFirst(QList<CaptureItem> &items)
 {
-    std::stable_sort(items.begin(), items.end(),
-                     [](const CaptureItem &a, const CaptureItem &b) { return a.date > b.date; });
+    std::stable_sort(
+        items.begin(), items.end(), [](const CaptureItem &a, const CaptureItem &b) { return a.date > b.date; });
 }
 
 QCoro::Task<void> AppModel::reloadCaptures()
 {
     const quint64 generation = ++m_scanGeneration;
     QPointer<AppModel> self(this);
-    QList<CaptureItem> items = co_await QtConcurrent::run(&AppModel::scanFolder, m_saveFolder, m_services.captureDate);
+    // Named first: g++ 12 miscompiles co_await on a temporary future.
+    QFuture<QList<CaptureItem>> scan = QtConcurrent::run(&AppModel::scanFolder, m_saveFolder, m_services.captureDate);
+    QList<CaptureItem> items = co_await scan;
     if (!self || generation != self->m_scanGeneration)
         co_return; // a newer scan is on its way
     self->setCaptures(std::move(items));
@@ -282,7 +285,8 @@ QCoro::Task<bool> AppModel::copyCapture(QString path, bool isVideo)
         co_return true;
     }
     QPointer<AppModel> self(this);
-    const std::optional<QByteArray> png = co_await QtConcurrent::run([path]() -> std::optional<QByteArray> {
+    // Named first: g++ 12 miscompiles co_await on a temporary future.
+    QFuture<std::optional<QByteArray>> reading = QtConcurrent::run([path]() -> std::optional<QByteArray> {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             return std::nullopt;
@@ -291,6 +295,7 @@ QCoro::Task<bool> AppModel::copyCapture(QString path, bool isVideo)
             return std::nullopt;
         return bytes;
     });
+    const std::optional<QByteArray> png = co_await reading;
     if (!self || !png || !self->m_services.desktop)
         co_return false;
     self->m_services.desktop->copyImage(*png);
