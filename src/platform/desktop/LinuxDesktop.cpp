@@ -8,6 +8,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFile>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPointer>
@@ -38,7 +39,15 @@ void LinuxDesktop::reveal(const QString &path)
     });
 }
 
-bool LinuxDesktop::moveToTrash(const QString &path) { return QFile::moveToTrash(path); }
+bool LinuxDesktop::moveToTrash(const QString &path)
+{
+    // Without the data folder Qt 6.4 builds the trash relative to the current
+    // folder and "trashes" the file there.
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (data.isEmpty() || !QDir().mkpath(data))
+        return false;
+    return QFile::moveToTrash(path);
+}
 
 std::optional<QString> LinuxDesktop::chooseFolder(const QString &start)
 {
