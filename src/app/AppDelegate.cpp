@@ -4,6 +4,7 @@
 #include "MessageBoxAlerts.h"
 #include "Settings.h"
 #include "diagnostics/SelfTest.h"
+#include "diagnostics/UiSnapshots.h"
 #include "SingleInstance.h"
 #include "StatusItem.h"
 #include "TerminationSignals.h"
@@ -107,12 +108,14 @@ bool AppDelegate::applicationDidFinishLaunching()
         runTool([folder]() -> QCoro::Task<void> { co_await SelfTest::run(folder); });
         return true;
     }
-    case Mode::uiSnapshots:
-        runTool([]() -> QCoro::Task<void> {
-            std::fputs("Velunta: este modo de diagnóstico ainda não existe nesta versão.\n", stderr);
-            co_return;
-        });
+    case Mode::uiSnapshots: {
+        const QString folder = m_options.path;
+        // "--ui-samples" with nothing after it counts as absent.
+        const std::optional<QString> samples
+            = LaunchOptions::argumentValue(m_arguments, QStringLiteral("--ui-samples"), m_workingDirectory);
+        runTool([folder, samples]() -> QCoro::Task<void> { co_await UiSnapshots::run(folder, samples); });
         return true;
+    }
     case Mode::normal:
         return startNormalRun();
     }
