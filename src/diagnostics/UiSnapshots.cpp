@@ -31,6 +31,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtConcurrent>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -84,14 +85,14 @@ class SettingsScratch {
 public:
     SettingsScratch()
     {
-        const QString userFile = QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velunta"),
-                                           QStringLiteral("Velunta"))
+        const QString userFile = QSettings(
+            QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velunta"), QStringLiteral("Velunta"))
                                      .fileName();
         if (!m_dir.isValid())
             return;
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
-        const QString copy = QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velunta"),
-                                       QStringLiteral("Velunta"))
+        const QString copy = QSettings(
+            QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velunta"), QStringLiteral("Velunta"))
                                  .fileName();
         QDir().mkpath(QFileInfo(copy).absolutePath());
         if (QFile::exists(userFile))
@@ -229,6 +230,50 @@ void showUpdater(QQuickWindow *window, Updater *updater)
     }
 }
 
+QQuickItem *findItem(QQuickItem *item, const QString &name)
+{
+    if (!item || item->objectName() == name)
+        return item;
+    for (QQuickItem *child : item->childItems()) {
+        if (QQuickItem *found = findItem(child, name))
+            return found;
+    }
+    return nullptr;
+}
+
+// The settings page's update section sits below the first screenful: scroll
+// the page (laid out by now) so that the section is in view.
+void scrollToUpdateSection(QQuickWindow *window)
+{
+    QQuickItem *page = findItem(window->contentItem(), QStringLiteral("settingsPage"));
+    QQuickItem *section = findItem(page, QStringLiteral("updateSection"));
+    auto *content = page ? page->property("contentItem").value<QQuickItem *>() : nullptr;
+    if (!section || !content)
+        return;
+    const qreal top = section->mapToItem(content, QPointF(0, 0)).y() - 24;
+    const qreal bottom = std::max<qreal>(0, page->property("contentHeight").toReal() - page->height());
+    page->setProperty("contentY", std::clamp<qreal>(top, 0, bottom));
+}
+
+// Transparent, 20 points in from the bottom-left corner of the screen with
+// the most pixels per point.
+void place(QQuickWindow *window)
+{
+    // Off the user's sight where a compositor honours it; the rendering reads
+    // the scene, not the screen.
+    window->setOpacity(0);
+    QScreen *chosen = nullptr;
+    for (QScreen *screen : QGuiApplication::screens()) {
+        if (!chosen || screen->devicePixelRatio() > chosen->devicePixelRatio())
+            chosen = screen;
+    }
+    if (!chosen)
+        return;
+    const QRect screenFrame = chosen->geometry();
+    window->setScreen(chosen);
+    window->setPosition(screenFrame.left() + 20, screenFrame.top() + screenFrame.height() - 20 - window->height());
+}
+
 struct OnboardingShot {
     const char *name;
     OnboardingView::Step step;
@@ -257,7 +302,8 @@ QImage renderRecordingBar()
 {
     NullScreenSource screens;
     RecordingControls controls(screens, nullptr);
-    controls.show(CaptureTarget {}, [] {}, [] {});
+    controls.show(
+        CaptureTarget {}, [] {}, [] {});
     QImage image;
     if (ControlsBackground *panel = controls.panel())
         image = panel->grab().toImage();
@@ -290,20 +336,7 @@ QCoro::Task<bool> save(QQuickWindow *window, QString name, QString folder)
     QPointer<QQuickWindow> target(window);
     if (!target)
         co_return false;
-    // Off the user's sight where a compositor honours it; the rendering reads
-    // the scene, not the screen.
-    target->setOpacity(0);
-    QScreen *chosen = nullptr;
-    for (QScreen *screen : QGuiApplication::screens()) {
-        if (!chosen || screen->devicePixelRatio() > chosen->devicePixelRatio())
-            chosen = screen;
-    }
-    if (chosen) {
-        // 20 points in from the screen's bottom-left corner.
-        const QRect screenFrame = chosen->geometry();
-        target->setScreen(chosen);
-        target->setPosition(screenFrame.left() + 20, screenFrame.top() + screenFrame.height() - 20 - target->height());
-    }
+    place(target);
     auto rendering = WindowRendering::render(target);
     const QImage image = co_await std::move(rendering);
     if (image.isNull())
@@ -384,7 +417,7 @@ QCoro::Task<void> run(QString folder, std::optional<QString> samples)
     };
     for (const MainShot &shot : mainShots) {
         AppModel model(AppModel::Services {}, shot.usesSamples ? samplesFolder : emptyFolder, shot.screenPermission,
-                       int(Mic::notDetermined));
+            int(Mic::notDetermined));
         model.setPage(shot.page);
         std::unique_ptr<SampleUpdate> update;
         if (shot.update) {
@@ -411,6 +444,13 @@ QCoro::Task<void> run(QString folder, std::optional<QString> samples)
             window.window()->resize(MainWindow::initialSize);
             if (update)
                 showUpdater(window.window(), update->updater());
+            if (update && shot.page == Page::settings) {
+                place(window.window());
+                window.window()->setFlag(Qt::WindowDoesNotAcceptFocus, true);
+                window.window()->show();
+                co_await QCoro::sleepFor(300ms);
+                scrollToUpdateSection(window.window());
+            }
             auto saving = save(window.window(), QString::fromUtf8(shot.name), folder);
             co_await std::move(saving);
             window.hide();
