@@ -339,11 +339,11 @@ QCoro::Task<bool> save(QQuickWindow *window, QString name, QString folder)
     place(target);
     auto rendering = WindowRendering::render(target);
     const QImage image = co_await std::move(rendering);
-    if (image.isNull())
-        co_return false;
     const QString path = pngPath(folder, name);
     QFuture<bool> writing = QtConcurrent::run([image, path] { return WindowRendering::savePng(image, path); });
     const bool written = co_await writing;
+    if (!written)
+        std::fprintf(stderr, "Velunta: não foi possível gravar %s\n", qPrintable(QDir::toNativeSeparators(path)));
     co_return written;
 }
 
@@ -388,7 +388,6 @@ QCoro::Task<void> run(QString folder, std::optional<QString> samples)
         options.appearance = shot.appearance;
         options.requestScreenCapture = [] { return false; };
         std::unique_ptr<QQuickWindow> window = makeOnboardingWindow(*engine, model, int(shot.step), options);
-        theme->setAppearance(shot.appearance);
         if (!window)
             continue;
         auto saving = save(window.get(), QString::fromUtf8(shot.name), folder);
@@ -466,12 +465,16 @@ QCoro::Task<void> run(QString folder, std::optional<QString> samples)
     if (!bar.isNull()) {
         const QString path = pngPath(folder, QStringLiteral("barra-gravacao"));
         QFuture<bool> writing = QtConcurrent::run([bar, path] { return WindowRendering::savePng(bar, path); });
-        co_await writing;
+        const bool written = co_await writing;
+        if (!written)
+            std::fprintf(stderr, "Velunta: não foi possível gravar %s\n", qPrintable(QDir::toNativeSeparators(path)));
     }
 
     const QString result = QDir(folder).filePath(QStringLiteral("result.txt"));
     QFuture<bool> marking = QtConcurrent::run([result] { return writeAtomically(result, "FIM\n"); });
-    co_await marking;
+    const bool marked = co_await marking;
+    if (!marked)
+        std::fprintf(stderr, "Velunta: não foi possível gravar %s\n", qPrintable(QDir::toNativeSeparators(result)));
 }
 
 } // namespace UiSnapshots

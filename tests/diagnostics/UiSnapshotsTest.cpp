@@ -266,3 +266,23 @@ TEST(UiSnapshots, GivenSamplesFolderIsShownAndNothingIsGenerated)
 }
 
 } // namespace
+
+namespace {
+
+TEST(UiSnapshots, OutputFolderThatCannotBeMadeEndsTheRunWithoutAMarker)
+{
+    if (TestSupport::appPath().isEmpty())
+        GTEST_SKIP() << "run through ctest";
+    // The output folder's parent is a regular file, so nothing can be created.
+    const auto run = runSnapshots(
+        {}, [](const TestSupport::TempHome &home) { TestSupport::writeFile(home.path() + "/saida", "arquivo"); });
+    EXPECT_FALSE(run->result.crashed);
+    EXPECT_FALSE(run->result.timedOut);
+    EXPECT_FALSE(QFileInfo::exists(run->out + "/result.txt"));
+    EXPECT_TRUE(run->result.err.contains("result.txt")) << run->result.err.toStdString();
+    EXPECT_TRUE(run->result.err.contains("main-capturar.png")) << run->result.err.toStdString();
+    EXPECT_EQ(TestSupport::readFile(run->home.path() + "/saida"), "arquivo");
+    EXPECT_FALSE(QFileInfo::exists(run->home.settingsFile()));
+}
+
+} // namespace
