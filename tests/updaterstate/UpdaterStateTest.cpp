@@ -44,20 +44,12 @@ struct FakeWorld {
     Updater::Engine engine()
     {
         Updater::Engine engine;
-        engine.fetchManifest = [this](QUrl url, UpdateConfig) -> QCoro::Task<Result<UpdateManifest, UpdateError>> {
-            ++fetches;
-            lastFetched = url;
-            fetchTimes.append(clock.isValid() ? clock.elapsed() : 0);
-            while (holdFetch)
-                co_await QCoro::sleepFor(2ms);
-            co_return fetchResult;
-        };
-        engine.prepare = [this](UpdateManifest, UpdateConfig, UpdateEngine::ProgressCallback progress)
-            -> QCoro::Task<Result<PreparedUpdate, UpdateError>> {
-            onProgress = std::move(progress);
-            while (holdPrepare)
-                co_await QCoro::sleepFor(2ms);
-            co_return prepareResult;
+        // The coroutines take the world as a parameter: a capturing lambda
+        // coroutine reads its captures from the lambda object, which dies
+        // with the updater while a check may still be suspended.
+        engine.fetchManifest = [this](QUrl url, UpdateConfig) { return fetch(this, url); };
+        engine.prepare = [this](UpdateManifest, UpdateConfig, UpdateEngine::ProgressCallback progress) {
+            return prepare(this, std::move(progress));
         };
         engine.launchInstaller = [this](const PreparedUpdate &, int timeout, const QStringList &arguments) {
             launchTimeout = timeout;
@@ -71,6 +63,25 @@ struct FakeWorld {
         engine.openURL = [this](const QUrl &url) { opened.append(url); };
         engine.terminate = [this] { ++terminations; };
         return engine;
+    }
+
+    static QCoro::Task<Result<UpdateManifest, UpdateError>> fetch(FakeWorld *world, QUrl url)
+    {
+        ++world->fetches;
+        world->lastFetched = url;
+        world->fetchTimes.append(world->clock.isValid() ? world->clock.elapsed() : 0);
+        while (world->holdFetch)
+            co_await QCoro::sleepFor(2ms);
+        co_return world->fetchResult;
+    }
+
+    static QCoro::Task<Result<PreparedUpdate, UpdateError>> prepare(FakeWorld *world,
+                                                                   UpdateEngine::ProgressCallback progress)
+    {
+        world->onProgress = std::move(progress);
+        while (world->holdPrepare)
+            co_await QCoro::sleepFor(2ms);
+        co_return world->prepareResult;
     }
 };
 
