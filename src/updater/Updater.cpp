@@ -45,10 +45,10 @@ public:
         using namespace std::chrono;
         // A zero it_value would disarm the timer instead of firing at once.
         const auto ns = std::max<nanoseconds::rep>(duration_cast<nanoseconds>(delay).count(), 1);
-        itimerspec spec {};
-        spec.it_value.tv_sec = time_t(ns / 1'000'000'000);
-        spec.it_value.tv_nsec = long(ns % 1'000'000'000);
-        ::timerfd_settime(m_fd, 0, &spec, nullptr);
+        itimerspec timeout {};
+        timeout.it_value.tv_sec = time_t(ns / 1'000'000'000);
+        timeout.it_value.tv_nsec = long(ns % 1'000'000'000);
+        ::timerfd_settime(m_fd, 0, &timeout, nullptr);
     }
 
 private:

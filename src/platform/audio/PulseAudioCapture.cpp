@@ -268,7 +268,7 @@ Result<std::unique_ptr<PulseAudioCapture>, PlatformError> PulseAudioCapture::ope
         }
     }
 
-    pa_sample_spec spec {PA_SAMPLE_FLOAT32NE, uint32_t(sampleRate), uint8_t(channels)};
+    pa_sample_spec format {PA_SAMPLE_FLOAT32NE, uint32_t(sampleRate), uint8_t(channels)};
     pa_channel_map map;
     pa_channel_map_init_auto(&map, uint8_t(channels), PA_CHANNEL_MAP_DEFAULT);
     pa_buffer_attr attributes;
@@ -276,12 +276,12 @@ Result<std::unique_ptr<PulseAudioCapture>, PlatformError> PulseAudioCapture::ope
     attributes.tlength = uint32_t(-1);
     attributes.prebuf = uint32_t(-1);
     attributes.minreq = uint32_t(-1);
-    attributes.fragsize = uint32_t(pa_usec_to_bytes(20000, &spec));
+    attributes.fragsize = uint32_t(pa_usec_to_bytes(20000, &format));
     for (size_t i = 0; i < names.size(); ++i) {
         auto stream = std::make_unique<Private::Stream>();
         stream->owner = &p;
         stream->index = int(i);
-        stream->stream = pa_stream_new(p.context, "Velunta", &spec, &map);
+        stream->stream = pa_stream_new(p.context, "Velunta", &format, &map);
         if (!stream->stream)
             return R::failure(soundError(QStringLiteral("a entrada de som não abriu"), p.context));
         pa_stream_set_read_callback(stream->stream, &Private::onRead, stream.get());
