@@ -1,5 +1,7 @@
 #include "Files.h"
 
+#include "Processes.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -111,6 +113,7 @@ std::optional<std::string> copyFolder(int from, int to, const std::string &toPat
             continue;
         if (auto error = copyEntry(from, to, entry->d_name, toPath + "/" + entry->d_name))
             return error;
+        testPausePoint("copying");
     }
 }
 

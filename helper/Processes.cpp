@@ -1,14 +1,18 @@
 #include "Processes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <plist/plist.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -193,6 +197,51 @@ std::string escapeRegex(const std::string &text)
         escaped.push_back(c);
     }
     return escaped;
+}
+
+std::vector<pid_t> processesRunning(const std::string &text)
+{
+    std::vector<pid_t> found;
+    DIR *proc = opendir("/proc");
+    if (!proc)
+        return found;
+    const pid_t self = getpid();
+    const uid_t user = getuid();
+    while (const dirent *entry = readdir(proc)) {
+        char *end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0' || pid_t(pid) == self)
+            continue;
+        const std::string folder = std::string("/proc/") + entry->d_name;
+        struct stat info { };
+        if (stat(folder.c_str(), &info) != 0 || info.st_uid != user)
+            continue;
+        std::ifstream file(folder + "/cmdline", std::ios::binary);
+        std::string line((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        while (!line.empty() && line.back() == '\0')
+            line.pop_back();
+        std::replace(line.begin(), line.end(), '\0', ' ');
+        if (!line.empty() && line.find(text) != std::string::npos)
+            found.push_back(pid_t(pid));
+    }
+    closedir(proc);
+    return found;
+}
+
+void signalProcessesRunning(const std::string &text, int signal)
+{
+    for (const pid_t pid : processesRunning(text))
+        kill(pid, signal);
+}
+
+void testPausePoint(const char *step)
+{
+    static std::string reached;
+    const char *wanted = std::getenv("VELUNTA_HELPER_TEST_PAUSE");
+    if (!wanted || reached == step || std::strcmp(wanted, step) != 0)
+        return;
+    reached = step;
+    raise(SIGSTOP);
 }
 
 } // namespace VeluntaUpdateHelper

@@ -29,6 +29,19 @@ std::optional<LaunchFailure> runProgram(const std::string &program, const std::v
 // specially escaped, so that pkill -f matches it literally.
 std::string escapeRegex(const std::string &text);
 
+// Processes of this user, other than this one, whose command line (its
+// arguments joined by spaces, as pkill -f sees it) contains TEXT. Read from
+// /proc, so that no outside program has to be there.
+std::vector<pid_t> processesRunning(const std::string &text);
+
+// Sends SIGNAL to every process that processesRunning(TEXT) finds.
+void signalProcessesRunning(const std::string &text, int signal);
+
+// Test-only: when VELUNTA_HELPER_TEST_PAUSE names STEP, the helper stops
+// itself there (SIGSTOP) so that a test can kill it at that point, as a
+// logout or a power cut would. Nothing happens once per step otherwise.
+void testPausePoint(const char *step);
+
 // The executable named by the bundle's Info.plist, or why there is none.
 struct BundleExecutable {
     std::string path;

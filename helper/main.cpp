@@ -25,7 +25,6 @@ using namespace VeluntaUpdateHelper;
 namespace {
 
 constexpr int maximumWaits = 600; // 100 ms each: about a minute for the app to quit
-constexpr const char *pkillProgram = "/usr/bin/pkill";
 
 void sleepFor(long milliseconds)
 {
@@ -41,12 +40,6 @@ void logLaunchFailure(const LaunchFailure &failure)
 void open(const std::string &bundle, const std::vector<std::string> &arguments)
 {
     if (const auto failure = openBundle(bundle, arguments))
-        logLaunchFailure(*failure);
-}
-
-void run(const std::string &program, const std::vector<std::string> &arguments)
-{
-    if (const auto failure = runProgram(program, arguments))
         logLaunchFailure(*failure);
 }
 
@@ -109,6 +102,7 @@ int main(int argc, char **argv)
         open(target, options.relaunchArguments);
         return 1;
     }
+    testPausePoint("staged");
 
     if (const auto error = exchangePaths(staged, target)) {
         log(std::string("falha ao trocar as versões: ") + std::strerror(*error));
@@ -118,10 +112,13 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    testPausePoint("exchanged");
+
     // A marker left from before would confirm a version that never started.
     const std::string confirmation = absolutePath(work) + "/confirmado";
     ::unlink(confirmation.c_str());
     open(target, concat({"--update-confirm", confirmation}, options.relaunchArguments));
+    testPausePoint("started");
 
     bool confirmed = false;
     // Checked before every pause: a timeout of 0 checks nothing.
@@ -135,6 +132,7 @@ int main(int argc, char **argv)
     }
 
     if (confirmed) {
+        testPausePoint("confirmed");
         removeTree(staged);
         cleanWorkFolder(work);
         log("versão " + options.build + " instalada");
@@ -142,13 +140,19 @@ int main(int argc, char **argv)
     }
 
     log("a versão " + options.build + " não iniciou; voltando para a anterior");
-    run(pkillProgram, {"-f", escapeRegex(target + "/Contents/MacOS/")});
+    // What pkill -f would match, found and signalled by ourselves: a system
+    // without procps must not go on with the new version still running.
+    const std::string running = target + "/Contents/MacOS/";
+    signalProcessesRunning(running, SIGTERM);
     sleepFor(500);
+    signalProcessesRunning(running, SIGKILL); // whatever did not take the hint
+    testPausePoint("stopped");
     if (const auto error = exchangePaths(staged, target)) {
         // The old version survives under the staged name for manual recovery.
         log(std::string("falha ao restaurar a versão anterior: ") + std::strerror(*error) + "; ela está em " + staged);
         return 1;
     }
+    testPausePoint("restored");
     removeTree(staged);
     cleanWorkFolder(work);
     open(target, concat({"--update-rolled-back", options.build}, options.relaunchArguments));

@@ -49,10 +49,12 @@ Result<Done, QString> packBundle(const QString &bundle, const QString &archive)
             return Result<Done, QString>::failure(path + QStringLiteral(": cannot read"));
         zip.setModificationTime(qint64(st.st_mtime));
         Result<Done, QString> added = Done {};
+        // The modes the installer gives them anyway: a tree packed under a
+        // loose umask must not ask for group- or world-writable files.
         if (S_ISDIR(st.st_mode)) {
-            added = zip.addDirectory(name, int(st.st_mode & 0777));
+            added = zip.addDirectory(name, 0755);
         } else if (S_ISREG(st.st_mode)) {
-            added = zip.addFileFromDisk(name, path, int(st.st_mode & 0777));
+            added = zip.addFileFromDisk(name, path, (st.st_mode & 0111) != 0 ? 0755 : 0644);
         } else if (S_ISLNK(st.st_mode)) {
             QByteArray target(4096, Qt::Uninitialized);
             const ssize_t n = ::readlink(QFile::encodeName(path).constData(), target.data(), size_t(target.size()));

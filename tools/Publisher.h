@@ -15,7 +15,8 @@ namespace Publisher {
 Result<Done, QString> signBundle(const QString &bundle, const UpdateCrypto::SigningKey &key);
 
 // A ZIP holding the bundle folder (its name at the top, "Velunta.app/…"),
-// with modes and links kept; entries in a fixed order.
+// with links kept and the installed modes (folders and programs 0755, other
+// files 0644); entries in a fixed order.
 Result<Done, QString> packBundle(const QString &bundle, const QString &archive);
 
 struct Release {

@@ -66,6 +66,26 @@ QByteArray unsignedText(const QByteArray &publicKey, const QList<Entry> &entries
     return text;
 }
 
+// Folders 0755, files 0755 or 0644 (which one the signed "x" decides), the
+// bundle folder and the signature itself included; links have no mode.
+bool hasInstalledModes(const QString &bundlePath)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(bundlePath).constData(), &st) != 0 || !S_ISDIR(st.st_mode)
+        || (st.st_mode & 07777) != 0755)
+        return false;
+    QDirIterator it(bundlePath, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        if (::lstat(QFile::encodeName(it.next()).constData(), &st) != 0)
+            return false;
+        const mode_t mode = st.st_mode & 07777;
+        if (S_ISDIR(st.st_mode) ? mode != 0755 : S_ISREG(st.st_mode) && mode != 0755 && mode != 0644)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 Result<QList<Entry>, QString> scan(const QString &bundlePath)
@@ -182,7 +202,7 @@ Result<Done, UpdateError> verifyCandidate(const QString &candidatePath, const QS
     const auto candidate = verify(candidatePath);
     if (!candidate)
         return Result<Done, UpdateError>::failure(candidate.error());
-    if (*candidate != *running)
+    if (*candidate != *running || !hasInstalledModes(candidatePath))
         return Result<Done, UpdateError>::failure(invalid());
     return Done {};
 }

@@ -27,6 +27,11 @@
 // listed. The signature covers every byte above the signature line. Names
 // holding a line break, and any other kind of file (devices, pipes, sockets),
 // cannot be signed.
+//
+// The "x" is all that is signed of a file's mode, because an update installs
+// with fixed modes whatever the packer's umask was: folders and files marked
+// "x" 0755, other files 0644. A candidate is only accepted with exactly those
+// modes, so that the signed list also fixes who may write to the installed app.
 namespace CodeSignature {
 
 inline const QString folderPath = QStringLiteral("Contents/_CodeSignature");
@@ -53,8 +58,9 @@ Result<Done, QString> sign(const QString &bundlePath, const UpdateCrypto::Signin
 Result<QByteArray, UpdateError> verify(const QString &bundlePath);
 
 // Accepts CANDIDATE only when both it and the running bundle carry valid
-// signatures made with the same key. An unsigned running bundle accepts no
-// candidate at all.
+// signatures made with the same key, and the candidate's folders and files
+// have their installed modes. An unsigned running bundle accepts no candidate
+// at all.
 Result<Done, UpdateError> verifyCandidate(const QString &candidatePath, const QString &runningPath);
 
 } // namespace CodeSignature

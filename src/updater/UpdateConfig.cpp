@@ -2,6 +2,8 @@
 
 #include "app/Bundle.h"
 
+#include <QRegularExpression>
+
 std::optional<UpdateConfig> UpdateConfig::fromBundle()
 {
     return fromBundle(Bundle::main());
@@ -38,6 +40,24 @@ bool UpdateConfig::isAllowed(const QUrl &url) const
     if (scheme == QLatin1String("https"))
         return true;
     return allowsLocalHTTP && scheme == QLatin1String("http") && url.host() == QLatin1String("127.0.0.1");
+}
+
+bool UpdateConfig::isAllowed(const QString &text) const
+{
+    if (!isAllowed(QUrl(text, QUrl::StrictMode)))
+        return false;
+    if (text.startsWith(QLatin1String("https://")))
+        return true;
+    const QLatin1String http("http://");
+    if (!allowsLocalHTTP || !text.startsWith(http))
+        return false;
+    // The authority exactly as written: the address, then at most a port.
+    qsizetype end = http.size();
+    while (end < text.size() && text[end] != QLatin1Char('/') && text[end] != QLatin1Char('?')
+        && text[end] != QLatin1Char('#'))
+        ++end;
+    static const QRegularExpression loopback(QStringLiteral("^127\\.0\\.0\\.1(:[0-9]*)?$"));
+    return loopback.match(text.mid(http.size(), end - http.size())).hasMatch();
 }
 
 QUrl UpdateConfig::channelURL(bool beta) const

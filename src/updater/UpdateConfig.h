@@ -23,7 +23,11 @@ struct UpdateConfig {
     static std::optional<UpdateConfig> fromInfo(const QVariantMap &info);
 
     // The one gate for every address the update path contacts: https, or
-    // plain http to 127.0.0.1 when local testing is allowed.
+    // plain http to 127.0.0.1 when local testing is allowed. The text form
+    // judges the address as written: QUrl lower-cases the scheme and turns
+    // 127.1, 0x7f.0.0.1 or 2130706433 into 127.0.0.1, so a parsed URL can no
+    // longer tell them apart. Use it wherever the text is at hand.
+    bool isAllowed(const QString &text) const;
     bool isAllowed(const QUrl &url) const;
 
     // The channel's manifest: the file name appended as one path component.

@@ -21,7 +21,10 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <gnu/libc-version.h>
@@ -74,7 +77,13 @@ std::optional<int> httpStatus(QNetworkReply *reply)
 void guardRedirects(QNetworkReply *reply, const UpdateConfig &config, const std::shared_ptr<bool> &refused)
 {
     QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, config, refused](const QUrl &next) {
-        if (config.isAllowed(next)) {
+        // An absolute Location is judged as the server wrote it; a relative
+        // one keeps the scheme and host that already passed.
+        QString written = QString::fromUtf8(reply->rawHeader("Location")).trimmed();
+        if (written.startsWith(QLatin1String("//")))
+            written.prepend(next.scheme() + QLatin1Char(':'));
+        const bool relative = QUrl(written).isRelative();
+        if (config.isAllowed(next) && (relative || config.isAllowed(written))) {
             emit reply->redirectAllowed();
         } else {
             *refused = true;
@@ -245,7 +254,7 @@ Result<PreparedUpdate, UpdateError> prepareIn(const QString &work, const UpdateM
     if (auto created = createWorkFolder(work); !created)
         return Outcome::failure(created.error());
     auto fail = [&](const UpdateError &error) {
-        QDir(work).removeRecursively();
+        removeTree(work);
         return Outcome::failure(error);
     };
     const QString archive = work + QLatin1Char('/') + archiveName;
@@ -291,6 +300,83 @@ bool isContainedLink(const QString &entryPath, const QString &target)
         = QDir::cleanPath((parent == QLatin1String(".") ? QString() : parent + QLatin1Char('/')) + target);
     return resolved != QLatin1String("..") && !resolved.startsWith(QLatin1String("../"))
         && !resolved.startsWith(QLatin1Char('/'));
+}
+
+// Where the link at RELATIVE (a path inside BASE) really leads, following
+// the links it runs through as the kernel would, and whether that stays inside
+// BASE. A text check of each target alone is not enough: "a/l2 -> .." is
+// harmless by itself, yet "a/l1 -> l2/../x" climbs one level more through it.
+// Components that do not exist are taken as text, which can only be stricter
+// than the kernel, which would stop there.
+bool linkStaysInside(const QByteArray &base, const QByteArray &relative)
+{
+    constexpr int maximumHops = 40; // as the kernel's own limit on link chains
+    QList<QByteArray> resolved = relative.split('/');
+    resolved.removeLast(); // the link itself; its target is read from its folder
+    QByteArray target(PATH_MAX, Qt::Uninitialized);
+    const auto readLink = [&](const QByteArray &path) -> std::optional<QByteArray> {
+        const ssize_t n = ::readlink(path.constData(), target.data(), size_t(target.size()));
+        if (n < 0 || n >= ssize_t(target.size()))
+            return std::nullopt;
+        return QByteArray(target.constData(), qsizetype(n));
+    };
+    const auto first = readLink(base + '/' + relative);
+    if (!first || first->isEmpty() || first->startsWith('/'))
+        return false;
+    QList<QByteArray> pending = first->split('/');
+    int hops = 0;
+    while (!pending.isEmpty()) {
+        const QByteArray part = pending.takeFirst();
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (resolved.isEmpty())
+                return false;
+            resolved.removeLast();
+            continue;
+        }
+        resolved.append(part);
+        const QByteArray path = base + '/' + resolved.join('/');
+        struct stat st;
+        if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            continue;
+        const auto next = readLink(path);
+        if (!next || next->isEmpty() || next->startsWith('/') || ++hops > maximumHops)
+            return false;
+        resolved.removeLast();
+        pending = next->split('/') + pending;
+    }
+    return true;
+}
+
+// Every link under BASE, judged once all of them exist: a link extracted
+// early may only lead out through one that comes later in the archive.
+bool linksStayInside(const QString &base)
+{
+    namespace fs = std::filesystem;
+    const QByteArray nativeBase = QFile::encodeName(base);
+    std::error_code error;
+    fs::recursive_directory_iterator it(nativeBase.toStdString(), fs::directory_options::none, error);
+    for (const fs::recursive_directory_iterator end; !error && it != end; it.increment(error)) {
+        if (!it->is_symlink(error))
+            continue;
+        const QByteArray relative
+            = QByteArray::fromStdString(it->path().lexically_relative(nativeBase.toStdString()).string());
+        if (!linkStaysInside(nativeBase, relative))
+            return false;
+    }
+    return !error;
+}
+
+// An update installs with the same modes wherever and by whomever it was
+// packed: folders and programs 0755, everything else 0644. No write bit for
+// group or others, no setuid, setgid or sticky bit ever reaches the disk.
+mode_t normalMode(archive_entry *entry)
+{
+    const auto type = archive_entry_filetype(entry);
+    if (type == AE_IFDIR || (archive_entry_perm(entry) & 0111) != 0)
+        return 0755;
+    return 0644;
 }
 
 // Writing failures that are about this machine, not about the package.
@@ -356,8 +442,7 @@ Result<Done, UpdateError> extractArchive(const QString &archivePath, const QStri
                 return Outcome::failure(UpdateError::invalidPackage);
             archive_entry_copy_hardlink(entry, QFile::encodeName(base + QLatin1Char('/') + target).constData());
         }
-        // An update never installs setuid, setgid or sticky files.
-        archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
+        archive_entry_set_perm(entry, normalMode(entry));
         archive_entry_copy_pathname(entry, QFile::encodeName(base + QLatin1Char('/') + name).constData());
 
         if (archive_write_header(out.get(), entry) < ARCHIVE_WARN)
@@ -379,10 +464,54 @@ Result<Done, UpdateError> extractArchive(const QString &archivePath, const QStri
     }
     if (archive_write_close(out.get()) < ARCHIVE_WARN)
         return Outcome::failure(writeFailure(out.get()));
+    if (!linksStayInside(base))
+        return Outcome::failure(UpdateError::invalidPackage);
     return Done {};
 }
 
 } // namespace
+
+namespace {
+
+// Lets the owner into every folder of the tree again, without following
+// links, so that their entries can be removed.
+void openUpForRemoval(const QByteArray &folder, int depth)
+{
+    struct stat st;
+    if (depth > 256 || ::lstat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return;
+    if ((st.st_mode & 0700) != 0700)
+        ::chmod(folder.constData(), (st.st_mode & 07777) | 0700);
+    std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(folder.constData()), &::closedir);
+    if (!dir)
+        return;
+    while (const dirent *entry = ::readdir(dir.get())) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        if (entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN)
+            openUpForRemoval(folder + '/' + entry->d_name, depth + 1);
+    }
+}
+
+} // namespace
+
+bool removeTree(const QString &path)
+{
+    if (path.isEmpty())
+        return true;
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st;
+    if (::lstat(native.constData(), &st) != 0)
+        return errno == ENOENT;
+    std::error_code error;
+    if (!S_ISDIR(st.st_mode))
+        return std::filesystem::remove(native.toStdString(), error);
+    // Read-only folders (an archive may hold them) refuse to give up their
+    // entries, even to their owner; root alone would not notice.
+    openUpForRemoval(native, 0);
+    std::filesystem::remove_all(native.toStdString(), error);
+    return !error;
+}
 
 QString decisionName(Decision decision)
 {
@@ -543,8 +672,7 @@ static QCoro::Task<Result<PreparedUpdate, UpdateError>> prepareTask(
     UpdateManifest manifest, UpdateConfig config, ProgressCallback onProgress, Bundle running)
 {
     using Outcome = Result<PreparedUpdate, UpdateError>;
-    const QUrl url(manifest.url, QUrl::StrictMode);
-    if (!url.isValid() || !config.isAllowed(url))
+    if (!config.isAllowed(manifest.url))
         co_return Outcome::failure(UpdateError::insecureURL);
 
     const QString work = QDir::tempPath() + QStringLiteral("/VeluntaUpdate-")
@@ -687,7 +815,7 @@ Result<Done, UpdateError> launchInstaller(
     // a failure takes the work folder with it rather than leaving a whole
     // bundle behind in the temporary folder.
     auto failed = [&](UpdateError error) {
-        QDir(update.workFolder.toLocalFile()).removeRecursively();
+        removeTree(update.workFolder.toLocalFile());
         return Outcome::failure(std::move(error));
     };
     const QFileInfo helper(running.helperPath());
@@ -713,6 +841,30 @@ Result<Done, UpdateError> launchInstaller(
     if (!process.startDetached())
         return failed(UpdateError(UpdateError::platform, copy + QStringLiteral(": ") + process.errorString()));
     return Done {};
+}
+
+void cancelInstaller(const PreparedUpdate &update)
+{
+    // The helper is not our child (it is started detached): find it by the
+    // program it runs, the copy in this update's work folder.
+    const QString work = update.workFolder.toLocalFile();
+    const QString real = QFileInfo(work).canonicalFilePath();
+    const QByteArray program
+        = QFile::encodeName((real.isEmpty() ? QDir::cleanPath(work) : real) + QLatin1Char('/') + helperName);
+    std::unique_ptr<DIR, int (*)(DIR *)> proc(::opendir("/proc"), &::closedir);
+    if (!proc)
+        return;
+    while (const dirent *entry = ::readdir(proc.get())) {
+        char *end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0')
+            continue;
+        QByteArray exe(PATH_MAX, Qt::Uninitialized);
+        const QByteArray link = QByteArrayLiteral("/proc/") + entry->d_name + "/exe";
+        const ssize_t n = ::readlink(link.constData(), exe.data(), size_t(exe.size()));
+        if (n > 0 && QByteArray(exe.constData(), qsizetype(n)) == program)
+            ::kill(pid_t(pid), SIGKILL);
+    }
 }
 
 } // namespace UpdateEngine

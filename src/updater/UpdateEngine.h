@@ -74,6 +74,10 @@ Result<QString, UpdateError> extractApp(const QString &archive, const QString &f
 Result<Done, UpdateError> verifyApp(
     const QString &bundle, const UpdateManifest &manifest, const Bundle &running = Bundle::main());
 
+// Deletes a file or a folder tree without following links, read-only
+// folders included. True when nothing is left.
+bool removeTree(const QString &path);
+
 // Whether the running bundle (or BUNDLEPATH) and its parent folder are
 // writable by this user, so that the helper can swap it in place.
 bool canInstallInPlace();
@@ -84,6 +88,10 @@ bool canInstallInPlace(const QString &bundlePath);
 // work folder is removed: nothing can use the prepared update any more.
 Result<Done, UpdateError> launchInstaller(const PreparedUpdate &update, int confirmTimeout,
     const QStringList &relaunchArguments, const Bundle &running = Bundle::main());
+
+// Stops the helper that launchInstaller started for UPDATE, while it still
+// waits for this process to quit; the work folder stays as it is.
+void cancelInstaller(const PreparedUpdate &update);
 
 // The helper's command line (without the program), exactly as it expects it.
 QStringList installerArguments(const PreparedUpdate &update, qint64 pid, const QString &target, int confirmTimeout,

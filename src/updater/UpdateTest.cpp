@@ -24,9 +24,8 @@ void writeReportLine(const QString &reportPath, const QString &line)
 
 void writeRunningReport(const QString &reportPath)
 {
-    writeReportLine(reportPath, QStringLiteral("RODANDO build=%1 ignorada=%2")
-                                    .arg(Bundle::main().build())
-                                    .arg(Settings::skippedUpdateBuild()));
+    writeReportLine(reportPath,
+        QStringLiteral("RODANDO build=%1 ignorada=%2").arg(Bundle::main().build()).arg(Settings::skippedUpdateBuild()));
 }
 
 QCoro::Task<void> run(QString manifestURL, QString reportPath, bool install, bool isManual)
@@ -48,6 +47,11 @@ QCoro::Task<void> run(QString manifestURL, QString reportPath, bool install, boo
         co_return;
     }
 
+    // Judged as typed: the parsed URL no longer shows "HTTP:" or "127.1".
+    if (!config->isAllowed(manifestURL)) {
+        rejected(UpdateError::insecureURL);
+        co_return;
+    }
     auto fetching = UpdateEngine::fetchManifest(url, *config);
     const Result<UpdateManifest, UpdateError> manifest = co_await std::move(fetching);
     if (!manifest) {
@@ -73,15 +77,14 @@ QCoro::Task<void> run(QString manifestURL, QString reportPath, bool install, boo
     if (!install) {
         writeReportLine(reportPath, QStringLiteral("VALIDO ") + QString::number(update.build));
         const QString workFolder = update.workFolder.toLocalFile();
-        QFuture<bool> removing = QtConcurrent::run([workFolder] { return QDir(workFolder).removeRecursively(); });
+        QFuture<bool> removing = QtConcurrent::run([workFolder] { return UpdateEngine::removeTree(workFolder); });
         co_await removing;
         co_return;
     }
 
     const QStringList relaunch {QStringLiteral("--update-report"), reportPath};
-    QFuture<Result<Done, UpdateError>> launching = QtConcurrent::run([update, relaunch] {
-        return UpdateEngine::launchInstaller(update, confirmTimeout, relaunch);
-    });
+    QFuture<Result<Done, UpdateError>> launching = QtConcurrent::run(
+        [update, relaunch] { return UpdateEngine::launchInstaller(update, confirmTimeout, relaunch); });
     const Result<Done, UpdateError> launched = co_await launching;
     if (!launched)
         rejected(launched.error());

@@ -72,6 +72,7 @@ Updater::Engine Updater::Engine::system()
     engine.systemVersion = [] { return UpdateEngine::systemVersion(); };
     engine.openURL = [](const QUrl &url) { QDesktopServices::openUrl(url); };
     engine.terminate = [] { QCoreApplication::quit(); };
+    engine.cancelInstaller = [](const PreparedUpdate &update) { UpdateEngine::cancelInstaller(update); };
     return engine;
 }
 
@@ -180,7 +181,7 @@ QCoro::Task<void> Updater::install()
     }
     // A copy that cannot replace itself sends the user to the download.
     const QUrl url(manifest.url, QUrl::StrictMode);
-    if (url.isValid() && !url.isRelative() && m_config->isAllowed(url))
+    if (url.isValid() && !url.isRelative() && m_config->isAllowed(manifest.url))
         m_engine.openURL(url);
 }
 
@@ -217,18 +218,32 @@ QCoro::Task<void> Updater::downloadAndInstall(UpdateManifest manifest, UpdateCon
 QCoro::Task<void> Updater::launch(UpdateManifest manifest, PreparedUpdate prepared)
 {
     QPointer<Updater> self(this);
+    if (m_launching)
+        co_return;
     if (m_isCaptureBusy()) {
         setState(WaitingToInstall {manifest, prepared});
         co_return;
     }
+    m_launching = true;
     const auto launchInstaller = m_engine.launchInstaller;
     const auto terminate = m_engine.terminate;
     QFuture<Result<Done, UpdateError>> starting = QtConcurrent::run(
         [launchInstaller, prepared] { return launchInstaller(prepared, installConfirmTimeout, {}); });
     const Result<Done, UpdateError> started = co_await starting;
     if (!started) {
-        if (self)
+        if (self) {
+            self->m_launching = false;
             self->setState(Failed {started.error().message()});
+        }
+        co_return;
+    }
+    // A capture may have begun while the helper was being started: it waits
+    // for a quit that must not come now, so it goes and the update waits.
+    if (self && self->m_isCaptureBusy()) {
+        if (self->m_engine.cancelInstaller)
+            self->m_engine.cancelInstaller(prepared);
+        self->m_launching = false;
+        self->setState(WaitingToInstall {manifest, prepared});
         co_return;
     }
     // The helper waits for this process to end before it touches anything.

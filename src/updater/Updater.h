@@ -81,6 +81,9 @@ public:
         std::function<UpdateEngine::SystemVersion()> systemVersion;
         std::function<void(const QUrl &)> openURL;
         std::function<void()> terminate;
+        // Stops a helper started for the update, before it has touched
+        // anything; may be left empty.
+        std::function<void(const PreparedUpdate &)> cancelInstaller;
 
         // The real engine, the default browser and the application's quit.
         static Engine system();
@@ -143,4 +146,7 @@ private:
     std::function<bool()> m_isCaptureBusy = [] { return false; };
     State m_state = Idle {};
     std::unique_ptr<BootClockTimer> m_loop;
+    // Set from the click that starts the helper until the launch has failed
+    // or been called off: a second click must not start a second helper.
+    bool m_launching = false;
 };

@@ -92,6 +92,8 @@ void HelperFixture::makeNewVersion(NewVersion behaviour)
         // The shell itself keeps running, so its command line names the bundle.
         script = QStringLiteral("echo $$ > '%1/new-pid.tmp' && mv '%1/new-pid.tmp' '%1/new-pid'\n").arg(out())
             + recordArguments(out() + "/new-args") + "while :; do sleep 0.1; done\n";
+        if (behaviour == NewVersion::HangsIgnoringTerm)
+            script.prepend("trap '' TERM\n");
     }
     makeBundle(newBundle(), 2, script);
 }
@@ -103,7 +105,30 @@ QStringList HelperFixture::arguments(pid_t pid, int timeoutSeconds, const QStrin
     + relaunch;
 }
 
-HelperFixture::Run HelperFixture::runHelper(const QStringList &arguments, int failExchangeCall, int timeoutSeconds)
+HelperFixture::Run HelperFixture::runHelper(
+    const QStringList &arguments, int failExchangeCall, int timeoutSeconds, const QStringList &extra)
+{
+    Run run;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = startHelper(arguments, failExchangeCall, extra);
+    if (pid <= 0)
+        return run;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(timeoutSeconds)) {
+            ::kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "the helper did not end within " << timeoutSeconds << " s";
+            return run;
+        }
+        QThread::msleep(20);
+    }
+    run.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+}
+
+pid_t HelperFixture::startHelper(const QStringList &arguments, int failExchangeCall, const QStringList &extra)
 {
     const std::string program = qEnvironmentVariable("VELUNTA_HELPER").toStdString();
     std::vector<std::string> args {program};
@@ -124,6 +149,8 @@ HelperFixture::Run HelperFixture::runHelper(const QStringList &arguments, int fa
         env.push_back("LD_PRELOAD=" + qEnvironmentVariable("VELUNTA_FAIL_EXCHANGE_SHIM").toStdString());
         env.push_back("VELUNTA_FAIL_EXCHANGE_CALL=" + std::to_string(failExchangeCall));
     }
+    for (const QString &entry : extra)
+        env.push_back(entry.toStdString());
     auto pointers = [](std::vector<std::string> &list) {
         std::vector<char *> p;
         for (std::string &s : list)
@@ -134,26 +161,12 @@ HelperFixture::Run HelperFixture::runHelper(const QStringList &arguments, int fa
     std::vector<char *> argv = pointers(args);
     std::vector<char *> envp = pointers(env);
 
-    Run run;
-    const auto start = std::chrono::steady_clock::now();
     pid_t pid = 0;
     if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
         ADD_FAILURE() << "cannot start " << program;
-        return run;
+        return 0;
     }
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(timeoutSeconds)) {
-            ::kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            ADD_FAILURE() << "the helper did not end within " << timeoutSeconds << " s";
-            return run;
-        }
-        QThread::msleep(20);
-    }
-    run.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return run;
+    return pid;
 }
 
 pid_t HelperFixture::startOldApp(double seconds)

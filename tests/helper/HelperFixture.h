@@ -19,6 +19,7 @@ public:
     enum class NewVersion {
         Confirms, // creates the marker it is given, then exits
         Hangs, // never confirms and keeps running until killed
+        HangsIgnoringTerm, // the same, and it ignores SIGTERM
     };
 
     HelperFixture();
@@ -44,7 +45,11 @@ public:
     };
     // Runs the helper to its end. failExchangeCall > 0 preloads the shim that
     // fails that call of renameat2.
-    Run runHelper(const QStringList &arguments, int failExchangeCall = 0, int timeoutSeconds = 120);
+    // EXTRA holds more "NAME=value" entries for its environment.
+    Run runHelper(const QStringList &arguments, int failExchangeCall = 0, int timeoutSeconds = 120,
+        const QStringList &extra = {});
+    // Starts the helper without waiting for it; 0 when it could not start.
+    pid_t startHelper(const QStringList &arguments, int failExchangeCall = 0, const QStringList &extra = {});
 
     // A stand-in for the running application: a shell that sleeps, then
     // notes that it ended. The caller reaps it with reap(), or ends it and

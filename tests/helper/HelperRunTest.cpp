@@ -286,3 +286,28 @@ TEST(UpdateHelper, InvalidCommandLinesTouchNothing)
     EXPECT_FALSE(fixture.launchedArguments("old", 0));
     EXPECT_FALSE(fixture.launchedArguments("new", 0));
 }
+
+TEST(UpdateHelper, UnconfirmedVersionIsStoppedWithoutAnyOutsideProgram)
+{
+    // As on a system without procps: no pkill to run. A version that ignores
+    // the polite request is stopped all the same.
+    for (const NewVersion behaviour : {NewVersion::Hangs, NewVersion::HangsIgnoringTerm}) {
+        HelperFixture fixture;
+        fixture.makeNewVersion(behaviour);
+        const QStringList hidePkill {
+            "LD_PRELOAD=" + qEnvironmentVariable("VELUNTA_FAIL_EXCHANGE_SHIM"), "VELUNTA_HIDE_PROGRAM=/usr/bin/pkill"};
+        const auto run = fixture.runHelper(fixture.arguments(999999999, 1, relaunch), 0, 120, hidePkill);
+
+        EXPECT_EQ(run.exitCode, 1);
+        ASSERT_TRUE(fixture.launchedArguments("new"));
+        const pid_t newPid = fixture.newVersionPid();
+        ASSERT_GT(newPid, 0);
+        EXPECT_TRUE(HelperFixture::processHasEnded(newPid)) << "the unconfirmed version is still running";
+        EXPECT_EQ(HelperFixture::buildOf(fixture.target()), 1);
+        for (const QString &line : fixture.logLines())
+            EXPECT_FALSE(line.contains("falha ao executar")) << line.toStdString();
+        const auto old = fixture.launchedArguments("old");
+        ASSERT_TRUE(old);
+        EXPECT_EQ(*old, plus({"--update-rolled-back", "2"}, relaunch));
+    }
+}

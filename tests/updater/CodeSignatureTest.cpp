@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -81,6 +83,35 @@ TEST_F(CodeSignatureTest, AnyChangeToTheFilesIsRefused)
     ASSERT_TRUE(Publisher::signBundle(candidate, key));
     TestSupport::writeFile(candidate + "/Contents/_CodeSignature/other", "x");
     EXPECT_EQ(check(), UpdateError::wrongCodeSignature) << "nothing else may hide in the signature folder";
+}
+
+TEST_F(CodeSignatureTest, ACandidateWithoutItsInstalledModesIsRefused)
+{
+    // The signed "x" leaves one mode for each file: anyone else's write bit
+    // on the installed app is a change the signature does not allow.
+    const auto chmodTo = [](const QString &path, mode_t mode) {
+        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0) << path.toStdString();
+    };
+    const QString about = candidate + "/Contents/Resources/about.txt";
+    const QString program = candidate + "/Contents/MacOS/Velunta";
+    const QList<std::tuple<QString, mode_t, mode_t>> cases {
+        {about, 0664, 0644},
+        {about, 0666, 0644},
+        {program, 0775, 0755},
+        {program, 0777, 0755},
+        {candidate + "/Contents/Resources", 0775, 0755},
+        {candidate, 0777, 0755},
+        {candidate + "/" + CodeSignature::filePath, 0646, 0644},
+        {about, 04644, 0644},
+    };
+    for (const auto &[path, loose, installed] : cases) {
+        chmodTo(path, loose);
+        EXPECT_EQ(check(), UpdateError::wrongCodeSignature) << path.toStdString() << " " << std::oct << loose;
+        chmodTo(path, installed);
+    }
+    EXPECT_EQ(check(), accepted);
+    chmodTo(running + "/Contents/Resources/about.txt", 0664);
+    EXPECT_EQ(check(), accepted) << "only the candidate's modes decide";
 }
 
 TEST_F(CodeSignatureTest, TamperedSignatureFileIsRefused)

@@ -5,9 +5,15 @@
 #include "updater/UpdateEngine.h"
 #include "updater/UpdateManifest.h"
 
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <QMap>
 #include <QTemporaryDir>
+#include <archive.h>
+#include <archive_entry.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -67,4 +73,37 @@ TEST(PublishTool, KeySignPackAndManifestMakeAReleaseTheEngineAccepts)
     ASSERT_EQ(publish(release + QStringList {"--paused"}).exitCode, 0);
     EXPECT_EQ(UpdateManifest::decode(TestSupport::readFile(site + "/manifest.json"))->paused, true);
     EXPECT_EQ(publish({"frobnicate"}).exitCode, 2);
+}
+
+TEST(PublishTool, PacksTheInstalledModesWhateverTheUmaskOfTheTree)
+{
+    // A tree built under umask 002: group-writable files and folders.
+    QTemporaryDir dir;
+    const QString bundle = dir.path() + "/Velunta.app";
+    Fixtures::makeBundle(bundle, "app.velunta.Velunta", "6");
+    QDirIterator it(bundle, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QStringList all {bundle};
+    while (it.hasNext())
+        all.append(it.next());
+    for (const QString &path : all) {
+        const QFileInfo info(path);
+        ::chmod(QFile::encodeName(path).constData(), info.isDir() || info.isExecutable() ? 0775 : 0664);
+    }
+    const QString archive = dir.path() + "/Velunta-6.zip";
+    ASSERT_EQ(publish({"pack", bundle, archive}).exitCode, 0);
+
+    QMap<QString, unsigned> modes;
+    struct archive *zip = archive_read_new();
+    archive_read_support_format_zip(zip);
+    ASSERT_EQ(archive_read_open_filename(zip, QFile::encodeName(archive).constData(), 65536), ARCHIVE_OK);
+    archive_entry *entry = nullptr;
+    while (archive_read_next_header(zip, &entry) == ARCHIVE_OK)
+        modes.insert(QString::fromUtf8(archive_entry_pathname(entry)), archive_entry_perm(entry));
+    archive_read_free(zip);
+    EXPECT_EQ(modes.value("Velunta.app/"), 0755u);
+    EXPECT_EQ(modes.value("Velunta.app/Contents/"), 0755u);
+    EXPECT_EQ(modes.value("Velunta.app/Contents/MacOS/Velunta"), 0755u);
+    EXPECT_EQ(modes.value("Velunta.app/Contents/Info.plist"), 0644u);
+    EXPECT_EQ(modes.value("Velunta.app/Contents/Resources/about.txt"), 0644u);
+    EXPECT_EQ(modes.size(), 7) << QStringList(modes.keys()).join(' ').toStdString();
 }

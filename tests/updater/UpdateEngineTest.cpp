@@ -8,14 +8,18 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using Fixtures::await;
@@ -482,4 +486,143 @@ TEST_F(UpdateEngineTest, ManifestFetch)
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.error().kind(), UpdateError::platform);
     EXPECT_FALSE(refused.error().message().isEmpty());
+}
+
+TEST_F(UpdateEngineTest, LinksThatLeadOutThroughOtherLinksAreInvalidPackages)
+{
+    // Each link passes a look at its own text; together they climb out of
+    // the extraction folder: l2 leads to the folder itself, l1 one level
+    // above it through l2. l1 comes first in the archive, before l2 exists.
+    for (const int depth : {1, 2, 4}) {
+        const QString name = QString("chain-%1").arg(depth);
+        const QString candidate = makeCandidate(name);
+        QString folder = candidate;
+        for (int i = 0; i < depth; ++i)
+            folder += "/d" + QString::number(i);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString up = QString("../").repeated(depth + 1);
+        ASSERT_EQ(
+            ::symlink(QFile::encodeName(up.chopped(1)).constData(), QFile::encodeName(folder + "/l2").constData()), 0);
+        ASSERT_EQ(::symlink(QFile::encodeName("l2/" + QString("../").repeated(depth + 2) + "etc").constData(),
+                      QFile::encodeName(folder + "/l1").constData()),
+            0);
+        ASSERT_TRUE(Publisher::signBundle(candidate, key));
+        EXPECT_EQ(failureOf(publish(name, candidate)), "invalidPackage") << "depth " << depth;
+    }
+
+    // Links that stay inside, even through one another, are fine.
+    const QString inside = makeCandidate("inside");
+    ASSERT_EQ(::symlink("..", QFile::encodeName(inside + "/Contents/Resources/up").constData()), 0);
+    ASSERT_EQ(::symlink("up/Info.plist", QFile::encodeName(inside + "/Contents/Resources/info").constData()), 0);
+    ASSERT_EQ(::symlink("Resources/up/MacOS", QFile::encodeName(inside + "/Contents/programs").constData()), 0);
+    ASSERT_TRUE(Publisher::signBundle(inside, key));
+    EXPECT_EQ(failureOf(publish("inside", inside)), "success");
+}
+
+TEST_F(UpdateEngineTest, ExtractedBundleGetsInstalledModesWhateverTheArchiveSays)
+{
+    // As a release packed by hand from a tree under umask 000 would be.
+    const QString good = makeCandidate("good");
+    const QString archive = root.path() + "/releases/loose.zip";
+    {
+        ZipWriter zip;
+        ASSERT_TRUE(zip.open(archive));
+        for (const QString folder :
+            {"", "/Contents", "/Contents/MacOS", "/Contents/Resources", "/Contents/_CodeSignature"})
+            ASSERT_TRUE(zip.addDirectory("Velunta.app" + folder, 0777));
+        for (const QString file : {"Contents/Info.plist", "Contents/MacOS/Velunta", "Contents/Resources/about.txt",
+                 "Contents/_CodeSignature/CodeResources"})
+            ASSERT_TRUE(
+                zip.addFileFromDisk("Velunta.app/" + file, good + "/" + file, file.contains("MacOS") ? 0777 : 0666));
+        ASSERT_TRUE(zip.close());
+    }
+    const auto prepared = prepare(publishArchive("loose", archive));
+    ASSERT_TRUE(prepared) << prepared.error().shortForm().toStdString();
+    const QString app = prepared->appURL.toLocalFile();
+    const auto modeOf = [](const QString &path) {
+        struct stat st;
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 01;
+    };
+    EXPECT_EQ(modeOf(app), 0755u);
+    EXPECT_EQ(modeOf(app + "/Contents"), 0755u);
+    EXPECT_EQ(modeOf(app + "/Contents/_CodeSignature"), 0755u);
+    EXPECT_EQ(modeOf(app + "/Contents/MacOS/Velunta"), 0755u);
+    EXPECT_EQ(modeOf(app + "/Contents/Info.plist"), 0644u);
+    EXPECT_EQ(modeOf(app + "/Contents/Resources/about.txt"), 0644u);
+    EXPECT_EQ(modeOf(app + "/Contents/_CodeSignature/CodeResources"), 0644u);
+    QDir(prepared->workFolder.toLocalFile()).removeRecursively();
+}
+
+TEST_F(UpdateEngineTest, OnlyHttpsAsWrittenAndTheOneLoopbackAddressAreContacted)
+{
+    const UpdateManifest manifest = publish("good", makeCandidate("good"));
+    const QString port = QString::number(server.url("/").port());
+    for (const QString host : {"127.1", "0x7f.0.0.1", "2130706433", "0177.0.0.1"}) {
+        UpdateManifest other = manifest;
+        other.url = "http://" + host + ":" + port + "/good.zip";
+        EXPECT_EQ(failureOf(Publisher::signManifest(other, key)), "insecureURL") << host.toStdString();
+    }
+    UpdateManifest upper = manifest;
+    upper.url.replace("http://", "HTTP://");
+    EXPECT_EQ(failureOf(Publisher::signManifest(upper, key)), "insecureURL");
+
+    // A redirect is judged by its Location as the server wrote it.
+    server.serve("/hop-short.zip",
+        TestHttpServer::Response {302, {}, {{"Location", ("http://127.1:" + port + "/good.zip").toUtf8()}}});
+    UpdateManifest hop = manifest;
+    hop.url = server.url("/hop-short.zip").toString();
+    EXPECT_EQ(failureOf(Publisher::signManifest(hop, key)), "insecureURL");
+}
+
+// Gives up its write bit on the folders of a candidate, as an archive may.
+void lockFolder(const QString &bundle)
+{
+    const QString locked = bundle + "/Contents/Resources/locked";
+    ASSERT_TRUE(QDir().mkpath(locked));
+    TestSupport::writeFile(locked + "/data.txt", "read-only folder\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0555), 0);
+}
+
+TEST_F(UpdateEngineTest, FailedPreparationLeavesNoReadOnlyFolderBehind)
+{
+    // Signed, but announced under another build: refused after extraction.
+    const QString candidate = makeCandidate("locked");
+    lockFolder(candidate);
+    ASSERT_TRUE(Publisher::signBundle(candidate, key));
+    const QString archive = root.path() + "/releases/locked.zip";
+    ASSERT_TRUE(Fixtures::packAsIs(candidate, archive));
+    const UpdateManifest manifest = publishArchive("locked", archive, 7);
+    const QString refused = "wrongBundle(\"número de versão diferente do anunciado\")";
+    EXPECT_EQ(failureOf(manifest), refused) << "as root";
+
+    // Root may remove anything; an ordinary user cannot empty a folder
+    // without its write bit. The same preparation as nobody, with a
+    // temporary folder of its own.
+    if (QStandardPaths::findExecutable("setpriv").isEmpty())
+        GTEST_SKIP() << "setpriv is missing: the case as an ordinary user is not run";
+    const QString theirs = root.path() + "/nobody-tmp";
+    ASSERT_TRUE(QDir().mkpath(theirs));
+    ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(root.path()).constData(), 0755), 0);
+    const QString manifestFile = root.path() + "/locked.json";
+    TestSupport::writeFile(manifestFile, manifest.toJson());
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", theirs);
+    env.insert("HOME", theirs);
+    QProcess probe;
+    probe.setProcessEnvironment(env);
+    probe.start("setpriv",
+        {"--reuid=65534", "--regid=65534", "--clear-groups", qEnvironmentVariable("PREPARE_PROBE"), manifestFile,
+            key.publicKeyBase64(), running});
+    ASSERT_TRUE(probe.waitForStarted());
+    // The server answers on this thread: keep serving until the probe ends.
+    QElapsedTimer clock;
+    clock.start();
+    while (probe.state() != QProcess::NotRunning && clock.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    probe.waitForFinished(1000);
+    EXPECT_EQ(QString::fromUtf8(probe.readAllStandardOutput()).trimmed(), refused)
+        << probe.readAllStandardError().toStdString();
+    EXPECT_EQ(Fixtures::workFolders(theirs).join(' ').toStdString(), "") << "as nobody";
 }

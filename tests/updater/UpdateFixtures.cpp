@@ -1,8 +1,13 @@
 #include "UpdateFixtures.h"
 
 #include "support/TestSupport.h"
+#include "tools/ZipWriter.h"
 
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Fixtures {
 
@@ -43,6 +48,49 @@ void makeBundle(const QString &path, const QString &identifier, const QString &b
         TestSupport::writeFile(helper, helperScript);
         QFile::setPermissions(helper, QFile::permissions(helper) | QFile::ExeOwner);
     }
+    // The modes an installed bundle has, whatever this process's umask.
+    ::chmod(QFile::encodeName(path).constData(), 0755);
+    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        if (!info.isSymLink())
+            ::chmod(QFile::encodeName(info.filePath()).constData(), info.isDir() || info.isExecutable() ? 0755 : 0644);
+    }
+}
+
+bool packAsIs(const QString &bundle, const QString &archive)
+{
+    const QDir root(bundle);
+    QStringList paths;
+    QDirIterator it(bundle, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths.append(root.relativeFilePath(it.next()));
+    paths.sort();
+    const QString top = QFileInfo(bundle).fileName();
+    const auto modeOf = [](const QString &path) {
+        struct stat st;
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    };
+    ZipWriter zip;
+    if (!zip.open(archive) || !zip.addDirectory(top, modeOf(bundle)))
+        return false;
+    for (const QString &relative : paths) {
+        const QFileInfo info(root.filePath(relative));
+        const QString name = top + "/" + relative;
+        bool added = false;
+        if (info.isSymLink()) {
+            QByteArray target(4096, Qt::Uninitialized);
+            const ssize_t n = ::readlink(QFile::encodeName(info.filePath()).constData(), target.data(), 4096);
+            added = n > 0 && zip.addSymlink(name, QFile::decodeName(target.left(n)));
+        } else if (info.isDir()) {
+            added = bool(zip.addDirectory(name, modeOf(info.filePath())));
+        } else {
+            added = bool(zip.addFileFromDisk(name, info.filePath(), modeOf(info.filePath())));
+        }
+        if (!added)
+            return false;
+    }
+    return bool(zip.close());
 }
 
 QStringList workFolders(const QString &folder)

@@ -23,6 +23,10 @@ QString string(const QString &text);
 void makeBundle(
     const QString &path, const QString &identifier, const QString &build, const QByteArray &helperScript = {});
 
+// A ZIP of the bundle folder with every mode exactly as it is on disk,
+// unlike the publisher, which packs the installed modes.
+bool packAsIs(const QString &bundle, const QString &archive);
+
 // Entries named VeluntaUpdate-* in FOLDER.
 QStringList workFolders(const QString &folder);
 

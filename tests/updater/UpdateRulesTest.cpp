@@ -248,6 +248,30 @@ TEST(UpdateConfig, OnlyHttpsOrLocalHttpToTheLoopbackAddress)
     EXPECT_FALSE(local.isAllowed(QUrl("http://127.0.0.2/x")));
 }
 
+TEST(UpdateConfig, AddressesAreJudgedAsWritten)
+{
+    UpdateConfig local {QUrl("https://u.example/updates"), "k", true};
+    const auto allowed = [&](const char *text) { return local.isAllowed(QString::fromLatin1(text)); };
+    EXPECT_TRUE(allowed("https://example.com/x.zip"));
+    EXPECT_TRUE(allowed("http://127.0.0.1:8000/x"));
+    EXPECT_TRUE(allowed("http://127.0.0.1/x"));
+    EXPECT_TRUE(allowed("http://127.0.0.1"));
+    EXPECT_TRUE(allowed("http://127.0.0.1?x=1"));
+    // Other spellings of the loopback address, which a parsed URL turns into 127.0.0.1.
+    for (const char *other :
+        {"http://127.1/x", "http://127.0.1:8000/x", "http://0x7f.0.0.1/x", "http://0x7f000001/x", "http://2130706433/x",
+            "http://0177.0.0.1/x", "http://127.000.000.001/x", "http://user@127.0.0.1/x", "http://127.0.0.1.:80/x"})
+        EXPECT_FALSE(allowed(other)) << other;
+    // The scheme exactly as the rule names it.
+    for (const char *other : {"HTTPS://example.com/x.zip", "Https://example.com/x", "HTTP://127.0.0.1/x",
+             "hTtp://127.0.0.1/x", " https://example.com/x", "https:example.com/x"})
+        EXPECT_FALSE(allowed(other)) << other;
+    UpdateConfig strict = local;
+    strict.allowsLocalHTTP = false;
+    EXPECT_FALSE(strict.isAllowed(QStringLiteral("http://127.0.0.1/x")));
+    EXPECT_TRUE(strict.isAllowed(QStringLiteral("https://127.0.0.1/x")));
+}
+
 TEST(UpdateConfig, ChannelFileIsOnePathComponentOfTheBase)
 {
     UpdateConfig config {QUrl("https://u.example/updates"), "k", false};

@@ -33,7 +33,9 @@ struct FakeWorld {
     UpdateEngine::ProgressCallback onProgress;
 
     Result<Done, UpdateError> launchResult = Done {};
+    std::atomic<bool> holdLaunch = false;
     std::atomic<int> launches = 0;
+    int cancels = 0;
     std::atomic<int> launchTimeout = -1;
     std::atomic<bool> launchHadArguments = false;
 
@@ -55,8 +57,11 @@ struct FakeWorld {
             launchTimeout = timeout;
             launchHadArguments = !arguments.isEmpty();
             ++launches;
+            while (holdLaunch)
+                std::this_thread::sleep_for(1ms);
             return launchResult;
         };
+        engine.cancelInstaller = [this](const PreparedUpdate &) { ++cancels; };
         engine.canInstallInPlace = [this] { return inPlace; };
         engine.currentBuild = [] { return qint64(10); };
         engine.systemVersion = [] { return UpdateEngine::SystemVersion {2, 36, 0}; };
@@ -75,8 +80,8 @@ struct FakeWorld {
         co_return world->fetchResult;
     }
 
-    static QCoro::Task<Result<PreparedUpdate, UpdateError>> prepare(FakeWorld *world,
-                                                                   UpdateEngine::ProgressCallback progress)
+    static QCoro::Task<Result<PreparedUpdate, UpdateError>> prepare(
+        FakeWorld *world, UpdateEngine::ProgressCallback progress)
     {
         world->onProgress = std::move(progress);
         while (world->holdPrepare)
@@ -270,7 +275,8 @@ TEST_F(UpdaterState, InstallWaitsForTheCaptureThenHandsOverAndQuits)
     world.fetchResult = release(11);
     run(updater, true);
 
-    world.prepareResult = PreparedUpdate {11, QUrl::fromLocalFile("/tmp/w/app/Velunta.app"), QUrl::fromLocalFile("/tmp/w")};
+    world.prepareResult
+        = PreparedUpdate {11, QUrl::fromLocalFile("/tmp/w/app/Velunta.app"), QUrl::fromLocalFile("/tmp/w")};
     world.holdPrepare = false;
     auto installing = updater.install();
     ASSERT_TRUE(waitFor([&] { return updater.kind() == Updater::Kind::waitingToInstall; }));
@@ -290,6 +296,80 @@ TEST_F(UpdaterState, InstallWaitsForTheCaptureThenHandsOverAndQuits)
     EXPECT_EQ(world.launches, 1);
     EXPECT_EQ(world.launchTimeout, 30);
     EXPECT_FALSE(world.launchHadArguments);
+}
+
+// An update parked while a capture ran, with the capture now over.
+class ReadyToReopen : public UpdaterState {
+protected:
+    void SetUp() override
+    {
+        UpdaterState::SetUp();
+        updater.setCaptureBusyCheck([this] { return busy; });
+        world.fetchResult = release(11);
+        run(updater, true);
+        world.prepareResult
+            = PreparedUpdate {11, QUrl::fromLocalFile("/tmp/w/app/Velunta.app"), QUrl::fromLocalFile("/tmp/w")};
+        world.holdPrepare = false;
+        auto installing = updater.install();
+        ASSERT_TRUE(waitFor([&] { return updater.kind() == Updater::Kind::waitingToInstall; }));
+        busy = false;
+    }
+
+    // Lets the event loop run for a while, for anything that would still come.
+    void settle()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 200)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+
+    bool busy = true;
+    Updater updater {config(), world.engine(), {}};
+};
+
+TEST_F(ReadyToReopen, TwoClicksInOneTurnStartOneHelper)
+{
+    auto first = updater.install();
+    auto second = updater.install();
+    ASSERT_TRUE(waitFor([&] { return world.terminations >= 1; }));
+    settle();
+    EXPECT_EQ(world.launches, 1);
+    EXPECT_EQ(world.terminations, 1);
+}
+
+TEST_F(ReadyToReopen, AClickWhileTheHelperStartsStartsNoOther)
+{
+    world.holdLaunch = true;
+    auto first = updater.install();
+    ASSERT_TRUE(waitFor([&] { return world.launches == 1; }));
+    auto second = updater.install();
+    settle();
+    EXPECT_EQ(world.launches, 1);
+    world.holdLaunch = false;
+    ASSERT_TRUE(waitFor([&] { return world.terminations == 1; }));
+    auto late = updater.install();
+    settle();
+    EXPECT_EQ(world.launches, 1) << "nothing starts a second helper once the first runs";
+}
+
+TEST_F(ReadyToReopen, ACaptureThatBeginsWhileTheHelperStartsKeepsTheAppRunning)
+{
+    world.holdLaunch = true;
+    auto first = updater.install();
+    ASSERT_TRUE(waitFor([&] { return world.launches == 1; }));
+    busy = true; // a hot key pressed meanwhile
+    world.holdLaunch = false;
+    ASSERT_TRUE(waitFor([&] { return world.cancels == 1; }));
+    settle();
+    EXPECT_EQ(world.terminations, 0) << "never quit in the middle of a capture";
+    EXPECT_EQ(updater.kind(), Updater::Kind::waitingToInstall);
+
+    busy = false;
+    auto again = updater.install();
+    ASSERT_TRUE(waitFor([&] { return world.terminations == 1; }));
+    EXPECT_EQ(world.launches, 2);
+    EXPECT_EQ(world.cancels, 1);
 }
 
 TEST_F(UpdaterState, AFailedHandOverIsShownAndNothingQuits)
