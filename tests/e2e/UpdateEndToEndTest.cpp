@@ -182,6 +182,16 @@ protected:
     QMap<QString, QString> extraEnvironment;
 };
 
+// Whether a program of BUNDLE runs (the version the helper started, say).
+bool runsFrom(const QString &bundle)
+{
+    for (const QString &pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (readFile("/proc/" + pid + "/cmdline").startsWith(QFile::encodeName(bundle + "/Contents/MacOS/")))
+            return true;
+    }
+    return false;
+}
+
 // The update helper working on TARGET that has stopped itself, or 0.
 pid_t stoppedHelperFor(const QString &target)
 {
@@ -330,6 +340,9 @@ TEST_F(UpdateEndToEnd, AnInstallKilledAtAnyStepLeavesAnAppThatStartsAndTheNextSt
         pid_t helper = 0;
         EXPECT_TRUE(waitServing([&] { return (helper = stoppedHelperFor(installed)) > 0; }, 90000));
         extraEnvironment.clear();
+        // A version the helper started has had its whole run, with the helper
+        // still there, before the helper goes.
+        EXPECT_TRUE(waitServing([&] { return !runsFrom(installed); }, 30000));
         if (helper > 0)
             ::kill(helper, SIGKILL);
         waitServing([&] { return app.state() == QProcess::NotRunning; }, 30000);
@@ -341,7 +354,8 @@ TEST_F(UpdateEndToEnd, AnInstallKilledAtAnyStepLeavesAnAppThatStartsAndTheNextSt
         const QString build = installedBuildNumber();
         EXPECT_TRUE(build == QString::number(installedBuild) || build == QString::number(newBuild))
             << build.toStdString();
-        EXPECT_EQ(besideInstalled().size(), 2) << "the helper's copy is left beside the app";
+        EXPECT_EQ(besideInstalled().size(), 2) << "the helper's copy is left beside the app\n"
+                                               << helperLog().toStdString();
         EXPECT_EQ(startInstalled(), QString("RODANDO build=%1 ignorada=0").arg(build));
         EXPECT_EQ(besideInstalled(), QStringList {"Velunta.app"});
         EXPECT_TRUE(helperLog().contains(
