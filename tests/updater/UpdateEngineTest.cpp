@@ -626,3 +626,27 @@ TEST_F(UpdateEngineTest, FailedPreparationLeavesNoReadOnlyFolderBehind)
         << probe.readAllStandardError().toStdString();
     EXPECT_EQ(Fixtures::workFolders(theirs).join(' ').toStdString(), "") << "as nobody";
 }
+
+TEST_F(UpdateEngineTest, AHelperCalledOffBeforeTheQuitIsStoppedAndTheUpdateKept)
+{
+    const auto prepared = prepare(publish("good", makeCandidate("good")));
+    ASSERT_TRUE(prepared);
+    // The real helper, which waits for this process to quit.
+    const QString helper = running + "/Contents/Helpers/VeluntaUpdateHelper";
+    QFile::remove(helper);
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("VELUNTA_HELPER"), helper));
+    ASSERT_TRUE(UpdateEngine::launchInstaller(*prepared, 30, {}, runningBundle()));
+
+    const QString copy = QFileInfo(prepared->workFolder.toLocalFile()).canonicalFilePath() + "/VeluntaUpdateHelper";
+    const auto helpers = [&] {
+        int count = 0;
+        for (const QString &pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            count += QFileInfo("/proc/" + pid + "/exe").symLinkTarget() == copy;
+        return count;
+    };
+    EXPECT_EQ(helpers(), 1);
+    UpdateEngine::cancelInstaller(*prepared);
+    EXPECT_TRUE(TestSupport::waitFor([&] { return helpers() == 0; }));
+    EXPECT_TRUE(QFileInfo(prepared->appURL.toLocalFile() + "/Contents/Info.plist").isFile())
+        << "the prepared update stays for the next try";
+}
