@@ -201,6 +201,8 @@ Result<Done, UpdateError> download(const QUrl &url, const QString &destination, 
     QNetworkRequest request = freshRequest(url);
     request.setTransferTimeout(downloadIdleTimeoutMs);
     std::unique_ptr<QNetworkReply> reply(network.get(request));
+    // Bytes go to disk as they come, a chunk at most held in memory.
+    reply->setReadBufferSize(hashChunk);
 
     auto redirectRefused = std::make_shared<bool>(false);
     guardRedirects(reply.get(), config, redirectRefused);

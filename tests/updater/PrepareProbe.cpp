@@ -1,6 +1,7 @@
 // Prepares the update a manifest file announces, against a given running
-// bundle, and prints the outcome ("success" or the error's short form).
-// Tests run it with lowered privileges.
+// bundle, and prints the outcome ("success" or the error's short form); or
+// removes a folder tree as the engine does. Tests run it with lowered
+// privileges.
 #include "UpdateFixtures.h"
 #include "updater/UpdateEngine.h"
 
@@ -11,6 +12,11 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    // "--remove PATH": the work folder clean-up alone.
+    if (argc == 3 && qstrcmp(argv[1], "--remove") == 0) {
+        std::puts(UpdateEngine::removeTree(QString::fromLocal8Bit(argv[2])) ? "removed" : "left");
+        return 0;
+    }
     if (argc != 4)
         return 2;
     QFile file(QString::fromLocal8Bit(argv[1]));

@@ -650,3 +650,37 @@ TEST_F(UpdateEngineTest, AHelperCalledOffBeforeTheQuitIsStoppedAndTheUpdateKept)
     EXPECT_TRUE(QFileInfo(prepared->appURL.toLocalFile() + "/Contents/Info.plist").isFile())
         << "the prepared update stays for the next try";
 }
+
+TEST_F(UpdateEngineTest, WorkFolderCleanUpEmptiesReadOnlyFoldersForTheirOwner)
+{
+    if (QStandardPaths::findExecutable("setpriv").isEmpty())
+        GTEST_SKIP() << "setpriv is missing: the case as an ordinary user is not run";
+    ASSERT_EQ(::chmod(QFile::encodeName(root.path()).constData(), 0755), 0);
+    // In a temporary folder of its own, as the user's work folders are.
+    const QString theirs = root.path() + "/nobody-tmp";
+    ASSERT_TRUE(QDir().mkpath(theirs));
+    ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), 65534, 65534), 0);
+    const QString work = theirs + "/VeluntaUpdate-nobody";
+    ASSERT_TRUE(QDir().mkpath(work + "/app/Velunta.app/Contents/closed/deeper"));
+    TestSupport::writeFile(work + "/app/Velunta.app/Contents/closed/deeper/file", "x");
+    TestSupport::writeFile(work + "/app/Velunta.app/Contents/closed/file", "x");
+    const QString outside = root.path() + "/outside";
+    ASSERT_TRUE(QDir().mkpath(outside));
+    TestSupport::writeFile(outside + "/keep", "x");
+    ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(),
+                  QFile::encodeName(work + "/app/Velunta.app/Contents/closed/link").constData()),
+        0);
+    ASSERT_EQ(
+        TestSupport::run("chown", {"-R", "65534:65534", work}, QProcessEnvironment::systemEnvironment()).exitCode, 0);
+    for (const char *folder :
+        {"/app/Velunta.app/Contents/closed/deeper", "/app/Velunta.app/Contents/closed", "/app/Velunta.app", "/app"})
+        ASSERT_EQ(::chmod(QFile::encodeName(work + folder).constData(), 0555), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(work + "/app/Velunta.app/Contents/closed/deeper").constData(), 0), 0);
+
+    const auto removal = TestSupport::run("setpriv",
+        {"--reuid=65534", "--regid=65534", "--clear-groups", qEnvironmentVariable("PREPARE_PROBE"), "--remove", work},
+        QProcessEnvironment::systemEnvironment());
+    EXPECT_EQ(QString::fromUtf8(removal.out).trimmed(), "removed") << removal.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(work));
+    EXPECT_TRUE(QFileInfo::exists(outside + "/keep")) << "a link is never followed";
+}
