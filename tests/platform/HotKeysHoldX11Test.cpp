@@ -2,12 +2,12 @@
 // auto-repeat on, with the release going to a keyboard grab of our own, and
 // across changes of the keyboard map.
 #include "platform/x11/X11HotKeys.h"
+#include "support/Keyboard.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QRasterWindow>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -20,57 +20,11 @@ void xdo(const QStringList &arguments)
     ASSERT_EQ(QProcess::execute("xdotool", arguments), 0) << arguments.join(' ').toStdString();
 }
 
-QString output(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
-}
-
-// Holds KEYS (an xdotool chord such as "alt+shift+1") for MS milliseconds
-// while this process goes on handling its events.
+// Holds KEYS for MS milliseconds while this process goes on handling its events.
 void hold(const QString &keys, int ms)
 {
-    xdo({"keydown", keys});
-    QTest::qWait(ms);
-    QStringList reversed = keys.split('+');
-    std::reverse(reversed.begin(), reversed.end());
-    xdo(QStringList {"keyup"} + reversed);
+    ASSERT_TRUE(TestSupport::holdKeys(keys, [ms] { QTest::qWait(ms); })) << keys.toStdString();
 }
-
-// Auto-repeat as a person's desktop has it (a quick one, so that a short hold
-// repeats often), and the keyboard map of the test desktop given back at the
-// end whatever the test changed.
-class KeyboardGuard {
-public:
-    KeyboardGuard()
-    {
-        const QString query = output("setxkbmap", {"-query"});
-        for (const QString field : {"rules", "model", "layout", "variant", "options"}) {
-            const auto match
-                = QRegularExpression("^" + field + ":\\s*(\\S+)$", QRegularExpression::MultilineOption).match(query);
-            if (match.hasMatch())
-                m_map << "-" + QString(field == QLatin1String("options") ? "option" : field) << match.captured(1);
-        }
-        const QString xset = output("xset", {"q"});
-        const auto repeat = QRegularExpression("auto repeat delay:\\s*(\\d+)\\s+repeat rate:\\s*(\\d+)").match(xset);
-        if (repeat.hasMatch())
-            m_rate = {repeat.captured(1), repeat.captured(2)};
-        QProcess::execute("xset", {"r", "on"});
-        QProcess::execute("xset", {"r", "rate", "300", "30"});
-    }
-    ~KeyboardGuard()
-    {
-        QProcess::execute("setxkbmap", m_map);
-        if (m_rate.size() == 2)
-            QProcess::execute("xset", {"r", "rate", m_rate[0], m_rate[1]});
-    }
-
-private:
-    QStringList m_map;
-    QStringList m_rate;
-};
 
 // Sees what reaches Qt's connection before the hot keys do: the raw presses
 // on the root (every auto-repeat among them) and the keyboard-map notices.
@@ -135,7 +89,7 @@ protected:
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             GTEST_SKIP() << "needs an X display";
         ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
-        keyboard = std::make_unique<KeyboardGuard>();
+        keyboard = std::make_unique<TestSupport::KeyboardGuard>();
         hotKeys = X11HotKeys::create();
         ASSERT_TRUE(hotKeys);
         ASSERT_TRUE(hotKeys->registerShortcuts(captureShortcuts()).isEmpty());
@@ -158,7 +112,7 @@ protected:
         return indices(*spy);
     }
 
-    std::unique_ptr<KeyboardGuard> keyboard;
+    std::unique_ptr<TestSupport::KeyboardGuard> keyboard;
     std::unique_ptr<X11HotKeys> hotKeys;
     std::unique_ptr<QSignalSpy> spy;
     std::unique_ptr<RawEvents> raw;
