@@ -68,6 +68,13 @@ void setValue(const char *key, const QVariant &value)
 {
     store().setValue(QLatin1String(key), value);
     store().sync();
+    emit notifier().changed(QLatin1String(key));
+}
+
+Notifier &notifier()
+{
+    static Notifier instance;
+    return instance;
 }
 
 QString defaultSaveFolder()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QVariant>
 #include <optional>
@@ -53,5 +54,17 @@ int skippedUpdateBuild();
 
 // Uniform in [0, bound) from the system's secure generator, without modulo bias.
 quint32 secureRandomBelow(quint32 bound);
+
+// Tells about every value written through setValue, from wherever in the
+// process, so that what shows a setting (the tray menu, the windows'
+// toggles) follows it without each writer having to know them.
+class Notifier : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+signals:
+    void changed(const QString &key);
+};
+Notifier &notifier();
 
 } // namespace Settings

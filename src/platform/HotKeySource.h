@@ -20,7 +20,7 @@ public:
     virtual QList<int> registerShortcuts(const QList<QKeyCombination> &combinations) = 0;
 
 signals:
-    // A registered combination was pressed (key press only, not release or
-    // auto-repeat release). Emitted on the GUI thread.
+    // A registered combination was pressed: once per press, however long the
+    // keys are held (auto-repeat is not a press). Emitted on the GUI thread.
     void pressed(int index);
 };

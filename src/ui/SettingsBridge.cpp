@@ -6,6 +6,7 @@ SettingsBridge::SettingsBridge(QObject *parent)
     : QObject(parent)
 {
     refresh();
+    connect(&Settings::notifier(), &Settings::Notifier::changed, this, &SettingsBridge::refresh);
 }
 
 void SettingsBridge::refresh()
@@ -28,7 +29,6 @@ void SettingsBridge::store(const char *key, bool value, bool &field, void (Setti
         field = value;
         emit(this->*changed)();
     }
-    emit storedByUser();
 }
 
 void SettingsBridge::setCapturesSystemAudio(bool value)

@@ -3,7 +3,8 @@
 #include <QObject>
 
 // The capture options of the settings store for QML. A toggle writes its key
-// at once; `refresh()` picks up changes made elsewhere (the tray menu).
+// at once; a value written anywhere else (the tray menu, the microphone
+// grant) shows at once too, and `refresh()` reads the store again.
 class SettingsBridge : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool capturesSystemAudio READ capturesSystemAudio WRITE setCapturesSystemAudio NOTIFY
@@ -28,8 +29,6 @@ signals:
     void capturesSystemAudioChanged();
     void capturesMicrophoneChanged();
     void copiesScreenshotsChanged();
-    // A value was written from a window (the tray menu shows the same options).
-    void storedByUser();
 
 private:
     void store(const char *key, bool value, bool &field, void (SettingsBridge::*changed)());

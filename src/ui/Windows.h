@@ -32,7 +32,7 @@ public:
     QQmlEngine &engine() { return *m_engine; }
     AppModel &model() { return m_model; }
     MainMenu &mainMenu() { return m_menu; }
-    // The capture options the windows show; `storedByUser` tells the tray menu.
+    // The capture options the windows show.
     SettingsBridge &captureSettings();
     MainWindow &mainWindow();
     bool hasMainWindow() const { return bool(m_mainWindow); }

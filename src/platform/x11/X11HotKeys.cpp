@@ -3,6 +3,9 @@
 #include "platform/x11/XcbPointers.h"
 
 #include <QGuiApplication>
+#include <QTimer>
+#include <algorithm>
+#include <cstring>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 
@@ -14,6 +17,14 @@ constexpr xcb_keysym_t altRSym = 0xffea;
 constexpr xcb_keysym_t superLSym = 0xffeb;
 constexpr std::uint16_t relevantModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_2
     | XCB_MOD_MASK_3 | XCB_MOD_MASK_4 | XCB_MOD_MASK_5;
+// XKB's notices (the second byte of its events) that change key codes or
+// modifiers: a whole new keymap, and a change to part of it.
+constexpr std::uint8_t xkbNewKeyboardNotify = 0;
+constexpr std::uint8_t xkbMapNotify = 1;
+// The server stamps an auto-repeat's release and press with two reads of its
+// clock; allow for a millisecond passing between them. No person releases
+// and presses a key again that fast.
+constexpr std::uint32_t repeatPairingMs = 1;
 
 struct KeySymbolsFree {
     void operator()(xcb_key_symbols_t *symbols) const { xcb_key_symbols_free(symbols); }
@@ -32,6 +43,11 @@ xcb_keysym_t keySymbol(Qt::Key key)
     return 0;
 }
 
+bool hasKeyCode(const std::vector<std::uint8_t> &codes, std::uint8_t code)
+{
+    return std::find(codes.begin(), codes.end(), code) != codes.end();
+}
+
 } // namespace
 
 std::unique_ptr<X11HotKeys> X11HotKeys::create()
@@ -48,9 +64,35 @@ X11HotKeys::X11HotKeys(xcb_connection_t *connection, std::uint32_t root)
     : m_connection(connection)
     , m_root(root)
 {
+    static const char xkbName[] = "XKEYBOARD";
+    auto xkb = xcbReply(
+        xcb_query_extension_reply(connection, xcb_query_extension(connection, std::strlen(xkbName), xkbName), nullptr));
+    if (xkb && xkb->present)
+        m_xkbEvent = xkb->first_event;
+    readModifiers();
+    QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+X11HotKeys::~X11HotKeys()
+{
+    // Qt's connection ends with the application object.
+    if (!QCoreApplication::instance())
+        return;
+    QCoreApplication::instance()->removeNativeEventFilter(this);
+    if (xcb_connection_has_error(m_connection))
+        return;
+    for (const Grab &grab : m_grabs)
+        ungrab(grab);
+    xcb_flush(m_connection);
+}
+
+void X11HotKeys::readModifiers()
+{
     // Which ModN carries Num Lock, Alt and Super on this keyboard map.
-    KeySymbols symbols(xcb_key_symbols_alloc(connection));
-    auto mapping = xcbReply(xcb_get_modifier_mapping_reply(connection, xcb_get_modifier_mapping(connection), nullptr));
+    m_numLock = m_alt = m_super = 0;
+    KeySymbols symbols(xcb_key_symbols_alloc(m_connection));
+    auto mapping
+        = xcbReply(xcb_get_modifier_mapping_reply(m_connection, xcb_get_modifier_mapping(m_connection), nullptr));
     if (symbols && mapping) {
         const xcb_keycode_t *codes = xcb_get_modifier_mapping_keycodes(mapping.get());
         const int perModifier = mapping->keycodes_per_modifier;
@@ -76,20 +118,6 @@ X11HotKeys::X11HotKeys(xcb_connection_t *connection, std::uint32_t root)
         m_alt = XCB_MOD_MASK_1;
     if (!m_super)
         m_super = XCB_MOD_MASK_4;
-    QCoreApplication::instance()->installNativeEventFilter(this);
-}
-
-X11HotKeys::~X11HotKeys()
-{
-    // Qt's connection ends with the application object.
-    if (!QCoreApplication::instance())
-        return;
-    QCoreApplication::instance()->removeNativeEventFilter(this);
-    if (xcb_connection_has_error(m_connection))
-        return;
-    for (const Grab &grab : m_grabs)
-        ungrab(grab, grab.keyCodes.size());
-    xcb_flush(m_connection);
 }
 
 std::uint16_t X11HotKeys::lockVariants(std::size_t which) const
@@ -106,11 +134,37 @@ std::uint16_t X11HotKeys::lockVariants(std::size_t which) const
     }
 }
 
-void X11HotKeys::ungrab(const Grab &grab, std::size_t keyCodes)
+void X11HotKeys::resolve(Grab &grab) const
 {
-    for (std::size_t k = 0; k < keyCodes; ++k) {
+    grab.modifiers = 0;
+    grab.keyCodes.clear();
+    const Qt::KeyboardModifiers modifiers = grab.combination.keyboardModifiers();
+    if (modifiers.testFlag(Qt::ShiftModifier))
+        grab.modifiers |= XCB_MOD_MASK_SHIFT;
+    if (modifiers.testFlag(Qt::ControlModifier))
+        grab.modifiers |= XCB_MOD_MASK_CONTROL;
+    if (modifiers.testFlag(Qt::AltModifier))
+        grab.modifiers |= m_alt;
+    if (modifiers.testFlag(Qt::MetaModifier))
+        grab.modifiers |= m_super;
+    const xcb_keysym_t symbol = keySymbol(grab.combination.key());
+    KeySymbols symbols(xcb_key_symbols_alloc(m_connection));
+    if (!symbols || !symbol)
+        return;
+    if (xcb_keycode_t *codes = xcb_key_symbols_get_keycode(symbols.get(), symbol)) {
+        for (xcb_keycode_t *code = codes; *code != XCB_NO_SYMBOL; ++code) {
+            if (!hasKeyCode(grab.keyCodes, *code))
+                grab.keyCodes.push_back(*code);
+        }
+        std::free(codes);
+    }
+}
+
+void X11HotKeys::ungrab(const Grab &grab)
+{
+    for (std::uint8_t code : grab.keyCodes) {
         for (std::size_t variant = 0; variant < 4; ++variant)
-            xcb_ungrab_key(m_connection, grab.keyCodes[k], m_root, grab.modifiers | lockVariants(variant));
+            xcb_ungrab_key(m_connection, code, m_root, grab.modifiers | lockVariants(variant));
     }
 }
 
@@ -137,7 +191,7 @@ bool X11HotKeys::grabAll(Grab &grab)
     if (!all) {
         // Release what this client did get (ungrabbing a grab that is not ours
         // does nothing).
-        ungrab(grab, grab.keyCodes.size());
+        ungrab(grab);
         xcb_flush(m_connection);
     }
     return all && !xcb_connection_has_error(m_connection);
@@ -146,27 +200,11 @@ bool X11HotKeys::grabAll(Grab &grab)
 QList<int> X11HotKeys::registerShortcuts(const QList<QKeyCombination> &combinations)
 {
     QList<int> unavailable;
-    KeySymbols symbols(xcb_key_symbols_alloc(m_connection));
     for (const QKeyCombination &combination : combinations) {
         Grab grab;
         grab.index = m_count++;
-        const Qt::KeyboardModifiers modifiers = combination.keyboardModifiers();
-        if (modifiers.testFlag(Qt::ShiftModifier))
-            grab.modifiers |= XCB_MOD_MASK_SHIFT;
-        if (modifiers.testFlag(Qt::ControlModifier))
-            grab.modifiers |= XCB_MOD_MASK_CONTROL;
-        if (modifiers.testFlag(Qt::AltModifier))
-            grab.modifiers |= m_alt;
-        if (modifiers.testFlag(Qt::MetaModifier))
-            grab.modifiers |= m_super;
-        const xcb_keysym_t symbol = keySymbol(combination.key());
-        if (symbols && symbol) {
-            if (xcb_keycode_t *codes = xcb_key_symbols_get_keycode(symbols.get(), symbol)) {
-                for (xcb_keycode_t *code = codes; *code != XCB_NO_SYMBOL; ++code)
-                    grab.keyCodes.push_back(*code);
-                std::free(codes);
-            }
-        }
+        grab.combination = combination;
+        resolve(grab);
         if (!grab.keyCodes.empty() && grabAll(grab))
             m_grabs.push_back(std::move(grab));
         else
@@ -175,35 +213,103 @@ QList<int> X11HotKeys::registerShortcuts(const QList<QKeyCombination> &combinati
     return unavailable;
 }
 
+void X11HotKeys::scheduleRemap()
+{
+    // One change of layout brings several notices: act once, after them.
+    if (m_remapPending)
+        return;
+    m_remapPending = true;
+    QTimer::singleShot(0, this, &X11HotKeys::remap);
+}
+
+void X11HotKeys::remap()
+{
+    m_remapPending = false;
+    if (xcb_connection_has_error(m_connection))
+        return;
+    // Released with the modifiers they were grabbed with, before those are
+    // read again.
+    for (const Grab &grab : m_grabs)
+        ungrab(grab);
+    readModifiers();
+    for (Grab &grab : m_grabs) {
+        resolve(grab);
+        grab.held = false;
+        grab.released = false;
+        if (!grab.keyCodes.empty() && !grabAll(grab))
+            grab.keyCodes.clear(); // taken by someone else meanwhile
+    }
+    xcb_flush(m_connection);
+}
+
+bool X11HotKeys::keyPressed(const void *event)
+{
+    const auto *key = static_cast<const xcb_key_press_event_t *>(event);
+    // Presses elsewhere belong to a window of ours (a keyboard grab of the
+    // overlay, say), never to a shortcut.
+    if (key->event != m_root)
+        return false;
+    const std::uint16_t state = key->state & relevantModifiers & ~m_numLock;
+    for (Grab &grab : m_grabs) {
+        if (!hasKeyCode(grab.keyCodes, key->detail) || state != grab.modifiers)
+            continue;
+        const bool repeat
+            = grab.held || (grab.released && std::uint32_t(key->time - grab.releaseTime) <= repeatPairingMs);
+        grab.held = true;
+        grab.released = false;
+        if (!repeat)
+            emit pressed(grab.index);
+        return true;
+    }
+    return false;
+}
+
+bool X11HotKeys::keyReleased(const void *event)
+{
+    const auto *key = static_cast<const xcb_key_release_event_t *>(event);
+    bool ours = false;
+    for (Grab &grab : m_grabs) {
+        if (!hasKeyCode(grab.keyCodes, key->detail))
+            continue;
+        grab.held = false;
+        grab.released = true;
+        grab.releaseTime = key->time;
+        ours = true;
+    }
+    // A release that went to one of our windows is still that window's.
+    return ours && key->event == m_root;
+}
+
 bool X11HotKeys::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
 {
     if (eventType != "xcb_generic_event_t")
         return false;
     const auto *event = static_cast<const xcb_generic_event_t *>(message);
     const std::uint8_t type = event->response_type & 0x7f;
-    if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
-        return false;
-    const auto *key = reinterpret_cast<const xcb_key_press_event_t *>(event);
-    if (key->event != m_root)
-        return false;
-    const std::uint16_t state = key->state & relevantModifiers & ~m_numLock;
-    for (Grab &grab : m_grabs) {
-        bool matches = false;
-        for (xcb_keycode_t code : grab.keyCodes)
-            matches = matches || code == key->detail;
-        if (!matches)
-            continue;
-        if (type == XCB_KEY_RELEASE) {
+    switch (type) {
+    case XCB_KEY_PRESS:
+        return keyPressed(event);
+    case XCB_KEY_RELEASE:
+        return keyReleased(event);
+    case XCB_FOCUS_IN:
+    case XCB_FOCUS_OUT:
+        // A keyboard grab starting or ending, or the focus moving: the
+        // release may go where we never see it.
+        for (Grab &grab : m_grabs)
             grab.held = false;
-            return true;
-        }
-        if (state != grab.modifiers)
-            continue;
-        if (!grab.held) {
-            grab.held = true;
-            emit pressed(grab.index);
-        }
-        return true;
+        return false;
+    case XCB_MAPPING_NOTIFY: {
+        const auto *mapping = reinterpret_cast<const xcb_mapping_notify_event_t *>(event);
+        if (mapping->request == XCB_MAPPING_KEYBOARD || mapping->request == XCB_MAPPING_MODIFIER)
+            scheduleRemap();
+        return false; // Qt reads the new map too
     }
-    return false;
+    default:
+        if (m_xkbEvent && type == m_xkbEvent) {
+            const std::uint8_t xkbType = reinterpret_cast<const std::uint8_t *>(event)[1];
+            if (xkbType == xkbNewKeyboardNotify || xkbType == xkbMapNotify)
+                scheduleRemap();
+        }
+        return false;
+    }
 }
