@@ -159,7 +159,11 @@ struct SegmentWriter::Private {
                 droppedAudio.push_back({source, listening.error()});
                 continue;
             } else {
-                silentTracks.push_back(track);
+                {
+                    // A source opened before may be lost already, on its own thread.
+                    std::lock_guard lock(mutex);
+                    silentTracks.push_back(track);
+                }
                 if (notices.audioLost)
                     notices.audioLost({source, listening.error()});
             }
