@@ -54,8 +54,8 @@ struct SegmentNotices {
     std::function<void()> finished;
     // The file could not be written.
     std::function<void(PlatformError)> failed;
-    // Capture ended by itself (the display went away, the sound server
-    // stopped); the file is still finished as far as it got.
+    // Capture ended by itself (the display went away); the file is still
+    // finished as far as it got. Sound going away does not end it (audioLost).
     std::function<void(PlatformError)> stopped;
     // A sound source went away during the segment, or was missing at its
     // start while its track was kept: the track holds silence from there on

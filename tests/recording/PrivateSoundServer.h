@@ -6,11 +6,12 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 
-// A PulseAudio server of the test's own: a null sink playing a 440 Hz tone,
-// reached at address(). A test may kill it without touching the shared
-// server of the test desktop.
+// A PulseAudio server of the test's own: a null sink playing a 440 Hz tone
+// (or no output at all), reached at address(). It has no microphone. A test
+// may kill it without touching the shared server of the test desktop.
 class PrivateSoundServer {
 public:
     // FOLDER holds the server's runtime files and its socket.
@@ -30,8 +31,10 @@ public:
 
     QString address() const { return "unix:" + m_folder + "/native"; }
 
+    enum class Output { toneOnANullSink, none };
+
     // Starts it and waits until it answers.
-    bool start()
+    bool start(Output output = Output::toneOnANullSink)
     {
         QDir().mkpath(m_folder + "/runtime");
         QFile::setPermissions(m_folder + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -42,10 +45,11 @@ public:
         m_server.setProcessEnvironment(env);
         m_server.setStandardOutputFile(m_folder + "/server.log");
         m_server.setStandardErrorFile(m_folder + "/server.log", QIODevice::Append);
-        m_server.start("pulseaudio",
-            {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no",
-                "--load=module-native-protocol-unix auth-anonymous=1 socket=" + m_folder + "/native",
-                "--load=module-null-sink sink_name=private_null"});
+        QStringList arguments {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no",
+            "--load=module-native-protocol-unix auth-anonymous=1 socket=" + m_folder + "/native"};
+        if (output == Output::toneOnANullSink)
+            arguments << "--load=module-null-sink sink_name=private_null";
+        m_server.start("pulseaudio", arguments);
         if (!m_server.waitForStarted(10000))
             return false;
         if (!TestSupport::waitFor(
@@ -54,6 +58,8 @@ public:
                 },
                 20000))
             return false;
+        if (output == Output::none)
+            return true;
         TestSupport::tool("pactl", {"-s", address(), "set-default-sink", "private_null"});
         // A low-latency reader keeps the null sink pacing like hardware.
         m_keeper.setStandardOutputFile(QProcess::nullDevice());

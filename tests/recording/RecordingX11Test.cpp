@@ -557,3 +557,49 @@ TEST_F(RecordingX11, TheSoundServerDyingKeepsThePictureAndTheSoundSoFar)
     EXPECT_EQ(recorder.missingAudio()[0].source, SoundSource::systemAudio);
     EXPECT_TRUE(recorder.missingAudio()[0].isPartial);
 }
+
+TEST_F(RecordingX11, AMissingDeviceLeavesOnlyItsTrackOut)
+{
+    if (QStandardPaths::findExecutable("pulseaudio").isEmpty())
+        GTEST_SKIP() << "needs pulseaudio";
+    const DisplayInfo display = firstDisplay();
+    ASSERT_TRUE(display.id);
+    const CaptureTarget target {*display.id, QRectF(0, 0, 320, 240)};
+    LiveSegmentCapture service;
+    {
+        // An output with a tone, and no microphone.
+        PrivateSoundServer server(out.filePath("sem-microfone"));
+        ASSERT_TRUE(server.start());
+        const PulseServerOverride toPrivate(server.address());
+        ScreenRecorder recorder(*services().screens, service);
+        const QString path = out.filePath("sem-microfone.mp4");
+        ASSERT_TRUE(awaitTask(recorder.start(target, path, {true, true})));
+        runFor(1500);
+        ASSERT_TRUE(awaitTask(recorder.stop()));
+        const FileInfo info = probe(path);
+        EXPECT_EQ(info.count("video"), 1);
+        ASSERT_EQ(info.count("audio"), 1);
+        EXPECT_GT(meanVolume(path), -40.0) << "the system audio is there";
+        ASSERT_EQ(recorder.missingAudio().size(), 1u);
+        EXPECT_EQ(recorder.missingAudio()[0].source, SoundSource::microphone);
+        EXPECT_FALSE(recorder.missingAudio()[0].isPartial);
+    }
+    {
+        // A server with no output at all.
+        PrivateSoundServer server(out.filePath("sem-saida"));
+        ASSERT_TRUE(server.start(PrivateSoundServer::Output::none));
+        const PulseServerOverride toPrivate(server.address());
+        ScreenRecorder recorder(*services().screens, service);
+        const QString path = out.filePath("sem-saida.mp4");
+        ASSERT_TRUE(awaitTask(recorder.start(target, path, {true, false})));
+        runFor(1000);
+        ASSERT_TRUE(awaitTask(recorder.stop()));
+        const FileInfo info = probe(path);
+        EXPECT_EQ(info.count("video"), 1);
+        EXPECT_EQ(info.count("audio"), 0);
+        ASSERT_EQ(recorder.missingAudio().size(), 1u);
+        EXPECT_EQ(recorder.missingAudio()[0].source, SoundSource::systemAudio);
+        EXPECT_EQ(recorder.missingAudio()[0].reason.description,
+            QStringLiteral("Não foi possível gravar o áudio: nenhuma saída de som encontrada"));
+    }
+}
