@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QtConcurrent>
 #include <QCoroFuture>
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -34,6 +35,31 @@ Result<Done, QString> writeFile(const QString &path, const QByteArray &data)
         return Result<Done, QString>::failure(error);
     }
     return Done{};
+}
+
+// The warning after a recording saved without some of the sound it was to
+// have: which source is missing, and whether it is missing only in part.
+QString missingAudioMessage(const QList<CaptureRecorder::MissingAudio> &missing)
+{
+    QStringList parts;
+    for (const CaptureRecorder::MissingAudio &audio : missing) {
+        if (audio.isMicrophone)
+            parts << (audio.isPartial ? QStringLiteral("com o microfone incompleto")
+                                      : QStringLiteral("sem o microfone"));
+        else
+            parts << (audio.isPartial ? QStringLiteral("com o áudio do sistema incompleto")
+                                      : QStringLiteral("sem o áudio do sistema"));
+    }
+    return QStringLiteral("Gravação salva ") + parts.join(QStringLiteral(" e "));
+}
+
+QString missingAudioDetail(const QList<CaptureRecorder::MissingAudio> &missing)
+{
+    QStringList reasons;
+    for (const CaptureRecorder::MissingAudio &audio : missing)
+        if (!audio.reason.isEmpty() && !reasons.contains(audio.reason))
+            reasons << audio.reason;
+    return reasons.join(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -360,6 +386,8 @@ QCoro::Task<void> AppController::startRecording(CaptureTarget target)
         options.capturesMicrophone = co_await m_services.microphone->requestAccess();
     if (!self)
         co_return;
+    // Here nobody refuses a microphone: a "no" means there is none to use.
+    self->m_lacksMicrophone = Settings::capturesMicrophone() && !options.capturesMicrophone;
 
     QString failure;
     std::unique_ptr<CaptureRecorder> recorder;
@@ -471,6 +499,13 @@ QCoro::Task<void> AppController::runStop()
                 co_return;
             self->m_services.toast->show(title, *saved, thumbnail);
         }
+        QList<CaptureRecorder::MissingAudio> missing = self->m_recorder->missingAudio();
+        const bool listsMicrophone = std::any_of(missing.cbegin(), missing.cend(),
+            [](const CaptureRecorder::MissingAudio &audio) { return audio.isMicrophone; });
+        if (self->m_lacksMicrophone && !listsMicrophone)
+            missing.append({true, false, {}});
+        if (!missing.isEmpty())
+            self->alert(missingAudioMessage(missing), missingAudioDetail(missing));
     } else {
         self->alert(QStringLiteral("A gravação falhou"), saved.error());
     }

@@ -104,6 +104,8 @@ private:
     HotKeys m_hotKeys;
     State m_state = State::idle;
     std::unique_ptr<CaptureRecorder> m_recorder;
+    // The microphone setting is on but no microphone could be used.
+    bool m_lacksMicrophone = false;
     bool m_isChangingPause = false;
     bool m_restoresWindowAfterCapture = false;
 };

@@ -48,6 +48,14 @@ public:
         bool capturesMicrophone = false;
     };
 
+    // A sound source the recording asked for and lacks, wholly or in part
+    // (it went away while recording).
+    struct MissingAudio {
+        bool isMicrophone = false;
+        bool isPartial = false;
+        QString reason;
+    };
+
     virtual ~CaptureRecorder() = default;
     // Called on the GUI thread when the system ends the recording by itself
     // (for example when its display goes away).
@@ -61,6 +69,8 @@ public:
     virtual QCoro::Task<void> pause() = 0;
     // Does nothing when not paused; on failure the recording stays paused.
     virtual QCoro::Task<Result<Done, QString>> resume() = 0;
+    // After the stop: what sound the saved recording lacks, system audio first.
+    virtual QList<MissingAudio> missingAudio() const { return {}; }
 };
 
 // What is on screen while recording: the ring around an area and the bar.

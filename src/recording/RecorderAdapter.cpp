@@ -53,6 +53,14 @@ QCoro::Task<Result<Done, QString>> RecorderAdapter::resume()
     co_return Done {};
 }
 
+QList<CaptureRecorder::MissingAudio> RecorderAdapter::missingAudio() const
+{
+    QList<MissingAudio> missing;
+    for (const ScreenRecorder::MissingAudio &audio : m_recorder->missingAudio())
+        missing.append({audio.source == SoundSource::microphone, audio.isPartial, audio.reason.description});
+    return missing;
+}
+
 std::unique_ptr<CaptureRecorder> makeScreenRecorder(ScreenSource &screens)
 {
     return std::make_unique<RecorderAdapter>(screens);

@@ -19,6 +19,7 @@ public:
     QCoro::Task<Result<QString, QString>> stop() override;
     QCoro::Task<void> pause() override;
     QCoro::Task<Result<Done, QString>> resume() override;
+    QList<MissingAudio> missingAudio() const override;
 
     ScreenRecorder &recorder() { return *m_recorder; }
 

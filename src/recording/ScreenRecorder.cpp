@@ -15,6 +15,7 @@
 #include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -129,8 +130,10 @@ QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::startSegment()
     settings.showsCursor = true;
     settings.maximumFrameRate = 60;
     settings.queueDepth = 6;
-    settings.capturesSystemAudio = m_options->capturesSystemAudio;
-    settings.capturesMicrophone = m_options->capturesMicrophone;
+    const Options tracks = m_audioTracks.value_or(*m_options);
+    settings.capturesSystemAudio = tracks.capturesSystemAudio;
+    settings.capturesMicrophone = tracks.capturesMicrophone;
+    settings.keepsMissingAudioAsSilence = m_audioTracks.has_value();
     settings.usesHevc = geometry.usesHevc;
 
     const quint64 generation = ++m_generation;
@@ -149,6 +152,11 @@ QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::startSegment()
         QMetaObject::invokeMethod(
             this, [this, generation, error] { streamDidStop(generation, error); }, Qt::QueuedConnection);
     };
+    // Also about earlier segments: what one lost stays lost for the recording.
+    notices.audioLost = [this](AudioLoss loss) {
+        QMetaObject::invokeMethod(
+            this, [this, loss] { noteMissingAudio(loss, true); }, Qt::QueuedConnection);
+    };
     const QString segmentPath = settings.path;
     auto made = m_service.makeStream(std::move(settings), std::move(notices));
     if (!made)
@@ -163,6 +171,15 @@ QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::startSegment()
         m_stream.reset();
         m_didFinishSegment = true;
         co_return R::failure(started.error());
+    }
+    if (!m_audioTracks) {
+        Options settled = *m_options;
+        for (const AudioLoss &loss : stream->droppedAudio()) {
+            (loss.source == SoundSource::systemAudio ? settled.capturesSystemAudio : settled.capturesMicrophone)
+                = false;
+            noteMissingAudio(loss, false);
+        }
+        m_audioTracks = settled;
     }
     m_segments.append(segmentPath);
     m_segmentStart = std::chrono::steady_clock::now();
@@ -231,6 +248,24 @@ void ScreenRecorder::streamDidStop(quint64 generation, PlatformError error)
     m_failure = error;
     if (m_stream && onUnexpectedStop)
         onUnexpectedStop();
+}
+
+void ScreenRecorder::noteMissingAudio(const AudioLoss &loss, bool isPartial)
+{
+    // The first word about a source is the one that counts: once left out it
+    // stays out, and a track that went silent once is incomplete whatever follows.
+    for (const MissingAudio &missing : m_missingAudio)
+        if (missing.source == loss.source)
+            return;
+    m_missingAudio.push_back({loss.source, isPartial, loss.reason});
+}
+
+std::vector<ScreenRecorder::MissingAudio> ScreenRecorder::missingAudio() const
+{
+    std::vector<MissingAudio> sorted = m_missingAudio;
+    std::sort(sorted.begin(), sorted.end(),
+        [](const MissingAudio &a, const MissingAudio &b) { return int(a.source) < int(b.source); });
+    return sorted;
 }
 
 QCoro::Task<void> ScreenRecorder::pause()

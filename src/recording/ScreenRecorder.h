@@ -45,6 +45,16 @@ public:
         bool operator==(const Options &) const = default;
     };
 
+    // A sound source the recording asked for and lacks: never recorded (its
+    // track is left out of the file), or recorded only in part (the track is
+    // silent from where the source went away).
+    struct MissingAudio {
+        SoundSource source = SoundSource::systemAudio;
+        bool isPartial = false;
+        PlatformError reason;
+        bool operator==(const MissingAudio &) const = default;
+    };
+
     // How a segment reads its display: the source rectangle in points, the
     // desktop pixels it covers and the picture's (even) size.
     struct SegmentGeometry {
@@ -69,6 +79,10 @@ public:
     // The private folder while a recording runs, else empty.
     QString segmentsFolder() const { return m_segmentsFolder.value_or(QString()); }
     QStringList segments() const { return m_segments; }
+    // What sound the recording lacks so far, system audio first. The first
+    // segment settles the tracks: a source missing then is left out for the
+    // whole recording, so that every segment has the same tracks to join.
+    std::vector<MissingAudio> missingAudio() const;
 
     // Creates the private folder and opens the first segment. On failure the
     // folder stays until stop() or destruction.
@@ -110,6 +124,7 @@ private:
     void segmentDidFinish(quint64 generation);
     void segmentDidFail(quint64 generation, PlatformError error);
     void streamDidStop(quint64 generation, PlatformError error);
+    void noteMissingAudio(const AudioLoss &loss, bool isPartial);
     void updateExcludedWindows();
 
     ScreenSource &m_screens;
@@ -118,6 +133,9 @@ private:
     QString m_segmentReport;
     std::optional<CaptureTarget> m_target;
     std::optional<Options> m_options;
+    // The sound tracks every segment has, once the first one has started.
+    std::optional<Options> m_audioTracks;
+    std::vector<MissingAudio> m_missingAudio;
     std::optional<QString> m_finalURL;
     std::optional<QString> m_segmentsFolder;
     QStringList m_segments;

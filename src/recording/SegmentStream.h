@@ -12,6 +12,17 @@
 #include <memory>
 #include <vector>
 
+// Where a recording's sound comes from; each source has a track of its own.
+enum class SoundSource { systemAudio, microphone };
+
+// A requested sound source a segment did not get, in whole or from some
+// point on, and why.
+struct AudioLoss {
+    SoundSource source = SoundSource::systemAudio;
+    PlatformError reason;
+    bool operator==(const AudioLoss &) const = default;
+};
+
 // What one segment records: the capture stream with its file writer. The
 // recorder opens one per stretch between a start or resume and a pause or
 // stop; the live one captures the X11 desktop and PulseAudio into an MP4.
@@ -27,6 +38,11 @@ struct SegmentSettings {
     int queueDepth = 6;
     bool capturesSystemAudio = false;
     bool capturesMicrophone = false;
+    // A requested sound source that cannot be opened: its track is left out
+    // (the first segment, which settles the recording's tracks), or kept and
+    // filled with silence (later segments: a join needs every segment to have
+    // the same tracks).
+    bool keepsMissingAudioAsSilence = false;
     // HEVC instead of H.264.
     bool usesHevc = false;
 };
@@ -38,9 +54,13 @@ struct SegmentNotices {
     std::function<void()> finished;
     // The file could not be written.
     std::function<void(PlatformError)> failed;
-    // Capture ended by itself (the display went away, the sound server
-    // stopped); the file is still finished as far as it got.
+    // Capture ended by itself (the display went away); the file is still
+    // finished as far as it got. Sound going away does not end it (audioLost).
     std::function<void(PlatformError)> stopped;
+    // A sound source went away during the segment, or was missing at its
+    // start while its track was kept: the track holds silence from there on
+    // and the picture goes on.
+    std::function<void(AudioLoss)> audioLost;
 };
 
 class SegmentStream {
@@ -54,6 +74,9 @@ public:
     // The application's windows to leave out from now on (they change while
     // recording: the control bar and the frame appear after the start).
     virtual void setExcludedWindows(std::vector<NativeWindowId> windows) = 0;
+    // After a successful start: the requested sound sources whose tracks the
+    // file leaves out because they could not be opened.
+    virtual std::vector<AudioLoss> droppedAudio() const { return {}; }
 };
 
 // Makes segment streams. GUI thread.

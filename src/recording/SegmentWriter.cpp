@@ -65,7 +65,8 @@ struct SegmentWriter::Private {
     std::unique_ptr<X11Capture> capture;
     std::unique_ptr<X11DamageWatcher> watcher;
     std::unique_ptr<SegmentEncoder> encoder;
-    std::unique_ptr<PulseAudioCapture> audio;
+    std::vector<std::unique_ptr<PulseAudioCapture>> audio; // one per source that opened
+    std::vector<AudioLoss> droppedAudio; // sources whose tracks the file leaves out
 
     struct Picture {
         SegmentEncoder::Picture picture;
@@ -85,7 +86,7 @@ struct SegmentWriter::Private {
     std::deque<AudioChunk> chunks;
     bool captureEnded = false;
     int64_t endNanoseconds = 0;
-    std::optional<PlatformError> loss;
+    std::vector<int> silentTracks; // tracks no more sound will come for
     std::atomic<bool> stopRequested {false};
     std::atomic<int64_t> start {-1}; // steady clock time of the first picture
 
@@ -135,41 +136,60 @@ struct SegmentWriter::Private {
             return R::failure(watching.error());
         watcher = std::move(*watching);
 
+        // Sound first: which sources open decides the file's tracks.
+        std::vector<SoundSource> requested;
+        if (settings.capturesSystemAudio)
+            requested.push_back(SoundSource::systemAudio);
+        if (settings.capturesMicrophone)
+            requested.push_back(SoundSource::microphone);
+        int tracks = 0;
+        for (const SoundSource source : requested) {
+            const int track = tracks;
+            // One connection per source, so that one failing leaves the other alone.
+            auto listening = PulseAudioCapture::open(
+                {source == SoundSource::systemAudio ? PulseAudioCapture::Source::systemAudio
+                                                    : PulseAudioCapture::Source::microphone},
+                sampleRate, channels, [this, track](const PulseAudioCapture::Chunk &chunk) { takeAudio(track, chunk); },
+                [this, track, source](PlatformError error) {
+                    loseAudio(track, {source, std::move(error)});
+                });
+            if (listening) {
+                audio.push_back(std::move(*listening));
+            } else if (!settings.keepsMissingAudioAsSilence) {
+                droppedAudio.push_back({source, listening.error()});
+                continue;
+            } else {
+                {
+                    // A source opened before may be lost already, on its own thread.
+                    std::lock_guard lock(mutex);
+                    silentTracks.push_back(track);
+                }
+                if (notices.audioLost)
+                    notices.audioLost({source, listening.error()});
+            }
+            ++tracks;
+        }
+
         SegmentEncoder::Settings encoding;
         encoding.path = settings.path;
         encoding.size = settings.pixels.size();
         encoding.codec = settings.usesHevc ? SegmentEncoder::VideoCodec::hevc : SegmentEncoder::VideoCodec::h264;
         encoding.maximumFrameRate = settings.maximumFrameRate;
-        std::vector<PulseAudioCapture::Source> sources;
-        if (settings.capturesSystemAudio)
-            sources.push_back(PulseAudioCapture::Source::systemAudio);
-        if (settings.capturesMicrophone)
-            sources.push_back(PulseAudioCapture::Source::microphone);
-        for (size_t i = 0; i < sources.size(); ++i)
-            encoding.audioTracks.push_back({sampleRate, channels});
+        encoding.audioTracks.assign(size_t(tracks), {sampleRate, channels});
         auto encoding_ = SegmentEncoder::open(encoding);
         if (!encoding_)
             return R::failure(fromMedia(encoding_.error()));
         encoder = std::move(*encoding_);
-
-        if (!sources.empty()) {
-            auto listening = PulseAudioCapture::open(
-                sources, sampleRate, channels, [this](const PulseAudioCapture::Chunk &chunk) { takeAudio(chunk); },
-                [this](PlatformError error) { loseAudio(std::move(error)); });
-            if (!listening)
-                return R::failure(listening.error());
-            audio = std::move(*listening);
-        }
         captureThread = std::thread([this] { runCapture(); });
         writerThread = std::thread([this] { runWriter(); });
         return Done {};
     }
 
     // On the sound server's thread.
-    void takeAudio(const PulseAudioCapture::Chunk &chunk)
+    void takeAudio(int track, const PulseAudioCapture::Chunk &chunk)
     {
         AudioChunk copy;
-        copy.track = chunk.stream;
+        copy.track = track;
         copy.frames = chunk.frames;
         copy.captureNanoseconds = chunk.captureNanoseconds;
         if (chunk.samples)
@@ -183,14 +203,19 @@ struct SegmentWriter::Private {
         wake.notify_all();
     }
 
-    void loseAudio(PlatformError error)
+    // On the sound server's thread, after its last chunk: the track goes on
+    // as silence and the picture is not affected.
+    void loseAudio(int track, AudioLoss loss)
     {
         {
             std::lock_guard lock(mutex);
-            if (!loss)
-                loss = std::move(error);
+            if (captureEnded)
+                return;
+            silentTracks.push_back(track);
         }
-        requestStop();
+        wake.notify_all();
+        if (notices.audioLost)
+            notices.audioLost(std::move(loss));
     }
 
     void runCapture()
@@ -256,9 +281,6 @@ struct SegmentWriter::Private {
             std::lock_guard lock(mutex);
             captureEnded = true;
             endNanoseconds = t0 >= 0 ? steadyNanoseconds() - t0 : 0;
-            if (lost && !loss)
-                loss = lost;
-            lost = loss;
         }
         wake.notify_all();
         if (lost && notices.stopped)
@@ -272,14 +294,22 @@ struct SegmentWriter::Private {
         std::optional<MediaError> failure;
         bool ended = false;
         int64_t end = 0;
+        std::vector<int> silent;
         while (!ended && !failure) {
             std::deque<Picture> takenPictures;
             std::deque<AudioChunk> takenChunks;
             {
                 std::unique_lock lock(mutex);
-                wake.wait(lock, [this] { return !pictures.empty() || !chunks.empty() || captureEnded; });
+                // Silent tracks are padded as time passes, also on a still screen.
+                const auto ready = [this] { return !pictures.empty() || !chunks.empty() || captureEnded; };
+                if (silentTracks.empty())
+                    wake.wait(lock, ready);
+                else
+                    wake.wait_for(lock, std::chrono::milliseconds(250), ready);
                 takenPictures.swap(pictures);
                 takenChunks.swap(chunks);
+                // Taken with the chunks: a lost track's last chunks are among them.
+                silent = silentTracks;
                 ended = captureEnded;
                 end = endNanoseconds;
             }
@@ -315,8 +345,22 @@ struct SegmentWriter::Private {
                     anchored[size_t(chunk.track)] = true;
                 }
             }
+            // Keeps a silent track level with the clock, so that the end of the
+            // segment has little to pad (and nothing piles up meanwhile).
+            if (!failure && !ended && t0 >= 0) {
+                const int64_t now = (steadyNanoseconds() - t0) * sampleRate / 1000000000;
+                for (const int track : silent) {
+                    const int64_t missing = now - encoder->audioPosition(track);
+                    if (missing <= 0)
+                        continue;
+                    if (auto padded = encoder->addSilence(track, missing); !padded) {
+                        failure = padded.error();
+                        break;
+                    }
+                }
+            }
         }
-        audio.reset();
+        audio.clear();
         if (!failure) {
             if (auto finished = encoder->finish(end); !finished)
                 failure = finished.error();
@@ -344,7 +388,7 @@ SegmentWriter::~SegmentWriter()
 {
     d->requestStop();
     d->joinAll();
-    d->audio.reset();
+    d->audio.clear();
 }
 
 QCoro::Task<Result<Done, PlatformError>> SegmentWriter::startCapture()
@@ -362,6 +406,11 @@ QCoro::Task<Result<Done, PlatformError>> SegmentWriter::stopCapture()
     auto stopping = QtConcurrent::run([state] { state->joinCapture(); });
     co_await stopping;
     co_return Done {};
+}
+
+std::vector<AudioLoss> SegmentWriter::droppedAudio() const
+{
+    return d->droppedAudio;
 }
 
 void SegmentWriter::setExcludedWindows(std::vector<NativeWindowId> windows)

@@ -34,6 +34,11 @@ Step place(int64_t position, int64_t startNanoseconds, int64_t frames, int rate,
 // whenever it changed and at most maximumFrameRate a second, system audio
 // and microphone from PulseAudio, all encoded into one MP4.
 //
+// Sound never ends a segment: a source that cannot be opened has its track
+// left out or kept as silence (see SegmentSettings), and a source that goes
+// away (the sound server stopped) leaves its track silent from there on while
+// the picture goes on.
+//
 // Threads: the capture thread waits for changes and reads and converts
 // pictures; the writer thread encodes and writes pictures and audio; the
 // sound server delivers audio on its own. Picture and audio times are on one
@@ -53,6 +58,7 @@ public:
     QCoro::Task<Result<Done, PlatformError>> startCapture() override;
     QCoro::Task<Result<Done, PlatformError>> stopCapture() override;
     void setExcludedWindows(std::vector<NativeWindowId> windows) override;
+    std::vector<AudioLoss> droppedAudio() const override;
 
     Statistics statistics() const;
 

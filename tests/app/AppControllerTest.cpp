@@ -420,3 +420,54 @@ TEST_F(ControllerTest, SettingsTogglesFlipTheStoredValues)
     EXPECT_FALSE(items[10].checked);
     EXPECT_GE(statusItem.invalidations, 3);
 }
+
+TEST_F(ControllerTest, ARecordingSavedWithoutSomeOfItsSoundSaysWhichOnce)
+{
+    script.missingAudio = {{false, false, "Não foi possível gravar o áudio: sem servidor de som"}};
+    startFullRecording();
+    controller().stopRecording();
+    ASSERT_TRUE(waitForState(State::idle));
+    EXPECT_EQ(toast.titles, QStringList {"Gravação salva e copiada"});
+    ASSERT_EQ(alerts.shown.size(), 1);
+    EXPECT_EQ(alerts.shown[0].message, "Gravação salva sem o áudio do sistema");
+    EXPECT_EQ(alerts.shown[0].detail, "Não foi possível gravar o áudio: sem servidor de som");
+    EXPECT_TRUE(alerts.shown[0].warning);
+
+    // Sound that went away while recording is kept up to there: the track is incomplete.
+    const QString dropped = "Não foi possível gravar o áudio: a conexão com o servidor de som caiu";
+    script.missingAudio = {{false, true, dropped}, {true, false, dropped}};
+    startFullRecording();
+    lastRecorder->stopBySystem();
+    ASSERT_TRUE(waitForState(State::idle));
+    ASSERT_EQ(alerts.shown.size(), 2);
+    EXPECT_EQ(alerts.shown[1].message, "Gravação salva com o áudio do sistema incompleto e sem o microfone");
+    EXPECT_EQ(alerts.shown[1].detail, dropped);
+
+    // A failed stop has its own alert and nothing about sound.
+    script.stopError = "O disco está cheio.";
+    startFullRecording();
+    controller().stopRecording();
+    ASSERT_TRUE(waitForState(State::idle));
+    ASSERT_EQ(alerts.shown.size(), 3);
+    EXPECT_EQ(alerts.shown[2].message, "A gravação falhou");
+}
+
+TEST_F(ControllerTest, AMicrophoneThatCannotBeUsedIsNamedWhenTheSettingIsOn)
+{
+    Settings::setValue(Settings::Key::capturesMicrophone, true);
+    microphone.granted = false;
+    startFullRecording();
+    controller().stopRecording();
+    ASSERT_TRUE(waitForState(State::idle));
+    ASSERT_EQ(alerts.shown.size(), 1);
+    EXPECT_EQ(alerts.shown[0].message, "Gravação salva sem o microfone");
+    EXPECT_EQ(alerts.shown[0].detail, "");
+
+    // Setting off: nobody asked for a microphone, so none is missing.
+    Settings::setValue(Settings::Key::capturesMicrophone, false);
+    startFullRecording();
+    controller().stopRecording();
+    ASSERT_TRUE(waitForState(State::idle));
+    EXPECT_EQ(alerts.shown.size(), 1);
+    EXPECT_EQ(toast.titles.size(), 2);
+}

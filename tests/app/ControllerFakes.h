@@ -162,6 +162,7 @@ public:
         bool holdStop = false;
         bool holdPause = false;
         QStringList *log = nullptr;
+        QList<MissingAudio> missingAudio;
     };
     explicit FakeRecorder(Script script) : m_script(script) {}
 
@@ -202,6 +203,7 @@ public:
         m_paused = false;
         co_return Done{};
     }
+    QList<MissingAudio> missingAudio() const override { return m_script.missingAudio; }
     void release() { emit released(); }
     void stopBySystem() { onUnexpectedStop(); }
 

@@ -1,5 +1,7 @@
 // Recordings on a real X server with PulseAudio: what ffprobe and ffmpeg (an
 // independent reader and decoder) find in the files the recorder delivers.
+#include "AudioChecks.h"
+#include "PrivateSoundServer.h"
 #include "capture/AwaitTask.h"
 #include "platform/PlatformServices.h"
 #include "platform/WindowLevel.h"
@@ -97,6 +99,28 @@ double meanVolume(const QString &path, int track = 0)
     const auto match = QRegularExpression(R"(mean_volume: (-?[0-9.]+) dB)").match(QString::fromUtf8(out));
     return match.hasMatch() ? match.captured(1).toDouble() : -200;
 }
+
+// Points this process's sound connections at ADDRESS while the object lives.
+class PulseServerOverride {
+public:
+    explicit PulseServerOverride(const QString &address)
+        : m_had(qEnvironmentVariableIsSet("PULSE_SERVER"))
+        , m_old(qgetenv("PULSE_SERVER"))
+    {
+        qputenv("PULSE_SERVER", address.toUtf8());
+    }
+    ~PulseServerOverride()
+    {
+        if (m_had)
+            qputenv("PULSE_SERVER", m_old);
+        else
+            qunsetenv("PULSE_SERVER");
+    }
+
+private:
+    bool m_had;
+    QByteArray m_old;
+};
 
 // Every coded picture of the file, decoded at its own size.
 std::vector<QImage> decodeFrames(const QString &path, QSize size, double fps = 0)
@@ -431,4 +455,151 @@ TEST_F(RecordingX11, ASecondScreenSwitchedOffEndsTheRecordingAndKeepsWhatItGot)
     ASSERT_EQ(info.count("video"), 1);
     EXPECT_EQ(info.first("video")->width, 1280);
     EXPECT_GT(info.duration, 1.3);
+}
+
+TEST_F(RecordingX11, WithoutASoundServerThePictureIsRecordedAcrossPauses)
+{
+    const DisplayInfo display = firstDisplay();
+    ASSERT_TRUE(display.id);
+    // Nothing listens there.
+    const PulseServerOverride nowhere("unix:" + out.filePath("no-server"));
+    ColourWindow kept(keptGreen);
+    kept.setGeometry(display.frame.x() + 200, display.frame.y() + 200, 300, 200);
+    kept.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&kept));
+
+    LiveSegmentCapture service;
+    ScreenRecorder recorder(*services().screens, service);
+    int unexpected = 0;
+    recorder.onUnexpectedStop = [&] { ++unexpected; };
+    const QString path = out.filePath("sem-som.mp4");
+    QElapsedTimer clock;
+    clock.start();
+    auto started = awaitTask(recorder.start({*display.id, QRectF(100, 100, 401, 301)}, path, {true, true}));
+    ASSERT_TRUE(started) << started.error().description().toStdString();
+    qint64 running = -clock.elapsed();
+    runFor(1500);
+    running += clock.elapsed();
+    pauseRecorder(recorder);
+    runFor(500);
+    ASSERT_TRUE(awaitTask(recorder.resume()));
+    running -= clock.elapsed();
+    runFor(1500);
+    running += clock.elapsed();
+    auto stopped = awaitTask(recorder.stop());
+    ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
+    EXPECT_EQ(*stopped, path) << "the segments were joined";
+    EXPECT_EQ(unexpected, 0);
+
+    const FileInfo info = probe(path);
+    ASSERT_EQ(info.count("video"), 1);
+    EXPECT_EQ(info.count("audio"), 0);
+    EXPECT_EQ(info.first("video")->width, 400);
+    EXPECT_NEAR(info.duration, running / 1000.0, 0.25);
+    const std::vector<ScreenRecorder::MissingAudio> missing = recorder.missingAudio();
+    ASSERT_EQ(missing.size(), 2u);
+    EXPECT_EQ(missing[0].source, SoundSource::systemAudio);
+    EXPECT_EQ(missing[1].source, SoundSource::microphone);
+    EXPECT_FALSE(missing[0].isPartial);
+    EXPECT_FALSE(missing[1].isPartial);
+    EXPECT_TRUE(missing[0].reason.description.startsWith("Não foi possível gravar o áudio"))
+        << missing[0].reason.description.toStdString();
+}
+
+TEST_F(RecordingX11, TheSoundServerDyingKeepsThePictureAndTheSoundSoFar)
+{
+    if (QStandardPaths::findExecutable("pulseaudio").isEmpty())
+        GTEST_SKIP() << "needs pulseaudio";
+    const DisplayInfo display = firstDisplay();
+    ASSERT_TRUE(display.id);
+    PrivateSoundServer server(out.filePath("pulse"));
+    ASSERT_TRUE(server.start());
+    const PulseServerOverride toPrivate(server.address());
+
+    LiveSegmentCapture service;
+    ScreenRecorder recorder(*services().screens, service);
+    int unexpected = 0;
+    recorder.onUnexpectedStop = [&] { ++unexpected; };
+    const QString path = out.filePath("som-caiu.mp4");
+    QElapsedTimer clock;
+    clock.start();
+    auto started = awaitTask(recorder.start({*display.id, QRectF(0, 0, 640, 480)}, path, {true, false}));
+    ASSERT_TRUE(started) << started.error().description().toStdString();
+    const qint64 startedAt = clock.elapsed();
+    runFor(2000);
+    server.kill();
+    const double killedAt = (clock.elapsed() - startedAt) / 1000.0;
+    runFor(2000);
+    EXPECT_EQ(unexpected, 0) << "the picture goes on";
+    EXPECT_FALSE(recorder.isPaused());
+    // A later segment while the server is still gone has the same tracks.
+    pauseRecorder(recorder);
+    qint64 running = clock.elapsed() - startedAt;
+    runFor(300);
+    ASSERT_TRUE(awaitTask(recorder.resume()));
+    running -= clock.elapsed();
+    runFor(1000);
+    running += clock.elapsed();
+    auto stopped = awaitTask(recorder.stop());
+    ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
+    EXPECT_EQ(*stopped, path) << "the segments were joined";
+
+    const FileInfo info = probe(path);
+    ASSERT_EQ(info.count("video"), 1);
+    ASSERT_EQ(info.count("audio"), 1);
+    EXPECT_NEAR(info.duration, running / 1000.0, 0.25);
+    EXPECT_NEAR(info.first("audio")->duration, info.first("video")->duration, 0.15);
+    EXPECT_GT(AudioChecks::meanVolumeBetween(path, killedAt - 1.2, killedAt - 0.3), -40.0)
+        << "the tone before the server died";
+    EXPECT_NEAR(AudioChecks::trailingSilence(path), killedAt, 0.4)
+        << "silence from the server's end to the end of the file";
+    ASSERT_EQ(recorder.missingAudio().size(), 1u);
+    EXPECT_EQ(recorder.missingAudio()[0].source, SoundSource::systemAudio);
+    EXPECT_TRUE(recorder.missingAudio()[0].isPartial);
+}
+
+TEST_F(RecordingX11, AMissingDeviceLeavesOnlyItsTrackOut)
+{
+    if (QStandardPaths::findExecutable("pulseaudio").isEmpty())
+        GTEST_SKIP() << "needs pulseaudio";
+    const DisplayInfo display = firstDisplay();
+    ASSERT_TRUE(display.id);
+    const CaptureTarget target {*display.id, QRectF(0, 0, 320, 240)};
+    LiveSegmentCapture service;
+    {
+        // An output with a tone, and no microphone.
+        PrivateSoundServer server(out.filePath("sem-microfone"));
+        ASSERT_TRUE(server.start());
+        const PulseServerOverride toPrivate(server.address());
+        ScreenRecorder recorder(*services().screens, service);
+        const QString path = out.filePath("sem-microfone.mp4");
+        ASSERT_TRUE(awaitTask(recorder.start(target, path, {true, true})));
+        runFor(1500);
+        ASSERT_TRUE(awaitTask(recorder.stop()));
+        const FileInfo info = probe(path);
+        EXPECT_EQ(info.count("video"), 1);
+        ASSERT_EQ(info.count("audio"), 1);
+        EXPECT_GT(meanVolume(path), -40.0) << "the system audio is there";
+        ASSERT_EQ(recorder.missingAudio().size(), 1u);
+        EXPECT_EQ(recorder.missingAudio()[0].source, SoundSource::microphone);
+        EXPECT_FALSE(recorder.missingAudio()[0].isPartial);
+    }
+    {
+        // A server with no output at all.
+        PrivateSoundServer server(out.filePath("sem-saida"));
+        ASSERT_TRUE(server.start(PrivateSoundServer::Output::none));
+        const PulseServerOverride toPrivate(server.address());
+        ScreenRecorder recorder(*services().screens, service);
+        const QString path = out.filePath("sem-saida.mp4");
+        ASSERT_TRUE(awaitTask(recorder.start(target, path, {true, false})));
+        runFor(1000);
+        ASSERT_TRUE(awaitTask(recorder.stop()));
+        const FileInfo info = probe(path);
+        EXPECT_EQ(info.count("video"), 1);
+        EXPECT_EQ(info.count("audio"), 0);
+        ASSERT_EQ(recorder.missingAudio().size(), 1u);
+        EXPECT_EQ(recorder.missingAudio()[0].source, SoundSource::systemAudio);
+        EXPECT_EQ(recorder.missingAudio()[0].reason.description,
+            QStringLiteral("Não foi possível gravar o áudio: nenhuma saída de som encontrada"));
+    }
 }

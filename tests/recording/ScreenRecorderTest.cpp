@@ -56,6 +56,7 @@ public:
     QCoro::Task<Result<Done, PlatformError>> startCapture() override;
     QCoro::Task<Result<Done, PlatformError>> stopCapture() override;
     void setExcludedWindows(std::vector<NativeWindowId>) override { }
+    std::vector<AudioLoss> droppedAudio() const override;
 
     FakeService &m_service;
     SegmentSettings m_settings;
@@ -69,6 +70,7 @@ struct FakeService : SegmentCaptureService {
     std::vector<bool> startFails; // by start attempt
     bool reportsFinish = true;
     int width = 320; // of the next segment written
+    std::vector<AudioLoss> dropped; // by every stream that starts
     SegmentNotices lastNotices;
 
     Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(
@@ -88,6 +90,11 @@ QCoro::Task<Result<Done, PlatformError>> FakeStream::startCapture()
     if (size_t(attempt) < m_service.startFails.size() && m_service.startFails[size_t(attempt)])
         co_return Result<Done, PlatformError>::failure({QStringLiteral("start refused")});
     co_return Done {};
+}
+
+std::vector<AudioLoss> FakeStream::droppedAudio() const
+{
+    return m_service.dropped;
 }
 
 QCoro::Task<Result<Done, PlatformError>> FakeStream::stopCapture()
@@ -324,4 +331,59 @@ TEST_F(ScreenRecorderTest, DestroyingARecorderRemovesItsFolder)
     }
     EXPECT_FALSE(QFileInfo::exists(folder));
     EXPECT_TRUE(QDir(out.path()).isEmpty());
+}
+
+TEST_F(ScreenRecorderTest, ASoundSourceMissingAtTheStartIsLeftOutOfEverySegment)
+{
+    const AudioLoss noServer {SoundSource::systemAudio, {QStringLiteral("sem servidor de som")}};
+    service.dropped = {noServer};
+    ScreenRecorder recorder(screens, service);
+    ASSERT_TRUE(awaitTask(recorder.start({7, std::nullopt}, finalPath(), {true, true})));
+    EXPECT_EQ(recorder.missingAudio(),
+        (std::vector<ScreenRecorder::MissingAudio> {{SoundSource::systemAudio, false, noServer.reason}}));
+    // The server is back by the resume: the recording's tracks stay as they were.
+    service.dropped.clear();
+    awaitTask([&]() -> QCoro::Task<bool> {
+        co_await recorder.pause();
+        co_return true;
+    }());
+    ASSERT_TRUE(awaitTask(recorder.resume()));
+    ASSERT_EQ(service.made.size(), 2u);
+    EXPECT_TRUE(service.made[0].capturesSystemAudio);
+    EXPECT_FALSE(service.made[0].keepsMissingAudioAsSilence);
+    EXPECT_FALSE(service.made[1].capturesSystemAudio);
+    EXPECT_TRUE(service.made[1].capturesMicrophone);
+    EXPECT_TRUE(service.made[1].keepsMissingAudioAsSilence);
+    ASSERT_TRUE(awaitTask(recorder.stop()));
+    EXPECT_EQ(recorder.missingAudio().size(), 1u);
+}
+
+TEST_F(ScreenRecorderTest, ASoundSourceLostWhileRecordingKeepsTheRecordingGoing)
+{
+    ScreenRecorder recorder(screens, service);
+    int unexpected = 0;
+    recorder.onUnexpectedStop = [&] { ++unexpected; };
+    ASSERT_TRUE(awaitTask(recorder.start({7, std::nullopt}, finalPath(), {true, true})));
+    const PlatformError dropped {QStringLiteral("a conexão com o servidor de som caiu")};
+    service.lastNotices.audioLost({SoundSource::microphone, dropped});
+    // Lost again in a later segment (the server is still gone): one notice is enough.
+    awaitTask([&]() -> QCoro::Task<bool> {
+        co_await recorder.pause();
+        co_return true;
+    }());
+    ASSERT_TRUE(awaitTask(recorder.resume()));
+    service.lastNotices.audioLost({SoundSource::microphone, {QStringLiteral("sem servidor de som")}});
+    service.lastNotices.audioLost({SoundSource::systemAudio, dropped});
+    QTest::qWait(20);
+    EXPECT_EQ(unexpected, 0);
+    EXPECT_FALSE(recorder.isPaused());
+    // Both tracks stay in every segment, so that the segments still join.
+    EXPECT_TRUE(service.made[1].capturesSystemAudio);
+    EXPECT_TRUE(service.made[1].capturesMicrophone);
+    EXPECT_EQ(recorder.missingAudio(),
+        (std::vector<ScreenRecorder::MissingAudio> {
+            {SoundSource::systemAudio, true, dropped}, {SoundSource::microphone, true, dropped}}));
+    auto stopped = awaitTask(recorder.stop());
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(*stopped, finalPath());
 }

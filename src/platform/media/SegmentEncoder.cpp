@@ -312,7 +312,17 @@ Result<Done, MediaError> SegmentEncoder::addAudio(int track, const float *sample
 
 Result<Done, MediaError> SegmentEncoder::addSilence(int track, int64_t frames)
 {
-    return addAudio(track, nullptr, frames);
+    // A second at a time: a long gap would otherwise be held in memory whole
+    // before it is encoded.
+    const int64_t slice
+        = track >= 0 && size_t(track) < d->audio.size() ? d->audio[size_t(track)].encoder->sample_rate : 1;
+    do {
+        const int64_t now = std::min(frames, std::max<int64_t>(slice, 1));
+        if (auto added = addAudio(track, nullptr, now); !added)
+            return added;
+        frames -= now;
+    } while (frames > 0);
+    return Done {};
 }
 
 int64_t SegmentEncoder::audioPosition(int track) const
