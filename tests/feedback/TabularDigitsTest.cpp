@@ -2,9 +2,9 @@
 // keep their width and do not push the text after them around, even in a
 // desktop font whose own digits differ in width.
 #include "feedback/TabularDigits.h"
-#include "app/ControllerFakes.h"
 #include "feedback/RecordingControls.h"
 #include "feedback/SelectionOverlay.h"
+#include "platform/NullPlatform.h"
 
 #include <QFontInfo>
 #include <QFontMetricsF>
@@ -141,7 +141,7 @@ TEST_F(TabularDigitsTest, WhatFollowsAChangedDigitIsDrawnInTheSamePlace)
 
 TEST_F(TabularDigitsTest, TheRecordingClockDoesNotShiftAsItCounts)
 {
-    FakeScreens screens;
+    NullScreenSource screens;
     RecordingControls controls(screens, nullptr);
     controls.show(
         CaptureTarget {7, std::nullopt}, [] {}, [] {});
