@@ -1,6 +1,7 @@
 #include "RecordingControls.h"
 
 #include "RecordingFrame.h"
+#include "TabularDigits.h"
 #include "platform/WindowLevel.h"
 #include "platform/WindowManager.h"
 #include "ui/Icons.h"
@@ -118,6 +119,13 @@ void StatusDot::paintEvent(QPaintEvent *)
     painter.setPen(Qt::NoPen);
     painter.setBrush(m_color);
     painter.drawEllipse(QRectF(rect()));
+}
+
+void ClockLabel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setPen(palette().color(foregroundRole()));
+    TabularDigits::draw(painter, font(), contentsRect(), alignment(), text());
 }
 
 ControlsBackground::ControlsBackground(const QRect &frame, bool movable, bool translucent)
@@ -301,7 +309,7 @@ void RecordingControls::makeContent(ControlsBackground *panel)
     auto *dot = new StatusDot(panel);
     dot->setGeometry(dotFrame);
 
-    auto *label = new QLabel(QStringLiteral("00:00"), panel);
+    auto *label = new ClockLabel(QStringLiteral("00:00"), panel);
     QFont font = QGuiApplication::font();
     font.setPixelSize(14);
     font.setWeight(QFont::DemiBold);

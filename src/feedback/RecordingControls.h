@@ -54,6 +54,17 @@ private:
     QColor m_color;
 };
 
+// The elapsed time, its digits drawn at equal widths so that the text does
+// not shift while it counts.
+class ClockLabel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+};
+
 // The bar's window: a dark rounded panel that can be moved by dragging its
 // background when MOVABLE.
 class ControlsBackground : public QWidget {

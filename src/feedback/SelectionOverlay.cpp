@@ -1,9 +1,9 @@
 #include "SelectionOverlay.h"
 
+#include "TabularDigits.h"
 #include "platform/WindowLevel.h"
 #include "platform/WindowManager.h"
 
-#include <QFontMetricsF>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -102,10 +102,10 @@ namespace {
 
 using namespace SelectionGeometry;
 
+// Digits of equal width: the size label keeps its box while the numbers change.
 QSizeF textSize(const QFont &font, const QString &text)
 {
-    const QFontMetricsF metrics(font);
-    return QSizeF(metrics.horizontalAdvance(text), metrics.height());
+    return TabularDigits::size(font, text);
 }
 
 void drawLabel(QPainter &painter, const QFont &font, const QString &text, const QRectF &box)
@@ -114,8 +114,8 @@ void drawLabel(QPainter &painter, const QFont &font, const QString &text, const 
     painter.setBrush(QColor::fromRgbF(0, 0, 0, labelBoxOpacity));
     painter.drawRoundedRect(box, labelCornerRadius, labelCornerRadius);
     painter.setPen(Qt::white);
-    painter.setFont(font);
-    painter.drawText(QRectF(labelTextOrigin(box), textSize(font, text)), Qt::AlignLeft | Qt::AlignTop, text);
+    TabularDigits::draw(
+        painter, font, QRectF(labelTextOrigin(box), textSize(font, text)), Qt::AlignLeft | Qt::AlignTop, text);
 }
 
 } // namespace

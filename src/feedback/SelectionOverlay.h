@@ -35,7 +35,7 @@ constexpr qreal sizeLabelGap = 8;
 constexpr qreal sizeLabelInset = 34;
 
 QString hintText();
-// Medium weight, 13 points; digits of equal width in the fonts desktops use.
+// Medium weight, 13 points; labels draw its digits at equal widths.
 QFont labelFont();
 
 // POINT moved into the view: x into 0…width, y into 0…height.
@@ -82,6 +82,13 @@ public:
     void clearSelection();
     bool hasPainted() const { return m_hasPainted; }
 
+    // The hint or the size label as drawn now: its text and its box.
+    struct Label {
+        QString text;
+        QRectF box;
+    };
+    std::optional<Label> currentLabel() const;
+
 signals:
     void firstPaint();
 
@@ -93,11 +100,6 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    struct Label {
-        QString text;
-        QRectF box;
-    };
-    std::optional<Label> currentLabel() const;
     // What the hint, outline and label cover now, for partial repaints.
     QRect decorationArea() const;
     void changed(QRect before);

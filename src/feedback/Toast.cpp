@@ -70,8 +70,7 @@ void ToastView::paintEvent(QPaintEvent *)
         picture = Icons::render(QStringLiteral("doc"), secondaryText, QSize(64, 64) * devicePixelRatioF());
     const QSizeF fitted = QSizeF(picture.size()).scaled(QSizeF(thumbnailFrame.size()), Qt::KeepAspectRatio);
     const QRectF target(thumbnailFrame.x() + (thumbnailFrame.width() - fitted.width()) / 2,
-                        thumbnailFrame.y() + (thumbnailFrame.height() - fitted.height()) / 2, fitted.width(),
-                        fitted.height());
+        thumbnailFrame.y() + (thumbnailFrame.height() - fitted.height()) / 2, fitted.width(), fitted.height());
     painter.drawImage(target, picture);
 
     painter.setPen(Qt::white);
@@ -88,20 +87,27 @@ void ToastView::mousePressEvent(QMouseEvent *event)
         emit clicked();
 }
 
-Toast::Toast(DesktopServices *desktop, QObject *parent) : QObject(parent), m_desktop(desktop)
+Toast::Toast(DesktopServices *desktop, QObject *parent)
+    : QObject(parent)
+    , m_desktop(desktop)
 {
     m_hideTimer.setSingleShot(true);
+    // A coarse timer may end a toast up to a quarter of a second early.
+    m_hideTimer.setTimerType(Qt::PreciseTimer);
     m_hideTimer.setInterval(displayTimeMs);
     connect(&m_hideTimer, &QTimer::timeout, this, &Toast::hide);
 }
 
-Toast::~Toast() { hide(); }
+Toast::~Toast()
+{
+    hide();
+}
 
 QRect Toast::panelFrame(const QRect &area)
 {
     return QRect(area.right() + 1 - ToastView::panelSize.width() - margin,
-                 area.bottom() + 1 - ToastView::panelSize.height() - margin, ToastView::panelSize.width(),
-                 ToastView::panelSize.height());
+        area.bottom() + 1 - ToastView::panelSize.height() - margin, ToastView::panelSize.width(),
+        ToastView::panelSize.height());
 }
 
 void Toast::show(const QString &title, const QString &path, const QImage &image)

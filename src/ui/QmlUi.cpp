@@ -10,6 +10,7 @@
 #include "SettingsBridge.h"
 #include "Thumbnails.h"
 #include "UpdatePreferences.h"
+#include "app/Shortcut.h"
 #include "platform/ScreenSource.h"
 
 #include <QQmlEngine>
@@ -40,6 +41,38 @@ public:
     bool isWaylandSession() const { return ::isWaylandSession(); }
 };
 
+// The global shortcuts as the views show them, from the one list the hot
+// keys are registered from: each entry has `keys` and `title`.
+class ShortcutsObject : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QVariantList all READ all CONSTANT)
+    Q_PROPERTY(QVariantMap screenshotFull READ screenshotFull CONSTANT)
+    Q_PROPERTY(QVariantMap screenshotArea READ screenshotArea CONSTANT)
+    Q_PROPERTY(QVariantMap recordFull READ recordFull CONSTANT)
+    Q_PROPERTY(QVariantMap recordArea READ recordArea CONSTANT)
+public:
+    using QObject::QObject;
+
+    QVariantList all() const
+    {
+        QVariantList list;
+        for (std::size_t i = 0; i < Shortcut::all().size(); ++i)
+            list.append(entry(i));
+        return list;
+    }
+    QVariantMap screenshotFull() const { return entry(0); }
+    QVariantMap screenshotArea() const { return entry(1); }
+    QVariantMap recordFull() const { return entry(2); }
+    QVariantMap recordArea() const { return entry(3); }
+
+private:
+    static QVariantMap entry(std::size_t index)
+    {
+        const Shortcut &shortcut = Shortcut::all().at(index);
+        return {{QStringLiteral("keys"), shortcut.keys}, {QStringLiteral("title"), shortcut.title}};
+    }
+};
+
 int themeTypeId = -1;
 int settingsTypeId = -1;
 
@@ -59,6 +92,8 @@ void registerTypes()
         uri, 1, 0, "DateTexts", [](QQmlEngine *, QJSEngine *) { return new DateTextsObject; });
     qmlRegisterSingletonType<PlatformObject>(
         uri, 1, 0, "Platform", [](QQmlEngine *, QJSEngine *) { return new PlatformObject; });
+    qmlRegisterSingletonType<ShortcutsObject>(
+        uri, 1, 0, "Shortcuts", [](QQmlEngine *, QJSEngine *) { return new ShortcutsObject; });
     qmlRegisterType<CropMarksItem>(uri, 1, 0, "CropMarks");
     qmlRegisterType<LibraryModel>(uri, 1, 0, "LibraryModel");
     qmlRegisterType<RecentCapturesModel>(uri, 1, 0, "RecentCapturesModel");

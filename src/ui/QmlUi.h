@@ -9,7 +9,7 @@ class SettingsBridge;
 
 // The QML side of Velunta's windows: the types the views use (module
 // "Velunta": Theme, CaptureSettings, UpdatePreferences, CropMarks,
-// LibraryModel, RecentCapturesModel, DateTexts), the image providers ("icon", "thumbnail")
+// LibraryModel, RecentCapturesModel, DateTexts, Shortcuts), the image providers ("icon", "thumbnail")
 // and the view files compiled into the program under qrc:/velunta/qml/.
 namespace QmlUi {
 

@@ -1,6 +1,92 @@
 #include "ui/Theme.h"
+#include "ui/QmlTheme.h"
 
+#include <QVariant>
 #include <gtest/gtest.h>
+
+namespace {
+
+// The palette as designed, written out independently of Theme.h so that a
+// mistyped value on either side shows.
+struct PaletteEntry {
+    const char *name;
+    const char *light;
+    const char *dark;
+};
+
+const PaletteEntry palette[] = {
+    {"canvas", "#F1F2F4", "#17191D"},
+    {"surface", "#FFFFFF", "#23262C"},
+    {"ink", "#1B1D21", "#F0F1F3"},
+    {"inkSoft", "#565C66", "#AEB4BE"},
+    {"line", "#D3D6DB", "#3A3E46"},
+    {"onInk", "#FFFFFF", "#17191D"},
+    {"rec", "#CF2A1E", "#FF6A5C"},
+    {"onRec", "#FFFFFF", "#17191D"},
+    {"warning", "#9A5B00", "#F2B44C"},
+    {"rail", "#1E2024", "#1E2024"},
+    {"hudRec", "#E5392C", "#E5392C"},
+};
+
+// Theme's own value of the colour called NAME for the appearance.
+QColor themeColor(const QString &name, bool dark)
+{
+    const std::pair<const char *, Theme::DynamicColor> dynamic[] = {
+        {"canvas", Theme::canvas},
+        {"surface", Theme::surface},
+        {"ink", Theme::ink},
+        {"inkSoft", Theme::inkSoft},
+        {"line", Theme::line},
+        {"onInk", Theme::onInk},
+        {"rec", Theme::rec},
+        {"onRec", Theme::onRec},
+        {"warning", Theme::warning},
+    };
+    for (const auto &[colorName, color] : dynamic) {
+        if (name == QLatin1String(colorName))
+            return color.resolve(dark);
+    }
+    if (name == QLatin1String("rail"))
+        return Theme::rail;
+    if (name == QLatin1String("hudRec"))
+        return Theme::hudRec;
+    return {};
+}
+
+} // namespace
+
+TEST(Theme, EveryColourHasItsLightAndDarkValue)
+{
+    for (const PaletteEntry &entry : palette) {
+        for (const bool dark : {false, true}) {
+            const QColor expected(dark ? entry.dark : entry.light);
+            const QColor actual = themeColor(QString::fromLatin1(entry.name), dark);
+            EXPECT_EQ(actual.name(QColor::HexRgb).toUpper(), expected.name(QColor::HexRgb).toUpper())
+                << entry.name << (dark ? " dark" : " light");
+            EXPECT_EQ(actual.alpha(), 255) << entry.name;
+            EXPECT_EQ(actual.spec(), QColor::Rgb) << entry.name;
+        }
+    }
+}
+
+TEST(Theme, TheViewsReceiveEveryColourUnderItsOwnName)
+{
+    QmlTheme theme;
+    for (const auto appearance : {QmlTheme::Light, QmlTheme::Dark}) {
+        theme.setAppearance(appearance);
+        const bool dark = appearance == QmlTheme::Dark;
+        ASSERT_EQ(theme.isDark(), dark);
+        for (const PaletteEntry &entry : palette) {
+            const QVariant value = theme.property(entry.name);
+            ASSERT_TRUE(value.isValid()) << "no property " << entry.name;
+            const QColor actual = value.value<QColor>();
+            const QColor expected(dark ? entry.dark : entry.light);
+            EXPECT_EQ(actual.name(QColor::HexRgb).toUpper(), expected.name(QColor::HexRgb).toUpper())
+                << entry.name << (dark ? " dark" : " light");
+            EXPECT_EQ(actual.alpha(), 255) << entry.name;
+        }
+    }
+}
 
 TEST(Theme, DarkAppearanceResolvesTheDarkValue)
 {
@@ -42,8 +128,8 @@ TEST(Theme, CropMarksAreFourUnclampedLShapes)
 
 TEST(Icons, EveryMenuSymbolExistsAndTakesItsColour)
 {
-    for (const char *name : {"camera.viewfinder", "crop", "record.circle", "rectangle.dashed.badge.record",
-                             "play.fill", "pause.fill", "stop.fill", "record.circle.fill", "doc"}) {
+    for (const char *name : {"camera.viewfinder", "crop", "record.circle", "rectangle.dashed.badge.record", "play.fill",
+             "pause.fill", "stop.fill", "record.circle.fill", "doc"}) {
         ASSERT_TRUE(Icons::exists(name)) << name;
     }
     const QImage red = Icons::render("stop.fill", QColor(255, 0, 0), QSize(24, 24));

@@ -66,10 +66,12 @@ Card {
         x: 20
         anchors.bottom: parent.bottom
         anchors.bottomMargin: 28
-        printKeys: card.isArea ? "Alt+Shift+2" : "Alt+Shift+1"
-        printTitle: card.isArea ? "Print de uma área" : "Print da tela inteira"
-        recordKeys: card.isArea ? "Alt+Shift+4" : "Alt+Shift+3"
-        recordTitle: card.isArea ? "Gravar uma área" : "Gravar a tela inteira"
+        readonly property var printShortcut: card.isArea ? Shortcuts.screenshotArea : Shortcuts.screenshotFull
+        readonly property var recordShortcut: card.isArea ? Shortcuts.recordArea : Shortcuts.recordFull
+        printKeys: printShortcut.keys
+        printTitle: printShortcut.title
+        recordKeys: recordShortcut.keys
+        recordTitle: recordShortcut.title
         onPrintRequested: card.isArea ? card.model.screenshotArea() : card.model.screenshotFull()
         onRecordRequested: card.isArea ? card.model.recordArea() : card.model.recordFull()
     }

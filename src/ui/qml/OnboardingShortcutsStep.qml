@@ -15,12 +15,7 @@ Column {
         width: step.width
         Repeater {
             // The global shortcuts, in the order they are registered.
-            model: [
-                { title: "Print da tela inteira", keys: "Alt+Shift+1" },
-                { title: "Print de uma área", keys: "Alt+Shift+2" },
-                { title: "Gravar a tela inteira", keys: "Alt+Shift+3" },
-                { title: "Gravar uma área", keys: "Alt+Shift+4" }
-            ]
+            model: Shortcuts.all
             Column {
                 id: entry
                 required property var modelData
