@@ -90,6 +90,16 @@ int main(int argc, char **argv)
     services.captureDate = [](const QString &path) { return QFileInfo(path).lastModified().toUTC(); };
     AppModel model(services, folder.path(), true, 0);
     QCoro::waitFor(model.reloadCaptures());
+    // Connected before the page's models, so that it runs before they do.
+    bool trashing = false;
+    bool swapped = false;
+    QElapsedTimer scanned;
+    QObject::connect(&model, &AppModel::capturesChanged, &app, [&] {
+        if (!trashing)
+            return;
+        scanned.start();
+        swapped = false;
+    });
     const std::unique_ptr<QQmlEngine> engine = QmlUi::createEngine();
     MainMenu menu;
     MainWindow window(*engine, model, &menu, MainWindow::Options {false});
@@ -101,7 +111,6 @@ int main(int argc, char **argv)
     QTest::qWait(300);
 
     // The click on "Biblioteca" to the first frame drawn with the page.
-    bool swapped = false;
     QObject::connect(window.window(), &QQuickWindow::afterRendering, &app, [&] { swapped = true; });
     QElapsedTimer clock;
     clock.start();
@@ -169,17 +178,13 @@ int main(int argc, char **argv)
     const double toRecordings = untilFrame([&] { library->setProperty("filter", 2); });
     const double toAll = untilFrame([&] { library->setProperty("filter", 0); });
     QFile::remove(model.captures().at(count / 2).path);
-    QElapsedTimer scan;
-    QObject::connect(&model, &AppModel::capturesChanged, &app, [&] {
-        scan.start();
-        swapped = false;
-    });
     double trashed = 0;
     {
+        trashing = true;
         model.reloadCaptures();
-        while (!scan.isValid() || !swapped)
+        while (!scanned.isValid() || !swapped)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-        trashed = scan.nsecsElapsed() / 1e6;
+        trashed = scanned.nsecsElapsed() / 1e6;
     }
 
     std::printf("captures: %d, list height: %.0f px, %d scroll steps in %.1f s\n", count, end, steps,
