@@ -10,7 +10,10 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
+#include <random>
 
 // Readable failures.
 inline void PrintTo(const QString &text, std::ostream *out)
@@ -52,13 +55,16 @@ QStringList describeAll(const QAbstractItemModel &model)
 // A view's copy of the rows, kept current only through the model's signals.
 class Mirror {
 public:
-    explicit Mirror(QAbstractItemModel &model)
+    using Describe = std::function<QString(const QAbstractItemModel &, int row)>;
+    explicit Mirror(QAbstractItemModel &model, Describe describeRow = describe)
         : m_model(model)
-        , m_rows(describeAll(model))
+        , m_describe(std::move(describeRow))
     {
+        for (int row = 0; row < model.rowCount(); ++row)
+            m_rows << m_describe(model, row);
         QObject::connect(&model, &QAbstractItemModel::rowsInserted, [this](const QModelIndex &, int first, int last) {
             for (int row = first; row <= last; ++row)
-                m_rows.insert(row, describe(m_model, row));
+                m_rows.insert(row, m_describe(m_model, row));
             ++inserts;
         });
         QObject::connect(&model, &QAbstractItemModel::rowsRemoved, [this](const QModelIndex &, int first, int last) {
@@ -77,12 +83,14 @@ public:
         QObject::connect(&model, &QAbstractItemModel::dataChanged,
             [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
                 for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
-                    m_rows[row] = describe(m_model, row);
+                    m_rows[row] = m_describe(m_model, row);
                     changedRows << row;
                 }
             });
         QObject::connect(&model, &QAbstractItemModel::modelReset, [this] {
-            m_rows = describeAll(m_model);
+            m_rows.clear();
+            for (int row = 0; row < m_model.rowCount(); ++row)
+                m_rows << m_describe(m_model, row);
             ++resets;
         });
     }
@@ -102,7 +110,43 @@ public:
 
 private:
     QAbstractItemModel &m_model;
+    Describe m_describe;
     QStringList m_rows;
+};
+
+// Rows of a key and a text, for the cases the library never makes: rows that
+// change places, repeated keys.
+class Words : public KeyedListModel {
+public:
+    struct Row {
+        int key;
+        QString text;
+    };
+    std::vector<Row> rows;
+
+    void set(std::vector<Row> next)
+    {
+        replaceRows(
+            rows, std::move(next), [](const Row &row) { return row.key; },
+            [](const Row &a, const Row &b) { return a.text == b.text; });
+    }
+    int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : int(rows.size()); }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        const Row &row = rows.at(index.row());
+        return role == Qt::DisplayRole ? QVariant(QString::number(row.key) + ":" + row.text) : QVariant();
+    }
+    QStringList all() const
+    {
+        QStringList texts;
+        for (const Row &row : rows)
+            texts << QString::number(row.key) + ":" + row.text;
+        return texts;
+    }
+    static QString describe(const QAbstractItemModel &model, int row)
+    {
+        return model.data(model.index(row, 0), Qt::DisplayRole).toString();
+    }
 };
 
 struct Library {
@@ -348,4 +392,46 @@ TEST(RecentCapturesRows, ANewCapturePushesTheOldestOutWithoutAReset)
     EXPECT_EQ(inserted.count(), 1);
     EXPECT_EQ(removed.count(), 1);
     EXPECT_TRUE(recent.data(recent.index(7), RecentCapturesModel::PathRole).toString().endsWith("Gravação 5.mp4"));
+}
+
+TEST(KeyedListModel, RowsThatChangePlacesMoveAndRepeatedKeysReset)
+{
+    Words words;
+    words.set({{1, "um"}, {2, "dois"}, {3, "três"}, {4, "quatro"}});
+    Mirror mirror(words, Words::describe);
+
+    // The last row to the top, one text changed, one row gone, one new.
+    words.set({{4, "quatro"}, {1, "um"}, {2, "DOIS"}, {5, "cinco"}});
+    EXPECT_EQ(mirror.resets, 0);
+    EXPECT_EQ(mirror.moves, 1);
+    EXPECT_EQ(mirror.removes, 1);
+    EXPECT_EQ(mirror.inserts, 1);
+    EXPECT_EQ(mirror.changedRows, QList<int>({2}));
+    EXPECT_EQ(mirror.rows(), words.all());
+
+    // Keys that repeat cannot be followed row by row: a reset, still right.
+    words.set({{7, "a"}, {7, "b"}});
+    EXPECT_EQ(mirror.resets, 1);
+    EXPECT_EQ(mirror.rows(), words.all());
+
+    QRandomGenerator random(14);
+    std::vector<Words::Row> next;
+    for (int key = 0; key < 30; ++key)
+        next.push_back({key, QString::number(key)});
+    for (int step = 0; step < 200; ++step) {
+        std::shuffle(next.begin(), next.end(), std::mt19937(random.generate()));
+        next.resize(std::min<size_t>(next.size(), random.bounded(10, 30)));
+        for (Words::Row &row : next)
+            if (random.bounded(5) == 0)
+                row.text += "'";
+        for (int key = 0; key < 30; ++key)
+            if (random.bounded(3) == 0
+                && std::none_of(next.begin(), next.end(), [&](const Words::Row &row) { return row.key == key; }))
+                next.insert(next.begin() + random.bounded(int(next.size()) + 1), {key, "novo"});
+        words.set(next);
+        ASSERT_EQ(mirror.rows(), words.all()) << "step " << step;
+    }
+    // The first step left the repeated keys: one more reset, and no other.
+    EXPECT_EQ(mirror.resets, 2);
+    EXPECT_GT(mirror.moves, 100);
 }
