@@ -156,8 +156,8 @@ Item {
             }
             onItemsChanged: syncTiles()
             Component.onCompleted: syncTiles()
-            // A row whose day left the list waits in the pool, hidden, until
-            // another row takes it.
+            // A row out of the list (scrolled away, or its day gone) waits in
+            // the pool, hidden, until another row takes it.
             ListView.onPooled: visible = false
             ListView.onReused: visible = true
             function syncTiles() {
