@@ -234,3 +234,45 @@ TEST(LibraryView, ANewCaptureOrANarrowerWindowLeavesTheViewInPlace)
     EXPECT_GT(v.list->property("contentY").toReal(), 1000);
     EXPECT_GT(keptThumbnails(before, v.thumbnails()), 0);
 }
+
+// The strip on the capture page: a new capture shows at its start, and the
+// tiles already there keep their thumbnails.
+TEST(RecentCapturesView, ANewCaptureShowsFirstAndTheOthersKeepTheirThumbnails)
+{
+    CaptureFolder folder;
+    for (int i = 0; i < 12; ++i)
+        folder.add(QStringLiteral("Print %1.png").arg(i), QDateTime::currentDateTime().addSecs(-600 + i));
+    MainWindowFixture f(folder.path());
+    f.showAndSettle();
+    QQuickItem *strip = f.find("recentList");
+    ASSERT_NE(strip, nullptr);
+    const auto thumbnails = [&] {
+        QHash<QString, QPointer<QQuickItem>> shown;
+        for (QQuickItem *image : MainWindowFixture::itemsNamed(strip, "thumbnail")) {
+            const qreal x = image->mapToItem(strip, QPointF(image->width() / 2, 0)).x();
+            if (image->isVisible() && x > 0 && x < strip->width())
+                shown.insert(image->property("source").toString(), image);
+        }
+        return shown;
+    };
+    const auto ready = [&] {
+        const auto shown = thumbnails();
+        return !shown.isEmpty() && std::all_of(shown.begin(), shown.end(), [](const QPointer<QQuickItem> &image) {
+            return image && image->property("status").toInt() == 1;
+        });
+    };
+    ASSERT_TRUE(MainWindowFixture::waitUntil(ready, 20000));
+    const auto before = thumbnails();
+
+    const QString newest = folder.add("Print nova.png", QDateTime::currentDateTime());
+    QCoro::waitFor(f.model->reloadCaptures());
+    EXPECT_TRUE(MainWindowFixture::waitUntil(
+        [&] { return thumbnails().contains(LibraryModel::thumbnailSource(newest)) && ready(); }, 20000));
+    const auto after = thumbnails();
+    QQuickItem *first = nullptr;
+    QMetaObject::invokeMethod(strip, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, first), Q_ARG(int, 0));
+    ASSERT_NE(first, nullptr);
+    EXPECT_NEAR(first->mapToItem(strip, QPointF(0, 0)).x(), 0, 0.5);
+    // One tile came in front, so one fewer of the old ones fits.
+    EXPECT_GE(keptThumbnails(before, after), int(before.size()) - 1);
+}
