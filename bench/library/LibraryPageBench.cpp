@@ -24,6 +24,7 @@
 #include <QTest>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <sys/time.h>
 
 namespace {
@@ -89,6 +90,16 @@ int main(int argc, char **argv)
     services.captureDate = [](const QString &path) { return QFileInfo(path).lastModified().toUTC(); };
     AppModel model(services, folder.path(), true, 0);
     QCoro::waitFor(model.reloadCaptures());
+    // Connected before the page's models, so that it runs before they do.
+    bool trashing = false;
+    bool swapped = false;
+    QElapsedTimer scanned;
+    QObject::connect(&model, &AppModel::capturesChanged, &app, [&] {
+        if (!trashing)
+            return;
+        scanned.start();
+        swapped = false;
+    });
     const std::unique_ptr<QQmlEngine> engine = QmlUi::createEngine();
     MainMenu menu;
     MainWindow window(*engine, model, &menu, MainWindow::Options {false});
@@ -100,7 +111,6 @@ int main(int argc, char **argv)
     QTest::qWait(300);
 
     // The click on "Biblioteca" to the first frame drawn with the page.
-    bool swapped = false;
     QObject::connect(window.window(), &QQuickWindow::afterRendering, &app, [&] { swapped = true; });
     QElapsedTimer clock;
     clock.start();
@@ -144,11 +154,47 @@ int main(int argc, char **argv)
     const auto over = std::count_if(gaps.begin(), gaps.end(), [](double gap) { return gap > 16.0; });
     const double p999 = gaps.empty() ? 0 : gaps[std::min(gaps.size() - 1, size_t(gaps.size() * 0.999))];
 
+    // Half way down: a filter change and back, and one capture trashed, each
+    // to the next frame drawn.
+    list->setProperty("contentY", end / 2);
+    QTest::qWait(500);
+    QObject *library = findItem(window.window()->contentItem(), QStringLiteral("libraryPage"))
+                           ->property("libraryModel")
+                           .value<QObject *>();
+    const auto untilFrame = [&](const std::function<void()> &change) {
+        swapped = false;
+        QElapsedTimer timer;
+        timer.start();
+        change();
+        while (!swapped)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        const double ms = timer.nsecsElapsed() / 1e6;
+        QTest::qWait(300);
+        return ms;
+    };
+    // Every capture here is a screenshot: "Prints" keeps all of them,
+    // "Gravações" none.
+    const double toScreenshots = untilFrame([&] { library->setProperty("filter", 1); });
+    const double toRecordings = untilFrame([&] { library->setProperty("filter", 2); });
+    const double toAll = untilFrame([&] { library->setProperty("filter", 0); });
+    QFile::remove(model.captures().at(count / 2).path);
+    double trashed = 0;
+    {
+        trashing = true;
+        model.reloadCaptures();
+        while (!scanned.isValid() || !swapped)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        trashed = scanned.nsecsElapsed() / 1e6;
+    }
+
     std::printf("captures: %d, list height: %.0f px, %d scroll steps in %.1f s\n", count, end, steps,
-                scrolling.elapsed() / 1000.0);
+        scrolling.elapsed() / 1000.0);
     std::printf("first frame of the library page: %.1f ms (target 500)\n", firstFrame);
     std::printf("GUI thread away while scrolling: longest %.1f ms, 99.9th percentile %.1f ms, %lld of %zu stretches "
                 "over 16 ms (target: none)\n",
-                longest, p999, static_cast<long long>(over), gaps.size());
+        longest, p999, static_cast<long long>(over), gaps.size());
+    std::printf("half way down, to the next frame: filter to \"Prints\" %.1f ms, to \"Gravações\" %.1f ms, back to "
+                "\"Tudo\" %.1f ms; one capture trashed (from the end of the scan) %.1f ms\n",
+        toScreenshots, toRecordings, toAll, trashed);
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <ctime>
 
 namespace {
 
@@ -77,6 +78,43 @@ void libraryRows(benchmark::State &state)
     }
 }
 BENCHMARK(libraryRows)->Unit(benchmark::kMillisecond);
+
+// The library page's share of a reload after one capture left or came back:
+// only the time its rows take on the GUI thread, not the scan. Captures are
+// dated by their number, three an hour, so that they spread over 139 days.
+void libraryRowsOnReload(benchmark::State &state)
+{
+    AppModel::Services services;
+    services.captureDate = [](const QString &path) {
+        const int number = path.section(QLatin1Char('('), -1).section(QLatin1Char(')'), 0, 0).toInt();
+        return QDateTime(QDate(2026, 12, 7), QTime(12, 0), Qt::UTC).addSecs(-qint64(number) * 1200);
+    };
+    AppModel model(services, folderOfCaptures().path());
+    // CPU time of the GUI thread: the machine is shared, wall time is noise.
+    const auto threadSeconds = [] {
+        timespec now {};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return double(now.tv_sec) + now.tv_nsec / 1e9;
+    };
+    double start = 0;
+    QObject::connect(&model, &AppModel::capturesChanged, [&] { start = threadSeconds(); });
+    QCoro::waitFor(model.reloadCaptures());
+    LibraryModel library;
+    library.setColumns(4);
+    library.setSource(&model);
+    double seconds = 0;
+    QObject::connect(&model, &AppModel::capturesChanged, [&] { seconds = threadSeconds() - start; });
+    const QString moving = model.captures().at(5000).path;
+    for (auto _ : state) {
+        if (QFile::exists(moving))
+            QFile::remove(moving);
+        else
+            QFile(moving).open(QIODevice::WriteOnly);
+        QCoro::waitFor(model.reloadCaptures());
+        state.SetIterationTime(seconds);
+    }
+}
+BENCHMARK(libraryRowsOnReload)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -3,12 +3,18 @@
 #include "AppModel.h"
 #include "DateTexts.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 LibraryModel::LibraryModel(QObject *parent)
-    : QAbstractListModel(parent)
+    : KeyedListModel(parent)
     , m_now([] { return QDateTime::currentDateTime(); })
 {
+    m_dayTimer.setSingleShot(true);
+    m_dayTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_dayTimer, &QTimer::timeout, this, &LibraryModel::refreshDay);
+    scheduleDayChange();
 }
 
 void LibraryModel::setSource(AppModel *source)
@@ -39,9 +45,7 @@ void LibraryModel::setColumns(int columns)
     if (columns == m_columns)
         return;
     m_columns = columns;
-    beginResetModel();
     layoutRows();
-    endResetModel();
     emit columnsChanged();
 }
 
@@ -55,6 +59,17 @@ void LibraryModel::refreshDay()
 {
     if (m_now().toLocalTime().date() != m_today)
         rebuild();
+    else
+        scheduleDayChange();
+}
+
+void LibraryModel::scheduleDayChange()
+{
+    const QDateTime now = m_now().toLocalTime();
+    const qint64 untilMidnight = now.msecsTo(now.date().addDays(1).startOfDay());
+    // At most an hour: a timer does not see the clock jump (a suspended
+    // machine, a time set by hand), so look again at least that often.
+    m_dayTimer.start(int(std::clamp<qint64>(untilMidnight, 1, 60 * 60 * 1000)));
 }
 
 int LibraryModel::columnsFor(qreal width)
@@ -91,6 +106,7 @@ QString LibraryModel::thumbnailSource(const QString &path)
 QVariantMap LibraryModel::tileData(const CaptureItem &item, const QString &caption)
 {
     return {
+        {QStringLiteral("key"), item.path + QLatin1Char('\n') + QString::number(item.date.toMSecsSinceEpoch())},
         {QStringLiteral("path"), item.path},
         {QStringLiteral("url"), item.url()},
         {QStringLiteral("isVideo"), item.isVideo},
@@ -104,7 +120,6 @@ QVariantMap LibraryModel::tileData(const CaptureItem &item, const QString &capti
 
 void LibraryModel::rebuild()
 {
-    beginResetModel();
     m_items = m_source ? filtered(m_source->captures(), Filter(m_filter)) : QList<CaptureItem>();
     m_today = m_now().toLocalTime().date();
     m_groups.clear();
@@ -129,21 +144,35 @@ void LibraryModel::rebuild()
             m_groups.back().end = i + 1;
             continue;
         }
-        m_groups.push_back({title, i, i + 1});
+        m_groups.push_back({title, day, i, i + 1});
     }
     layoutRows();
-    endResetModel();
+    scheduleDayChange();
     emit layoutRebuilt();
+}
+
+bool LibraryModel::Row::sameAs(const Row &other) const
+{
+    return title == other.title && isFirst == other.isFirst && isLastInGroup == other.isLastInGroup
+        && std::equal(items.begin() + begin, items.begin() + end, other.items.begin() + other.begin,
+            other.items.begin() + other.end);
 }
 
 void LibraryModel::layoutRows()
 {
-    m_rows.clear();
-    for (int g = 0; g < int(m_groups.size()); ++g) {
-        m_rows.push_back({g, -1});
-        for (int start = m_groups[g].begin; start < m_groups[g].end; start += m_columns)
-            m_rows.push_back({g, start});
+    std::vector<Row> rows;
+    rows.reserve(m_groups.size() + m_items.size() / m_columns + 1);
+    for (const Group &group : m_groups) {
+        const qint64 day = group.day.isValid() ? group.day.toJulianDay() : std::numeric_limits<qint64>::min();
+        rows.push_back({{day, -1}, group.title, m_items, 0, 0, rows.empty(), false});
+        for (int start = group.begin, line = 0; start < group.end; start += m_columns, ++line) {
+            const int end = std::min(start + m_columns, group.end);
+            rows.push_back({{day, line}, {}, m_items, start, end, false, end == group.end});
+        }
     }
+    replaceRows(
+        m_rows, std::move(rows), [](const Row &row) { return row.key; },
+        [](const Row &a, const Row &b) { return a.sameAs(b); });
 }
 
 int LibraryModel::rowCount(const QModelIndex &parent) const
@@ -156,22 +185,19 @@ QVariant LibraryModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= int(m_rows.size()))
         return {};
     const Row &row = m_rows[index.row()];
-    const Group &group = m_groups[row.group];
     switch (role) {
     case KindRole:
-        return row.start < 0 ? Heading : Tiles;
+        return row.key.line < 0 ? Heading : Tiles;
     case TitleRole:
-        return group.title;
+        return row.title;
     case IsFirstRole:
-        return index.row() == 0;
+        return row.isFirst;
     case IsLastInGroupRole:
-        return row.start >= 0 ? row.start + m_columns >= group.end : group.begin == group.end;
+        return row.isLastInGroup;
     case ItemsRole: {
         QVariantList tiles;
-        if (row.start < 0)
-            return tiles;
-        for (int i = row.start; i < std::min(row.start + m_columns, group.end); ++i)
-            tiles.append(tileData(m_items.at(i), DateTexts::captureTime(m_items.at(i).date)));
+        for (int i = row.begin; i < row.end; ++i)
+            tiles.append(tileData(row.items.at(i), DateTexts::captureTime(row.items.at(i).date)));
         return tiles;
     }
     default:
@@ -186,7 +212,7 @@ QHash<int, QByteArray> LibraryModel::roleNames() const
 }
 
 RecentCapturesModel::RecentCapturesModel(QObject *parent)
-    : QAbstractListModel(parent)
+    : KeyedListModel(parent)
 {
 }
 
@@ -206,9 +232,14 @@ void RecentCapturesModel::setSource(AppModel *source)
 void RecentCapturesModel::rebuild()
 {
     const int before = count();
-    beginResetModel();
-    m_items = m_source ? m_source->captures().mid(0, limit) : QList<CaptureItem>();
-    endResetModel();
+    std::vector<CaptureItem> next;
+    if (m_source) {
+        const QList<CaptureItem> &captures = m_source->captures();
+        next.assign(captures.begin(), captures.begin() + std::min<qsizetype>(limit, captures.size()));
+    }
+    replaceRows(
+        m_items, std::move(next), [](const CaptureItem &item) { return item; },
+        [](const CaptureItem &, const CaptureItem &) { return true; });
     if (count() != before)
         emit countChanged();
 }
@@ -222,7 +253,7 @@ QVariant RecentCapturesModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= count())
         return {};
-    const CaptureItem &item = m_items.at(index.row());
+    const CaptureItem &item = m_items[index.row()];
     if (role == PathRole)
         return item.path;
     if (role == TileRole)

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "ui/CaptureItem.h"
+#include "ui/KeyedListModel.h"
 
-#include <QAbstractListModel>
 #include <QDate>
 #include <QPointer>
+#include <QTimer>
 #include <functional>
 #include <vector>
 
@@ -13,8 +14,11 @@ class AppModel;
 // The library page as one flat list of rows: a day heading, then rows of up
 // to `columns` tiles, then the next heading. One ListView over these rows
 // creates tiles only for the rows in or near view, so a folder of thousands
-// of captures scrolls as smoothly as a folder of ten.
-class LibraryModel : public QAbstractListModel {
+// of captures scrolls as smoothly as a folder of ten. A heading row is known
+// by its day, a row of tiles by its day and line, so that a trashed or new
+// capture, another filter or another width changes only the rows it touches
+// and the view keeps its place.
+class LibraryModel : public KeyedListModel {
     Q_OBJECT
     Q_PROPERTY(AppModel *source READ source WRITE setSource NOTIFY sourceChanged)
     Q_PROPERTY(int filter READ filter WRITE setFilter NOTIFY filterChanged)
@@ -42,7 +46,8 @@ public:
 
     // The present moment, replaceable in tests.
     void setClock(std::function<QDateTime()> now);
-    // Rebuilds the headings when the day has changed since they were made.
+    // Renames the headings when the day has changed since they were made
+    // ("Hoje" becomes "Ontem"). Runs by itself at local midnight.
     Q_INVOKABLE void refreshDay();
     // Columns that fit WIDTH: tiles at least 170 wide, 14 apart.
     Q_INVOKABLE static int columnsFor(qreal width);
@@ -66,29 +71,48 @@ signals:
 private:
     struct Group {
         QString title;
+        QDate day; // of its first capture: the group's identity
         int begin;
         int end;
     };
+    struct RowKey {
+        qint64 day;
+        int line; // -1 for the heading
+        bool operator==(const RowKey &) const = default;
+        friend size_t qHash(const RowKey &key, size_t seed = 0) { return qHashMulti(seed, key.day, key.line); }
+    };
+    // A row holds what it shows (ITEMS is shared, not copied), so that views
+    // read a whole row at every step of an update.
     struct Row {
-        int group;
-        int start; // -1 for the heading
+        RowKey key;
+        QString title;
+        QList<CaptureItem> items;
+        int begin = 0; // its tiles: items [begin, end); none for a heading
+        int end = 0;
+        bool isFirst = false;
+        bool isLastInGroup = false;
+        bool sameAs(const Row &other) const;
     };
 
     void rebuild();
     void layoutRows();
+    void scheduleDayChange();
 
     QPointer<AppModel> m_source;
     int m_filter = All;
     int m_columns = 1;
     std::function<QDateTime()> m_now;
     QDate m_today;
+    QTimer m_dayTimer;
     QList<CaptureItem> m_items;
     std::vector<Group> m_groups;
     std::vector<Row> m_rows;
 };
 
-// The newest ten captures for the strip on the capture page.
-class RecentCapturesModel : public QAbstractListModel {
+// The newest ten captures for the strip on the capture page. A capture is
+// known by its file and date (a file replaced under its name is a new tile
+// with a new thumbnail).
+class RecentCapturesModel : public KeyedListModel {
     Q_OBJECT
     Q_PROPERTY(AppModel *source READ source WRITE setSource NOTIFY sourceChanged)
     Q_PROPERTY(int count READ count NOTIFY countChanged)
@@ -114,5 +138,5 @@ private:
     void rebuild();
 
     QPointer<AppModel> m_source;
-    QList<CaptureItem> m_items;
+    std::vector<CaptureItem> m_items;
 };

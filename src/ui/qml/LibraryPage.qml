@@ -148,16 +148,47 @@ Item {
                 font.weight: Font.DemiBold
                 Accessible.role: Accessible.Heading
             }
+            // The row's tiles by capture: when its captures shift (one trashed
+            // before them, a new one in front, another width) the tiles of
+            // the captures still in it stay, thumbnails and all.
+            ListModel {
+                id: tiles
+            }
+            onItemsChanged: syncTiles()
+            Component.onCompleted: syncTiles()
+            // A row out of the list (scrolled away, or its day gone) waits in
+            // the pool, hidden, until another row takes it.
+            ListView.onPooled: visible = false
+            ListView.onReused: visible = true
+            function syncTiles() {
+                const next = row.kind === LibraryModel.Tiles ? row.items : []
+                const wanted = new Set(next.map(tile => tile.key))
+                for (let i = tiles.count - 1; i >= 0; --i) {
+                    if (!wanted.has(tiles.get(i).key))
+                        tiles.remove(i)
+                }
+                for (let i = 0; i < next.length; ++i) {
+                    if (i < tiles.count && tiles.get(i).key === next[i].key)
+                        continue
+                    let from = i + 1
+                    while (from < tiles.count && tiles.get(from).key !== next[i].key)
+                        ++from
+                    if (from < tiles.count)
+                        tiles.move(from, i, 1)
+                    else
+                        tiles.insert(i, { key: next[i].key, tile: next[i] })
+                }
+            }
             Row {
                 visible: row.kind === LibraryModel.Tiles
                 spacing: 14
                 Repeater {
-                    model: row.kind === LibraryModel.Tiles ? row.items : []
+                    model: tiles
                     CaptureTile {
-                        required property var modelData
+                        required property var tile
                         width: page.tileWidth
                         model: page.model
-                        tileData: modelData
+                        tileData: tile
                     }
                 }
             }

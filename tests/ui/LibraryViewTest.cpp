@@ -1,0 +1,278 @@
+// The library page over 1,000 captures, scrolled far down: trashing a
+// capture, a new capture arriving or a narrower window leaves the view where
+// it was, with the tiles (and thumbnails) it had already made.
+#include "mainwindow/MainWindowFixture.h"
+#include "platform/desktop/LinuxDesktop.h"
+#include "ui/LibraryModel.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QPointer>
+#include <QSet>
+#include <QTemporaryDir>
+
+namespace {
+
+constexpr int captureCount = 1000;
+
+// Screenshots three hours apart (eight a day), all the same small picture.
+QStringList fillFolder(const QString &folder)
+{
+    QImage picture(320, 200, QImage::Format_RGB32);
+    picture.fill(QColor(70, 130, 180));
+    const QString model = folder + "/.model.png";
+    picture.save(model, "PNG");
+    QStringList paths;
+    const QDateTime newest = QDateTime::currentDateTime().addSecs(-3600);
+    for (int i = 0; i < captureCount; ++i) {
+        const QString path = QStringLiteral("%1/Print %2.png").arg(folder).arg(i, 4, 10, QChar('0'));
+        QFile::copy(model, path);
+        CaptureFolder::setDate(path, newest.addSecs(-qint64(i) * 3 * 3600));
+        paths << path;
+    }
+    QFile::remove(model);
+    return paths;
+}
+
+struct LibraryView {
+    std::unique_ptr<QTemporaryDir> folder;
+    QStringList paths;
+    LinuxDesktop desktop;
+    std::unique_ptr<MainWindowFixture> f;
+    QQuickItem *list = nullptr;
+    LibraryModel *library = nullptr;
+
+    LibraryView()
+    {
+        // Inside the test's home, so that the trash is the home's trash.
+        useTestHome();
+        folder = std::make_unique<QTemporaryDir>(QDir::homePath() + "/Capturas-XXXXXX");
+        paths = fillFolder(folder->path());
+        AppModel::Services services = CaptureFolder::services();
+        services.desktop = &desktop;
+        f = std::make_unique<MainWindowFixture>(std::make_unique<AppModel>(services, folder->path(), true, 0));
+        f->model->setPage(AppModel::Page::library);
+        f->showAndSettle();
+        list = f->find("libraryList");
+        if (QQuickItem *page = f->find("libraryPage"))
+            library = qobject_cast<LibraryModel *>(page->property("libraryModel").value<QObject *>());
+    }
+
+    // The row showing PATH.
+    int rowOf(const QString &path) const
+    {
+        for (int row = 0; row < library->rowCount(); ++row)
+            for (const QVariant &tile : library->data(library->index(row), LibraryModel::ItemsRole).toList())
+                if (tile.toMap().value("path").toString() == path)
+                    return row;
+        return -1;
+    }
+
+    void scrollTo(int row)
+    {
+        QMetaObject::invokeMethod(list, "positionViewAtIndex", Q_ARG(int, row), Q_ARG(int, 0 /* Beginning */));
+        f->settle();
+    }
+
+    // The row at the top of the viewport: its index, the captures it shows
+    // and how far below the top it begins.
+    struct TopRow {
+        int index = -1;
+        QStringList paths;
+        qreal offset = 0;
+    };
+    TopRow topRow() const
+    {
+        TopRow top;
+        const qreal contentY = list->property("contentY").toReal();
+        QMetaObject::invokeMethod(
+            list, "indexAt", Q_RETURN_ARG(int, top.index), Q_ARG(qreal, 30), Q_ARG(qreal, contentY + 1));
+        QQuickItem *item = nullptr;
+        QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, item), Q_ARG(int, top.index));
+        if (item)
+            top.offset = item->mapToItem(list, QPointF(0, 0)).y();
+        for (const QVariant &tile : library->data(library->index(top.index), LibraryModel::ItemsRole).toList())
+            top.paths << tile.toMap().value("path").toString();
+        return top;
+    }
+
+    // The thumbnails in view, by the picture they show.
+    QHash<QString, QPointer<QQuickItem>> thumbnails() const
+    {
+        QHash<QString, QPointer<QQuickItem>> shown;
+        for (QQuickItem *image : MainWindowFixture::itemsNamed(list, "thumbnail")) {
+            const qreal y = image->mapToItem(list, QPointF(0, image->height() / 2)).y();
+            if (image->isVisible() && y > 0 && y < list->height())
+                shown.insert(image->property("source").toString(), image);
+        }
+        return shown;
+    }
+
+    bool thumbnailsReady() const
+    {
+        const auto shown = thumbnails();
+        return !shown.isEmpty() && std::all_of(shown.begin(), shown.end(), [](const QPointer<QQuickItem> &image) {
+            return image && image->property("status").toInt() == 1; // Image.Ready
+        });
+    }
+
+    void reloadTo(int count)
+    {
+        EXPECT_TRUE(MainWindowFixture::waitUntil([&] { return f->model->captures().size() == count; }, 20000));
+        f->settle(200);
+    }
+};
+
+// How many lines of tiles THUMBNAILS are on.
+int linesOf(const QHash<QString, QPointer<QQuickItem>> &thumbnails)
+{
+    QSet<int> lines;
+    for (const QPointer<QQuickItem> &image : thumbnails)
+        if (image)
+            lines.insert(int(image->mapToScene(QPointF(0, 0)).y()));
+    return int(lines.size());
+}
+
+// How many of the thumbnails in BEFORE are still the same items in AFTER.
+int keptThumbnails(
+    const QHash<QString, QPointer<QQuickItem>> &before, const QHash<QString, QPointer<QQuickItem>> &after)
+{
+    int kept = 0;
+    for (auto it = after.begin(); it != after.end(); ++it)
+        if (before.value(it.key()) && before.value(it.key()) == it.value()
+            && it.value()->property("status").toInt() == 1)
+            ++kept;
+    return kept;
+}
+
+} // namespace
+
+TEST(LibraryView, TrashingKeepsTheFirstVisibleRowAndTheThumbnails)
+{
+    LibraryView v;
+    ASSERT_NE(v.list, nullptr);
+    ASSERT_NE(v.library, nullptr);
+    ASSERT_EQ(v.f->model->captures().size(), captureCount);
+
+    // Scrolled down to the 200th capture, its row at the top.
+    const int row = v.rowOf(v.paths[199]);
+    ASSERT_GT(row, 10);
+    v.scrollTo(row);
+    ASSERT_TRUE(MainWindowFixture::waitUntil([&] { return v.thumbnailsReady(); }, 20000));
+    const LibraryView::TopRow top = v.topRow();
+    ASSERT_EQ(top.index, row);
+    ASSERT_TRUE(top.paths.contains(v.paths[199]));
+    const qreal contentY = v.list->property("contentY").toReal();
+    const auto before = v.thumbnails();
+    ASSERT_GE(before.size(), 8);
+
+    // A capture far below the view: nothing in view changes at all.
+    v.f->model->moveToTrash(v.paths[900]);
+    v.reloadTo(captureCount - 1);
+    EXPECT_FALSE(QFile::exists(v.paths[900]));
+    EXPECT_EQ(v.topRow().index, top.index);
+    EXPECT_EQ(v.topRow().paths, top.paths);
+    EXPECT_NEAR(v.topRow().offset, top.offset, 0.5);
+    EXPECT_NEAR(v.list->property("contentY").toReal(), contentY, 0.5);
+    EXPECT_EQ(keptThumbnails(before, v.thumbnails()), before.size());
+
+    // The 200th itself: its row stays the first visible one, where it was,
+    // and closes up; tiles keep their thumbnails except where one wraps in
+    // from the next line.
+    v.f->model->moveToTrash(v.paths[199]);
+    v.reloadTo(captureCount - 2);
+    EXPECT_FALSE(QFile::exists(v.paths[199]));
+    const LibraryView::TopRow after = v.topRow();
+    EXPECT_EQ(after.index, top.index);
+    EXPECT_NEAR(after.offset, top.offset, 0.5);
+    QStringList stayed = top.paths;
+    stayed.removeAll(v.paths[199]);
+    EXPECT_EQ(after.paths.mid(0, stayed.size()), stayed);
+    const auto afterTrash = v.thumbnails();
+    EXPECT_FALSE(afterTrash.contains(LibraryModel::thumbnailSource(v.paths[199])));
+    int common = 0;
+    for (auto it = afterTrash.begin(); it != afterTrash.end(); ++it)
+        common += before.contains(it.key());
+    EXPECT_GE(keptThumbnails(before, afterTrash), common - linesOf(before));
+    EXPECT_TRUE(MainWindowFixture::waitUntil([&] { return v.thumbnailsReady(); }, 20000));
+}
+
+TEST(LibraryView, ANewCaptureOrANarrowerWindowLeavesTheViewInPlace)
+{
+    LibraryView v;
+    ASSERT_NE(v.library, nullptr);
+    v.scrollTo(v.rowOf(v.paths[199]));
+    ASSERT_TRUE(MainWindowFixture::waitUntil([&] { return v.thumbnailsReady(); }, 20000));
+    const LibraryView::TopRow top = v.topRow();
+    const auto before = v.thumbnails();
+
+    // A new capture at the head of the list, far above the view: the rows
+    // in view stay on screen where they were.
+    const QString newest = v.folder->path() + "/Print nova.png";
+    QFile::copy(v.paths[0], newest);
+    CaptureFolder::setDate(newest, QDateTime::currentDateTime());
+    QCoro::waitFor(v.f->model->reloadCaptures());
+    v.f->settle(200);
+    ASSERT_EQ(v.f->model->captures().size(), captureCount + 1);
+    EXPECT_EQ(v.topRow().paths, top.paths);
+    EXPECT_NEAR(v.topRow().offset, top.offset, 0.5);
+    EXPECT_EQ(keptThumbnails(before, v.thumbnails()), before.size());
+
+    // Four columns to three: every day gets another line and the rows are
+    // laid out again, but the view stays on the same day's captures.
+    const auto dayOf = [](const QStringList &paths) {
+        return paths.isEmpty() ? QDate() : QFileInfo(paths.first()).lastModified().date();
+    };
+    const int columns = v.library->columns();
+    v.f->window()->resize(820, v.f->window()->height());
+    ASSERT_TRUE(MainWindowFixture::waitUntil([&] { return v.library->columns() != columns; }, 10000));
+    v.f->settle(200);
+    ASSERT_TRUE(dayOf(top.paths).isValid());
+    EXPECT_EQ(dayOf(v.topRow().paths), dayOf(top.paths));
+    EXPECT_GT(v.list->property("contentY").toReal(), 1000);
+    EXPECT_GT(keptThumbnails(before, v.thumbnails()), 0);
+}
+
+// The strip on the capture page: a new capture shows at its start, and the
+// tiles already there keep their thumbnails.
+TEST(RecentCapturesView, ANewCaptureShowsFirstAndTheOthersKeepTheirThumbnails)
+{
+    CaptureFolder folder;
+    for (int i = 0; i < 12; ++i)
+        folder.add(QStringLiteral("Print %1.png").arg(i), QDateTime::currentDateTime().addSecs(-600 + i));
+    MainWindowFixture f(folder.path());
+    f.showAndSettle();
+    QQuickItem *strip = f.find("recentList");
+    ASSERT_NE(strip, nullptr);
+    const auto thumbnails = [&] {
+        QHash<QString, QPointer<QQuickItem>> shown;
+        for (QQuickItem *image : MainWindowFixture::itemsNamed(strip, "thumbnail")) {
+            const qreal x = image->mapToItem(strip, QPointF(image->width() / 2, 0)).x();
+            if (image->isVisible() && x > 0 && x < strip->width())
+                shown.insert(image->property("source").toString(), image);
+        }
+        return shown;
+    };
+    const auto ready = [&] {
+        const auto shown = thumbnails();
+        return !shown.isEmpty() && std::all_of(shown.begin(), shown.end(), [](const QPointer<QQuickItem> &image) {
+            return image && image->property("status").toInt() == 1;
+        });
+    };
+    ASSERT_TRUE(MainWindowFixture::waitUntil(ready, 20000));
+    const auto before = thumbnails();
+
+    const QString newest = folder.add("Print nova.png", QDateTime::currentDateTime());
+    QCoro::waitFor(f.model->reloadCaptures());
+    EXPECT_TRUE(MainWindowFixture::waitUntil(
+        [&] { return thumbnails().contains(LibraryModel::thumbnailSource(newest)) && ready(); }, 20000));
+    const auto after = thumbnails();
+    QQuickItem *first = nullptr;
+    QMetaObject::invokeMethod(strip, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, first), Q_ARG(int, 0));
+    ASSERT_NE(first, nullptr);
+    EXPECT_NEAR(first->mapToItem(strip, QPointF(0, 0)).x(), 0, 0.5);
+    // One tile came in front, so one fewer of the old ones fits.
+    EXPECT_GE(keptThumbnails(before, after), int(before.size()) - 1);
+}
