@@ -11,7 +11,6 @@
 #include <iterator>
 #include <memory>
 #include <plist/plist.h>
-#include <string_view>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -158,45 +157,6 @@ std::optional<LaunchFailure> openBundle(const std::string &bundle, const std::ve
     if (error != 0)
         return LaunchFailure {program, std::strerror(error)};
     return std::nullopt;
-}
-
-std::optional<LaunchFailure> runProgram(const std::string &program, const std::vector<std::string> &arguments)
-{
-    const std::vector<char *> args = argv(program, arguments);
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0)
-        return LaunchFailure {program, std::strerror(errno)};
-    const pid_t child = fork();
-    if (child < 0) {
-        const int error = errno;
-        close(report[0]);
-        close(report[1]);
-        return LaunchFailure {program, std::strerror(error)};
-    }
-    if (child == 0) {
-        close(report[0]);
-        execChild(program.c_str(), args.data(), report[1]);
-    }
-    close(report[1]);
-    const int error = readExecError(report[0]);
-    close(report[0]);
-    waitFor(child);
-    if (error != 0)
-        return LaunchFailure {program, std::strerror(error)};
-    return std::nullopt;
-}
-
-std::string escapeRegex(const std::string &text)
-{
-    static constexpr std::string_view special = "\\^$.|?*+()[]{}";
-    std::string escaped;
-    escaped.reserve(text.size() * 2);
-    for (const char c : text) {
-        if (special.find(c) != std::string_view::npos)
-            escaped.push_back('\\');
-        escaped.push_back(c);
-    }
-    return escaped;
 }
 
 std::vector<pid_t> processesRunning(const std::string &text)

@@ -22,13 +22,6 @@ struct LaunchFailure {
 // streams on /dev/null. Returns once the program is running.
 std::optional<LaunchFailure> openBundle(const std::string &bundle, const std::vector<std::string> &arguments);
 
-// Runs a program and waits until it has exited; its exit status is not looked at.
-std::optional<LaunchFailure> runProgram(const std::string &program, const std::vector<std::string> &arguments);
-
-// The text with every character that extended regular expressions treat
-// specially escaped, so that pkill -f matches it literally.
-std::string escapeRegex(const std::string &text);
-
 // Processes of this user, other than this one, whose command line (its
 // arguments joined by spaces, as pkill -f sees it) contains TEXT. Read from
 // /proc, so that no outside program has to be there.
