@@ -4,9 +4,6 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSize>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -14,28 +11,6 @@
 using namespace TestSupport;
 
 namespace {
-
-struct Probe {
-    QSize videoSize;
-    double duration = 0;
-    int audioStreams = 0;
-};
-
-Probe probe(const QString &path)
-{
-    const QByteArray json = tool("ffprobe", {"-v", "error", "-show_streams", "-show_format", "-of", "json", path});
-    const QJsonObject root = QJsonDocument::fromJson(json).object();
-    Probe result;
-    result.duration = root.value("format").toObject().value("duration").toString().toDouble();
-    for (const QJsonValue &stream : root.value("streams").toArray()) {
-        const QJsonObject s = stream.toObject();
-        if (s.value("codec_type") == "video")
-            result.videoSize = QSize(s.value("width").toInt(), s.value("height").toInt());
-        else if (s.value("codec_type") == "audio")
-            ++result.audioStreams;
-    }
-    return result;
-}
 
 class RecordingRun : public ::testing::Test {
 protected:
@@ -79,7 +54,7 @@ TEST_F(RecordingRun, AltShift3RecordsTheWholeScreenUntilPressedAgain)
     EXPECT_TRUE(waitFor([&] { return !app.windowsNamed("^Velunta: Grava").isEmpty(); })) << "the toast is up";
     EXPECT_FALSE(barIsUp());
 
-    const Probe file = probe(saveFolder + "/" + recordings().first());
+    const RecordingProbe file = probeRecording(saveFolder + "/" + recordings().first());
     EXPECT_EQ(file.videoSize, QSize(1920, 1080));
     EXPECT_GT(file.duration, 1.5);
     EXPECT_LT(file.duration, 6.0);
@@ -100,7 +75,7 @@ TEST_F(RecordingRun, AltShift4RecordsTheDraggedAreaAndAPressStopsIt)
     QThread::msleep(2000);
     tool("xdotool", {"key", "alt+shift+4"});
     ASSERT_TRUE(waitFor([&] { return recordings().size() == 1; }, 30000));
-    const Probe file = probe(saveFolder + "/" + recordings().first());
+    const RecordingProbe file = probeRecording(saveFolder + "/" + recordings().first());
     EXPECT_EQ(file.videoSize, QSize(640, 480));
     EXPECT_GT(file.duration, 1.0);
 }

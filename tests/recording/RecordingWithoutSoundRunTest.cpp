@@ -8,9 +8,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSize>
 #include <QStandardPaths>
 #include <QThread>
@@ -19,33 +16,6 @@
 using namespace TestSupport;
 
 namespace {
-
-struct Probe {
-    QSize videoSize;
-    double duration = 0;
-    double videoDuration = 0;
-    double audioDuration = 0;
-    int audioStreams = 0;
-};
-
-Probe probe(const QString &path)
-{
-    const QByteArray json = tool("ffprobe", {"-v", "error", "-show_streams", "-show_format", "-of", "json", path});
-    const QJsonObject root = QJsonDocument::fromJson(json).object();
-    Probe result;
-    result.duration = root.value("format").toObject().value("duration").toString().toDouble();
-    for (const QJsonValue &stream : root.value("streams").toArray()) {
-        const QJsonObject s = stream.toObject();
-        if (s.value("codec_type") == "video") {
-            result.videoSize = QSize(s.value("width").toInt(), s.value("height").toInt());
-            result.videoDuration = s.value("duration").toString().toDouble();
-        } else if (s.value("codec_type") == "audio") {
-            ++result.audioStreams;
-            result.audioDuration = s.value("duration").toString().toDouble();
-        }
-    }
-    return result;
-}
 
 class RecordingWithoutSound : public ::testing::Test {
 protected:
@@ -117,7 +87,7 @@ TEST_F(RecordingWithoutSound, NoSoundServerStillRecordsThePictureAndSaysTheSound
     EXPECT_TRUE(waitFor([&] { return !app.windowsNamed("^Velunta: Grava").isEmpty(); })) << "no toast";
     EXPECT_TRUE(waitFor([&] { return plainlyNamedWindows() == windowsBefore + 1; })) << "no warning";
 
-    const Probe file = probe(saveFolder + "/" + recordings().first());
+    const RecordingProbe file = probeRecording(saveFolder + "/" + recordings().first());
     EXPECT_EQ(file.videoSize, QSize(1920, 1080));
     EXPECT_GT(file.duration, 1.5);
     EXPECT_EQ(file.audioStreams, 0);
@@ -154,7 +124,7 @@ TEST_F(RecordingWithoutSound, TheSoundServerDyingKeepsThePictureGoingAndTheSound
     EXPECT_TRUE(waitFor([&] { return plainlyNamedWindows() == windowsBefore + 1; })) << "no warning";
 
     const QString path = saveFolder + "/" + recordings().first();
-    const Probe file = probe(path);
+    const RecordingProbe file = probeRecording(path);
     EXPECT_EQ(file.videoSize, QSize(1920, 1080));
     // The recording started between the key press and the bar showing up.
     EXPECT_GT(file.duration, stoppedAt - barAt - 0.5);

@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -43,12 +46,21 @@ void TempHome::applyToThisProcess() const
     qputenv("XDG_RUNTIME_DIR", runtimeDir().toLocal8Bit());
 }
 
-QString appPath() { return qEnvironmentVariable("VELUNTA_APP"); }
-QString buildDir() { return qEnvironmentVariable("VELUNTA_BUILD_DIR"); }
-QString sourceDir() { return qEnvironmentVariable("VELUNTA_SOURCE_DIR"); }
+QString appPath()
+{
+    return qEnvironmentVariable("VELUNTA_APP");
+}
+QString buildDir()
+{
+    return qEnvironmentVariable("VELUNTA_BUILD_DIR");
+}
+QString sourceDir()
+{
+    return qEnvironmentVariable("VELUNTA_SOURCE_DIR");
+}
 
 ProcessResult run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
-                  int timeoutMs, const QString &workingDirectory)
+    int timeoutMs, const QString &workingDirectory)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
@@ -77,6 +89,25 @@ QByteArray tool(const QString &program, const QStringList &arguments)
     return run(program, arguments, QProcessEnvironment::systemEnvironment(), 10000).out.trimmed();
 }
 
+RecordingProbe probeRecording(const QString &path)
+{
+    const QByteArray json = tool("ffprobe", {"-v", "error", "-show_streams", "-show_format", "-of", "json", path});
+    const QJsonObject root = QJsonDocument::fromJson(json).object();
+    RecordingProbe result;
+    result.duration = root.value("format").toObject().value("duration").toString().toDouble();
+    for (const QJsonValue &stream : root.value("streams").toArray()) {
+        const QJsonObject s = stream.toObject();
+        if (s.value("codec_type") == "video") {
+            result.videoSize = QSize(s.value("width").toInt(), s.value("height").toInt());
+            result.videoDuration = s.value("duration").toString().toDouble();
+        } else if (s.value("codec_type") == "audio") {
+            ++result.audioStreams;
+            result.audioDuration = s.value("duration").toString().toDouble();
+        }
+    }
+    return result;
+}
+
 bool waitFor(const std::function<bool()> &condition, int ms)
 {
     for (int waited = 0; waited < ms; waited += 50) {
@@ -94,9 +125,8 @@ bool TrayApp::start()
     m_process.start(appPath(), {});
     if (!m_process.waitForStarted())
         return false;
-    const bool listening = waitFor([&] {
-        return !QDir(m_home.runtimeDir()).entryList({"Velunta-*"}, QDir::System).isEmpty();
-    });
+    const bool listening
+        = waitFor([&] { return !QDir(m_home.runtimeDir()).entryList({"Velunta-*"}, QDir::System).isEmpty(); });
     // The hot keys are grabbed and the tray icon made right after.
     QThread::msleep(300);
     return listening && m_process.state() == QProcess::Running;
@@ -114,8 +144,8 @@ void TrayApp::stop()
 
 QStringList TrayApp::windowsNamed(const QString &pattern) const
 {
-    const QByteArray out = tool("xdotool", {"search", "--all", "--onlyvisible", "--pid",
-                                            QString::number(m_process.processId()), "--name", pattern});
+    const QByteArray out = tool("xdotool",
+        {"search", "--all", "--onlyvisible", "--pid", QString::number(m_process.processId()), "--name", pattern});
     return out.isEmpty() ? QStringList() : QString::fromUtf8(out).split('\n');
 }
 

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -43,10 +44,21 @@ QString buildDir();
 QString sourceDir();
 
 ProcessResult run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
-                  int timeoutMs = 30000, const QString &workingDirectory = {});
+    int timeoutMs = 30000, const QString &workingDirectory = {});
 
 // A desktop tool's trimmed standard output (xdotool, xclip, ffprobe…).
 QByteArray tool(const QString &program, const QStringList &arguments);
+
+// What ffprobe says of a recording: the picture's size, the file's and each
+// kind of track's length, and how many sound tracks it has.
+struct RecordingProbe {
+    QSize videoSize;
+    double duration = 0;
+    double videoDuration = 0;
+    double audioDuration = 0;
+    int audioStreams = 0;
+};
+RecordingProbe probeRecording(const QString &path);
 // Polls CONDITION every 50 ms for up to MS milliseconds, without an event loop:
 // for conditions on other processes.
 bool waitFor(const std::function<bool()> &condition, int ms = 10000);
@@ -54,7 +66,10 @@ bool waitFor(const std::function<bool()> &condition, int ms = 10000);
 // The real program in its tray run, in HOME, on the test desktop.
 class TrayApp {
 public:
-    explicit TrayApp(const TempHome &home) : m_home(home) {}
+    explicit TrayApp(const TempHome &home)
+        : m_home(home)
+    {
+    }
     ~TrayApp() { stop(); }
     // Starts it and waits until its single-instance socket listens; false
     // when it did not get there.
