@@ -10,14 +10,13 @@ namespace Settings {
 
 QSettings &store()
 {
-    static QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velunta"),
-                              QStringLiteral("Velunta"));
+    static QSettings settings(
+        QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velunta"), QStringLiteral("Velunta"));
     return settings;
 }
 
-std::optional<bool> storedBool(const char *key)
+std::optional<bool> boolFromStored(const QVariant &v)
 {
-    const QVariant v = store().value(QLatin1String(key));
     if (v.typeId() == QMetaType::Bool)
         return v.toBool();
     if (v.typeId() == QMetaType::QString) {
@@ -30,9 +29,8 @@ std::optional<bool> storedBool(const char *key)
     return std::nullopt;
 }
 
-std::optional<qint64> storedInt(const char *key)
+std::optional<qint64> intFromStored(const QVariant &v)
 {
-    const QVariant v = store().value(QLatin1String(key));
     switch (v.typeId()) {
     case QMetaType::Int:
     case QMetaType::LongLong:
@@ -53,16 +51,34 @@ std::optional<qint64> storedInt(const char *key)
     }
 }
 
-std::optional<QString> storedString(const char *key)
+std::optional<QString> stringFromStored(const QVariant &v)
 {
-    const QVariant v = store().value(QLatin1String(key));
     if (v.typeId() == QMetaType::QString)
         return v.toString();
     return std::nullopt;
 }
 
-bool boolValue(const char *key, bool fallback) { return storedBool(key).value_or(fallback); }
-qint64 intValue(const char *key, qint64 fallback) { return storedInt(key).value_or(fallback); }
+std::optional<bool> storedBool(const char *key)
+{
+    return boolFromStored(store().value(QLatin1String(key)));
+}
+std::optional<qint64> storedInt(const char *key)
+{
+    return intFromStored(store().value(QLatin1String(key)));
+}
+std::optional<QString> storedString(const char *key)
+{
+    return stringFromStored(store().value(QLatin1String(key)));
+}
+
+bool boolValue(const char *key, bool fallback)
+{
+    return storedBool(key).value_or(fallback);
+}
+qint64 intValue(const char *key, qint64 fallback)
+{
+    return storedInt(key).value_or(fallback);
+}
 
 void setValue(const char *key, const QVariant &value)
 {
@@ -104,10 +120,22 @@ int updateBucket()
     return bucket;
 }
 
-bool capturesSystemAudio() { return boolValue(Key::capturesSystemAudio, true); }
-bool capturesMicrophone() { return boolValue(Key::capturesMicrophone, false); }
-bool copiesToClipboard() { return boolValue(Key::copiesScreenshots, true); }
-bool hasCompletedOnboarding() { return boolValue(Key::hasCompletedOnboarding, false); }
+bool capturesSystemAudio()
+{
+    return boolValue(Key::capturesSystemAudio, true);
+}
+bool capturesMicrophone()
+{
+    return boolValue(Key::capturesMicrophone, false);
+}
+bool copiesToClipboard()
+{
+    return boolValue(Key::copiesScreenshots, true);
+}
+bool hasCompletedOnboarding()
+{
+    return boolValue(Key::hasCompletedOnboarding, false);
+}
 
 int onboardingStep()
 {
@@ -115,8 +143,17 @@ int onboardingStep()
     return step >= 0 && step <= 3 ? int(step) : 0;
 }
 
-bool checksForUpdates() { return boolValue(Key::checksForUpdates, true); }
-bool usesBetaUpdates() { return boolValue(Key::usesBetaUpdates, false); }
-int skippedUpdateBuild() { return int(intValue(Key::skippedUpdateBuild, 0)); }
+bool checksForUpdates()
+{
+    return boolValue(Key::checksForUpdates, true);
+}
+bool usesBetaUpdates()
+{
+    return boolValue(Key::usesBetaUpdates, false);
+}
+int skippedUpdateBuild()
+{
+    return int(intValue(Key::skippedUpdateBuild, 0));
+}
 
 } // namespace Settings
