@@ -38,7 +38,8 @@ std::optional<qint64> intFromStored(const QVariant &v)
     case QMetaType::ULongLong:
         return v.toLongLong();
     case QMetaType::QString: {
-        static const QRegularExpression decimal(QStringLiteral("^[+-]?[0-9]+$"));
+        // Anchored at the very end: "$" would also match before a final line break.
+        static const QRegularExpression decimal(QRegularExpression::anchoredPattern(QStringLiteral("[+-]?[0-9]+")));
         const QString text = v.toString();
         bool ok = false;
         const qint64 n = text.toLongLong(&ok);
