@@ -13,8 +13,16 @@ struct PlistFree {
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
 
-QVariant toVariant(plist_t node)
+// Far deeper than any real property list; deeper nesting is refused rather
+// than followed down the stack.
+constexpr int maximumDepth = 100;
+
+QVariant toVariant(plist_t node, int depth, bool &tooDeep)
 {
+    if (depth > maximumDepth) {
+        tooDeep = true;
+        return {};
+    }
     switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
         uint8_t b = 0;
@@ -49,7 +57,7 @@ QVariant toVariant(plist_t node)
     case PLIST_ARRAY: {
         QVariantList list;
         for (uint32_t i = 0; i < plist_array_get_size(node); ++i)
-            list.append(toVariant(plist_array_get_item(node, i)));
+            list.append(toVariant(plist_array_get_item(node, i), depth + 1, tooDeep));
         return list;
     }
     case PLIST_DICT: {
@@ -62,7 +70,7 @@ QVariant toVariant(plist_t node)
             plist_dict_next_item(node, it, &key, &value);
             if (!key)
                 break;
-            map.insert(QString::fromUtf8(key), toVariant(value));
+            map.insert(QString::fromUtf8(key), toVariant(value, depth + 1, tooDeep));
             free(key);
         }
         free(it);
@@ -77,10 +85,15 @@ QVariant toVariant(plist_t node)
 
 std::optional<QVariantMap> Bundle::readPropertyList(const QString &file)
 {
+    // Real property lists take a few kilobytes. The cap also keeps libplist,
+    // which parses and frees recursively, from nesting off the stack.
+    constexpr qint64 maximumFileSize = 256 * 1024;
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray bytes = f.readAll();
+    const QByteArray bytes = f.read(maximumFileSize + 1);
+    if (bytes.size() > maximumFileSize)
+        return std::nullopt;
     plist_t root = nullptr;
     if (bytes.startsWith("bplist"))
         plist_from_bin(bytes.constData(), uint32_t(bytes.size()), &root);
@@ -89,7 +102,11 @@ std::optional<QVariantMap> Bundle::readPropertyList(const QString &file)
     PlistPtr owner(root);
     if (!root || plist_get_node_type(root) != PLIST_DICT)
         return std::nullopt;
-    return toVariant(root).toMap();
+    bool tooDeep = false;
+    const QVariant value = toVariant(root, 0, tooDeep);
+    if (tooDeep)
+        return std::nullopt;
+    return value.toMap();
 }
 
 std::optional<Bundle> Bundle::at(const QString &path)
