@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cstring>
 #include <memory>
 #include <plist/plist.h>
 
@@ -17,12 +18,55 @@ using PlistPtr = std::unique_ptr<void, PlistFree>;
 // than followed down the stack.
 constexpr int maximumDepth = 100;
 
-QVariant toVariant(plist_t node, int depth, bool &tooDeep)
+// Whether NODE nests no deeper than LEVELS, asked without reading any text.
+bool nestsWithin(plist_t node, int levels)
 {
-    if (depth > maximumDepth) {
-        tooDeep = true;
-        return {};
+    if (levels < 0)
+        return false;
+    switch (plist_get_node_type(node)) {
+    case PLIST_ARRAY:
+        for (uint32_t i = 0; i < plist_array_get_size(node); ++i) {
+            if (!nestsWithin(plist_array_get_item(node, i), levels - 1))
+                return false;
+        }
+        return true;
+    case PLIST_DICT: {
+        bool within = true;
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(node, &it);
+        for (;;) {
+            plist_t value = nullptr;
+            plist_dict_next_item(node, it, nullptr, &value);
+            if (!value)
+                break;
+            if (!nestsWithin(value, levels - 1)) {
+                within = false;
+                break;
+            }
+        }
+        free(it);
+        return within;
     }
+    default:
+        return true;
+    }
+}
+
+// libplist aborts the program when asked for a key or string that holds a
+// NUL character, which both its parsers let through; the XML it writes
+// shows every such character.
+bool holdsNul(plist_t root)
+{
+    char *xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root, &xml, &length);
+    const bool found = xml && memchr(xml, 0, length);
+    plist_to_xml_free(xml);
+    return found;
+}
+
+QVariant toVariant(plist_t node)
+{
     switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
         uint8_t b = 0;
@@ -57,7 +101,7 @@ QVariant toVariant(plist_t node, int depth, bool &tooDeep)
     case PLIST_ARRAY: {
         QVariantList list;
         for (uint32_t i = 0; i < plist_array_get_size(node); ++i)
-            list.append(toVariant(plist_array_get_item(node, i), depth + 1, tooDeep));
+            list.append(toVariant(plist_array_get_item(node, i)));
         return list;
     }
     case PLIST_DICT: {
@@ -70,7 +114,7 @@ QVariant toVariant(plist_t node, int depth, bool &tooDeep)
             plist_dict_next_item(node, it, &key, &value);
             if (!key)
                 break;
-            map.insert(QString::fromUtf8(key), toVariant(value, depth + 1, tooDeep));
+            map.insert(QString::fromUtf8(key), toVariant(value));
             free(key);
         }
         free(it);
@@ -100,13 +144,9 @@ std::optional<QVariantMap> Bundle::readPropertyList(const QString &file)
     else
         plist_from_xml(bytes.constData(), uint32_t(bytes.size()), &root);
     PlistPtr owner(root);
-    if (!root || plist_get_node_type(root) != PLIST_DICT)
+    if (!root || plist_get_node_type(root) != PLIST_DICT || !nestsWithin(root, maximumDepth) || holdsNul(root))
         return std::nullopt;
-    bool tooDeep = false;
-    const QVariant value = toVariant(root, 0, tooDeep);
-    if (tooDeep)
-        return std::nullopt;
-    return value.toMap();
+    return toVariant(root).toMap();
 }
 
 std::optional<Bundle> Bundle::at(const QString &path)
