@@ -5,7 +5,30 @@
 #include "updater/UpdateEngine.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
+
+namespace {
+
+// Every link extracted into FOLDER, followed to the end, ends inside it (or
+// nowhere yet).
+bool linksStayInside(const QString &folder)
+{
+    const QString base = QFileInfo(folder).canonicalFilePath();
+    QDirIterator it(
+        folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo entry(it.next());
+        if (!entry.isSymLink())
+            continue;
+        const QString target = entry.canonicalFilePath();
+        if (!target.isEmpty() && target != base && !target.startsWith(base + QLatin1Char('/')))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -24,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(info.isDir() && !info.isSymLink());
         FUZZ_CHECK(info.absolutePath() == QFileInfo(folder).canonicalFilePath());
         FUZZ_CHECK(info.fileName().endsWith(QLatin1String(".app")));
+        FUZZ_CHECK(linksStayInside(folder));
     }
     // Nothing was written beside the extraction folder, nor beside the sandbox.
     const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
