@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cstring>
 #include <memory>
 #include <plist/plist.h>
 
@@ -12,6 +13,57 @@ struct PlistFree {
     void operator()(plist_t p) const { plist_free(p); }
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
+
+// Far deeper than any real property list; deeper nesting is refused rather
+// than followed down the stack.
+constexpr int maximumDepth = 100;
+
+// Whether NODE nests no deeper than LEVELS, asked without reading any text.
+bool nestsWithin(plist_t node, int levels)
+{
+    if (levels < 0)
+        return false;
+    switch (plist_get_node_type(node)) {
+    case PLIST_ARRAY:
+        for (uint32_t i = 0; i < plist_array_get_size(node); ++i) {
+            if (!nestsWithin(plist_array_get_item(node, i), levels - 1))
+                return false;
+        }
+        return true;
+    case PLIST_DICT: {
+        bool within = true;
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(node, &it);
+        for (;;) {
+            plist_t value = nullptr;
+            plist_dict_next_item(node, it, nullptr, &value);
+            if (!value)
+                break;
+            if (!nestsWithin(value, levels - 1)) {
+                within = false;
+                break;
+            }
+        }
+        free(it);
+        return within;
+    }
+    default:
+        return true;
+    }
+}
+
+// libplist aborts the program when asked for a key or string that holds a
+// NUL character, which both its parsers let through; the XML it writes
+// shows every such character.
+bool holdsNul(plist_t root)
+{
+    char *xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root, &xml, &length);
+    const bool found = xml && memchr(xml, 0, length);
+    plist_to_xml_free(xml);
+    return found;
+}
 
 QVariant toVariant(plist_t node)
 {
@@ -77,17 +129,22 @@ QVariant toVariant(plist_t node)
 
 std::optional<QVariantMap> Bundle::readPropertyList(const QString &file)
 {
+    // Real property lists take a few kilobytes. The cap also keeps libplist,
+    // which parses and frees recursively, from nesting off the stack.
+    constexpr qint64 maximumFileSize = 256 * 1024;
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray bytes = f.readAll();
+    const QByteArray bytes = f.read(maximumFileSize + 1);
+    if (bytes.size() > maximumFileSize)
+        return std::nullopt;
     plist_t root = nullptr;
     if (bytes.startsWith("bplist"))
         plist_from_bin(bytes.constData(), uint32_t(bytes.size()), &root);
     else
         plist_from_xml(bytes.constData(), uint32_t(bytes.size()), &root);
     PlistPtr owner(root);
-    if (!root || plist_get_node_type(root) != PLIST_DICT)
+    if (!root || plist_get_node_type(root) != PLIST_DICT || !nestsWithin(root, maximumDepth) || holdsNul(root))
         return std::nullopt;
     return toVariant(root).toMap();
 }

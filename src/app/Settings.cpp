@@ -15,9 +15,8 @@ QSettings &store()
     return settings;
 }
 
-std::optional<bool> storedBool(const char *key)
+std::optional<bool> boolFromStored(const QVariant &v)
 {
-    const QVariant v = store().value(QLatin1String(key));
     if (v.typeId() == QMetaType::Bool)
         return v.toBool();
     if (v.typeId() == QMetaType::QString) {
@@ -30,9 +29,8 @@ std::optional<bool> storedBool(const char *key)
     return std::nullopt;
 }
 
-std::optional<qint64> storedInt(const char *key)
+std::optional<qint64> intFromStored(const QVariant &v)
 {
-    const QVariant v = store().value(QLatin1String(key));
     switch (v.typeId()) {
     case QMetaType::Int:
     case QMetaType::LongLong:
@@ -40,7 +38,8 @@ std::optional<qint64> storedInt(const char *key)
     case QMetaType::ULongLong:
         return v.toLongLong();
     case QMetaType::QString: {
-        static const QRegularExpression decimal(QStringLiteral("^[+-]?[0-9]+$"));
+        // Anchored at the very end: "$" would also match before a final line break.
+        static const QRegularExpression decimal(QRegularExpression::anchoredPattern(QStringLiteral("[+-]?[0-9]+")));
         const QString text = v.toString();
         bool ok = false;
         const qint64 n = text.toLongLong(&ok);
@@ -53,13 +52,16 @@ std::optional<qint64> storedInt(const char *key)
     }
 }
 
-std::optional<QString> storedString(const char *key)
+std::optional<QString> stringFromStored(const QVariant &v)
 {
-    const QVariant v = store().value(QLatin1String(key));
     if (v.typeId() == QMetaType::QString)
         return v.toString();
     return std::nullopt;
 }
+
+std::optional<bool> storedBool(const char *key) { return boolFromStored(store().value(QLatin1String(key))); }
+std::optional<qint64> storedInt(const char *key) { return intFromStored(store().value(QLatin1String(key))); }
+std::optional<QString> storedString(const char *key) { return stringFromStored(store().value(QLatin1String(key))); }
 
 bool boolValue(const char *key, bool fallback) { return storedBool(key).value_or(fallback); }
 qint64 intValue(const char *key, qint64 fallback) { return storedInt(key).value_or(fallback); }

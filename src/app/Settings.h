@@ -29,6 +29,12 @@ inline constexpr auto skippedUpdateBuild = "skippedUpdateBuild";
 // The process-wide store, created on first use.
 QSettings &store();
 
+// The type rules on a value as a store hands it back (typed, or as text
+// after a restart): nullopt when it is absent or of another type.
+std::optional<bool> boolFromStored(const QVariant &value);
+std::optional<qint64> intFromStored(const QVariant &value);
+std::optional<QString> stringFromStored(const QVariant &value);
+
 // Typed reads: nullopt when the key is absent or holds another type.
 std::optional<bool> storedBool(const char *key);
 std::optional<qint64> storedInt(const char *key);

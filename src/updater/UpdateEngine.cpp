@@ -297,6 +297,18 @@ bool isContainedLink(const QString &entryPath, const QString &target)
 {
     if (target.isEmpty() || target.startsWith(QLatin1Char('/')))
         return false;
+    // ".." only before the first name: a name can be a link itself, and
+    // "up/../.." with up -> ".." climbs out of the folder however tidy its
+    // letters look.
+    bool named = false;
+    for (const QString &part : target.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part == QLatin1String("..")) {
+            if (named)
+                return false;
+        } else if (part != QLatin1String(".")) {
+            named = true;
+        }
+    }
     const QString parent = QFileInfo(entryPath).path();
     const QString resolved
         = QDir::cleanPath((parent == QLatin1String(".") ? QString() : parent + QLatin1Char('/')) + target);

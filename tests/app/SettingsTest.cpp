@@ -133,3 +133,17 @@ TEST(Settings, InProcessTypedValuesFollowTheSameRules)
     const int bucket = Settings::updateBucket();
     EXPECT_EQ(Settings::updateBucket(), bucket);
 }
+
+TEST(Settings, AnIntegerIsDecimalTextWithNothingAfterIt)
+{
+    // An INI file can hold a line break inside a value ("57\n").
+    TempHome home;
+    writeIni(home, "skippedUpdateBuild=57\\n\nonboardingStep=2\\n\n");
+    const auto v = probe(home);
+    EXPECT_EQ(v["skippedUpdateBuild"], "0");
+    EXPECT_EQ(v["onboardingStep"], "0");
+    EXPECT_EQ(Settings::intFromStored(QStringLiteral("57\n")), std::nullopt);
+    EXPECT_EQ(Settings::intFromStored(QStringLiteral(" 57")), std::nullopt);
+    EXPECT_EQ(Settings::intFromStored(QStringLiteral("+57")), 57);
+    EXPECT_EQ(Settings::boolFromStored(QStringLiteral("true\n")), std::nullopt);
+}
