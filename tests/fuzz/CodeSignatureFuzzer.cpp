@@ -6,6 +6,7 @@
 
 #include <QFile>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -18,11 +19,14 @@ const QByteArray publicKey = QByteArray::fromBase64("25pI9i3x6oXywuqMI5zJGCI68xD
 QString bundle()
 {
     static const QString path = [] {
+        // Installed modes (folders and programs 0755, other files 0644),
+        // which a candidate must have, whatever the caller's umask.
+        ::umask(022);
         const QString app = Fuzz::workFolder() + QStringLiteral("/Signed.app");
         const QString executable = app + QStringLiteral("/Contents/MacOS/Velunta");
         const bool written = Fuzz::writeFile(app + QStringLiteral("/Contents/Info.plist"), "<plist><dict/></plist>\n")
             && Fuzz::writeFile(executable, "#!/bin/sh\n")
-            && QFile::setPermissions(executable, QFile::permissions(executable) | QFileDevice::ExeOwner)
+            && ::chmod(QFile::encodeName(executable).constData(), 0755) == 0
             && ::symlink("../Info.plist", QFile::encodeName(app + QStringLiteral("/Contents/MacOS/Info")).constData())
                 == 0;
         if (!written)
