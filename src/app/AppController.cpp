@@ -11,12 +11,12 @@
 #include "ui/AppModel.h"
 
 #include <QCoreApplication>
+#include <QCoroFuture>
 #include <QCoroTimer>
 #include <QFile>
 #include <QSaveFile>
 #include <QTimer>
 #include <QtConcurrent>
-#include <QCoroFuture>
 #include <algorithm>
 #include <chrono>
 
@@ -34,7 +34,7 @@ Result<Done, QString> writeFile(const QString &path, const QByteArray &data)
         file.remove(); // never leave half a PNG behind as if it were a capture
         return Result<Done, QString>::failure(error);
     }
-    return Done{};
+    return Done {};
 }
 
 // The warning after a recording saved without some of the sound it was to
@@ -88,7 +88,10 @@ AppController::AppController(Services services, AppModel *model, QObject *parent
 
 AppController::~AppController() = default;
 
-bool AppController::isPaused() const { return m_recorder && m_recorder->isPaused(); }
+bool AppController::isPaused() const
+{
+    return m_recorder && m_recorder->isPaused();
+}
 
 void AppController::setState(State state)
 {
@@ -174,20 +177,47 @@ void AppController::perform(StatusMenu::Action action)
 {
     using A = StatusMenu::Action;
     switch (action) {
-    case A::none: break;
-    case A::showMainWindow: showMainWindow(); break;
-    case A::screenshotFull: screenshotFull(); break;
-    case A::screenshotArea: screenshotArea(); break;
-    case A::toggleRecordFull: toggleRecordFull(); break;
-    case A::toggleRecordArea: toggleRecordArea(); break;
-    case A::toggleSystemAudio: toggleSystemAudio(); break;
-    case A::toggleMicrophone: toggleMicrophone(); break;
-    case A::toggleCopy: toggleCopy(); break;
-    case A::openFolder: openFolder(); break;
-    case A::checkForUpdates: checkForUpdates(); break;
-    case A::quit: quit(); break;
-    case A::togglePause: togglePause(); break;
-    case A::stopRecording: stopRecording(); break;
+    case A::none:
+        break;
+    case A::showMainWindow:
+        showMainWindow();
+        break;
+    case A::screenshotFull:
+        screenshotFull();
+        break;
+    case A::screenshotArea:
+        screenshotArea();
+        break;
+    case A::toggleRecordFull:
+        toggleRecordFull();
+        break;
+    case A::toggleRecordArea:
+        toggleRecordArea();
+        break;
+    case A::toggleSystemAudio:
+        toggleSystemAudio();
+        break;
+    case A::toggleMicrophone:
+        toggleMicrophone();
+        break;
+    case A::toggleCopy:
+        toggleCopy();
+        break;
+    case A::openFolder:
+        openFolder();
+        break;
+    case A::checkForUpdates:
+        checkForUpdates();
+        break;
+    case A::quit:
+        quit();
+        break;
+    case A::togglePause:
+        togglePause();
+        break;
+    case A::stopRecording:
+        stopRecording();
+        break;
     }
 }
 
@@ -198,14 +228,14 @@ bool AppController::ensurePermission()
     if (m_services.screens->screenCaptureAllowed() || m_services.screens->requestScreenCapture())
         return true;
     const bool wayland = isWaylandSession();
-    const QString detail =
-        wayland ? QStringLiteral("Nesta versão o Velunta captura a tela só em sessões X11. Entre numa sessão X11 e "
-                                 "abra o app de novo.")
-                : QStringLiteral("Nas configurações de privacidade do sistema, permita que o Velunta grave a tela e "
-                                 "abra o app de novo.");
+    const QString detail = wayland
+        ? QStringLiteral("Nesta versão o Velunta captura a tela só em sessões X11. Entre numa sessão X11 e "
+                         "abra o app de novo.")
+        : QStringLiteral("Nas configurações de privacidade do sistema, permita que o Velunta grave a tela e "
+                         "abra o app de novo.");
     const int choice = m_services.alerts
         ? m_services.alerts->show(QStringLiteral("O Velunta precisa de permissão para ver a tela"), detail,
-                                  {QStringLiteral("Abrir configurações"), QStringLiteral("Agora não")}, false)
+            {QStringLiteral("Abrir configurações"), QStringLiteral("Agora não")}, false)
         : 1;
     if (choice == 0 && m_model)
         m_model->openPrivacyPane(QStringLiteral("Privacy_ScreenCapture"));
@@ -583,7 +613,13 @@ void AppController::toggleCopy()
         m_services.statusItem->invalidate();
 }
 
-void AppController::openFolder() { m_model->openSaveFolder(); }
+void AppController::openFolder()
+{
+    m_model->openSaveFolder();
+}
 
 // A running recording is not finished: nothing reaches the save folder.
-void AppController::quit() { QCoreApplication::quit(); }
+void AppController::quit()
+{
+    QCoreApplication::quit();
+}

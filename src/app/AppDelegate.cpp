@@ -3,11 +3,11 @@
 #include "AppController.h"
 #include "MessageBoxAlerts.h"
 #include "Settings.h"
-#include "diagnostics/SelfTest.h"
-#include "diagnostics/UiSnapshots.h"
 #include "SingleInstance.h"
 #include "StatusItem.h"
 #include "TerminationSignals.h"
+#include "diagnostics/SelfTest.h"
+#include "diagnostics/UiSnapshots.h"
 #include "feedback/RecordingOverlays.h"
 #include "feedback/SelectionOverlay.h"
 #include "feedback/Toast.h"
@@ -22,12 +22,12 @@
 #include "updater/UpdateTest.h"
 
 #include <QCoreApplication>
+#include <QCoroTask>
 #include <QFile>
 #include <QGuiApplication>
-#include <QCoroTask>
 #include <QRegularExpression>
-#include <QWindow>
 #include <QTimer>
+#include <QWindow>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -178,9 +178,18 @@ bool AppDelegate::startNormalRun()
     services.makeRecorder = [screens] { return makeScreenRecorder(*screens); };
     run.controller = std::make_unique<AppController>(services, run.model.get());
     MainMenu::Actions menu;
-    menu.showSettings = [&run] { if (run.controller) run.controller->showSettings(); };
-    menu.showMainWindow = [&run] { if (run.controller) run.controller->showMainWindow(); };
-    menu.checkForUpdates = [&run] { if (run.controller) run.controller->checkForUpdates(); };
+    menu.showSettings = [&run] {
+        if (run.controller)
+            run.controller->showSettings();
+    };
+    menu.showMainWindow = [&run] {
+        if (run.controller)
+            run.controller->showMainWindow();
+    };
+    menu.checkForUpdates = [&run] {
+        if (run.controller)
+            run.controller->checkForUpdates();
+    };
     run.windows->setMenuActions(menu);
     run.statusItem->invalidate();
     run.controller->showInitialWindow();

@@ -179,12 +179,27 @@ const Bundle &Bundle::main()
     return bundle;
 }
 
-QString Bundle::contentsPath() const { return m_path + QStringLiteral("/Contents"); }
-QString Bundle::infoPlistPath() const { return contentsPath() + QStringLiteral("/Info.plist"); }
-QString Bundle::helperPath() const { return contentsPath() + QStringLiteral("/Helpers/VeluntaUpdateHelper"); }
-QString Bundle::resourcesPath() const { return contentsPath() + QStringLiteral("/Resources"); }
+QString Bundle::contentsPath() const
+{
+    return m_path + QStringLiteral("/Contents");
+}
+QString Bundle::infoPlistPath() const
+{
+    return contentsPath() + QStringLiteral("/Info.plist");
+}
+QString Bundle::helperPath() const
+{
+    return contentsPath() + QStringLiteral("/Helpers/VeluntaUpdateHelper");
+}
+QString Bundle::resourcesPath() const
+{
+    return contentsPath() + QStringLiteral("/Resources");
+}
 
-QString Bundle::identifier() const { return m_info.value(QStringLiteral("CFBundleIdentifier")).toString(); }
+QString Bundle::identifier() const
+{
+    return m_info.value(QStringLiteral("CFBundleIdentifier")).toString();
+}
 
 int Bundle::build() const
 {
@@ -199,4 +214,7 @@ QString Bundle::version() const
     return v.isEmpty() ? QStringLiteral("?") : v;
 }
 
-QString Bundle::executableName() const { return m_info.value(QStringLiteral("CFBundleExecutable")).toString(); }
+QString Bundle::executableName() const
+{
+    return m_info.value(QStringLiteral("CFBundleExecutable")).toString();
+}

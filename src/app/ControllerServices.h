@@ -77,8 +77,8 @@ public:
 class RecordingChrome {
 public:
     virtual ~RecordingChrome() = default;
-    virtual void show(const CaptureTarget &target, std::function<void()> onTogglePause,
-                      std::function<void()> onStop) = 0;
+    virtual void show(const CaptureTarget &target, std::function<void()> onTogglePause, std::function<void()> onStop)
+        = 0;
     virtual void hide() = 0;
     // Paused: the bar shows "continue" and the ring turns orange.
     virtual void setPaused(bool paused) = 0;

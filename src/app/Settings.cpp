@@ -10,8 +10,8 @@ namespace Settings {
 
 QSettings &store()
 {
-    static QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velunta"),
-                              QStringLiteral("Velunta"));
+    static QSettings settings(
+        QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velunta"), QStringLiteral("Velunta"));
     return settings;
 }
 
@@ -59,12 +59,27 @@ std::optional<QString> stringFromStored(const QVariant &v)
     return std::nullopt;
 }
 
-std::optional<bool> storedBool(const char *key) { return boolFromStored(store().value(QLatin1String(key))); }
-std::optional<qint64> storedInt(const char *key) { return intFromStored(store().value(QLatin1String(key))); }
-std::optional<QString> storedString(const char *key) { return stringFromStored(store().value(QLatin1String(key))); }
+std::optional<bool> storedBool(const char *key)
+{
+    return boolFromStored(store().value(QLatin1String(key)));
+}
+std::optional<qint64> storedInt(const char *key)
+{
+    return intFromStored(store().value(QLatin1String(key)));
+}
+std::optional<QString> storedString(const char *key)
+{
+    return stringFromStored(store().value(QLatin1String(key)));
+}
 
-bool boolValue(const char *key, bool fallback) { return storedBool(key).value_or(fallback); }
-qint64 intValue(const char *key, qint64 fallback) { return storedInt(key).value_or(fallback); }
+bool boolValue(const char *key, bool fallback)
+{
+    return storedBool(key).value_or(fallback);
+}
+qint64 intValue(const char *key, qint64 fallback)
+{
+    return storedInt(key).value_or(fallback);
+}
 
 void setValue(const char *key, const QVariant &value)
 {
@@ -113,10 +128,22 @@ int updateBucket()
     return bucket;
 }
 
-bool capturesSystemAudio() { return boolValue(Key::capturesSystemAudio, true); }
-bool capturesMicrophone() { return boolValue(Key::capturesMicrophone, false); }
-bool copiesToClipboard() { return boolValue(Key::copiesScreenshots, true); }
-bool hasCompletedOnboarding() { return boolValue(Key::hasCompletedOnboarding, false); }
+bool capturesSystemAudio()
+{
+    return boolValue(Key::capturesSystemAudio, true);
+}
+bool capturesMicrophone()
+{
+    return boolValue(Key::capturesMicrophone, false);
+}
+bool copiesToClipboard()
+{
+    return boolValue(Key::copiesScreenshots, true);
+}
+bool hasCompletedOnboarding()
+{
+    return boolValue(Key::hasCompletedOnboarding, false);
+}
 
 int onboardingStep()
 {
@@ -124,8 +151,17 @@ int onboardingStep()
     return step >= 0 && step <= 3 ? int(step) : 0;
 }
 
-bool checksForUpdates() { return boolValue(Key::checksForUpdates, true); }
-bool usesBetaUpdates() { return boolValue(Key::usesBetaUpdates, false); }
-int skippedUpdateBuild() { return int(intValue(Key::skippedUpdateBuild, 0)); }
+bool checksForUpdates()
+{
+    return boolValue(Key::checksForUpdates, true);
+}
+bool usesBetaUpdates()
+{
+    return boolValue(Key::usesBetaUpdates, false);
+}
+int skippedUpdateBuild()
+{
+    return int(intValue(Key::skippedUpdateBuild, 0));
+}
 
 } // namespace Settings

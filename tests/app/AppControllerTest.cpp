@@ -1,6 +1,6 @@
 #include "app/AppController.h"
-#include "app/Settings.h"
 #include "app/ControllerFakes.h"
+#include "app/Settings.h"
 #include "support/TestSupport.h"
 #include "ui/AppModel.h"
 
@@ -22,7 +22,7 @@ protected:
         home.applyToThisProcess();
         Settings::store().clear();
         Settings::setValue(Settings::Key::saveFolder, saves.filePath("Velunta"));
-        model = std::make_unique<AppModel>(AppModel::Services{}, saves.filePath("Velunta"), true, 3);
+        model = std::make_unique<AppModel>(AppModel::Services {}, saves.filePath("Velunta"), true, 3);
     }
 
     AppController &controller()
@@ -98,7 +98,7 @@ TEST_F(ControllerTest, WholeScreenScreenshotIsSavedCopiedAndAnnounced)
     ASSERT_EQ(files.size(), 1);
     EXPECT_TRUE(files[0].startsWith("Print ") && files[0].endsWith(".png")) << files[0].toStdString();
     EXPECT_TRUE(desktop.copiedImage.startsWith("\x89PNG"));
-    EXPECT_EQ(toast.titles, QStringList{"Print salvo"});
+    EXPECT_EQ(toast.titles, QStringList {"Print salvo"});
     EXPECT_EQ(toast.images.first().size(), QSize(320, 200));
     EXPECT_TRUE(alerts.shown.isEmpty());
     EXPECT_TRUE(QTest::qWaitFor([&] { return model->captures().size() == 1; }, 5000)) << "captures reloaded";
@@ -123,7 +123,7 @@ TEST_F(ControllerTest, CopyingOffLeavesTheClipboardAlone)
     ASSERT_TRUE(waitForState(State::idle));
     EXPECT_EQ(savedFiles().size(), 1);
     EXPECT_TRUE(desktop.copiedImage.isEmpty());
-    EXPECT_EQ(toast.titles, QStringList{"Print salvo"});
+    EXPECT_EQ(toast.titles, QStringList {"Print salvo"});
 }
 
 TEST_F(ControllerTest, AFolderThatCannotBeCreatedGivesTheAlertWithTheSystemText)
@@ -145,7 +145,7 @@ TEST_F(ControllerTest, AVanishedDisplayIsReported)
 {
     controller().screenshotArea();
     screens.list[0].id = DisplayId(8); // unplugged and another one came while selecting
-    picker.answer_(CaptureTarget{7, QRectF(0, 0, 50, 50)});
+    picker.answer_(CaptureTarget {7, QRectF(0, 0, 50, 50)});
     ASSERT_TRUE(waitForState(State::idle));
     ASSERT_EQ(alerts.shown.size(), 1);
     EXPECT_EQ(alerts.shown[0].detail, "A tela selecionada não está mais disponível.");
@@ -169,7 +169,7 @@ TEST_F(ControllerTest, WithoutPermissionTheAlertOffersTheSettingsAndTheRequestIs
     EXPECT_EQ(controller().state(), State::idle);
     ASSERT_EQ(alerts.shown.size(), 1);
     EXPECT_EQ(alerts.shown[0].message, "O Velunta precisa de permissão para ver a tela");
-    EXPECT_EQ(alerts.shown[0].buttons, (QStringList{"Abrir configurações", "Agora não"}));
+    EXPECT_EQ(alerts.shown[0].buttons, (QStringList {"Abrir configurações", "Agora não"}));
     EXPECT_EQ(screens.grabs, 0);
 
     alerts.answer = 1;
@@ -186,12 +186,13 @@ TEST_F(ControllerTest, InAWaylandSessionTheAlertSaysWhyInsteadOfSavingBlackImage
     qunsetenv("XDG_SESSION_TYPE");
     ASSERT_EQ(alerts.shown.size(), 1);
     EXPECT_EQ(alerts.shown[0].detail,
-              "Nesta versão o Velunta captura a tela só em sessões X11. Entre numa sessão X11 e abra o app de novo.");
+        "Nesta versão o Velunta captura a tela só em sessões X11. Entre numa sessão X11 e abra o app de novo.");
     EXPECT_TRUE(savedFiles().isEmpty());
 
     controller().screenshotFull();
-    EXPECT_EQ(alerts.shown[1].detail, "Nas configurações de privacidade do sistema, permita que o Velunta grave a tela "
-                                      "e abra o app de novo.");
+    EXPECT_EQ(alerts.shown[1].detail,
+        "Nas configurações de privacidade do sistema, permita que o Velunta grave a tela "
+        "e abra o app de novo.");
 }
 
 TEST_F(ControllerTest, AreaScreenshotCancelledOrChosen)
@@ -212,7 +213,7 @@ TEST_F(ControllerTest, AreaScreenshotCancelledOrChosen)
     EXPECT_TRUE(toast.titles.isEmpty());
 
     controller().screenshotArea();
-    picker.answer_(CaptureTarget{7, QRectF(10, 20, 101, 51)});
+    picker.answer_(CaptureTarget {7, QRectF(10, 20, 101, 51)});
     ASSERT_TRUE(waitForState(State::idle));
     ASSERT_EQ(savedFiles().size(), 1);
     EXPECT_EQ(toast.images.first().size(), QSize(101, 51));
@@ -238,7 +239,7 @@ TEST_F(ControllerTest, WholeScreenRecordingStartsShowsTheBarAndStopsFromTheSameK
     EXPECT_FALSE(chrome.visible);
     EXPECT_EQ(statusItem.icons.last(), "idle");
     ASSERT_TRUE(waitForState(State::idle));
-    EXPECT_EQ(toast.titles, QStringList{"Gravação salva e copiada"});
+    EXPECT_EQ(toast.titles, QStringList {"Gravação salva e copiada"});
     EXPECT_TRUE(toast.paths.first().endsWith(".mp4"));
     EXPECT_TRUE(QFileInfo(toast.paths.first()).fileName().startsWith("Gravação "));
     EXPECT_EQ(desktop.copiedFile, toast.paths.first());
@@ -251,7 +252,7 @@ TEST_F(ControllerTest, EitherRecordKeyAndTheUnexpectedStopEndARecording)
     startFullRecording();
     controller().toggleRecordArea();
     ASSERT_TRUE(waitForState(State::idle));
-    EXPECT_EQ(toast.titles, QStringList{"Gravação salva"});
+    EXPECT_EQ(toast.titles, QStringList {"Gravação salva"});
     EXPECT_TRUE(desktop.copiedFile.isEmpty());
 
     startFullRecording();
@@ -270,9 +271,9 @@ TEST_F(ControllerTest, AreaRecordingCancelledComesBackIdle)
     EXPECT_EQ(lastRecorder, nullptr);
 
     controller().toggleRecordArea();
-    picker.answer_(CaptureTarget{7, QRectF(0, 0, 100, 80)});
+    picker.answer_(CaptureTarget {7, QRectF(0, 0, 100, 80)});
     ASSERT_TRUE(waitForState(State::recording));
-    EXPECT_EQ(chrome.shownFor, (CaptureTarget{7, QRectF(0, 0, 100, 80)}));
+    EXPECT_EQ(chrome.shownFor, (CaptureTarget {7, QRectF(0, 0, 100, 80)}));
 }
 
 TEST_F(ControllerTest, FailedStartAndFailedStopAreReportedAndEndIdle)
@@ -301,7 +302,7 @@ TEST_F(ControllerTest, PauseShowsAtOnceAndBlocksStopUntilItEnds)
     script.log = &recorderLog;
     startFullRecording();
     controller().togglePause();
-    EXPECT_EQ(chrome.events.mid(0, 2), (QStringList{"disabled", "paused"})) << "shown before the recorder acts";
+    EXPECT_EQ(chrome.events.mid(0, 2), (QStringList {"disabled", "paused"})) << "shown before the recorder acts";
     controller().stopRecording();
     controller().togglePause();
     EXPECT_EQ(controller().state(), State::recording) << "stop during a pause change is dropped";
@@ -353,7 +354,7 @@ TEST_F(ControllerTest, WindowButtonsHideTheWindowWaitAndRestoreIt)
     EXPECT_EQ(controller().state(), State::idle) << "the capture waits for the window to go";
     ASSERT_TRUE(QTest::qWaitFor([&] { return toast.titles.size() == 1 && controller().state() == State::idle; }));
     EXPECT_TRUE(windows.visible);
-    EXPECT_EQ(windows.events, (QStringList{"hide", "show"}));
+    EXPECT_EQ(windows.events, (QStringList {"hide", "show"}));
 
     // Not visible before: nothing to restore afterwards.
     windows.visible = false;
@@ -362,14 +363,14 @@ TEST_F(ControllerTest, WindowButtonsHideTheWindowWaitAndRestoreIt)
     ASSERT_TRUE(QTest::qWaitFor([&] { return controller().state() == State::selecting; }));
     picker.answer_(std::nullopt);
     ASSERT_TRUE(waitForState(State::idle));
-    EXPECT_EQ(windows.events, QStringList{"hide"});
+    EXPECT_EQ(windows.events, QStringList {"hide"});
 }
 
 TEST_F(ControllerTest, HotKeysAreNumberedAndTakenOnesListed)
 {
     hotKeys.taken = {Qt::Key_2};
     controller();
-    EXPECT_EQ(model->unavailableShortcutKeys(), QStringList{"Alt+Shift+2"});
+    EXPECT_EQ(model->unavailableShortcutKeys(), QStringList {"Alt+Shift+2"});
     EXPECT_EQ(model->unavailableShortcuts().first().title, "Print de uma área");
     ASSERT_EQ(hotKeys.registered.size(), 4);
     for (const QKeyCombination &combination : hotKeys.registered)
@@ -393,8 +394,7 @@ TEST_F(ControllerTest, InitialWindowFollowsTheIntroductionProgress)
     controller().showInitialWindow();
     Settings::setValue(Settings::Key::onboardingStep, 9);
     controller().showInitialWindow();
-    EXPECT_EQ(windows.events,
-              (QStringList{"hide", "onboarding 0", "hide", "onboarding 2", "hide", "onboarding 0"}));
+    EXPECT_EQ(windows.events, (QStringList {"hide", "onboarding 0", "hide", "onboarding 2", "hide", "onboarding 0"}));
 
     model->setPage(AppModel::Page::library);
     controller().finishOnboarding();
@@ -403,7 +403,7 @@ TEST_F(ControllerTest, InitialWindowFollowsTheIntroductionProgress)
     EXPECT_EQ(model->page(), AppModel::Page::capture);
     windows.events.clear();
     controller().showInitialWindow();
-    EXPECT_EQ(windows.events, QStringList{"show"});
+    EXPECT_EQ(windows.events, QStringList {"show"});
 }
 
 TEST_F(ControllerTest, SettingsTogglesFlipTheStoredValues)

@@ -93,8 +93,8 @@ TEST(Bundle, ACorruptOrNonDictionaryPlistIsNoBundle)
     QTemporaryDir dir;
     TestSupport::writeFile(dir.filePath("A.app/Contents/Info.plist"), "<plist><dict><key>x</key>");
     EXPECT_FALSE(Bundle::at(dir.filePath("A.app")));
-    TestSupport::writeFile(dir.filePath("B.app/Contents/Info.plist"),
-                           "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>");
+    TestSupport::writeFile(
+        dir.filePath("B.app/Contents/Info.plist"), "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>");
     EXPECT_FALSE(Bundle::at(dir.filePath("B.app")));
     EXPECT_FALSE(Bundle::at(dir.filePath("missing.app")));
 }

@@ -24,8 +24,8 @@ public:
         co_return image;
     }
 
-    std::vector<DisplayInfo> list{{DisplayId(7), "FAKE0", QRect(0, 0, 320, 200), QRect(0, 0, 320, 200), 1.0, true}};
-    QPoint pointer{10, 10};
+    std::vector<DisplayInfo> list {{DisplayId(7), "FAKE0", QRect(0, 0, 320, 200), QRect(0, 0, 320, 200), 1.0, true}};
+    QPoint pointer {10, 10};
     bool allowed = true;
     int grabs = 0;
 };
@@ -53,7 +53,7 @@ public:
 class FakeDesktopServices : public DesktopServices {
 public:
     void openUrl(const QUrl &url) override { opened << url; }
-    void reveal(const QString &) override {}
+    void reveal(const QString &) override { }
     bool moveToTrash(const QString &) override { return true; }
     std::optional<QString> chooseFolder(const QString &) override { return std::nullopt; }
     void openPrivacyPane(const QString &anchor) override { panes << anchor; }
@@ -143,7 +143,11 @@ public:
         onStop = std::move(stop);
     }
     void hide() override { visible = false; }
-    void setPaused(bool value) override { events << (value ? "paused" : "running"); paused = value; }
+    void setPaused(bool value) override
+    {
+        events << (value ? "paused" : "running");
+        paused = value;
+    }
     void setPauseEnabled(bool enabled) override { events << (enabled ? "enabled" : "disabled"); }
 
     std::optional<CaptureTarget> shownFor;
@@ -164,7 +168,10 @@ public:
         QStringList *log = nullptr;
         QList<MissingAudio> missingAudio;
     };
-    explicit FakeRecorder(Script script) : m_script(script) {}
+    explicit FakeRecorder(Script script)
+        : m_script(script)
+    {
+    }
 
     bool isPaused() const override { return m_paused; }
     QCoro::Task<Result<Done, QString>> start(CaptureTarget, QString path, Options options) override
@@ -174,7 +181,7 @@ public:
         co_await QCoro::sleepFor(std::chrono::milliseconds(1));
         if (!m_script.startError.isEmpty())
             co_return Result<Done, QString>::failure(m_script.startError);
-        co_return Done{};
+        co_return Done {};
     }
     QCoro::Task<Result<QString, QString>> stop() override
     {
@@ -201,7 +208,7 @@ public:
         if (!m_script.resumeError.isEmpty())
             co_return Result<Done, QString>::failure(m_script.resumeError);
         m_paused = false;
-        co_return Done{};
+        co_return Done {};
     }
     QList<MissingAudio> missingAudio() const override { return m_script.missingAudio; }
     void release() { emit released(); }

@@ -19,8 +19,9 @@ protected:
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             GTEST_SKIP() << "needs the test desktop";
         saveFolder = home.path() + "/Capturas";
-        writeFile(home.settingsFile(), "[General]\nhasCompletedOnboarding=true\ncopiesScreenshots=false\nsaveFolder="
-                                           + saveFolder.toUtf8() + "\n");
+        writeFile(home.settingsFile(),
+            "[General]\nhasCompletedOnboarding=true\ncopiesScreenshots=false\nsaveFolder=" + saveFolder.toUtf8()
+                + "\n");
         ASSERT_TRUE(app.start());
     }
 
@@ -35,7 +36,7 @@ protected:
 
     TempHome home;
     QString saveFolder;
-    TrayApp app{home};
+    TrayApp app {home};
 };
 
 } // namespace
@@ -50,7 +51,8 @@ TEST_F(RecordingRun, AltShift3RecordsTheWholeScreenUntilPressedAgain)
         QThread::msleep(200);
     }
     tool("xdotool", {"key", "alt+shift+3"});
-    ASSERT_TRUE(waitFor([&] { return recordings().size() == 1; }, 30000)) << "no recording in " << saveFolder.toStdString();
+    ASSERT_TRUE(waitFor([&] { return recordings().size() == 1; }, 30000))
+        << "no recording in " << saveFolder.toStdString();
     EXPECT_TRUE(waitFor([&] { return !app.windowsNamed("^Velunta: Grava").isEmpty(); })) << "the toast is up";
     EXPECT_FALSE(barIsUp());
 
@@ -66,7 +68,9 @@ TEST_F(RecordingRun, AltShift3RecordsTheWholeScreenUntilPressedAgain)
 TEST_F(RecordingRun, AltShift4RecordsTheDraggedAreaAndAPressStopsIt)
 {
     tool("xdotool", {"key", "alt+shift+4"});
-    ASSERT_TRUE(waitFor([&] { return !tool("xdotool", {"search", "--onlyvisible", "--name", "^Velunta: sele"}).isEmpty(); }));
+    ASSERT_TRUE(waitFor([&] {
+        return !tool("xdotool", {"search", "--onlyvisible", "--name", "^Velunta: sele"}).isEmpty();
+    }));
     QThread::msleep(400);
     tool("xdotool", {"mousemove", "300", "200", "mousedown", "1"});
     tool("xdotool", {"mousemove", "500", "400", "mousemove", "940", "680", "mouseup", "1"});

@@ -76,8 +76,9 @@ TEST(Settings, ValuesWrittenByOneRunAreReadByTheNext)
 TEST(Settings, AValueOfTheWrongTypeCountsAsAbsent)
 {
     TempHome home;
-    writeIni(home, "capturesSystemAudio=yes\ncopiesScreenshots=0\nupdateBucket=abc\n"
-                   "capturesMicrophone=TRUE\nskippedUpdateBuild=12x\nonboardingStep=9\n");
+    writeIni(home,
+        "capturesSystemAudio=yes\ncopiesScreenshots=0\nupdateBucket=abc\n"
+        "capturesMicrophone=TRUE\nskippedUpdateBuild=12x\nonboardingStep=9\n");
     const auto v = probe(home);
     EXPECT_EQ(v["capturesSystemAudio"], "1");
     EXPECT_EQ(v["copiesToClipboard"], "1");
