@@ -234,11 +234,17 @@ void AppModel::chooseSaveFolder()
     reloadCaptures();
 }
 
-void AppModel::moveToTrash(const QString &path)
+QCoro::Task<void> AppModel::trash(QString path)
 {
-    if (m_services.desktop)
-        m_services.desktop->moveToTrash(path);
-    reloadCaptures();
+    QPointer<AppModel> self(this);
+    if (DesktopServices *desktop = m_services.desktop) {
+        // Named first: g++ 12 miscompiles co_await on a temporary future.
+        QFuture<bool> moved = QtConcurrent::run([desktop, path] { return desktop->moveToTrash(path); });
+        co_await moved;
+        if (!self)
+            co_return;
+    }
+    self->reloadCaptures();
 }
 
 void AppModel::refreshPermissions()

@@ -93,7 +93,9 @@ public:
     Q_INVOKABLE void reload() { reloadCaptures(); }
     Q_INVOKABLE void openSaveFolder();
     Q_INVOKABLE void chooseSaveFolder();
-    Q_INVOKABLE void moveToTrash(const QString &path);
+    // Off the GUI thread: a trash on another file system copies the whole file.
+    QCoro::Task<void> trash(QString path);
+    Q_INVOKABLE void moveToTrash(const QString &path) { trash(path); }
     Q_INVOKABLE void refreshPermissions();
     QCoro::Task<void> requestMicrophone();
     Q_INVOKABLE void askForMicrophone() { requestMicrophone(); }

@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -19,6 +20,7 @@ public:
     void reveal(const QString &path) override { revealed << path; }
     bool moveToTrash(const QString &path) override
     {
+        trashedOnGuiThread = QThread::currentThread() == qApp->thread();
         trashed << path;
         return QFile::remove(path);
     }
@@ -35,6 +37,7 @@ public:
     QStringList copiedFiles;
     QList<QUrl> opened;
     QStringList revealed, trashed, panes;
+    bool trashedOnGuiThread = true;
     QString chooserStart;
     std::optional<QString> choice;
 };
@@ -222,6 +225,7 @@ TEST_F(ModelTest, TrashMovesAndRescansEvenWhenItFails)
     ASSERT_TRUE(changed.count() > 0 || changed.wait(5000));
     EXPECT_TRUE(model.captures().isEmpty());
     EXPECT_EQ(desktop.trashed.size(), 1);
+    EXPECT_FALSE(desktop.trashedOnGuiThread);
 }
 
 TEST_F(ModelTest, OpenSaveFolderCreatesItFirst)
