@@ -1,8 +1,8 @@
 #include "AppController.h"
 
-#include "app/OutputFile.h"
-#include "app/Settings.h"
-#include "app/Shortcut.h"
+#include "core/OutputFile.h"
+#include "core/Settings.h"
+#include "core/Shortcut.h"
 #include "capture/CaptureEngine.h"
 #include "platform/HotKeySource.h"
 #include "platform/ScreenSource.h"
@@ -285,7 +285,7 @@ void AppController::screenshotFull()
 {
     if (m_state != State::idle || !ensurePermission())
         return;
-    const auto target = CaptureTarget::displayUnderMouse(*m_services.screens);
+    const auto target = CaptureEngine::displayUnderMouse(*m_services.screens);
     if (!target)
         return;
     setState(State::finishing);
@@ -374,7 +374,7 @@ void AppController::toggleRecordFull()
     }
     if (m_state != State::idle || !m_services.makeRecorder || !ensurePermission())
         return;
-    const auto target = CaptureTarget::displayUnderMouse(*m_services.screens);
+    const auto target = CaptureEngine::displayUnderMouse(*m_services.screens);
     if (!target)
         return;
     setState(State::finishing);

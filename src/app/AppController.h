@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ControllerServices.h"
+#include "core/ControllerPorts.h"
 #include "app/HotKeys.h"
 #include "app/StatusMenu.h"
 #include "ui/AppModel.h"

@@ -2,7 +2,7 @@
 
 #include "AppController.h"
 #include "MessageBoxAlerts.h"
-#include "Settings.h"
+#include "core/Settings.h"
 #include "SingleInstance.h"
 #include "StatusItem.h"
 #include "TerminationSignals.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LaunchOptions.h"
+#include "core/LaunchOptions.h"
 
 #include <QObject>
 #include <QStringList>

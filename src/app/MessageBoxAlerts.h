@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ControllerServices.h"
+#include "core/ControllerPorts.h"
 
 // Alerts as modal message boxes, brought to the front.
 class MessageBoxAlerts : public Alerts {

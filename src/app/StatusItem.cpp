@@ -1,8 +1,8 @@
 #include "StatusItem.h"
 
-#include "app/Settings.h"
-#include "ui/Icons.h"
-#include "ui/Theme.h"
+#include "core/Settings.h"
+#include "theme/Icons.h"
+#include "theme/Theme.h"
 
 #include <QActionGroup>
 #include <QGuiApplication>

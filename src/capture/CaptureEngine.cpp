@@ -50,15 +50,15 @@ int pngQuality(const QImage &image)
 
 } // namespace
 
-std::optional<CaptureTarget> CaptureTarget::displayUnderMouse(const ScreenSource &source)
+namespace CaptureEngine {
+
+std::optional<CaptureTarget> displayUnderMouse(const ScreenSource &source)
 {
     const std::optional<DisplayId> id = displayUnderPointer(source);
     if (!id)
         return std::nullopt;
     return CaptureTarget {*id, std::nullopt};
 }
-
-namespace CaptureEngine {
 
 Result<ResolvedCapture, CaptureFailure> resolve(const ScreenSource &source, const CaptureTarget &target)
 {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/Result.h"
+#include "core/Result.h"
 #include "capture/CaptureFailure.h"
-#include "capture/CaptureTarget.h"
+#include "core/CaptureTarget.h"
 #include "platform/ScreenSource.h"
 
 #include <QByteArray>
@@ -41,6 +41,10 @@ struct Screenshot {
 // Screenshots: from a target to pixels to PNG bytes. No state; the window
 // system comes in as a ScreenSource, chosen once at start-up.
 namespace CaptureEngine {
+
+// The whole display under the pointer (else the primary display); none
+// when there is no display or it has no id. GUI thread.
+std::optional<CaptureTarget> displayUnderMouse(const ScreenSource &source);
 
 // Finds the target's display among those listed now (displayNotFound when
 // it is gone) and what the capture leaves out. GUI thread; nothing is cached,

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/Result.h"
-#include "capture/CaptureTarget.h"
+#include "core/Result.h"
+#include "core/CaptureTarget.h"
 #include "platform/media/MediaError.h"
 
 #include <QCoroTask>

@@ -1,6 +1,6 @@
 #include "UiSnapshots.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "capture/CaptureEngine.h"
 #include "feedback/RecordingControls.h"
 #include "platform/NullPlatform.h"

@@ -4,8 +4,8 @@
 #include "TabularDigits.h"
 #include "platform/WindowLevel.h"
 #include "platform/WindowManager.h"
-#include "ui/Icons.h"
-#include "ui/Theme.h"
+#include "theme/Icons.h"
+#include "theme/Theme.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>

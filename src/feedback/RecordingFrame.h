@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/CaptureTarget.h"
+#include "core/CaptureTarget.h"
 #include "platform/ScreenSource.h"
 
 #include <QColor>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/ControllerServices.h"
-#include "capture/CaptureTarget.h"
+#include "core/ControllerPorts.h"
+#include "core/CaptureTarget.h"
 #include "platform/ScreenSource.h"
 
 #include <QFont>

@@ -3,7 +3,7 @@
 #include "platform/WindowLevel.h"
 #include "platform/desktop/DesktopServices.h"
 #include "platform/media/FrameExtractor.h"
-#include "ui/Icons.h"
+#include "theme/Icons.h"
 
 #include <QCoroFuture>
 #include <QCursor>

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "app/Result.h"
+#include "core/CaptureTarget.h"
+#include "core/Result.h"
 #include "platform/PlatformError.h"
 
 #include <QCoroTask>
@@ -13,8 +14,6 @@
 #include <optional>
 #include <vector>
 
-// The window system's identifier of one display: on X11 its RandR output id.
-using DisplayId = std::uint32_t;
 // A native top-level window (an X11 window id).
 using NativeWindowId = std::uint32_t;
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/Result.h"
+#include "core/Result.h"
 #include "capture/CaptureEngine.h"
 #include "capture/CaptureFailure.h"
-#include "capture/CaptureTarget.h"
+#include "core/CaptureTarget.h"
 #include "platform/media/MediaAsset.h"
 #include "platform/media/MediaTime.h"
 #include "platform/media/Sample.h"

@@ -1,6 +1,6 @@
 #include "AppModel.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "platform/audio/MicrophoneAccess.h"
 #include "platform/desktop/DesktopServices.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Shortcut.h"
+#include "core/Shortcut.h"
 #include "ui/CaptureItem.h"
 #include "updater/Updater.h"
 

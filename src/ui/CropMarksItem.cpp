@@ -1,6 +1,6 @@
 #include "CropMarksItem.h"
 
-#include "Theme.h"
+#include "theme/Theme.h"
 
 #include <QPainter>
 

@@ -1,6 +1,6 @@
 #include "IconProvider.h"
 
-#include "Icons.h"
+#include "theme/Icons.h"
 
 IconProvider::IconProvider()
     : QQuickImageProvider(QQuickImageProvider::Image)

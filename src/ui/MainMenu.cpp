@@ -1,6 +1,6 @@
 #include "MainMenu.h"
 
-#include "app/Bundle.h"
+#include "core/Bundle.h"
 
 #include <QApplication>
 #include <QGuiApplication>

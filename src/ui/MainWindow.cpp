@@ -3,7 +3,7 @@
 #include "AppModel.h"
 #include "MainMenu.h"
 #include "QmlUi.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 #include <QGuiApplication>
 #include <QQmlComponent>

@@ -1,7 +1,7 @@
 #include "OnboardingView.h"
 
 #include "AppModel.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 std::optional<OnboardingView::Step> OnboardingView::stepFromStored(qint64 value)
 {

@@ -1,6 +1,6 @@
 #include "QmlTheme.h"
 
-#include "Theme.h"
+#include "theme/Theme.h"
 
 #include <QEvent>
 #include <QGuiApplication>

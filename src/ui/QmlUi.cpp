@@ -10,7 +10,7 @@
 #include "SettingsBridge.h"
 #include "Thumbnails.h"
 #include "UpdatePreferences.h"
-#include "app/Shortcut.h"
+#include "core/Shortcut.h"
 #include "platform/ScreenSource.h"
 
 #include <QQmlEngine>

@@ -1,6 +1,6 @@
 #include "SettingsBridge.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 SettingsBridge::SettingsBridge(QObject *parent)
     : QObject(parent)

@@ -1,6 +1,6 @@
 #include "UpdatePreferences.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "updater/UpdateEngine.h"
 
 #include <QQmlEngine>

@@ -2,7 +2,7 @@
 
 #include "UpdateCrypto.h"
 #include "UpdateError.h"
-#include "app/Result.h"
+#include "core/Result.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
 #include "UpdateConfig.h"
 
-#include "app/Bundle.h"
+#include "core/Bundle.h"
 
 #include <QRegularExpression>
 

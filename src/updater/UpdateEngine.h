@@ -3,8 +3,8 @@
 #include "UpdateConfig.h"
 #include "UpdateError.h"
 #include "UpdateManifest.h"
-#include "app/Bundle.h"
-#include "app/Result.h"
+#include "core/Bundle.h"
+#include "core/Result.h"
 
 #include <QCoroTask>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "UpdateLeftovers.h"
 
 #include "UpdateEngine.h"
-#include "app/Bundle.h"
+#include "core/Bundle.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -2,8 +2,8 @@
 
 #include "UpdateConfig.h"
 #include "UpdateEngine.h"
-#include "app/Bundle.h"
-#include "app/Settings.h"
+#include "core/Bundle.h"
+#include "core/Settings.h"
 
 #include <QCoroFuture>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "Updater.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 #include <QCoreApplication>
 #include <QCoroFuture>

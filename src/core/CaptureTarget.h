@@ -1,9 +1,11 @@
 #pragma once
 
-#include "platform/ScreenSource.h"
-
 #include <QRectF>
+#include <cstdint>
 #include <optional>
+
+// The window system's identifier of one display: on X11 its RandR output id.
+using DisplayId = std::uint32_t;
 
 // What one capture takes: a whole display, or a rectangle on it in points
 // (device-independent pixels) from the display's top-left corner, y down.
@@ -20,8 +22,4 @@ struct CaptureTarget {
             || (a.rect->x() == b.rect->x() && a.rect->y() == b.rect->y() && a.rect->width() == b.rect->width()
                 && a.rect->height() == b.rect->height());
     }
-
-    // The whole display under the pointer (else the primary display); none
-    // when there is no display or it has no id. GUI thread.
-    static std::optional<CaptureTarget> displayUnderMouse(const ScreenSource &source);
 };
