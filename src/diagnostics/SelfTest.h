@@ -2,6 +2,7 @@
 
 #include "core/Result.h"
 #include "core/CaptureTarget.h"
+#include "platform/ScreenSource.h"
 #include "platform/media/MediaError.h"
 
 #include <QCoroTask>

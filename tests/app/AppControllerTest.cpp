@@ -1,6 +1,6 @@
 #include "app/AppController.h"
 #include "app/ControllerFakes.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "support/TestSupport.h"
 #include "ui/AppModel.h"
 

@@ -1,4 +1,4 @@
-#include "app/Bundle.h"
+#include "core/Bundle.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

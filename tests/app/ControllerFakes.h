@@ -1,7 +1,7 @@
 #pragma once
 
 // Fakes of everything the capture controller drives, for tests of its rules.
-#include "app/ControllerServices.h"
+#include "core/ControllerPorts.h"
 #include "platform/HotKeySource.h"
 #include "platform/ScreenSource.h"
 #include "platform/audio/MicrophoneAccess.h"

@@ -1,4 +1,4 @@
-#include "app/LaunchOptions.h"
+#include "core/LaunchOptions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/OutputFile.h"
+#include "core/OutputFile.h"
 
 #include <QDir>
 #include <QFile>

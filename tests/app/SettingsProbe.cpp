@@ -1,6 +1,6 @@
 // Reads or writes Velunta's settings through the real Settings code, one
 // process per call, so tests see what a restarted Velunta sees.
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 #include <QCoreApplication>
 #include <cstdio>

@@ -5,7 +5,7 @@
 #include "app/StatusItem.h"
 #include "app/AppController.h"
 #include "app/ControllerFakes.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "support/TestSupport.h"
 #include "ui/AppModel.h"
 #include "ui/SettingsBridge.h"

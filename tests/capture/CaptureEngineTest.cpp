@@ -131,15 +131,15 @@ TEST(CaptureTarget, DisplayUnderMouseTakesTheFirstScreenHoldingThePointer)
 {
     FakeScreens screens = twoScreens();
     screens.pointer = QPoint(100, 100);
-    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), (CaptureTarget {71, std::nullopt}));
+    EXPECT_EQ(CaptureEngine::displayUnderMouse(screens), (CaptureTarget {71, std::nullopt}));
     // On the seam the right-hand screen holds the point.
     screens.pointer = QPoint(1920, 500);
-    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), (CaptureTarget {72, std::nullopt}));
+    EXPECT_EQ(CaptureEngine::displayUnderMouse(screens), (CaptureTarget {72, std::nullopt}));
     screens.pointer = QPoint(1919, 500);
-    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), (CaptureTarget {71, std::nullopt}));
+    EXPECT_EQ(CaptureEngine::displayUnderMouse(screens), (CaptureTarget {71, std::nullopt}));
     // Below the shorter screen: no screen holds it, the primary is taken.
     screens.pointer = QPoint(2000, 1050);
-    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), (CaptureTarget {71, std::nullopt}));
+    EXPECT_EQ(CaptureEngine::displayUnderMouse(screens), (CaptureTarget {71, std::nullopt}));
 }
 
 TEST(CaptureTarget, DisplayUnderMouseIsNoneWithoutAnIdOrAScreen)
@@ -147,12 +147,12 @@ TEST(CaptureTarget, DisplayUnderMouseIsNoneWithoutAnIdOrAScreen)
     FakeScreens screens = twoScreens();
     screens.list[1].id = std::nullopt;
     screens.pointer = QPoint(2000, 10);
-    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), std::nullopt);
+    EXPECT_EQ(CaptureEngine::displayUnderMouse(screens), std::nullopt);
     screens.list[0].primary = false;
     screens.pointer = QPoint(-50, -50);
-    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), std::nullopt);
+    EXPECT_EQ(CaptureEngine::displayUnderMouse(screens), std::nullopt);
     screens.list.clear();
-    EXPECT_EQ(CaptureTarget::displayUnderMouse(screens), std::nullopt);
+    EXPECT_EQ(CaptureEngine::displayUnderMouse(screens), std::nullopt);
 }
 
 TEST(CaptureTarget, EqualWhenDisplayAndRectangleMatchExactly)

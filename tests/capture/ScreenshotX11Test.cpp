@@ -118,7 +118,7 @@ TEST_F(ScreenshotX11, OverlaysAreLeftOutAndOrdinaryWindowsKept)
     ASSERT_GT(count(*everything, overlayMagenta), 250 * 150 / 2);
 
     QCursor::setPos(origin + QPoint(5, 5));
-    const auto target = CaptureTarget::displayUnderMouse(screens());
+    const auto target = CaptureEngine::displayUnderMouse(screens());
     ASSERT_TRUE(target);
     EXPECT_EQ(target->displayID, *primary.id);
 
@@ -214,7 +214,7 @@ TEST_F(ScreenshotX11, SecondDisplayAndItsUnplugging)
     showAt(ordinary, QRect(right->frame.topLeft() + QPoint(100, 100), QSize(150, 120)));
     settle();
     QCursor::setPos(right->frame.center());
-    const auto target = CaptureTarget::displayUnderMouse(screens());
+    const auto target = CaptureEngine::displayUnderMouse(screens());
     ASSERT_TRUE(target);
     EXPECT_EQ(target->displayID, *right->id);
     auto shot = awaitTask(CaptureEngine::screenshot(screens(), *target));

@@ -3,7 +3,7 @@
 #include "feedback/RecordingOverlays.h"
 #include "platform/WindowLevel.h"
 #include "platform/WindowManager.h"
-#include "ui/Theme.h"
+#include "theme/Theme.h"
 
 #include <QCoreApplication>
 #include <QTest>

@@ -8,7 +8,7 @@
 #include "platform/PlatformServices.h"
 #include "platform/WindowManager.h"
 #include "support/TestSupport.h"
-#include "ui/Theme.h"
+#include "theme/Theme.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ControllerServices.h"
+#include "core/ControllerPorts.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

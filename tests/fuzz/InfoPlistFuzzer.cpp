@@ -3,7 +3,7 @@
 // against the running bundle.
 #include "FuzzSupport.h"
 
-#include "app/Bundle.h"
+#include "core/Bundle.h"
 #include "updater/UpdateEngine.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // rules the application applies to every stored value.
 #include "FuzzSupport.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 #include <QFile>
 #include <QSettings>

@@ -1,6 +1,6 @@
 #include "MainWindowFixture.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "ui/QmlTheme.h"
 #include "ui/SettingsBridge.h"
 #include "ui/WindowRendering.h"

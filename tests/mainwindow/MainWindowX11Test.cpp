@@ -5,7 +5,7 @@
 // server as a user's keys would.
 #include "MainWindowFixture.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 #include <QGuiApplication>
 #include <QScreen>

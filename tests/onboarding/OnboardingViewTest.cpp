@@ -1,5 +1,5 @@
 #include "ui/OnboardingView.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "support/TestSupport.h"
 #include "ui/AppModel.h"
 

@@ -1,6 +1,6 @@
 #include "OnboardingFixture.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "ui/AppModel.h"
 #include "ui/OnboardingWindow.h"
 #include "ui/QmlTheme.h"

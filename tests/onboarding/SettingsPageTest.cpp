@@ -1,8 +1,8 @@
 #include "OnboardingFixture.h"
 #include "ui/QmlTheme.h"
 
-#include "app/Settings.h"
-#include "app/Shortcut.h"
+#include "core/Settings.h"
+#include "core/Shortcut.h"
 #include "ui/AppModel.h"
 #include "ui/MainMenu.h"
 #include "ui/MainWindow.h"

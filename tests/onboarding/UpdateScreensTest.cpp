@@ -2,7 +2,7 @@
 #include "OnboardingFixture.h"
 #include "ui/QmlTheme.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 #include <QQmlComponent>
 

@@ -1,5 +1,5 @@
 #include "ui/AppModel.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "platform/audio/MicrophoneAccess.h"
 #include "platform/desktop/DesktopServices.h"
 #include "support/TestSupport.h"

@@ -1,6 +1,6 @@
 // The views show the global shortcuts from the one list the hot keys are
 // registered from.
-#include "app/Shortcut.h"
+#include "core/Shortcut.h"
 #include "ui/AppModel.h"
 #include "ui/QmlUi.h"
 

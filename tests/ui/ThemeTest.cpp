@@ -1,4 +1,4 @@
-#include "ui/Theme.h"
+#include "theme/Theme.h"
 #include "ui/QmlTheme.h"
 
 #include <QVariant>
@@ -124,7 +124,7 @@ TEST(Theme, CropMarksAreFourUnclampedLShapes)
     EXPECT_EQ(QPointF(small.elementAt(0)).x() - QPointF(small.elementAt(3)).x(), 8);
 }
 
-#include "ui/Icons.h"
+#include "theme/Icons.h"
 
 TEST(Icons, EveryMenuSymbolExistsAndTakesItsColour)
 {

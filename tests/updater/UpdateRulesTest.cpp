@@ -1,5 +1,5 @@
 #include "UpdateFixtures.h"
-#include "app/Bundle.h"
+#include "core/Bundle.h"
 #include "updater/UpdateConfig.h"
 #include "updater/UpdateCrypto.h"
 #include "updater/UpdateEngine.h"
