@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unordered_map>
@@ -236,7 +237,33 @@ struct X11Capture::Private {
         painter.drawImage(QPoint(cursor->x - cursor->xhot - area.x(), cursor->y - cursor->yhot - area.y()), sprite);
     }
 
+    // One grab, in phases: the windows to paint, their pixmaps named, the
+    // desktop composed off-screen, the composed picture read back.
     Result<QImage, PlatformError> grab(const GrabRequest &request);
+
+    // The root's viewable children over the area, bottom to top, without the
+    // skipped ones, and the published wallpaper. None: the server is gone.
+    struct Scene {
+        std::vector<Candidate> candidates;
+        xcb_pixmap_t wallpaper = 0;
+        xcb_get_geometry_cookie_t wallpaperGeometry {};
+        uint8_t wallpaperDepth = 0;
+    };
+    std::optional<Scene> listWindows(const QRect &area, const std::unordered_set<xcb_window_t> &skipped);
+    // Names a pixmap for every candidate (0 where it has none) and learns the
+    // wallpaper's depth.
+    void namePixmaps(Scene &scene);
+    // The off-screen picture the desktop is repainted into: black, the
+    // wallpaper, then every window clipped to its shape. Frees the windows'
+    // pixmaps; the caller frees the canvas.
+    struct Canvas {
+        xcb_pixmap_t pixmap = 0;
+        xcb_render_picture_t picture = 0;
+    };
+    Canvas compose(const Scene &scene, const QRect &area);
+    // The canvas as an image, through shared memory when the server can;
+    // null when it could not be read.
+    QImage read(xcb_pixmap_t canvas, const QRect &area);
 };
 
 X11Capture::X11Capture()
@@ -343,12 +370,35 @@ Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &reque
     if (broken())
         return Answer::failure(connectionLost());
 
-    const std::unordered_set<xcb_window_t> skipped = topLevelsOf(request.excludedWindows);
+    std::optional<Scene> scene = listWindows(area, topLevelsOf(request.excludedWindows));
+    if (!scene)
+        return Answer::failure(connectionLost());
+    namePixmaps(*scene);
+    if (broken())
+        return Answer::failure(connectionLost());
+    const Canvas canvas = compose(*scene, area);
+    QImage image = read(canvas.pixmap, area);
+    xcb_render_free_picture(connection, canvas.picture);
+    xcb_free_pixmap(connection, canvas.pixmap);
 
+    if (!image.isNull() && request.showsCursor)
+        drawCursor(image, area);
+    xcb_flush(connection);
+    dropQueuedErrors();
+    if (broken())
+        return Answer::failure(connectionLost());
+    if (image.isNull())
+        return Answer::failure({QStringLiteral("Não foi possível ler a imagem da tela.")});
+    return Answer(std::move(image));
+}
+
+std::optional<X11Capture::Private::Scene> X11Capture::Private::listWindows(
+    const QRect &area, const std::unordered_set<xcb_window_t> &skipped)
+{
     // The stacking order, bottom to top, and what each window is.
     auto tree = xcbReply(xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr));
     if (!tree)
-        return Answer::failure(connectionLost());
+        return std::nullopt;
     const xcb_window_t *children = xcb_query_tree_children(tree.get());
     const int childCount = xcb_query_tree_children_length(tree.get());
     std::vector<xcb_get_window_attributes_cookie_t> attributeCookies(childCount);
@@ -362,7 +412,7 @@ Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &reque
         ? xcb_get_property(connection, 0, root, rootPixmapAtom, XCB_ATOM_PIXMAP, 0, 1)
         : xcb_get_property_cookie_t {0};
 
-    std::vector<Candidate> candidates;
+    Scene scene;
     for (int i = 0; i < childCount; ++i) {
         auto attributes = xcbReply(xcb_get_window_attributes_reply(connection, attributeCookies[i], nullptr));
         auto geometry = xcbReply(xcb_get_geometry_reply(connection, geometryCookies[i], nullptr));
@@ -379,60 +429,63 @@ Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &reque
         candidate.height = geometry->height + 2 * geometry->border_width;
         if (!QRect(candidate.x, candidate.y, candidate.width, candidate.height).intersects(area))
             continue;
-        candidates.push_back(candidate);
+        scene.candidates.push_back(candidate);
     }
 
-    xcb_pixmap_t wallpaper = 0;
     if (asksWallpaper) {
         auto property = xcbReply(xcb_get_property_reply(connection, wallpaperCookie, nullptr));
         if (property && property->type == XCB_ATOM_PIXMAP && property->format == 32
             && xcb_get_property_value_length(property.get()) >= 4)
-            wallpaper = *static_cast<const xcb_pixmap_t *>(xcb_get_property_value(property.get()));
+            scene.wallpaper = *static_cast<const xcb_pixmap_t *>(xcb_get_property_value(property.get()));
     }
-    // The published wallpaper may be stale (its owner gone): ask for its depth.
-    const xcb_get_geometry_cookie_t wallpaperGeometryCookie
-        = wallpaper ? xcb_get_geometry(connection, wallpaper) : xcb_get_geometry_cookie_t {0};
+    // The published wallpaper may be stale (its owner gone): ask for its
+    // depth, answered while the pixmaps are named.
+    if (scene.wallpaper)
+        scene.wallpaperGeometry = xcb_get_geometry(connection, scene.wallpaper);
+    return scene;
+}
 
-    // Name every window's pixmap, checked and pipelined: a window that has
-    // none (unmapped meanwhile, or a compositor's unredirected overlay)
-    // answers an error and is left out.
-    for (Candidate &candidate : candidates) {
+void X11Capture::Private::namePixmaps(Scene &scene)
+{
+    // Checked and pipelined: a window that has none (unmapped meanwhile, or a
+    // compositor's unredirected overlay) answers an error and is left out.
+    for (Candidate &candidate : scene.candidates) {
         candidate.pixmap = xcb_generate_id(connection);
         candidate.named = xcb_composite_name_window_pixmap_checked(connection, candidate.window, candidate.pixmap);
     }
-    uint8_t wallpaperDepth = 0;
-    if (wallpaper) {
-        auto geometry = xcbReply(xcb_get_geometry_reply(connection, wallpaperGeometryCookie, nullptr));
-        wallpaperDepth = geometry ? geometry->depth : 0;
+    if (scene.wallpaper) {
+        auto geometry = xcbReply(xcb_get_geometry_reply(connection, scene.wallpaperGeometry, nullptr));
+        scene.wallpaperDepth = geometry ? geometry->depth : 0;
     }
-    for (Candidate &candidate : candidates) {
+    for (Candidate &candidate : scene.candidates) {
         if (auto error = xcbReply(xcb_request_check(connection, candidate.named)))
             candidate.pixmap = 0;
     }
-    if (broken())
-        return Answer::failure(connectionLost());
+}
 
-    // The off-screen picture the desktop is repainted into.
-    const xcb_pixmap_t canvas = xcb_generate_id(connection);
-    xcb_create_pixmap(connection, 24, canvas, root, uint16_t(area.width()), uint16_t(area.height()));
-    const xcb_render_picture_t canvasPicture = xcb_generate_id(connection);
-    xcb_render_create_picture(connection, canvasPicture, canvas, rgb24Format, 0, nullptr);
+X11Capture::Private::Canvas X11Capture::Private::compose(const Scene &scene, const QRect &area)
+{
+    Canvas canvas;
+    canvas.pixmap = xcb_generate_id(connection);
+    xcb_create_pixmap(connection, 24, canvas.pixmap, root, uint16_t(area.width()), uint16_t(area.height()));
+    canvas.picture = xcb_generate_id(connection);
+    xcb_render_create_picture(connection, canvas.picture, canvas.pixmap, rgb24Format, 0, nullptr);
     const xcb_rectangle_t whole {0, 0, uint16_t(area.width()), uint16_t(area.height())};
     xcb_render_fill_rectangles(
-        connection, XCB_RENDER_PICT_OP_SRC, canvasPicture, xcb_render_color_t {0, 0, 0, 0xffff}, 1, &whole);
+        connection, XCB_RENDER_PICT_OP_SRC, canvas.picture, xcb_render_color_t {0, 0, 0, 0xffff}, 1, &whole);
 
-    if (wallpaper && formatForDepth(wallpaperDepth)) {
+    if (scene.wallpaper && formatForDepth(scene.wallpaperDepth)) {
         const xcb_render_picture_t picture = xcb_generate_id(connection);
         const uint32_t repeat = XCB_RENDER_REPEAT_NORMAL;
         xcb_render_create_picture(
-            connection, picture, wallpaper, formatForDepth(wallpaperDepth), XCB_RENDER_CP_REPEAT, &repeat);
-        xcb_render_composite(connection, XCB_RENDER_PICT_OP_SRC, picture, XCB_RENDER_PICTURE_NONE, canvasPicture,
+            connection, picture, scene.wallpaper, formatForDepth(scene.wallpaperDepth), XCB_RENDER_CP_REPEAT, &repeat);
+        xcb_render_composite(connection, XCB_RENDER_PICT_OP_SRC, picture, XCB_RENDER_PICTURE_NONE, canvas.picture,
             int16_t(area.x()), int16_t(area.y()), 0, 0, 0, 0, uint16_t(area.width()), uint16_t(area.height()));
         xcb_render_free_picture(connection, picture);
     }
 
     const xcb_xfixes_region_t shape = xcb_generate_id(connection);
-    for (const Candidate &candidate : candidates) {
+    for (const Candidate &candidate : scene.candidates) {
         if (!candidate.pixmap)
             continue;
         auto format = visualFormats.find(candidate.visual);
@@ -443,19 +496,23 @@ Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &reque
                 connection, picture, candidate.pixmap, format->second, XCB_RENDER_CP_SUBWINDOW_MODE, &includeInferiors);
             // The bounding shape is relative to the window's inside corner.
             xcb_xfixes_create_region_from_window(connection, shape, candidate.window, XCB_SHAPE_SK_BOUNDING);
-            xcb_xfixes_set_picture_clip_region(connection, canvasPicture, shape,
+            xcb_xfixes_set_picture_clip_region(connection, canvas.picture, shape,
                 int16_t(candidate.x + candidate.border - area.x()), int16_t(candidate.y + candidate.border - area.y()));
             const auto alpha = formatHasAlpha.find(format->second);
             const bool translucent = alpha != formatHasAlpha.end() && alpha->second;
             xcb_render_composite(connection, translucent ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC, picture,
-                XCB_RENDER_PICTURE_NONE, canvasPicture, 0, 0, 0, 0, int16_t(candidate.x - area.x()),
+                XCB_RENDER_PICTURE_NONE, canvas.picture, 0, 0, 0, 0, int16_t(candidate.x - area.x()),
                 int16_t(candidate.y - area.y()), uint16_t(candidate.width), uint16_t(candidate.height));
             xcb_xfixes_destroy_region(connection, shape);
             xcb_render_free_picture(connection, picture);
         }
         xcb_free_pixmap(connection, candidate.pixmap);
     }
+    return canvas;
+}
 
+QImage X11Capture::Private::read(xcb_pixmap_t canvas, const QRect &area)
+{
     QImage image;
     const size_t bytes = size_t(area.width()) * size_t(area.height()) * 4;
     usedSharedMemory = false;
@@ -477,16 +534,5 @@ Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &reque
         if (reply && size_t(xcb_get_image_data_length(reply.get())) >= bytes)
             image = toImage(xcb_get_image_data(reply.get()), area.width(), area.height());
     }
-    xcb_render_free_picture(connection, canvasPicture);
-    xcb_free_pixmap(connection, canvas);
-
-    if (!image.isNull() && request.showsCursor)
-        drawCursor(image, area);
-    xcb_flush(connection);
-    dropQueuedErrors();
-    if (broken())
-        return Answer::failure(connectionLost());
-    if (image.isNull())
-        return Answer::failure({QStringLiteral("Não foi possível ler a imagem da tela.")});
-    return Answer(std::move(image));
+    return image;
 }
