@@ -1,7 +1,7 @@
 // Joins segment files with the recorder's join, for the benchmark to run as
 // a child process (so that its peak memory is measured alone).
 //   merge_join OUTPUT SEGMENT[:MEASURED_SECONDS]...
-#include "recording/ScreenRecorder.h"
+#include "recording/SegmentJoin.h"
 
 #include <QCoreApplication>
 
@@ -15,7 +15,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: merge_join OUTPUT SEGMENT[:SECONDS]...\n");
         return 2;
     }
-    std::vector<ScreenRecorder::SegmentPair> pairs;
+    std::vector<SegmentPair> pairs;
     for (const QString &argument : arguments.mid(1)) {
         const qsizetype colon = argument.lastIndexOf(QLatin1Char(':'));
         if (colon > 0)
@@ -23,7 +23,7 @@ int main(int argc, char **argv)
         else
             pairs.push_back({argument, 0});
     }
-    const auto merged = ScreenRecorder::merge(pairs, arguments.first());
+    const auto merged = SegmentJoin::join(pairs, arguments.first());
     if (!merged) {
         std::fprintf(stderr, "merge failed: %s\n", qPrintable(merged.error().description()));
         return 1;

@@ -3,7 +3,7 @@
 #include "platform/media/FrameExtractor.h"
 #include "platform/media/MediaAsset.h"
 #include "platform/media/SyntheticVideo.h"
-#include "recording/ScreenRecorder.h"
+#include "recording/SegmentJoin.h"
 
 #include <QCoroFuture>
 #include <QDebug>
@@ -234,7 +234,7 @@ QCoro::Task<void> runMerge(QString folderPath)
             return written.error().description;
         if (const auto written = writeSyntheticVideo(second, 2); !written)
             return written.error().description;
-        const auto merged = ScreenRecorder::merge({{first, 2.0}, {second, 2.0}}, joined);
+        const auto merged = SegmentJoin::join({{first, 2.0}, {second, 2.0}}, joined);
         if (!merged)
             return merged.error().description();
         return {};

@@ -3,6 +3,8 @@
 #include "recording/ScreenRecorder.h"
 
 #include "platform/WindowLevel.h"
+#include "recording/SegmentChecks.h"
+#include "recording/SegmentJoin.h"
 
 #include <QCoreApplication>
 #include <QCoroFuture>
@@ -329,24 +331,24 @@ Result<QString, CaptureFailure> ScreenRecorder::deliver(const QStringList &segme
     using R = Result<QString, CaptureFailure>;
     if (!finalPath)
         return R::failure(CaptureError::emptyRecording);
-    const QStringList usable = usableSegments(segments);
+    const QStringList usable = SegmentChecks::usableSegments(segments);
     if (usable.isEmpty()) {
         if (lastFailure)
             return R::failure(*lastFailure);
         return R::failure(CaptureError::emptyRecording);
     }
     if (report)
-        *report = describe(usable);
+        *report = SegmentChecks::describe(usable);
     std::vector<SegmentPair> pairs;
     for (const QString &url : usable)
         pairs.push_back({url, measured.value(url, 0.0)});
 
-    if (pairs.size() == 1 && !endsEarly(pairs.front())) {
+    if (pairs.size() == 1 && !SegmentChecks::endsEarly(pairs.front())) {
         if (auto moved = moveFile(pairs.front().url, *finalPath); !moved)
             return R::failure(moved.error());
         return *finalPath;
     }
-    if (merge(pairs, *finalPath))
+    if (SegmentJoin::join(pairs, *finalPath))
         return *finalPath;
 
     // The join failed: deliver the segments as they are.

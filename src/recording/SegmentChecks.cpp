@@ -1,8 +1,10 @@
 // Segment checking: which segment files can be joined, how long each lasts,
 // and a report of what they hold.
-#include "recording/ScreenRecorder.h"
+#include "recording/SegmentChecks.h"
 
-QStringList ScreenRecorder::usableSegments(const QStringList &segments)
+namespace SegmentChecks {
+
+QStringList usableSegments(const QStringList &segments)
 {
     QStringList usable;
     for (const QString &url : segments) {
@@ -13,7 +15,7 @@ QStringList ScreenRecorder::usableSegments(const QStringList &segments)
     return usable;
 }
 
-Result<MediaTime, MediaError> ScreenRecorder::targetDuration(const MediaAsset &asset, double measured)
+Result<MediaTime, MediaError> targetDuration(const MediaAsset &asset, double measured)
 {
     const auto duration = asset.duration();
     if (!duration)
@@ -25,7 +27,7 @@ Result<MediaTime, MediaError> ScreenRecorder::targetDuration(const MediaAsset &a
     return *duration;
 }
 
-bool ScreenRecorder::endsEarly(const SegmentPair &pair)
+bool endsEarly(const SegmentPair &pair)
 {
     const MediaAsset asset = MediaAsset::open(pair.url);
     const auto target = targetDuration(asset, pair.measured);
@@ -40,7 +42,7 @@ bool ScreenRecorder::endsEarly(const SegmentPair &pair)
     return *target - range->end() > tolerance;
 }
 
-QString ScreenRecorder::describe(const QStringList &urls)
+QString describe(const QStringList &urls)
 {
     QStringList texts;
     for (const QString &url : urls) {
@@ -63,3 +65,5 @@ QString ScreenRecorder::describe(const QStringList &urls)
     }
     return texts.join(QStringLiteral(" | "));
 }
+
+} // namespace SegmentChecks

@@ -2,7 +2,8 @@
 // recorder's checks and the join on top.
 #include "FuzzSupport.h"
 
-#include "recording/ScreenRecorder.h"
+#include "recording/SegmentChecks.h"
+#include "recording/SegmentJoin.h"
 
 #include <QFile>
 
@@ -26,11 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!Fuzz::writeFile(segment, Fuzz::bytes(data, size)))
         Fuzz::fail("write segment", __FILE__, __LINE__);
 
-    const QStringList usable = ScreenRecorder::usableSegments({segment});
-    ScreenRecorder::describe({segment});
-    ScreenRecorder::endsEarly({segment, 0.5});
+    const QStringList usable = SegmentChecks::usableSegments({segment});
+    SegmentChecks::describe({segment});
+    SegmentChecks::endsEarly({segment, 0.5});
     // The same segment twice, as after a pause: two parts in every lane.
-    const auto joined = ScreenRecorder::merge({{segment, 0.5}, {segment, 0}}, output);
+    const auto joined = SegmentJoin::join({{segment, 0.5}, {segment, 0}}, output);
     FUZZ_CHECK(usable.isEmpty() || usable == QStringList {segment});
     // A failed join leaves no output behind.
     FUZZ_CHECK(QFile::exists(output) == bool(joined));

@@ -4,7 +4,8 @@
 
 #include "platform/media/FrameExtractor.h"
 #include "platform/media/MediaAsset.h"
-#include "recording/ScreenRecorder.h"
+#include "recording/SegmentChecks.h"
+#include "recording/SegmentJoin.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -15,7 +16,7 @@
 
 using MediaFiles::make;
 using MediaFiles::video;
-using Pair = ScreenRecorder::SegmentPair;
+using Pair = SegmentPair;
 
 namespace {
 
@@ -51,41 +52,41 @@ TEST_F(Segments, OnlySegmentsWithAReadableVideoTrackAreUsableInTheirOrder)
     const QString unreadable = garbage("trecho-2.mp4");
     const QString last = segment("trecho-3.mp4", video(1, {}));
     const QStringList usable
-        = ScreenRecorder::usableSegments({first, soundOnly, unreadable, path("nunca-escrito.mp4"), last});
+        = SegmentChecks::usableSegments({first, soundOnly, unreadable, path("nunca-escrito.mp4"), last});
     EXPECT_EQ(usable, QStringList({first, last}));
 }
 
 TEST_F(Segments, TargetIsTheWallClockButNeverLessThanTheFile)
 {
     const MediaAsset asset = MediaAsset::open(segment("a.mp4", video(2)));
-    EXPECT_EQ(*ScreenRecorder::targetDuration(asset, 0), MediaTime::make(2, 1)); // no measurement
-    EXPECT_EQ(*ScreenRecorder::targetDuration(asset, 1.5), MediaTime::make(2, 1));
-    const MediaTime longer = *ScreenRecorder::targetDuration(asset, 2.3456);
+    EXPECT_EQ(*SegmentChecks::targetDuration(asset, 0), MediaTime::make(2, 1)); // no measurement
+    EXPECT_EQ(*SegmentChecks::targetDuration(asset, 1.5), MediaTime::make(2, 1));
+    const MediaTime longer = *SegmentChecks::targetDuration(asset, 2.3456);
     EXPECT_EQ(longer, MediaTime::make(1407, 600));
     EXPECT_EQ(longer.timeScale, 600);
-    EXPECT_EQ(*ScreenRecorder::targetDuration(asset, std::nan("")), MediaTime::make(2, 1));
-    EXPECT_FALSE(ScreenRecorder::targetDuration(MediaAsset::open(garbage("b.mp4")), 3).ok());
+    EXPECT_EQ(*SegmentChecks::targetDuration(asset, std::nan("")), MediaTime::make(2, 1));
+    EXPECT_FALSE(SegmentChecks::targetDuration(MediaAsset::open(garbage("b.mp4")), 3).ok());
 }
 
 TEST_F(Segments, PictureEndingMoreThanAToleranceBeforeTheWallClockEndsEarly)
 {
-    EXPECT_TRUE(ScreenRecorder::endsEarly({segment("a.mp4", videoAt(4.9, 30)), 5.0})); // 0.10 s short
-    EXPECT_FALSE(ScreenRecorder::endsEarly({segment("b.mp4", videoAt(4.96, 50)), 5.0})); // 0.04 s
-    EXPECT_FALSE(ScreenRecorder::endsEarly({segment("c.mp4", videoAt(4.95, 20)), 5.0})); // exactly 0.05 s
-    EXPECT_FALSE(ScreenRecorder::endsEarly({path("c.mp4"), 0})); // no measurement: its own length
-    EXPECT_FALSE(ScreenRecorder::endsEarly({garbage("d.mp4"), 5.0}));
-    EXPECT_FALSE(ScreenRecorder::endsEarly({segment("e.mp4", video(0, {1.0})), 5.0}));
+    EXPECT_TRUE(SegmentChecks::endsEarly({segment("a.mp4", videoAt(4.9, 30)), 5.0})); // 0.10 s short
+    EXPECT_FALSE(SegmentChecks::endsEarly({segment("b.mp4", videoAt(4.96, 50)), 5.0})); // 0.04 s
+    EXPECT_FALSE(SegmentChecks::endsEarly({segment("c.mp4", videoAt(4.95, 20)), 5.0})); // exactly 0.05 s
+    EXPECT_FALSE(SegmentChecks::endsEarly({path("c.mp4"), 0})); // no measurement: its own length
+    EXPECT_FALSE(SegmentChecks::endsEarly({garbage("d.mp4"), 5.0}));
+    EXPECT_FALSE(SegmentChecks::endsEarly({segment("e.mp4", video(0, {1.0})), 5.0}));
 }
 
 TEST_F(Segments, DescribeListsDurationAndEveryTrackRange)
 {
     const QString first = segment("a.mp4", video(1, {0.5, 0.3}));
     const QString second = segment("b.mp4", video(2));
-    EXPECT_EQ(ScreenRecorder::describe({first, second}).toStdString(),
+    EXPECT_EQ(SegmentChecks::describe({first, second}).toStdString(),
         "dur=1.00 vide[0.00-1.00] soun[0.00-0.50] soun[0.00-0.30] | dur=2.00 vide[0.00-2.00] soun[0.00-0.50]");
-    EXPECT_EQ(ScreenRecorder::describe({garbage("c.mp4"), second}).toStdString(),
+    EXPECT_EQ(SegmentChecks::describe({garbage("c.mp4"), second}).toStdString(),
         "dur=-1.00 | dur=2.00 vide[0.00-2.00] soun[0.00-0.50]");
-    EXPECT_EQ(ScreenRecorder::describe({}), QString());
+    EXPECT_EQ(SegmentChecks::describe({}), QString());
 }
 
 // --- The join ---
@@ -95,7 +96,7 @@ TEST_F(Segments, WallClockLongerThanTheFilePlacesTheNextSegmentAtTheWallClock)
     const QString first = segment("a.mp4", video(2.9, {2.9}));
     const QString second = segment("b.mp4", video(2.0, {2.0}));
     const QString joined = path("unido.mp4");
-    ASSERT_TRUE(ScreenRecorder::merge({{first, 3.0}, {second, 2.0}}, joined).ok());
+    ASSERT_TRUE(SegmentJoin::join({{first, 3.0}, {second, 2.0}}, joined).ok());
 
     const auto probe = MediaFiles::probe(joined);
     MediaFiles::expectWellFormed(probe);
@@ -121,9 +122,9 @@ TEST_F(Segments, WallClockLongerThanTheFilePlacesTheNextSegmentAtTheWallClock)
 TEST_F(Segments, LoneSegmentWhosePictureStopsEarlyIsStretchedToItsWallClock)
 {
     const QString only = segment("a.mp4", video(3.5, {3.5}));
-    ASSERT_TRUE(ScreenRecorder::endsEarly({only, 4.0}));
+    ASSERT_TRUE(SegmentChecks::endsEarly({only, 4.0}));
     const QString joined = path("unido.mp4");
-    ASSERT_TRUE(ScreenRecorder::merge({{only, 4.0}}, joined).ok());
+    ASSERT_TRUE(SegmentJoin::join({{only, 4.0}}, joined).ok());
 
     const auto probe = MediaFiles::probe(joined);
     MediaFiles::expectWellFormed(probe);
@@ -133,7 +134,7 @@ TEST_F(Segments, LoneSegmentWhosePictureStopsEarlyIsStretchedToItsWallClock)
     ASSERT_EQ(frames.size(), size_t(105));
     EXPECT_DOUBLE_EQ(frames.back().seconds(frames.back().duration, videoStream), 4.0 - 104 / 30.0);
     EXPECT_EQ(frames[103].duration, frames[0].duration); // only the last one is stretched
-    EXPECT_FALSE(ScreenRecorder::endsEarly({joined, 4.0}));
+    EXPECT_FALSE(SegmentChecks::endsEarly({joined, 4.0}));
 
     // The held frame is what a player shows until the end.
     auto extractor = FrameExtractor::open(joined);
@@ -149,7 +150,7 @@ TEST_F(Segments, ExtraAudioTrackInALaterSegmentOpensALaneAtThatSegmentsStart)
     const QString first = segment("a.mp4", video(1, {1.0}));
     const QString second = segment("b.mp4", video(1, {1.0, 0.5}));
     const QString joined = path("unido.mp4");
-    ASSERT_TRUE(ScreenRecorder::merge({{first, 1.5}, {second, 1.0}}, joined).ok());
+    ASSERT_TRUE(SegmentJoin::join({{first, 1.5}, {second, 1.0}}, joined).ok());
 
     const auto probe = MediaFiles::probe(joined);
     MediaFiles::expectWellFormed(probe);
@@ -162,7 +163,7 @@ TEST_F(Segments, ExtraAudioTrackInALaterSegmentOpensALaneAtThatSegmentsStart)
     EXPECT_NEAR(audio[1].start, 1.5, 1e-3);
     EXPECT_NEAR(audio[0].start, 0.0, 1e-3);
     EXPECT_EQ(
-        ScreenRecorder::describe({joined}).toStdString(), "dur=2.50 vide[0.00-2.50] soun[0.00-2.50] soun[1.50-2.00]");
+        SegmentChecks::describe({joined}).toStdString(), "dur=2.50 vide[0.00-2.50] soun[0.00-2.50] soun[1.50-2.00]");
 }
 
 TEST_F(Segments, TrackMissingFromOneSegmentLeavesAGapAndDoesNotShiftLaterSegments)
@@ -171,7 +172,7 @@ TEST_F(Segments, TrackMissingFromOneSegmentLeavesAGapAndDoesNotShiftLaterSegment
     const QString silent = segment("b.mp4", video(1, {}));
     const QString third = segment("c.mp4", video(1, {0.5}));
     const QString joined = path("unido.mp4");
-    ASSERT_TRUE(ScreenRecorder::merge({{first, 1.2}, {silent, 1.3}, {third, 1.0}}, joined).ok());
+    ASSERT_TRUE(SegmentJoin::join({{first, 1.2}, {silent, 1.3}, {third, 1.0}}, joined).ok());
 
     const auto probe = MediaFiles::probe(joined);
     MediaFiles::expectWellFormed(probe);
@@ -189,12 +190,12 @@ TEST_F(Segments, JoinFailsWithoutLeavingAFileWhenASegmentCannotBeRead)
 {
     const QString first = segment("a.mp4", video(1));
     const QString joined = path("unido.mp4");
-    const auto missing = ScreenRecorder::merge({{first, 1}, {path("sumiu.mp4"), 1}}, joined);
+    const auto missing = SegmentJoin::join({{first, 1}, {path("sumiu.mp4"), 1}}, joined);
     ASSERT_FALSE(missing.ok());
     EXPECT_TRUE(missing.error().mediaError());
     EXPECT_FALSE(missing.error().description().isEmpty());
     EXPECT_FALSE(QFile::exists(joined));
-    EXPECT_FALSE(ScreenRecorder::merge({{first, 1}, {garbage("b.mp4"), 1}}, joined).ok());
+    EXPECT_FALSE(SegmentJoin::join({{first, 1}, {garbage("b.mp4"), 1}}, joined).ok());
     EXPECT_FALSE(QFile::exists(joined));
 }
 
@@ -204,14 +205,14 @@ TEST_F(Segments, SegmentsEncodedDifferentlyCannotShareATrack)
     wide.width = 320;
     wide.height = 240;
     const QString joined = path("unido.mp4");
-    const auto merged = ScreenRecorder::merge({{segment("a.mp4", video(1)), 1}, {segment("b.mp4", wide), 1}}, joined);
+    const auto merged = SegmentJoin::join({{segment("a.mp4", video(1)), 1}, {segment("b.mp4", wide), 1}}, joined);
     EXPECT_FALSE(merged.ok());
     EXPECT_FALSE(QFile::exists(joined));
 }
 
 TEST_F(Segments, NothingToJoinIsAnEmptyRecording)
 {
-    const auto merged = ScreenRecorder::merge({}, path("unido.mp4"));
+    const auto merged = SegmentJoin::join({}, path("unido.mp4"));
     ASSERT_FALSE(merged.ok());
     EXPECT_EQ(merged.error().captureError(), CaptureError(CaptureError::emptyRecording));
     EXPECT_EQ(merged.error().description(), QStringLiteral("A gravação terminou sem nenhum conteúdo."));
@@ -222,7 +223,7 @@ TEST_F(Segments, OutputThatCannotBeCreatedIsAnError)
 {
     const QString first = segment("a.mp4", video(1));
     TestSupport::writeFile(path("arquivo"), "x");
-    const auto merged = ScreenRecorder::merge({{first, 1}}, path("arquivo/unido.mp4"));
+    const auto merged = SegmentJoin::join({{first, 1}}, path("arquivo/unido.mp4"));
     ASSERT_FALSE(merged.ok());
     EXPECT_EQ(merged.error().description(), QStringLiteral("Not a directory"));
 }
@@ -231,7 +232,7 @@ TEST_F(Segments, FullDiskIsAnErrorAndTheSegmentsStayIntact)
 {
     const QString first = segment("a.mp4", video(2, {2.0}));
     const QByteArray before = TestSupport::readFile(first);
-    const auto merged = ScreenRecorder::merge({{first, 2}}, "/dev/full");
+    const auto merged = SegmentJoin::join({{first, 2}}, "/dev/full");
     ASSERT_FALSE(merged.ok());
     EXPECT_EQ(merged.error().description(), QStringLiteral("No space left on device"));
     EXPECT_TRUE(QFileInfo::exists("/dev/full"));
@@ -247,11 +248,11 @@ TEST_F(Segments, TruncatedSegmentNeverYieldsAJoinThatClaimsSuccess)
         const QString cut = path(QStringLiteral("cortado-%1.mp4").arg(fraction));
         TestSupport::writeFile(cut, bytes.left(qsizetype(bytes.size() * fraction)));
         const QString joined = path("unido.mp4");
-        const auto merged = ScreenRecorder::merge({{first, 1}, {cut, 3}}, joined);
+        const auto merged = SegmentJoin::join({{first, 1}, {cut, 3}}, joined);
         EXPECT_FALSE(merged.ok()) << fraction;
         EXPECT_FALSE(QFile::exists(joined)) << fraction;
-        ScreenRecorder::describe({cut}); // must not crash
-        ScreenRecorder::endsEarly({cut, 3});
+        SegmentChecks::describe({cut}); // must not crash
+        SegmentChecks::endsEarly({cut, 3});
     }
 }
 
@@ -268,10 +269,10 @@ TEST_F(Segments, CorruptBytesNeverCrashAndASuccessfulJoinIsAReadableFile)
         TestSupport::writeFile(bad, damaged);
         const QString joined = path("unido.mp4");
         QFile::remove(joined);
-        if (ScreenRecorder::usableSegments({bad}).isEmpty())
+        if (SegmentChecks::usableSegments({bad}).isEmpty())
             continue;
-        ScreenRecorder::describe({bad});
-        if (ScreenRecorder::merge({{bad, 2}}, joined).ok())
+        SegmentChecks::describe({bad});
+        if (SegmentJoin::join({{bad, 2}}, joined).ok())
             EXPECT_TRUE(MediaFiles::probe(joined).ok) << "round " << round;
         else
             EXPECT_FALSE(QFile::exists(joined)) << "round " << round;

@@ -13,15 +13,39 @@
 //   recorder keeps the segments as separate parts instead.
 // Samples go to the muxer in decode-time order across lanes, one at a time,
 // so memory stays at a few samples per lane however long the recording is.
-#include "recording/ScreenRecorder.h"
+#include "recording/SegmentJoin.h"
 
 #include "platform/media/MediaWriter.h"
+#include "platform/media/Sample.h"
+#include "platform/media/TrackReader.h"
 
 #include <QHash>
 
+#include <deque>
 #include <numeric>
+#include <optional>
 
 namespace {
+
+// One output track of a join: the same kind of track at the same index
+// in every segment ("vide-0", "soun-1"), each placed at its segment's offset.
+struct Lane {
+    struct Part {
+        MediaAsset asset;
+        MediaTrack track;
+        MediaTime offset;
+    };
+
+    int input = -1;
+    bool isVideo = false;
+    FormatDescription format; // the first part's, which every part must share
+    std::deque<Part> parts; // parts not yet opened, in segment order
+    std::optional<TrackReader> reader; // the part being copied
+    MediaTime offset = MediaTime::zero(); // offset of the part being copied
+    std::optional<Sample> pending; // video: last retimed frame, held until the next is known
+    std::optional<Sample> ready; // the next sample to write
+    bool isDone = false;
+};
 
 template <typename T> Result<T, RecordingError> fail(RecordingError error)
 {
@@ -54,9 +78,8 @@ void stretchToEnd(Sample &sample, const MediaTime &end)
 }
 
 // Moves LANE forward until it has a sample ready to write or is done.
-Result<Done, RecordingError> advance(ScreenRecorder::Lane &lane, const MediaTime &total)
+Result<Done, RecordingError> advance(Lane &lane, const MediaTime &total)
 {
-    using Lane = ScreenRecorder::Lane;
     while (!lane.ready && !lane.isDone) {
         if (!lane.reader) {
             if (lane.parts.empty()) {
@@ -115,7 +138,7 @@ Result<Done, RecordingError> advance(ScreenRecorder::Lane &lane, const MediaTime
 
 } // namespace
 
-Result<Done, RecordingError> ScreenRecorder::merge(const std::vector<SegmentPair> &pairs, const QString &outputPath)
+Result<Done, RecordingError> SegmentJoin::join(const std::vector<SegmentPair> &pairs, const QString &outputPath)
 {
     auto writer = MediaWriter::create(outputPath);
     if (!writer)
@@ -126,7 +149,7 @@ Result<Done, RecordingError> ScreenRecorder::merge(const std::vector<SegmentPair
     MediaTime cursor = MediaTime::zero();
     for (size_t segment = 0; segment < pairs.size(); ++segment) {
         const MediaAsset asset = MediaAsset::open(pairs[segment].url);
-        const auto target = targetDuration(asset, pairs[segment].measured);
+        const auto target = SegmentChecks::targetDuration(asset, pairs[segment].measured);
         if (!target)
             return fail<Done>(target.error());
         for (const MediaType type : {MediaType::video, MediaType::audio}) {
