@@ -106,7 +106,8 @@ struct Cost {
     int64_t dropped = 0;
 };
 
-Cost recordWithWriter(const DisplayInfo &display, const QString &path, int seconds, bool audio)
+Cost recordWithWriter(
+    PlatformServices &services, const DisplayInfo &display, const QString &path, int seconds, bool audio)
 {
     SegmentSettings settings;
     settings.path = path;
@@ -114,7 +115,7 @@ Cost recordWithWriter(const DisplayInfo &display, const QString &path, int secon
     settings.pixels = QRect(display.pixelGeometry.topLeft(),
         QSize(display.pixelGeometry.width() & ~1, display.pixelGeometry.height() & ~1));
     settings.capturesSystemAudio = audio;
-    auto writer = std::make_unique<SegmentWriter>(settings, SegmentNotices {});
+    auto writer = std::make_unique<SegmentWriter>(settings, SegmentNotices {}, *services.frames, *services.audio);
     const qint64 x = xServerPid();
     Cost cost;
     const double cpu0 = selfCpu();
@@ -171,7 +172,7 @@ int main(int argc, char **argv)
     player.waitForStarted();
     wait(3000);
     const QString ours = out.filePath("velunta.mp4");
-    const Cost velunta = recordWithWriter(display, ours, seconds, true);
+    const Cost velunta = recordWithWriter(services, display, ours, seconds, true);
     wait(500);
     const int written = frameCount(ours);
     std::printf("velunta: %d pictures in %.1f s (%.1f a second, %d in the file), %lld dropped\n", velunta.frames,
@@ -203,12 +204,12 @@ int main(int argc, char **argv)
 
     // 2. Still screen.
     wait(1000);
-    const Cost still = recordWithWriter(display, out.filePath("still.mp4"), seconds, true);
+    const Cost still = recordWithWriter(services, display, out.filePath("still.mp4"), seconds, true);
     std::printf("still screen: %.1f %% of a core (recorder), %.1f %% (X server), %d pictures\n",
         100 * still.recorder / still.seconds, 100 * still.xServer / still.seconds, still.frames);
 
     // 3. Stop of a one-minute recording.
-    LiveSegmentCapture service;
+    LiveSegmentCapture service(*services.frames, *services.audio);
     ScreenRecorder recorder(*services.screens, service);
     const QString final = out.filePath("Gravação.mp4");
     if (!awaitTask(recorder.start({*display.id, std::nullopt}, final, {true, false}))) {

@@ -107,7 +107,12 @@ bool AppDelegate::applicationDidFinishLaunching()
     }
     case Mode::selfTest: {
         const QString folder = m_options.path;
-        runTool([folder]() -> QCoro::Task<void> { co_await SelfTest::run(folder); });
+        runTool([folder]() -> QCoro::Task<void> {
+            PlatformServices platform = PlatformServices::create();
+            const std::unique_ptr<WindowManager> windowManager = WindowManager::create();
+            auto running = SelfTest::run(folder, platform, *windowManager);
+            co_await running;
+        });
         return true;
     }
     case Mode::uiSnapshots: {
@@ -175,7 +180,9 @@ bool AppDelegate::startNormalRun()
     services.windows = run.windows.get();
     services.picker = run.selection.get();
     services.chrome = run.recordingChrome.get();
-    services.makeRecorder = [screens] { return makeScreenRecorder(*screens); };
+    FrameSource *frames = run.platform.frames.get();
+    AudioSource *audio = run.platform.audio.get();
+    services.makeRecorder = [screens, frames, audio] { return makeScreenRecorder(*screens, *frames, *audio); };
     run.controller = std::make_unique<AppController>(services, run.model.get());
     MainMenu::Actions menu;
     menu.showSettings = [&run] {

@@ -1,22 +1,12 @@
 #include "AppDelegate.h"
+#include "platform/PlatformServices.h"
 
 #include <QApplication>
 #include <QDir>
 #include <cstdio>
 #include <cstdlib>
-#include <xcb/xcb.h>
 
 namespace {
-
-bool x11Reachable()
-{
-    int screen = 0;
-    xcb_connection_t *connection = xcb_connect(nullptr, &screen);
-    const bool ok = connection && !xcb_connection_has_error(connection);
-    if (connection)
-        xcb_disconnect(connection);
-    return ok;
-}
 
 // Velunta speaks X11 (also through XWayland); the modes that draw nothing on
 // a screen run without any display.
@@ -25,7 +15,7 @@ bool choosePlatform(const LaunchOptions &options)
     const QByteArray requested = qgetenv("QT_QPA_PLATFORM");
     if (!requested.isEmpty() && !requested.startsWith("wayland"))
         return true;
-    if (!qEnvironmentVariableIsEmpty("DISPLAY") && x11Reachable()) {
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") && PlatformServices::displayReachable()) {
         qputenv("QT_QPA_PLATFORM", "xcb");
         return true;
     }

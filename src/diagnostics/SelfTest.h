@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/Result.h"
 #include "core/CaptureTarget.h"
+#include "core/Result.h"
 #include "platform/ScreenSource.h"
 #include "platform/media/MediaError.h"
 
@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+struct PlatformServices;
 class WindowManager;
 
 // Automatic checks of the real capture and recording code on this machine,
@@ -24,10 +25,9 @@ namespace SelfTest {
 // (own windows left out, pause and resume), the control bar's placement, the
 // area selection and a clipboard round trip, one line each into
 // "result.txt" in FOLDERPATH, rewritten after every line and closed by "FIM".
-// Needs a QApplication on the xcb platform to find any screen; GUI thread.
-QCoro::Task<void> run(QString folderPath);
-// The same over the given window system; both outlive the run.
-QCoro::Task<void> run(QString folderPath, ScreenSource &screens, WindowManager &windowManager);
+// Runs over the given platform, whose screens come from a QApplication on a
+// real window system; both outlive the run. GUI thread.
+QCoro::Task<void> run(QString folderPath, PlatformServices &platform, WindowManager &windowManager);
 
 // The merge test: joins two synthetic segments (1 s of picture stretched to
 // 2 s, then 2 s) and checks the result, writing "merge.txt" into FOLDERPATH.

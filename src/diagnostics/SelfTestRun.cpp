@@ -9,7 +9,6 @@
 
 #include "capture/CaptureEngine.h"
 #include "diagnostics/SelfTestReport.h"
-#include "diagnostics/X11SelectionRoundTrip.h"
 #include "feedback/RecordingControls.h"
 #include "feedback/SelectionOverlay.h"
 #include "platform/PlatformServices.h"
@@ -41,8 +40,6 @@ namespace SelfTest {
 
 namespace {
 
-// The reverse-DNS name of the private selection the clipboard check uses.
-constexpr char clipboardSelection[] = "app.velunta.selftest";
 constexpr auto clipboardTimeout = 3s;
 // The drag the selection check simulates, in the first overlay window.
 constexpr QPointF dragFrom {500, 400};
@@ -53,6 +50,7 @@ const ScreenRecorder::Options recordingOptions {true, false};
 
 // What the checks share.
 struct Context {
+    PlatformServices &platform;
     ScreenSource &screens;
     WindowManager &windowManager;
     QDir folder;
@@ -252,7 +250,7 @@ QCoro::Task<void> checkRecording(Context &context, QString name, CaptureTarget t
     auto removing = removeFile(path);
     co_await removing;
 
-    RecorderAdapter adapter(context.screens);
+    RecorderAdapter adapter(context.screens, *context.platform.frames, *context.platform.audio);
     ScreenRecorder &recorder = adapter.recorder();
     auto starting = recorder.start(target, path, recordingOptions);
     const auto started = co_await starting;
@@ -356,7 +354,7 @@ QCoro::Task<void> checkPause(Context &context, QString name, CaptureTarget targe
     auto removing = removeFile(path);
     co_await removing;
 
-    RecorderAdapter adapter(context.screens);
+    RecorderAdapter adapter(context.screens, *context.platform.frames, *context.platform.audio);
     ScreenRecorder &recorder = adapter.recorder();
     auto starting = recorder.start(target, path, recordingOptions);
     const auto started = co_await starting;
@@ -457,13 +455,13 @@ QCoro::Task<void> checkSelection(Context &context)
         context.report.record(QStringLiteral("FAIL selecao: ") + targetText(target));
 }
 
-// A file URL put into a private X selection by one connection and read back
-// by another, as an application pasting it would.
+// A file URL offered through the window system's clipboard machinery and
+// read back, as an application pasting it would.
 QCoro::Task<void> checkClipboard(Context &context)
 {
     const QList<QUrl> written {QUrl::fromLocalFile(QStringLiteral("/tmp/gravação de teste.mp4"))};
-    const auto roundTrip
-        = [written] { return X11SelectionRoundTrip::run(QByteArray(clipboardSelection), written, clipboardTimeout); };
+    ClipboardProbe *probe = context.platform.clipboard.get();
+    const auto roundTrip = [probe, written] { return probe->roundTrip(written, clipboardTimeout); };
     QFuture<Result<QList<QUrl>, QString>> trip = QtConcurrent::run(roundTrip);
     const Result<QList<QUrl>, QString> read = co_await trip;
     if (read && *read == written) {
@@ -505,23 +503,16 @@ QCoro::Task<void> checkScreen(Context &context, QString label, DisplayInfo scree
 
 } // namespace
 
-QCoro::Task<void> run(QString folderPath)
+QCoro::Task<void> run(QString folderPath, PlatformServices &platform, WindowManager &windowManager)
 {
-    PlatformServices platform = PlatformServices::create();
-    const std::unique_ptr<WindowManager> windowManager = WindowManager::create();
-    auto running = run(folderPath, *platform.screens, *windowManager);
-    co_await running;
-}
-
-QCoro::Task<void> run(QString folderPath, ScreenSource &screens, WindowManager &windowManager)
-{
+    ScreenSource &screens = *platform.screens;
     SelfTestReport report(folderPath, QStringLiteral("result.txt"));
     // Made before any file is written beside the report.
     const QString folder = folderPath;
     const auto makeFolder = [folder] { QDir().mkpath(folder); };
     QFuture<void> making = QtConcurrent::run(makeFolder);
     co_await making;
-    Context context {screens, windowManager, QDir(folderPath), report};
+    Context context {platform, screens, windowManager, QDir(folderPath), report};
 
     if (!screens.screenCaptureAllowed()) {
         report.record(QStringLiteral("FAIL permission: Gravação de Tela não autorizada"));

@@ -13,3 +13,20 @@ QList<int> NullHotKeys::registerShortcuts(const QList<QKeyCombination> &combinat
         unavailable.append(m_count++);
     return unavailable;
 }
+
+Result<std::unique_ptr<FrameStream>, PlatformError> NullFrameSource::open(const FrameArea &)
+{
+    return Result<std::unique_ptr<FrameStream>, PlatformError>::failure(
+        {QStringLiteral("Nenhuma tela que o Velunta consiga gravar está disponível.")});
+}
+
+Result<std::unique_ptr<AudioStream>, PlatformError> NullAudioSource::open(SoundSource, int, int, OnChunk, OnFailure)
+{
+    return Result<std::unique_ptr<AudioStream>, PlatformError>::failure(
+        {QStringLiteral("Não foi possível gravar o áudio: nenhum servidor de som disponível")});
+}
+
+Result<QList<QUrl>, QString> NullClipboardProbe::roundTrip(const QList<QUrl> &, std::chrono::milliseconds)
+{
+    return Result<QList<QUrl>, QString>::failure(QStringLiteral("nenhum sistema de janelas com área de transferência"));
+}

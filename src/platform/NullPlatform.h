@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/AudioSource.h"
+#include "platform/ClipboardProbe.h"
+#include "platform/FrameSource.h"
 #include "platform/HotKeySource.h"
 #include "platform/ScreenSource.h"
 
@@ -22,4 +25,20 @@ public:
 
 private:
     int m_count = 0;
+};
+
+class NullFrameSource : public FrameSource {
+public:
+    Result<std::unique_ptr<FrameStream>, PlatformError> open(const FrameArea &area) override;
+};
+
+class NullAudioSource : public AudioSource {
+public:
+    Result<std::unique_ptr<AudioStream>, PlatformError> open(
+        SoundSource source, int sampleRate, int channels, OnChunk onChunk, OnFailure onFailure) override;
+};
+
+class NullClipboardProbe : public ClipboardProbe {
+public:
+    Result<QList<QUrl>, QString> roundTrip(const QList<QUrl> &urls, std::chrono::milliseconds timeout) override;
 };

@@ -1,24 +1,39 @@
 #pragma once
 
+#include "platform/AudioSource.h"
+#include "platform/ClipboardProbe.h"
+#include "platform/FrameSource.h"
 #include "platform/HotKeySource.h"
 #include "platform/ScreenSource.h"
 
 #include <QString>
 #include <memory>
 
-// The window-system backend, chosen once at start-up and handed to the logic
-// as interfaces.
+// The platform's backends, chosen once at start-up and handed to the logic
+// as interfaces. A new backend is a folder beside x11/ and audio/, a branch
+// in create() and a line in the velunta_backends library.
 struct PlatformServices {
     std::unique_ptr<ScreenSource> screens;
     std::unique_ptr<HotKeySource> hotKeys;
+    // Pictures and sound for recordings.
+    std::unique_ptr<FrameSource> frames;
+    std::unique_ptr<AudioSource> audio;
+    std::unique_ptr<ClipboardProbe> clipboard;
     // "x11" when both services are X11 ones, else "null", for diagnostics.
     QString backend;
 
     // X11 when Qt runs on xcb: screens when the X server has what capture
-    // needs (Composite, RENDER, XFixes), hot keys always; each service that
-    // cannot be X11 is the null one. Call once,
+    // needs (Composite, RENDER, XFixes), hot keys, recorded pictures and the
+    // clipboard probe always; each service that cannot be X11 is the null
+    // one. Sound comes from PulseAudio (or PipeWire's Pulse server) on every
+    // session; a missing server shows when a recording opens it. Call once,
     // after the QGuiApplication exists, on the GUI thread. The X11 screen
     // source starts redirecting the desktop's windows off-screen at once and
-    // keeps doing so for its whole life. Defined by the velunta_x11 library.
+    // keeps doing so for its whole life. Defined by the velunta_backends library.
     static PlatformServices create();
+
+    // Whether the window system named by the environment answers ($DISPLAY:
+    // an X server, also XWayland). For main() to choose Qt's platform with,
+    // before any QGuiApplication exists.
+    static bool displayReachable();
 };

@@ -2,8 +2,8 @@
 
 #include "recording/SegmentWriter.h"
 
-RecorderAdapter::RecorderAdapter(ScreenSource &screens)
-    : m_service(std::make_unique<LiveSegmentCapture>())
+RecorderAdapter::RecorderAdapter(ScreenSource &screens, FrameSource &frames, AudioSource &audio)
+    : m_service(std::make_unique<LiveSegmentCapture>(frames, audio))
     , m_recorder(std::make_unique<ScreenRecorder>(screens, *m_service))
 {
     m_recorder->onUnexpectedStop = [this] {
@@ -61,7 +61,7 @@ QList<CaptureRecorder::MissingAudio> RecorderAdapter::missingAudio() const
     return missing;
 }
 
-std::unique_ptr<CaptureRecorder> makeScreenRecorder(ScreenSource &screens)
+std::unique_ptr<CaptureRecorder> makeScreenRecorder(ScreenSource &screens, FrameSource &frames, AudioSource &audio)
 {
-    return std::make_unique<RecorderAdapter>(screens);
+    return std::make_unique<RecorderAdapter>(screens, frames, audio);
 }

@@ -5,13 +5,17 @@
 
 #include <memory>
 
+class AudioSource;
+class FrameSource;
 class ScreenSource;
 
 // The capture controller's recorder: a ScreenRecorder writing live segments
-// (X11 screen, PulseAudio, FFmpeg), with its errors as their user-facing text.
+// (the platform's pictures and sound, FFmpeg), with its errors as their
+// user-facing text.
 class RecorderAdapter : public CaptureRecorder {
 public:
-    explicit RecorderAdapter(ScreenSource &screens);
+    // The sources outlive the recorder.
+    RecorderAdapter(ScreenSource &screens, FrameSource &frames, AudioSource &audio);
     ~RecorderAdapter() override;
 
     bool isPaused() const override;
@@ -28,6 +32,6 @@ private:
     std::unique_ptr<ScreenRecorder> m_recorder;
 };
 
-// A new recorder for one recording, reading the screens through SCREENS
-// (which must outlive it). GUI thread.
-std::unique_ptr<CaptureRecorder> makeScreenRecorder(ScreenSource &screens);
+// A new recorder for one recording, finding displays through SCREENS and
+// recording from FRAMES and AUDIO (which all outlive it). GUI thread.
+std::unique_ptr<CaptureRecorder> makeScreenRecorder(ScreenSource &screens, FrameSource &frames, AudioSource &audio);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Result.h"
+#include "platform/AudioSource.h"
 #include "platform/PlatformError.h"
 #include "platform/ScreenSource.h"
 
@@ -12,9 +13,6 @@
 #include <memory>
 #include <vector>
 
-// Where a recording's sound comes from; each source has a track of its own.
-enum class SoundSource { systemAudio, microphone };
-
 // A requested sound source a segment did not get, in whole or from some
 // point on, and why.
 struct AudioLoss {
@@ -25,7 +23,7 @@ struct AudioLoss {
 
 // What one segment records: the capture stream with its file writer. The
 // recorder opens one per stretch between a start or resume and a pause or
-// stop; the live one captures the X11 desktop and PulseAudio into an MP4.
+// stop; the live one records the platform's pictures and sound into an MP4.
 struct SegmentSettings {
     QString path;
     DisplayId display = 0;

@@ -1,9 +1,6 @@
 #include "recording/SegmentWriter.h"
 
-#include "platform/audio/PulseAudioCapture.h"
 #include "platform/media/SegmentEncoder.h"
-#include "platform/x11/X11Capture.h"
-#include "platform/x11/X11DamageWatcher.h"
 
 #include <QCoroFuture>
 #include <QtConcurrent/QtConcurrentRun>
@@ -59,20 +56,27 @@ PlatformError fromMedia(const MediaError &error)
 } // namespace
 
 struct SegmentWriter::Private {
+    Private(FrameSource &frameSource, AudioSource &audioSource)
+        : frameSource(frameSource)
+        , audioSource(audioSource)
+    {
+    }
+
     SegmentSettings settings;
     SegmentNotices notices;
+    FrameSource &frameSource;
+    AudioSource &audioSource;
 
-    std::unique_ptr<X11Capture> capture;
-    std::unique_ptr<X11DamageWatcher> watcher;
+    std::unique_ptr<FrameStream> frames;
     std::unique_ptr<SegmentEncoder> encoder;
-    std::vector<std::unique_ptr<PulseAudioCapture>> audio; // one per source that opened
+    std::vector<std::unique_ptr<AudioStream>> audio; // one per source that opened
     std::vector<AudioLoss> droppedAudio; // sources whose tracks the file leaves out
 
     struct Picture {
         SegmentEncoder::Picture picture;
         int64_t frameIndex = 0;
     };
-    struct AudioChunk {
+    struct QueuedAudio {
         int track = 0;
         std::vector<float> samples; // empty with frames > 0: a hole
         int64_t frames = 0;
@@ -83,7 +87,7 @@ struct SegmentWriter::Private {
     std::condition_variable wake;
     std::vector<NativeWindowId> excluded;
     std::deque<Picture> pictures;
-    std::deque<AudioChunk> chunks;
+    std::deque<QueuedAudio> chunks;
     bool captureEnded = false;
     int64_t endNanoseconds = 0;
     std::vector<int> silentTracks; // tracks no more sound will come for
@@ -105,8 +109,8 @@ struct SegmentWriter::Private {
             stopRequested = true;
         }
         wake.notify_all();
-        if (watcher)
-            watcher->interrupt();
+        if (frames)
+            frames->interrupt();
     }
 
     void joinCapture()
@@ -127,14 +131,10 @@ struct SegmentWriter::Private {
     Result<Done, PlatformError> open()
     {
         using R = Result<Done, PlatformError>;
-        auto opened = X11Capture::open();
+        auto opened = frameSource.open({settings.display, settings.pixels, settings.showsCursor});
         if (!opened)
             return R::failure(opened.error());
-        capture = std::move(*opened);
-        auto watching = X11DamageWatcher::open(settings.display, settings.pixels);
-        if (!watching)
-            return R::failure(watching.error());
-        watcher = std::move(*watching);
+        frames = std::move(*opened);
 
         // Sound first: which sources open decides the file's tracks.
         std::vector<SoundSource> requested;
@@ -145,11 +145,9 @@ struct SegmentWriter::Private {
         int tracks = 0;
         for (const SoundSource source : requested) {
             const int track = tracks;
-            // One connection per source, so that one failing leaves the other alone.
-            auto listening = PulseAudioCapture::open(
-                {source == SoundSource::systemAudio ? PulseAudioCapture::Source::systemAudio
-                                                    : PulseAudioCapture::Source::microphone},
-                sampleRate, channels, [this, track](const PulseAudioCapture::Chunk &chunk) { takeAudio(track, chunk); },
+            // One stream per source, so that one failing leaves the other alone.
+            auto listening = audioSource.open(
+                source, sampleRate, channels, [this, track](const AudioChunk &chunk) { takeAudio(track, chunk); },
                 [this, track, source](PlatformError error) {
                     loseAudio(track, {source, std::move(error)});
                 });
@@ -186,9 +184,9 @@ struct SegmentWriter::Private {
     }
 
     // On the sound server's thread.
-    void takeAudio(int track, const PulseAudioCapture::Chunk &chunk)
+    void takeAudio(int track, const AudioChunk &chunk)
     {
-        AudioChunk copy;
+        QueuedAudio copy;
         copy.track = track;
         copy.frames = chunk.frames;
         copy.captureNanoseconds = chunk.captureNanoseconds;
@@ -224,12 +222,12 @@ struct SegmentWriter::Private {
         int64_t lastIndex = -1;
         std::optional<PlatformError> lost;
         while (!stopRequested) {
-            const X11DamageWatcher::Event event = watcher->wait(std::chrono::milliseconds(250));
-            if (event == X11DamageWatcher::Event::displayLost) {
-                lost = watcher->lossReason();
+            const FrameStream::Change change = frames->waitForChange(std::chrono::milliseconds(250));
+            if (change == FrameStream::Change::displayLost) {
+                lost = frames->lossReason();
                 break;
             }
-            if (event != X11DamageWatcher::Event::changed)
+            if (change != FrameStream::Change::changed)
                 continue;
             int64_t index = 0;
             const int64_t t0 = start;
@@ -244,22 +242,20 @@ struct SegmentWriter::Private {
                 if (stopRequested)
                     break;
             }
-            watcher->rearm();
-            if (t0 < 0)
-                start = steadyNanoseconds();
-            GrabRequest request;
-            request.pixels = settings.pixels;
-            request.showsCursor = settings.showsCursor;
+            std::vector<NativeWindowId> leftOut;
             {
                 std::lock_guard lock(mutex);
-                request.excludedWindows = excluded;
+                leftOut = excluded;
             }
-            auto image = capture->grab(request);
-            if (!image) {
-                lost = image.error();
+            auto frame = frames->readFrame(leftOut);
+            if (!frame) {
+                lost = frame.error();
                 break;
             }
-            auto picture = SegmentEncoder::Picture::fromImage(*image);
+            // The first picture's read fixes the segment's clock.
+            if (t0 < 0)
+                start = frame->captureNanoseconds;
+            auto picture = SegmentEncoder::Picture::fromImage(frame->image);
             if (!picture) {
                 lost = fromMedia(picture.error());
                 break;
@@ -290,14 +286,14 @@ struct SegmentWriter::Private {
     void runWriter()
     {
         std::vector<bool> anchored(encoder ? 2 : 0, false);
-        std::deque<AudioChunk> early; // audio before the first picture fixed the clock
+        std::deque<QueuedAudio> early; // audio before the first picture fixed the clock
         std::optional<MediaError> failure;
         bool ended = false;
         int64_t end = 0;
         std::vector<int> silent;
         while (!ended && !failure) {
             std::deque<Picture> takenPictures;
-            std::deque<AudioChunk> takenChunks;
+            std::deque<QueuedAudio> takenChunks;
             {
                 std::unique_lock lock(mutex);
                 // Silent tracks are padded as time passes, also on a still screen.
@@ -320,11 +316,11 @@ struct SegmentWriter::Private {
                 }
                 ++encoded;
             }
-            for (AudioChunk &chunk : takenChunks)
+            for (QueuedAudio &chunk : takenChunks)
                 early.push_back(std::move(chunk));
             const int64_t t0 = start;
             while (!failure && t0 >= 0 && !early.empty()) {
-                AudioChunk chunk = std::move(early.front());
+                QueuedAudio chunk = std::move(early.front());
                 early.pop_front();
                 if (size_t(chunk.track) >= anchored.size())
                     anchored.resize(size_t(chunk.track) + 1, false);
@@ -376,8 +372,8 @@ struct SegmentWriter::Private {
     }
 };
 
-SegmentWriter::SegmentWriter(SegmentSettings settings, SegmentNotices notices)
-    : d(std::make_shared<Private>())
+SegmentWriter::SegmentWriter(SegmentSettings settings, SegmentNotices notices, FrameSource &frames, AudioSource &audio)
+    : d(std::make_shared<Private>(frames, audio))
 {
     d->settings = std::move(settings);
     d->notices = std::move(notices);
@@ -424,11 +420,17 @@ SegmentWriter::Statistics SegmentWriter::statistics() const
     return {d->captured.load(), d->dropped.load(), d->encoded.load()};
 }
 
+LiveSegmentCapture::LiveSegmentCapture(FrameSource &frames, AudioSource &audio)
+    : m_frames(frames)
+    , m_audio(audio)
+{
+}
+
 Result<std::unique_ptr<SegmentStream>, PlatformError> LiveSegmentCapture::makeStream(
     SegmentSettings settings, SegmentNotices notices)
 {
     using R = Result<std::unique_ptr<SegmentStream>, PlatformError>;
     if (settings.pixels.isEmpty() || settings.pixels.width() % 2 || settings.pixels.height() % 2)
         return R::failure({QStringLiteral("A área a gravar está vazia.")});
-    return R(std::make_unique<SegmentWriter>(std::move(settings), std::move(notices)));
+    return R(std::make_unique<SegmentWriter>(std::move(settings), std::move(notices), m_frames, m_audio));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/AudioSource.h"
+#include "platform/FrameSource.h"
 #include "recording/SegmentStream.h"
 
 #include <cstdint>
@@ -29,10 +31,10 @@ Step place(int64_t position, int64_t startNanoseconds, int64_t frames, int rate,
 
 } // namespace AudioPlacement
 
-// The live segment stream: pictures of a desktop area from the X server
-// (Composite capture without the application's overlays, cursor drawn in)
+// The live segment stream: pictures of a desktop area from the platform's
+// frame source (without the application's overlays, cursor drawn in)
 // whenever it changed and at most maximumFrameRate a second, system audio
-// and microphone from PulseAudio, all encoded into one MP4.
+// and microphone from its audio source, all encoded into one MP4.
 //
 // Sound never ends a segment: a source that cannot be opened has its track
 // left out or kept as silence (see SegmentSettings), and a source that goes
@@ -51,7 +53,8 @@ public:
         int64_t encoded = 0;
     };
 
-    SegmentWriter(SegmentSettings settings, SegmentNotices notices);
+    // FRAMES and AUDIO outlive the writer.
+    SegmentWriter(SegmentSettings settings, SegmentNotices notices, FrameSource &frames, AudioSource &audio);
     // Stops both threads; an unfinished file stays unfinished.
     ~SegmentWriter() override;
 
@@ -67,9 +70,14 @@ private:
     std::shared_ptr<Private> d;
 };
 
-// Makes SegmentWriters.
+// Makes SegmentWriters over the platform's sources, which outlive it.
 class LiveSegmentCapture : public SegmentCaptureService {
 public:
+    LiveSegmentCapture(FrameSource &frames, AudioSource &audio);
     Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(
         SegmentSettings settings, SegmentNotices notices) override;
+
+private:
+    FrameSource &m_frames;
+    AudioSource &m_audio;
 };

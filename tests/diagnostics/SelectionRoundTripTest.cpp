@@ -1,7 +1,7 @@
 // The clipboard check's round trip through a real X server: what one
 // connection serves in a private selection, another reads back; the user's
 // own selections are never touched.
-#include "diagnostics/X11SelectionRoundTrip.h"
+#include "platform/x11/X11SelectionRoundTrip.h"
 
 #include <QProcess>
 #include <QStandardPaths>

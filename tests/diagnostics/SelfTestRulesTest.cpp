@@ -1,8 +1,8 @@
 // The self-test's plain rules: report line formats, what passes, frame
 // sampling, the magenta pixel rule and the bar placement check.
 #include "diagnostics/SelfTest.h"
-#include "diagnostics/X11SelectionRoundTrip.h"
 #include "feedback/RecordingControls.h"
+#include "platform/x11/X11SelectionRoundTrip.h"
 
 #include <QImage>
 #include <gtest/gtest.h>

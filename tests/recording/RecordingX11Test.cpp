@@ -198,6 +198,11 @@ void pauseRecorder(ScreenRecorder &recorder)
 // the segments cannot share one video track and the join must fail.
 class MismatchedSegments : public SegmentCaptureService {
 public:
+    MismatchedSegments(FrameSource &frames, AudioSource &audio)
+        : m_live(frames, audio)
+    {
+    }
+
     Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(
         SegmentSettings settings, SegmentNotices notices) override
     {
@@ -272,7 +277,7 @@ protected:
 
         Tone tone;
         ASSERT_FALSE(tone.module.isEmpty());
-        LiveSegmentCapture service;
+        LiveSegmentCapture service(*services().frames, *services().audio);
         ScreenRecorder recorder(*services().screens, service);
         const QString path = out.filePath("inteira.mp4");
         QElapsedTimer wallClock;
@@ -366,7 +371,7 @@ TEST_F(RecordingX11, PauseAndResumeGiveOneFileOfTheRunningStretches)
     if (hasSound)
         tone.emplace();
 
-    LiveSegmentCapture service;
+    LiveSegmentCapture service(*services().frames, *services().audio);
     ScreenRecorder recorder(*services().screens, service);
     const QString path = out.filePath("pausa.mp4");
     const CaptureTarget target {*display.id, QRectF(100, 100, 401, 301)};
@@ -408,7 +413,7 @@ TEST_F(RecordingX11, AJoinThatFailsLeavesNumberedParts)
 {
     const DisplayInfo display = firstDisplay();
     ASSERT_TRUE(display.id);
-    MismatchedSegments service;
+    MismatchedSegments service(*services().frames, *services().audio);
     ScreenRecorder recorder(*services().screens, service);
     const QString path = out.filePath("Gravação 1.mp4");
     ASSERT_TRUE(awaitTask(recorder.start({*display.id, QRectF(0, 0, 401, 301)}, path, {false, false})));
@@ -435,7 +440,7 @@ TEST_F(RecordingX11, ASecondScreenSwitchedOffEndsTheRecordingAndKeepsWhatItGot)
             second = display;
     if (!second.id)
         GTEST_SKIP() << "needs the two-screen desktop";
-    LiveSegmentCapture service;
+    LiveSegmentCapture service(*services().frames, *services().audio);
     ScreenRecorder recorder(*services().screens, service);
     int unexpected = 0;
     recorder.onUnexpectedStop = [&] { ++unexpected; };
@@ -468,7 +473,7 @@ TEST_F(RecordingX11, WithoutASoundServerThePictureIsRecordedAcrossPauses)
     kept.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&kept));
 
-    LiveSegmentCapture service;
+    LiveSegmentCapture service(*services().frames, *services().audio);
     ScreenRecorder recorder(*services().screens, service);
     int unexpected = 0;
     recorder.onUnexpectedStop = [&] { ++unexpected; };
@@ -516,7 +521,7 @@ TEST_F(RecordingX11, TheSoundServerDyingKeepsThePictureAndTheSoundSoFar)
     ASSERT_TRUE(server.start());
     const PulseServerOverride toPrivate(server.address());
 
-    LiveSegmentCapture service;
+    LiveSegmentCapture service(*services().frames, *services().audio);
     ScreenRecorder recorder(*services().screens, service);
     int unexpected = 0;
     recorder.onUnexpectedStop = [&] { ++unexpected; };
@@ -565,7 +570,7 @@ TEST_F(RecordingX11, AMissingDeviceLeavesOnlyItsTrackOut)
     const DisplayInfo display = firstDisplay();
     ASSERT_TRUE(display.id);
     const CaptureTarget target {*display.id, QRectF(0, 0, 320, 240)};
-    LiveSegmentCapture service;
+    LiveSegmentCapture service(*services().frames, *services().audio);
     {
         // An output with a tone, and no microphone.
         PrivateSoundServer server(out.filePath("sem-microfone"));

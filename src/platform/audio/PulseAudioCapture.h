@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Result.h"
+#include "platform/AudioSource.h"
 #include "platform/PlatformError.h"
 
 #include <cstdint>
@@ -22,7 +23,7 @@
 //   taken to have been captured now; earlier samples are placed before it at
 //   the sample rate. Callers keep a continuous sample count and use these
 //   times only to anchor it (see the recorder's audio placement).
-class PulseAudioCapture {
+class PulseAudioCapture : public AudioStream {
 public:
     enum class Source { systemAudio, microphone };
 
@@ -41,7 +42,7 @@ public:
     // on the sound server's thread until the object is destroyed.
     static Result<std::unique_ptr<PulseAudioCapture>, PlatformError> open(
         std::vector<Source> sources, int sampleRate, int channels, OnChunk onChunk, OnFailure onFailure);
-    ~PulseAudioCapture();
+    ~PulseAudioCapture() override;
 
     PulseAudioCapture(const PulseAudioCapture &) = delete;
     PulseAudioCapture &operator=(const PulseAudioCapture &) = delete;

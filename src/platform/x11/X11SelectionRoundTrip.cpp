@@ -1,4 +1,4 @@
-#include "diagnostics/X11SelectionRoundTrip.h"
+#include "platform/x11/X11SelectionRoundTrip.h"
 
 #include <QDeadlineTimer>
 

@@ -17,9 +17,6 @@
 // PRIMARY, so the user's clipboard is left alone) and serves file URLs as
 // text/uri-list; the other asks for them with ConvertSelection and reads the
 // answer from a property, exactly as another application pasting would.
-//
-// This is the one piece of xcb outside the X11 backend: it tests the window
-// system's selection machinery rather than providing a service to the logic.
 namespace X11SelectionRoundTrip {
 
 // Puts URLS into the selection named SELECTIONNAME and reads them back, within

@@ -1,7 +1,12 @@
-#include "platform/NullPlatform.h"
 #include "platform/PlatformServices.h"
+
+#include "platform/NullPlatform.h"
+#include "platform/audio/PulseAudioSource.h"
+#include "platform/x11/X11ClipboardProbe.h"
+#include "platform/x11/X11FrameSource.h"
 #include "platform/x11/X11HotKeys.h"
 #include "platform/x11/X11ScreenSource.h"
+#include "platform/x11/X11Server.h"
 
 #include <QGuiApplication>
 
@@ -14,12 +19,24 @@ PlatformServices PlatformServices::create()
         if (auto screens = X11ScreenSource::create())
             services.screens = std::move(*screens);
         services.hotKeys = X11HotKeys::create();
+        services.frames = std::make_unique<X11FrameSource>();
+        services.clipboard = std::make_unique<X11ClipboardProbe>();
     }
     const bool complete = services.screens && services.hotKeys;
     if (!services.screens)
         services.screens = std::make_unique<NullScreenSource>();
     if (!services.hotKeys)
         services.hotKeys = std::make_unique<NullHotKeys>();
+    if (!services.frames)
+        services.frames = std::make_unique<NullFrameSource>();
+    if (!services.clipboard)
+        services.clipboard = std::make_unique<NullClipboardProbe>();
+    services.audio = std::make_unique<PulseAudioSource>();
     services.backend = complete ? QStringLiteral("x11") : QStringLiteral("null");
     return services;
+}
+
+bool PlatformServices::displayReachable()
+{
+    return X11Server::reachable();
 }
