@@ -1,9 +1,9 @@
 #include "AppDelegate.h"
 #include "core/Bundle.h"
+#include "theme/Icons.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QIcon>
 #include <cstdio>
 #include <cstdlib>
 #include <xcb/xcb.h>
@@ -74,7 +74,7 @@ int main(int argc, char **argv)
     application.setApplicationDisplayName(QStringLiteral("Velunta"));
     // Task bars and Alt+Tab match windows to the installed desktop entry.
     QGuiApplication::setDesktopFileName(QStringLiteral("app.velunta.Velunta"));
-    application.setWindowIcon(QIcon(QStringLiteral(":/app/app.velunta.Velunta.svg")));
+    application.setWindowIcon(Icons::application());
 
     AppDelegate delegate(arguments, workingDirectory);
     if (!delegate.applicationDidFinishLaunching())
