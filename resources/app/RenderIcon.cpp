@@ -3,7 +3,6 @@
 // Writes OUTPUT_FOLDER/<size>x<size>/apps/<svg name>.png for every size.
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -16,9 +15,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "uso: render-icon SVG PASTA TAMANHO...\n");
         return EXIT_FAILURE;
     }
-    // Runs during the build, where there may be no display.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication application(argc, argv);
+    // No application object: the icon has no text, and raster painting into
+    // a QImage needs neither a display nor fonts.
     const QString svg = QString::fromLocal8Bit(argv[1]);
     QSvgRenderer renderer(svg);
     if (!renderer.isValid()) {
