@@ -2,10 +2,10 @@
 
 #include "AppController.h"
 #include "MessageBoxAlerts.h"
-#include "core/Settings.h"
 #include "SingleInstance.h"
 #include "StatusItem.h"
 #include "TerminationSignals.h"
+#include "core/Settings.h"
 #include "diagnostics/SelfTest.h"
 #include "diagnostics/UiSnapshots.h"
 #include "feedback/RecordingOverlays.h"
@@ -125,6 +125,9 @@ bool AppDelegate::applicationDidFinishLaunching()
     }
     case Mode::normal:
         return startNormalRun();
+    case Mode::help:
+    case Mode::version:
+        return false; // printed before the application object existed
     }
     return true;
 }
@@ -144,9 +147,10 @@ bool AppDelegate::startNormalRun()
 {
     m_normal = std::make_unique<NormalRun>();
     NormalRun &run = *m_normal;
-    if (!run.instance.claim())
+    if (!run.instance.claim(m_options.action))
         return false;
     connect(&run.instance, &SingleInstance::reopenRequested, this, &AppDelegate::applicationShouldHandleReopen);
+    connect(&run.instance, &SingleInstance::actionRequested, this, &AppDelegate::performAction);
 
     run.platform = PlatformServices::create();
     run.microphone = std::make_unique<PulseMicrophone>();
@@ -199,8 +203,39 @@ bool AppDelegate::startNormalRun()
     };
     run.windows->setMenuActions(menu);
     run.statusItem->invalidate();
-    run.controller->showInitialWindow();
+    // Started for a capture, the main window would only be in the way (and in
+    // the picture); the introduction still comes first for a new user.
+    if (m_options.action == LaunchOptions::Action::none || !Settings::hasCompletedOnboarding())
+        run.controller->showInitialWindow();
+    if (m_options.action != LaunchOptions::Action::none) {
+        const LaunchOptions::Action action = m_options.action;
+        QTimer::singleShot(0, this, [this, action] { performAction(action); });
+    }
     return true;
+}
+
+void AppDelegate::performAction(LaunchOptions::Action action)
+{
+    if (!m_normal || !m_normal->controller)
+        return;
+    AppController &controller = *m_normal->controller;
+    // The same methods as Alt+Shift+1…4, so the same rules for a busy controller.
+    switch (action) {
+    case LaunchOptions::Action::screenshot:
+        controller.screenshotFull();
+        break;
+    case LaunchOptions::Action::screenshotArea:
+        controller.screenshotArea();
+        break;
+    case LaunchOptions::Action::record:
+        controller.toggleRecordFull();
+        break;
+    case LaunchOptions::Action::recordArea:
+        controller.toggleRecordArea();
+        break;
+    case LaunchOptions::Action::none:
+        break;
+    }
 }
 
 void AppDelegate::applicationShouldHandleReopen()

@@ -29,6 +29,8 @@ public:
 
     // A second launch of the normal run arrived.
     void applicationShouldHandleReopen();
+    // A launch asked for a capture, as its hot key would.
+    void performAction(LaunchOptions::Action action);
 
     const LaunchOptions &options() const { return m_options; }
 

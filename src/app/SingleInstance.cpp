@@ -7,10 +7,35 @@
 #include <unistd.h>
 
 namespace {
-const QByteArray reopenMessage = QByteArrayLiteral("reopen\n");
+const QByteArray reopenRequest = QByteArrayLiteral("reopen");
+// A request is a few bytes; anything longer than this without a line end is not one.
+constexpr qsizetype longestRequest = 64;
+} // namespace
+
+QByteArray SingleInstance::requestLine(LaunchOptions::Action action)
+{
+    if (action == LaunchOptions::Action::none)
+        return reopenRequest + '\n';
+    return LaunchOptions::actionFlag(action).toLatin1() + '\n';
 }
 
-SingleInstance::SingleInstance(QObject *parent) : QObject(parent) {}
+std::optional<LaunchOptions::Action> SingleInstance::parseRequest(const QByteArray &line)
+{
+    const QByteArray request = line.trimmed();
+    if (request == reopenRequest)
+        return LaunchOptions::Action::none;
+    using Action = LaunchOptions::Action;
+    for (Action action : {Action::screenshot, Action::screenshotArea, Action::record, Action::recordArea}) {
+        if (request == LaunchOptions::actionFlag(action).toLatin1())
+            return action;
+    }
+    return std::nullopt;
+}
+
+SingleInstance::SingleInstance(QObject *parent)
+    : QObject(parent)
+{
+}
 
 QString SingleInstance::socketPath()
 {
@@ -22,14 +47,14 @@ QString SingleInstance::socketPath()
     return QStringLiteral("%1/Velunta-%2-%3.socket").arg(dir).arg(getuid()).arg(display);
 }
 
-bool SingleInstance::claim()
+bool SingleInstance::claim(LaunchOptions::Action action)
 {
     const QString path = socketPath();
     {
         QLocalSocket probe;
         probe.connectToServer(path);
         if (probe.waitForConnected(1000)) {
-            probe.write(reopenMessage);
+            probe.write(requestLine(action));
             probe.waitForBytesWritten(1000);
             probe.disconnectFromServer();
             return false;
@@ -45,8 +70,17 @@ bool SingleInstance::claim()
         while (QLocalSocket *client = m_server->nextPendingConnection()) {
             connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
             connect(client, &QLocalSocket::readyRead, this, [this, client] {
-                if (client->readAll().contains("reopen"))
-                    emit reopenRequested();
+                while (client->canReadLine()) {
+                    const auto request = parseRequest(client->readLine(longestRequest + 1));
+                    if (!request)
+                        continue;
+                    if (*request == LaunchOptions::Action::none)
+                        emit reopenRequested();
+                    else
+                        emit actionRequested(*request);
+                }
+                if (client->bytesAvailable() > longestRequest)
+                    client->abort();
             });
         }
     });

@@ -1,5 +1,7 @@
 #include "AppDelegate.h"
+#include "core/Bundle.h"
 #include "platform/PlatformServices.h"
+#include "theme/Icons.h"
 
 #include <QApplication>
 #include <QDir>
@@ -23,10 +25,11 @@ bool choosePlatform(const LaunchOptions &options)
         qputenv("QT_QPA_PLATFORM", "offscreen");
         return true;
     }
-    std::fprintf(stderr, qEnvironmentVariableIsEmpty("DISPLAY")
-                             ? "Velunta: nenhuma tela X11 encontrada (a variável DISPLAY não está definida).\n"
-                             : "Velunta: não foi possível conectar à tela X11 \"%s\".\n",
-                 qgetenv("DISPLAY").constData());
+    std::fprintf(stderr,
+        qEnvironmentVariableIsEmpty("DISPLAY")
+            ? "Velunta: nenhuma tela X11 encontrada (a variável DISPLAY não está definida).\n"
+            : "Velunta: não foi possível conectar à tela X11 \"%s\".\n",
+        qgetenv("DISPLAY").constData());
     return false;
 }
 
@@ -46,12 +49,22 @@ int main(int argc, char **argv)
     AppDelegate::confirmUpdateIfNeeded(arguments, workingDirectory);
 
     const LaunchOptions options = LaunchOptions::parse(arguments, workingDirectory);
+    if (options.printsAndExits()) {
+        const QString text = options.mode == LaunchOptions::Mode::help
+            ? LaunchOptions::helpText()
+            : LaunchOptions::versionText(Bundle::main().version(), Bundle::main().build());
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        return EXIT_SUCCESS;
+    }
     if (!choosePlatform(options))
         return EXIT_FAILURE;
 
     QApplication application(argc, argv);
     application.setQuitOnLastWindowClosed(false);
     application.setApplicationDisplayName(QStringLiteral("Velunta"));
+    // Task bars and Alt+Tab match windows to the installed desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("app.velunta.Velunta"));
+    application.setWindowIcon(Icons::application());
 
     AppDelegate delegate(arguments, workingDirectory);
     if (!delegate.applicationDidFinishLaunching())

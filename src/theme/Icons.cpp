@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QIcon>
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -12,6 +13,13 @@ static void loadIconResources()
 }
 
 namespace Icons {
+
+QIcon application()
+{
+    static bool loaded = (loadIconResources(), true);
+    Q_UNUSED(loaded);
+    return QIcon(QStringLiteral(":/app/app.velunta.Velunta.svg"));
+}
 
 namespace {
 
@@ -30,7 +38,10 @@ QByteArray source(const QString &name)
 
 } // namespace
 
-bool exists(const QString &name) { return !source(name).isEmpty(); }
+bool exists(const QString &name)
+{
+    return !source(name).isEmpty();
+}
 
 QImage render(const QString &name, const QColor &color, QSize pixelSize)
 {

@@ -12,5 +12,7 @@ namespace Icons {
 QImage render(const QString &name, const QColor &color, QSize pixelSize);
 QIcon symbol(const QString &name, const QColor &color);
 bool exists(const QString &name);
+// Velunta's own icon, for its windows and the task bar.
+QIcon application();
 
 } // namespace Icons

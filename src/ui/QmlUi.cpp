@@ -12,6 +12,7 @@
 #include "UpdatePreferences.h"
 #include "core/Shortcut.h"
 #include "platform/ScreenSource.h"
+#include "platform/desktop/Autostart.h"
 
 #include <QQmlEngine>
 
@@ -94,6 +95,8 @@ void registerTypes()
         uri, 1, 0, "Platform", [](QQmlEngine *, QJSEngine *) { return new PlatformObject; });
     qmlRegisterSingletonType<ShortcutsObject>(
         uri, 1, 0, "Shortcuts", [](QQmlEngine *, QJSEngine *) { return new ShortcutsObject; });
+    qmlRegisterSingletonType<Autostart>(
+        uri, 1, 0, "Autostart", [](QQmlEngine *, QJSEngine *) { return new Autostart; });
     qmlRegisterType<CropMarksItem>(uri, 1, 0, "CropMarks");
     qmlRegisterType<LibraryModel>(uri, 1, 0, "LibraryModel");
     qmlRegisterType<RecentCapturesModel>(uri, 1, 0, "RecentCapturesModel");

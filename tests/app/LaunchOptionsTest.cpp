@@ -36,7 +36,7 @@ TEST(LaunchOptions, InstallAndAutoCountAnywhereButOnlyWithUpdateTest)
     EXPECT_FALSE(o.isManual);
 
     const auto alone = parse({"--install", "--auto"});
-    EXPECT_EQ(alone, LaunchOptions{});
+    EXPECT_EQ(alone, LaunchOptions {});
 }
 
 TEST(LaunchOptions, UpdateTestWithOneValueIsIgnored)
@@ -98,7 +98,7 @@ TEST(LaunchOptions, FlagsMatchExactly)
 
 TEST(LaunchOptions, ArgumentValueResolvesRelativePathsAgainstTheWorkingDirectory)
 {
-    const QStringList args{"prog", "--update-confirm", "../m/marker", "--update-rolled-back"};
+    const QStringList args {"prog", "--update-confirm", "../m/marker", "--update-rolled-back"};
     EXPECT_EQ(LaunchOptions::argumentValue(args, "--update-confirm", "/a/b"), QString("/a/m/marker"));
     EXPECT_EQ(LaunchOptions::argumentValue(args, "--update-rolled-back", "/a/b"), std::nullopt);
     EXPECT_EQ(LaunchOptions::argumentValue(args, "--missing", "/a/b"), std::nullopt);
@@ -113,4 +113,57 @@ TEST(LaunchOptions, OnlyTheNormalRunAndTheSelfTestNeedAScreen)
     EXPECT_FALSE(parse({"--update-report", "x"}).needsScreen());
     EXPECT_FALSE(parse({"--update-test", "m", "r"}).needsScreen());
     EXPECT_FALSE(parse({"--ui-snapshots", "x"}).needsScreen());
+}
+
+TEST(LaunchOptions, HelpAndVersionOnlyReplaceTheNormalRun)
+{
+    EXPECT_EQ(parse({"--help"}).mode, Mode::help);
+    EXPECT_EQ(parse({"--version"}).mode, Mode::version);
+    EXPECT_EQ(parse({"--version", "--help"}).mode, Mode::help);
+    EXPECT_TRUE(parse({"--help"}).printsAndExits());
+    EXPECT_FALSE(parse({"--help"}).isDiagnostic());
+    EXPECT_FALSE(parse({"--help"}).needsScreen());
+
+    // A diagnostic mode's value is taken verbatim, even when it reads "--help".
+    const auto selfTest = parse({"--self-test", "--help"});
+    EXPECT_EQ(selfTest.mode, Mode::selfTest);
+    EXPECT_EQ(selfTest.path, "/home/ana/--help");
+    EXPECT_EQ(parse({"--merge-test", "/m", "--version"}).mode, Mode::mergeTest);
+    // Exact equality only.
+    EXPECT_EQ(parse({"--HELP", "-h", "--help=1", "--versions"}).mode, Mode::normal);
+}
+
+TEST(LaunchOptions, CaptureActionsAreNormalRunsAndTheFirstOneCounts)
+{
+    using Action = LaunchOptions::Action;
+    EXPECT_EQ(parse({}).action, Action::none);
+    EXPECT_EQ(parse({"--screenshot"}).action, Action::screenshot);
+    EXPECT_EQ(parse({"--screenshot-area"}).action, Action::screenshotArea);
+    EXPECT_EQ(parse({"--record"}).action, Action::record);
+    EXPECT_EQ(parse({"--record-area"}).action, Action::recordArea);
+    EXPECT_EQ(parse({"--record-area", "--screenshot"}).action, Action::recordArea);
+    EXPECT_EQ(parse({"--screenshot"}).mode, Mode::normal);
+
+    // Unknown arguments change nothing, as before.
+    EXPECT_EQ(parse({"--screenshots", "--record=1", "foo"}), LaunchOptions {});
+    // Help wins over an action; a diagnostic mode drops it.
+    EXPECT_EQ(parse({"--screenshot", "--help"}).mode, Mode::help);
+    const auto diagnostic = parse({"--record", "--update-report", "/r"});
+    EXPECT_EQ(diagnostic.mode, Mode::updateReport);
+    EXPECT_EQ(diagnostic.action, Action::none);
+}
+
+TEST(LaunchOptions, HelpNamesEveryOptionAndEveryFlagRoundTrips)
+{
+    const QString help = LaunchOptions::helpText();
+    for (const char *option : {"--screenshot ", "--screenshot-area", "--record ", "--record-area", "--self-test",
+             "--merge-test", "--ui-snapshots", "--ui-samples", "--update-test", "--install", "--auto",
+             "--update-report", "--help", "--version"})
+        EXPECT_TRUE(help.contains(QLatin1String(option))) << option;
+
+    using Action = LaunchOptions::Action;
+    for (Action action : {Action::screenshot, Action::screenshotArea, Action::record, Action::recordArea})
+        EXPECT_EQ(parse({LaunchOptions::actionFlag(action)}).action, action);
+    EXPECT_TRUE(LaunchOptions::actionFlag(Action::none).isEmpty());
+    EXPECT_EQ(LaunchOptions::versionText("1.2.3", 42), "Velunta 1.2.3 (build 42)\n");
 }

@@ -3,10 +3,15 @@
 
 #include "core/Settings.h"
 #include "core/Shortcut.h"
+#include "platform/desktop/Autostart.h"
 #include "ui/AppModel.h"
 #include "ui/MainMenu.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsBridge.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QQmlEngine>
 
 namespace {
 
@@ -58,10 +63,10 @@ TEST(SettingsPage, SectionsAndTheirTextsInOrder)
 {
     SettingsPage page;
     const QStringList texts = page.allTexts();
-    for (const char *text :
-        {"Ajustes", "Gravação", "Gravar o áudio do sistema", "Gravar o microfone", "Arquivos", "Salvar em", "Escolher",
-            "Abrir", "Copiar para a área de transferência ao terminar", "Permissões", "Gravação de Tela",
-            "Microfone (opcional)", "Atalhos", "Atualizações", "Versão instalada", "Ver a introdução de novo"})
+    for (const char *text : {"Ajustes", "Gravação", "Gravar o áudio do sistema", "Gravar o microfone", "Arquivos",
+             "Salvar em", "Escolher", "Abrir", "Copiar para a área de transferência ao terminar", "Sistema",
+             "Abrir o Velunta ao entrar no sistema", "Permissões", "Gravação de Tela", "Microfone (opcional)",
+             "Atalhos", "Atualizações", "Versão instalada", "Ver a introdução de novo"})
         EXPECT_TRUE(texts.contains(QString::fromUtf8(text))) << text;
     EXPECT_EQ(page.text("saveFolderName"), "Capturas do Velunta");
     // Titles with their keys, in registration order.
@@ -81,8 +86,8 @@ TEST(SettingsPage, SectionsAndTheirTextsInOrder)
                 return item->mapToScene({0, 0}).y();
         return -1.0;
     };
-    const QList<double> order = {
-        y("Gravação"), y("Arquivos"), y("Permissões"), y("Atalhos"), y("Atualizações"), y("Ver a introdução de novo")};
+    const QList<double> order = {y("Gravação"), y("Arquivos"), y("Sistema"), y("Permissões"), y("Atalhos"),
+        y("Atualizações"), y("Ver a introdução de novo")};
     EXPECT_TRUE(std::is_sorted(order.begin(), order.end())) << order.first();
     EXPECT_GT(order.first(), 0);
 }
@@ -143,6 +148,35 @@ TEST(SettingsPage, SwitchesWriteTheirKeysAtOnce)
     EXPECT_EQ(Settings::storedBool(Settings::Key::copiesScreenshots), !copies);
     page.click("copySwitch");
     EXPECT_EQ(Settings::storedBool(Settings::Key::copiesScreenshots), copies);
+}
+
+TEST(SettingsPage, AutostartSwitchFollowsTheEntryFile)
+{
+    SettingsPage page;
+    const QString entry = Autostart::entryPath();
+    QFile::remove(entry);
+    auto *autostart = page.engine->singletonInstance<Autostart *>(qmlTypeId("Velunta", 1, 0, "Autostart"));
+    ASSERT_NE(autostart, nullptr);
+    autostart->refresh();
+    settle();
+    EXPECT_FALSE(page.find<QQuickItem>("autostartSwitch")->property("checked").toBool()) << "off by default";
+
+    page.click("autostartSwitch");
+    EXPECT_TRUE(QFileInfo::exists(entry));
+    EXPECT_TRUE(TestSupport::readFile(entry).contains("\nExec="));
+    EXPECT_TRUE(page.find<QQuickItem>("autostartSwitch")->property("checked").toBool());
+
+    // Removed by hand: the page shows it once it reads the file again.
+    QFile::remove(entry);
+    autostart->refresh();
+    settle();
+    EXPECT_FALSE(page.find<QQuickItem>("autostartSwitch")->property("checked").toBool());
+    // And on again after a click that follows a hand edit.
+    page.click("autostartSwitch");
+    EXPECT_TRUE(QFileInfo::exists(entry));
+    page.click("autostartSwitch");
+    EXPECT_FALSE(QFileInfo::exists(entry));
+    EXPECT_FALSE(page.shown("autostartError"));
 }
 
 TEST(SettingsPage, ReplayButtonCallsTheAction)

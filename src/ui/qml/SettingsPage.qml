@@ -21,6 +21,11 @@ Flickable {
     palette.button: Theme.canvas
     palette.buttonText: Theme.ink
 
+    // The autostart entry is a file anyone may change: read it again
+    // whenever the page comes back into view.
+    readonly property bool isInView: visible && Window.active
+    onIsInViewChanged: if (isInView) Autostart.refresh()
+
     function folderName(path) {
         const parts = path.split("/").filter(part => part.length > 0)
         return parts.length > 0 ? parts[parts.length - 1] : path
@@ -212,6 +217,33 @@ Flickable {
                     checked: CaptureSettings.copiesScreenshots
                     onToggled: CaptureSettings.copiesScreenshots = checked
                 }
+            }
+        }
+
+        Item { width: 1; height: 12 }
+        SectionHeading {
+            text: "Sistema"
+        }
+        FormCard {
+            FormRow {
+                label: "Abrir o Velunta ao entrar no sistema"
+                FormSwitch {
+                    objectName: "autostartSwitch"
+                    label: "Abrir o Velunta ao entrar no sistema"
+                    checked: Autostart.enabled
+                    onToggled: Autostart.enabled = checked
+                }
+            }
+            Text {
+                objectName: "autostartError"
+                visible: Autostart.errorText.length > 0
+                text: Autostart.errorText
+                color: Theme.warning
+                font.pixelSize: Theme.calloutSize
+                wrapMode: Text.Wrap
+                width: parent.width - 28
+                x: 14
+                bottomPadding: 10
             }
         }
 
