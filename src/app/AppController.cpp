@@ -1,9 +1,10 @@
 #include "AppController.h"
 
+#include "capture/CaptureEngine.h"
+#include "capture/ScreenshotFile.h"
 #include "core/OutputFile.h"
 #include "core/Settings.h"
 #include "core/Shortcut.h"
-#include "capture/CaptureEngine.h"
 #include "platform/HotKeySource.h"
 #include "platform/ScreenSource.h"
 #include "platform/audio/MicrophoneAccess.h"
@@ -13,29 +14,12 @@
 #include <QCoreApplication>
 #include <QCoroFuture>
 #include <QCoroTimer>
-#include <QFile>
 #include <QSaveFile>
 #include <QTimer>
-#include <QtConcurrent>
 #include <algorithm>
 #include <chrono>
 
 namespace {
-
-// A plain write, off the GUI thread; the system's text on failure.
-Result<Done, QString> writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return Result<Done, QString>::failure(file.errorString());
-    if (file.write(data) != data.size() || !file.flush()) {
-        const QString error = file.errorString();
-        file.close();
-        file.remove(); // never leave half a PNG behind as if it were a capture
-        return Result<Done, QString>::failure(error);
-    }
-    return Done {};
-}
 
 // The warning after a recording saved without some of the sound it was to
 // have: which source is missing, and whether it is missing only in part.
@@ -340,30 +324,18 @@ QCoro::Task<void> AppController::takeScreenshot(CaptureTarget target)
         self->alert(QStringLiteral("Não foi possível capturar a tela"), png.error().description());
         co_return;
     }
-    // The name is taken again if another program claimed it meanwhile.
-    Result<Done, QString> written = Result<Done, QString>::failure({});
-    QString path;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        auto url = OutputFile::newURL(QStringLiteral("Print"), QStringLiteral("png"), Settings::saveFolder());
-        if (!url) {
-            written = Result<Done, QString>::failure(url.error());
-            break;
-        }
-        path = *url;
-        written = co_await QtConcurrent::run(writeFile, path, *png);
-        if (!self)
-            co_return;
-        if (written || QFile::exists(path) == false)
-            break;
-    }
-    if (!written) {
-        self->alert(QStringLiteral("Não foi possível capturar a tela"), written.error());
+    const QString folder = Settings::saveFolder();
+    const auto path = co_await ScreenshotFile::save(*png, folder);
+    if (!self)
+        co_return;
+    if (!path) {
+        self->alert(QStringLiteral("Não foi possível capturar a tela"), path.error());
         co_return;
     }
     if (Settings::copiesToClipboard() && self->m_services.desktop)
         self->m_services.desktop->copyImage(*png);
     if (self->m_services.toast)
-        self->m_services.toast->show(QStringLiteral("Print salvo"), path, shot->image);
+        self->m_services.toast->show(QStringLiteral("Print salvo"), *path, shot->image);
 }
 
 void AppController::toggleRecordFull()

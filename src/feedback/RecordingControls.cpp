@@ -1,38 +1,21 @@
 #include "RecordingControls.h"
 
 #include "RecordingFrame.h"
-#include "TabularDigits.h"
-#include "platform/WindowLevel.h"
 #include "platform/WindowManager.h"
-#include "theme/Icons.h"
 #include "theme/Theme.h"
 
 #include <QGuiApplication>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QPainterPath>
 #include <QScreen>
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-// A heads-up-display backdrop: dark whatever the desktop's appearance.
-const QColor backdrop(30, 32, 36, 232);
 const QColor pauseBackground(255, 255, 255, qRound(0.16 * 255));
-constexpr qreal buttonCornerRadius = 8;
-constexpr int symbolSize = 14;
 
 const QString pauseSymbol = QStringLiteral("pause.fill");
 const QString playSymbol = QStringLiteral("play.fill");
 const QString stopSymbol = QStringLiteral("stop.fill");
-
-QPainterPath roundedShape(const QSizeF &size, qreal radius)
-{
-    QPainterPath path;
-    path.addRoundedRect(QRectF(QPointF(0, 0), size), radius, radius);
-    return path;
-}
 
 // The usable part of a display (without panels), from the QScreen of the
 // same name; the whole display when Qt does not list it.
@@ -48,142 +31,6 @@ QRectF visibleArea(const DisplayInfo &display)
 }
 
 } // namespace
-
-FirstClickButton::FirstClickButton(const QString &symbol, const QColor &background, QWidget *parent)
-    : QAbstractButton(parent)
-    , m_symbol(symbol)
-    , m_background(background)
-{
-    // Taking the keyboard focus would make Qt ask for the window's activation.
-    setFocusPolicy(Qt::NoFocus);
-    setCursor(Qt::ArrowCursor);
-}
-
-void FirstClickButton::setSymbol(const QString &symbol, const QString &label)
-{
-    m_symbol = symbol;
-    setToolTip(label);
-    setAccessibleName(label);
-    setAccessibleDescription(label);
-    update();
-}
-
-void FirstClickButton::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setOpacity(Theme::filledButtonOpacity(isEnabled(), isDown(), m_hovered));
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(m_background);
-    painter.drawRoundedRect(QRectF(rect()), buttonCornerRadius, buttonCornerRadius);
-    const qreal ratio = devicePixelRatioF();
-    QImage image = Icons::render(m_symbol, Qt::white, QSize(symbolSize, symbolSize) * ratio);
-    image.setDevicePixelRatio(ratio);
-    painter.drawImage(QPointF((width() - symbolSize) / 2.0, (height() - symbolSize) / 2.0), image);
-}
-
-void FirstClickButton::enterEvent(QEnterEvent *event)
-{
-    m_hovered = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void FirstClickButton::leaveEvent(QEvent *event)
-{
-    m_hovered = false;
-    update();
-    QAbstractButton::leaveEvent(event);
-}
-
-StatusDot::StatusDot(QWidget *parent)
-    : QWidget(parent)
-    , m_color(Theme::hudRec)
-{
-    // A press on the dot drags the bar like one on the background.
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-}
-
-void StatusDot::setColor(const QColor &color)
-{
-    if (m_color == color)
-        return;
-    m_color = color;
-    update();
-}
-
-void StatusDot::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(m_color);
-    painter.drawEllipse(QRectF(rect()));
-}
-
-void ClockLabel::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setPen(palette().color(foregroundRole()));
-    TabularDigits::draw(painter, font(), contentsRect(), alignment(), text());
-}
-
-ControlsBackground::ControlsBackground(const QRect &frame, bool movable, bool translucent)
-    // Override-redirect and never focusable: a click on the bar must not
-    // activate Velunta, and the bar stays above full-screen windows too.
-    : QWidget(nullptr,
-        Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint
-            | Qt::WindowDoesNotAcceptFocus)
-    , m_movable(movable)
-    , m_translucent(translucent)
-{
-    setAttribute(Qt::WA_ShowWithoutActivating);
-    setAttribute(Qt::WA_X11DoNotAcceptFocus);
-    setAttribute(Qt::WA_AlwaysShowToolTips);
-    setAttribute(Qt::WA_DeleteOnClose);
-    if (translucent)
-        setAttribute(Qt::WA_TranslucentBackground);
-    setWindowTitle(QStringLiteral("Velunta: recording controls"));
-    setFixedSize(frame.size());
-    move(frame.topLeft());
-    // Without a compositing manager a translucent window is drawn opaque:
-    // shape it so that the corners are really round.
-    if (!translucent)
-        setMask(QRegion(roundedShape(QSizeF(frame.size()), cornerRadius).toFillPolygon().toPolygon()));
-    WindowLevel::set(this, WindowLevel::Level::floating);
-    WindowLevel::setSharingNone(this);
-}
-
-void ControlsBackground::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(rect(), Qt::transparent);
-    painter.fillPath(roundedShape(QSizeF(size()), cornerRadius),
-        m_translucent ? backdrop : QColor(backdrop.red(), backdrop.green(), backdrop.blue()));
-}
-
-void ControlsBackground::mousePressEvent(QMouseEvent *event)
-{
-    if (m_movable && event->button() == Qt::LeftButton)
-        m_dragOffset = event->globalPosition() - QPointF(pos());
-    event->accept();
-}
-
-void ControlsBackground::mouseMoveEvent(QMouseEvent *event)
-{
-    if (m_dragOffset && (event->buttons() & Qt::LeftButton))
-        move((event->globalPosition() - *m_dragOffset).toPoint());
-    event->accept();
-}
-
-void ControlsBackground::mouseReleaseEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton)
-        m_dragOffset.reset();
-    event->accept();
-}
 
 void RecordingControls::Clock::start(TimePoint now)
 {

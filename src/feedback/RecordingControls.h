@@ -1,93 +1,21 @@
 #pragma once
 
+#include "ClockLabel.h"
+#include "ControlsBackground.h"
+#include "FirstClickButton.h"
+#include "StatusDot.h"
 #include "core/CaptureTarget.h"
 #include "platform/ScreenSource.h"
 
-#include <QAbstractButton>
 #include <QLabel>
 #include <QPointer>
 #include <QRectF>
 #include <QTimer>
-#include <QWidget>
 #include <chrono>
 #include <functional>
 #include <optional>
 
 class WindowManager;
-
-// A button that acts on the first click although its window never becomes
-// active: the bar must not take the focus from the application being
-// recorded.
-class FirstClickButton : public QAbstractButton {
-    Q_OBJECT
-public:
-    FirstClickButton(const QString &symbol, const QColor &background, QWidget *parent);
-
-    QString symbol() const { return m_symbol; }
-    // The symbol and the text used as tool tip and accessible name.
-    void setSymbol(const QString &symbol, const QString &label);
-
-protected:
-    void paintEvent(QPaintEvent *) override;
-    void enterEvent(QEnterEvent *) override;
-    void leaveEvent(QEvent *) override;
-
-private:
-    QString m_symbol;
-    QColor m_background;
-    bool m_hovered = false;
-};
-
-// The round status dot.
-class StatusDot : public QWidget {
-    Q_OBJECT
-public:
-    explicit StatusDot(QWidget *parent);
-
-    QColor color() const { return m_color; }
-    void setColor(const QColor &color);
-
-protected:
-    void paintEvent(QPaintEvent *) override;
-
-private:
-    QColor m_color;
-};
-
-// The elapsed time, its digits drawn at equal widths so that the text does
-// not shift while it counts.
-class ClockLabel : public QLabel {
-    Q_OBJECT
-public:
-    using QLabel::QLabel;
-
-protected:
-    void paintEvent(QPaintEvent *) override;
-};
-
-// The bar's window: a dark rounded panel that can be moved by dragging its
-// background when MOVABLE.
-class ControlsBackground : public QWidget {
-    Q_OBJECT
-public:
-    static constexpr qreal cornerRadius = 14;
-
-    ControlsBackground(const QRect &frame, bool movable, bool translucent);
-
-    bool isMovable() const { return m_movable; }
-
-protected:
-    void paintEvent(QPaintEvent *) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-
-private:
-    bool m_movable;
-    bool m_translucent;
-    // Where the drag grabbed the window, relative to its top-left corner.
-    std::optional<QPointF> m_dragOffset;
-};
 
 // The floating bar shown while recording: status dot, elapsed time, pause or
 // continue, and stop. It counts the time itself, leaving out the pauses.

@@ -1,7 +1,7 @@
 #include "UpdatePreferences.h"
 
 #include "core/Settings.h"
-#include "updater/UpdateEngine.h"
+#include "updater/RunningVersion.h"
 
 #include <QQmlEngine>
 

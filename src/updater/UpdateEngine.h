@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RunningVersion.h"
 #include "UpdateConfig.h"
 #include "UpdateError.h"
 #include "UpdateManifest.h"
@@ -26,6 +27,8 @@ struct PreparedUpdate {
 // is an offer, fetching, downloading, verifying and handing over to the
 // helper program. The asynchronous steps are coroutines that resume on the
 // thread that started them; the file work runs on the thread pool.
+// One file per job: UpdateRules, RunningVersion, UpdateDownload,
+// UpdateVerify, UpdateArchive and UpdateInstall.
 namespace UpdateEngine {
 
 enum class Decision { offer, upToDate, paused, outsideRollout, skipped, systemTooOld };
@@ -38,16 +41,8 @@ struct SystemVersion {
     auto operator<=>(const SystemVersion &) const = default;
 };
 
-// The running bundle's CFBundleVersion as a decimal integer, 0 when missing
-// or not an integer; its CFBundleShortVersionString, "?" when missing.
-qint64 currentBuild();
-QString currentVersion();
-
 // The C library's version (major.minor, patch 0): the floor a build needs.
 SystemVersion systemVersion();
-
-// Decimal integer with an optional leading sign, nothing otherwise.
-std::optional<qint64> parseInteger(const QString &text);
 
 Decision decide(const UpdateManifest &manifest, qint64 currentBuild, int bucket, qint64 skippedBuild,
     SystemVersion system, bool isManual);

@@ -1,5 +1,7 @@
 #include "UpdateError.h"
 
+#include <cstring>
+
 QString UpdateError::message() const
 {
     switch (m_case) {
@@ -60,4 +62,14 @@ QString UpdateError::shortForm() const
         return m_detail;
     }
     return m_detail;
+}
+
+UpdateError UpdateError::fromErrno(int error)
+{
+    return UpdateError(platform, QString::fromLocal8Bit(strerror(error)));
+}
+
+UpdateError UpdateError::fromErrno(const QString &path, int error)
+{
+    return UpdateError(platform, path + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(error)));
 }

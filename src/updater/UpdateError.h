@@ -41,6 +41,10 @@ public:
     {
     }
 
+    // A failed system call, with the file it was about when there is one.
+    static UpdateError fromErrno(int error);
+    static UpdateError fromErrno(const QString &path, int error);
+
     Case kind() const { return m_case; }
     int status() const { return m_status; }
     const QString &detail() const { return m_detail; }

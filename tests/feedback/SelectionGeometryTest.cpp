@@ -1,5 +1,5 @@
 // Where the selection view puts the hole, the outline and the labels.
-#include "feedback/SelectionOverlay.h"
+#include "feedback/SelectionGeometry.h"
 
 #include <gtest/gtest.h>
 

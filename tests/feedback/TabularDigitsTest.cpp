@@ -3,7 +3,8 @@
 // desktop font whose own digits differ in width.
 #include "feedback/TabularDigits.h"
 #include "feedback/RecordingControls.h"
-#include "feedback/SelectionOverlay.h"
+#include "feedback/SelectionGeometry.h"
+#include "feedback/SelectionView.h"
 #include "platform/NullPlatform.h"
 
 #include <QFontInfo>
