@@ -1,9 +1,9 @@
 #include "AppController.h"
 
-#include "core/OutputFile.h"
-#include "core/Settings.h"
-#include "core/Shortcut.h"
 #include "capture/CaptureEngine.h"
+#include "core/OutputFile.h"
+#include "core/Preferences.h"
+#include "core/Shortcut.h"
 #include "platform/HotKeySource.h"
 #include "platform/ScreenSource.h"
 #include "platform/audio/MicrophoneAccess.h"
@@ -64,9 +64,10 @@ QString missingAudioDetail(const QList<CaptureRecorder::MissingAudio> &missing)
 
 } // namespace
 
-AppController::AppController(Services services, AppModel *model, QObject *parent)
+AppController::AppController(Services services, Preferences &preferences, AppModel *model, QObject *parent)
     : QObject(parent)
     , m_services(std::move(services))
+    , m_preferences(preferences)
     , m_model(model)
     , m_hotKeys(m_services.hotKeys)
 {
@@ -165,10 +166,10 @@ QList<StatusMenu::Item> AppController::statusMenuItems() const
     StatusMenu::Inputs in;
     in.isRecording = m_state == State::recording;
     in.isPaused = isPaused();
-    in.capturesSystemAudio = Settings::capturesSystemAudio();
-    in.capturesMicrophone = Settings::capturesMicrophone();
-    in.copiesToClipboard = Settings::copiesToClipboard();
-    in.saveFolder = Settings::saveFolder();
+    in.capturesSystemAudio = m_preferences.capturesSystemAudio();
+    in.capturesMicrophone = m_preferences.capturesMicrophone();
+    in.copiesToClipboard = m_preferences.copiesScreenshots();
+    in.saveFolder = m_preferences.saveFolder();
     in.hasUpdateConfiguration = m_model && m_model->updater() && m_model->updater()->isConfigured();
     return StatusMenu::items(in);
 }
@@ -344,7 +345,7 @@ QCoro::Task<void> AppController::takeScreenshot(CaptureTarget target)
     Result<Done, QString> written = Result<Done, QString>::failure({});
     QString path;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        auto url = OutputFile::newURL(QStringLiteral("Print"), QStringLiteral("png"), Settings::saveFolder());
+        auto url = OutputFile::newURL(QStringLiteral("Print"), QStringLiteral("png"), self->m_preferences.saveFolder());
         if (!url) {
             written = Result<Done, QString>::failure(url.error());
             break;
@@ -360,7 +361,7 @@ QCoro::Task<void> AppController::takeScreenshot(CaptureTarget target)
         self->alert(QStringLiteral("Não foi possível capturar a tela"), written.error());
         co_return;
     }
-    if (Settings::copiesToClipboard() && self->m_services.desktop)
+    if (self->m_preferences.copiesScreenshots() && self->m_services.desktop)
         self->m_services.desktop->copyImage(*png);
     if (self->m_services.toast)
         self->m_services.toast->show(QStringLiteral("Print salvo"), path, shot->image);
@@ -411,17 +412,17 @@ QCoro::Task<void> AppController::startRecording(CaptureTarget target)
 {
     QPointer<AppController> self(this);
     CaptureRecorder::Options options;
-    options.capturesSystemAudio = Settings::capturesSystemAudio();
-    if (Settings::capturesMicrophone() && m_services.microphone)
+    options.capturesSystemAudio = m_preferences.capturesSystemAudio();
+    if (m_preferences.capturesMicrophone() && m_services.microphone)
         options.capturesMicrophone = co_await m_services.microphone->requestAccess();
     if (!self)
         co_return;
     // Here nobody refuses a microphone: a "no" means there is none to use.
-    self->m_lacksMicrophone = Settings::capturesMicrophone() && !options.capturesMicrophone;
+    self->m_lacksMicrophone = self->m_preferences.capturesMicrophone() && !options.capturesMicrophone;
 
     QString failure;
     std::unique_ptr<CaptureRecorder> recorder;
-    auto url = OutputFile::newURL(QStringLiteral("Gravação"), QStringLiteral("mp4"), Settings::saveFolder());
+    auto url = OutputFile::newURL(QStringLiteral("Gravação"), QStringLiteral("mp4"), self->m_preferences.saveFolder());
     if (!url) {
         failure = url.error();
     } else {
@@ -518,7 +519,7 @@ QCoro::Task<void> AppController::runStop()
         co_return;
     if (saved) {
         QString title = QStringLiteral("Gravação salva");
-        if (Settings::copiesToClipboard() && self->m_services.desktop) {
+        if (self->m_preferences.copiesScreenshots() && self->m_services.desktop) {
             self->m_services.desktop->copyFile(*saved);
             title = QStringLiteral("Gravação salva e copiada");
         }
@@ -545,11 +546,11 @@ QCoro::Task<void> AppController::runStop()
 
 void AppController::showInitialWindow()
 {
-    if (Settings::hasCompletedOnboarding()) {
+    if (m_preferences.hasCompletedOnboarding()) {
         showMainWindow();
         return;
     }
-    showOnboarding(Settings::onboardingStep());
+    showOnboarding(m_preferences.onboardingStep());
 }
 
 void AppController::showOnboarding(int step)
@@ -562,8 +563,8 @@ void AppController::showOnboarding(int step)
 
 void AppController::finishOnboarding()
 {
-    Settings::setValue(Settings::Key::hasCompletedOnboarding, true);
-    Settings::setValue(Settings::Key::onboardingStep, 0);
+    m_preferences.setHasCompletedOnboarding(true);
+    m_preferences.setOnboardingStep(0);
     if (m_services.windows)
         m_services.windows->closeOnboarding();
     m_model->setPage(AppModel::Page::capture);
@@ -594,21 +595,21 @@ void AppController::checkForUpdates()
 
 void AppController::toggleSystemAudio()
 {
-    Settings::setValue(Settings::Key::capturesSystemAudio, !Settings::capturesSystemAudio());
+    m_preferences.setCapturesSystemAudio(!m_preferences.capturesSystemAudio());
     if (m_services.statusItem)
         m_services.statusItem->invalidate();
 }
 
 void AppController::toggleMicrophone()
 {
-    Settings::setValue(Settings::Key::capturesMicrophone, !Settings::capturesMicrophone());
+    m_preferences.setCapturesMicrophone(!m_preferences.capturesMicrophone());
     if (m_services.statusItem)
         m_services.statusItem->invalidate();
 }
 
 void AppController::toggleCopy()
 {
-    Settings::setValue(Settings::Key::copiesScreenshots, !Settings::copiesToClipboard());
+    m_preferences.setCopiesScreenshots(!m_preferences.copiesScreenshots());
     if (m_services.statusItem)
         m_services.statusItem->invalidate();
 }
