@@ -215,6 +215,16 @@ int Preferences::updateBucket()
     return bucket;
 }
 
+void Preferences::setUpdateBucket(int bucket)
+{
+    const std::optional<qint64> before = storedInt(updateBucketKey);
+    write(updateBucketKey, bucket);
+    if (before == bucket)
+        return;
+    emit updateBucketChanged();
+    emit changed();
+}
+
 bool Preferences::checksForUpdates() const
 {
     return storedBool(checksForUpdatesKey).value_or(true);

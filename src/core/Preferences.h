@@ -29,7 +29,7 @@ class Preferences : public QObject {
         bool capturesMicrophone READ capturesMicrophone WRITE setCapturesMicrophone NOTIFY capturesMicrophoneChanged)
     Q_PROPERTY(bool copiesScreenshots READ copiesScreenshots WRITE setCopiesScreenshots NOTIFY copiesScreenshotsChanged)
     Q_PROPERTY(QString saveFolder READ saveFolder WRITE setSaveFolder NOTIFY saveFolderChanged)
-    Q_PROPERTY(int updateBucket READ updateBucket CONSTANT)
+    Q_PROPERTY(int updateBucket READ updateBucket WRITE setUpdateBucket NOTIFY updateBucketChanged)
     Q_PROPERTY(bool checksForUpdates READ checksForUpdates WRITE setChecksForUpdates NOTIFY checksForUpdatesChanged)
     Q_PROPERTY(bool usesBetaUpdates READ usesBetaUpdates WRITE setUsesBetaUpdates NOTIFY usesBetaUpdatesChanged)
     Q_PROPERTY(
@@ -72,6 +72,7 @@ public:
     void setSaveFolder(const QString &folder);
     // 0 to 99, drawn on first use and kept.
     int updateBucket();
+    void setUpdateBucket(int bucket);
     bool checksForUpdates() const;
     void setChecksForUpdates(bool value);
     bool usesBetaUpdates() const;
@@ -89,6 +90,7 @@ signals:
     void capturesMicrophoneChanged();
     void copiesScreenshotsChanged();
     void saveFolderChanged();
+    void updateBucketChanged();
     void checksForUpdatesChanged();
     void usesBetaUpdatesChanged();
     void skippedUpdateBuildChanged();

@@ -51,7 +51,7 @@ public:
     struct Services {
         DesktopServices *desktop = nullptr;
         MicrophoneAccess *microphone = nullptr;
-        std::function<bool()> screenPreflight;
+        std::function<bool()> screenPreflight = {};
         LibraryScanner::DateSource captureDate = {};
         // The run's settings: the save folder, and where a chosen folder or
         // a microphone grant is written.

@@ -7,8 +7,10 @@ TEST(Windows, MainWindowIsBuiltOnceAndOnlyHiddenAndShown)
 {
     useTestHome();
     CaptureFolder folder;
-    AppModel model(AppModel::Services {}, folder.path(), true, 0);
-    Windows windows(model);
+    Preferences preferences(testSettingsFile());
+    Updater updater(preferences, std::nullopt);
+    AppModel model({.preferences = &preferences, .updater = &updater}, folder.path(), true, 0);
+    Windows windows(preferences, model);
     EXPECT_FALSE(windows.hasMainWindow());
     EXPECT_FALSE(windows.isMainWindowVisible());
     windows.hideMainWindow(); // nothing to hide, nothing built
@@ -30,8 +32,10 @@ TEST(Windows, IntroductionOpensAtItsStepWithTheMainWindowAsFallback)
 {
     useTestHome();
     CaptureFolder folder;
-    AppModel model(AppModel::Services {}, folder.path(), true, 0);
-    Windows windows(model);
+    Preferences preferences(testSettingsFile());
+    Updater updater(preferences, std::nullopt);
+    AppModel model({.preferences = &preferences, .updater = &updater}, folder.path(), true, 0);
+    Windows windows(preferences, model);
 
     // By default the real introduction, at the step asked for, and no main window.
     windows.setScreenCaptureRequest([] { return true; });
@@ -78,8 +82,10 @@ TEST(Windows, MenuShowsSettingsAndListsOpenWindows)
 {
     useTestHome();
     CaptureFolder folder;
-    AppModel model(AppModel::Services {}, folder.path(), true, 0);
-    Windows windows(model);
+    Preferences preferences(testSettingsFile());
+    Updater updater(preferences, std::nullopt);
+    AppModel model({.preferences = &preferences, .updater = &updater}, folder.path(), true, 0);
+    Windows windows(preferences, model);
     EXPECT_FALSE(windows.mainMenu().canCheckForUpdates());
     windows.mainMenu().showSettings();
     EXPECT_EQ(model.page(), AppModel::Page::settings);
