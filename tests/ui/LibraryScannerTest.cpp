@@ -85,9 +85,13 @@ TEST(LibraryScanner, ScansOffTheGuiThreadAndOnlyTheNewestScanAnswers)
 
     const QThread *gui = QThread::currentThread();
     std::atomic<bool> datedOnGui = false;
+    // Holds scans of FIRST until released, so that a later scan overtakes them.
+    std::atomic<bool> holdFirst = false;
     LibraryScanner scanner([&](const QString &path) {
         if (QThread::currentThread() == gui)
             datedOnGui = true;
+        for (int i = 0; i < 500 && holdFirst && path.startsWith(first.path()); ++i)
+            QThread::msleep(10);
         return LibraryScanner::creationDate(path);
     });
 
@@ -97,13 +101,15 @@ TEST(LibraryScanner, ScansOffTheGuiThreadAndOnlyTheNewestScanAnswers)
     EXPECT_FALSE(datedOnGui);
 
     // An older scan finishing late never overwrites a newer one.
+    holdFirst = true;
     auto older = scanner.scan(first.path());
     auto newer = scanner.scan(second.path());
     const auto newest = QCoro::waitFor(std::move(newer));
+    holdFirst = false;
     const auto superseded = QCoro::waitFor(std::move(older));
     ASSERT_TRUE(newest.has_value());
     EXPECT_EQ(newest->size(), 2);
-    EXPECT_EQ(superseded, std::nullopt);
+    EXPECT_FALSE(superseded.has_value());
 }
 
 TEST(LibraryScanner, AScanOutlivesItsScanner)
