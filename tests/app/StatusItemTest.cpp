@@ -8,11 +8,17 @@
 #include "core/Preferences.h"
 #include "support/TestSupport.h"
 #include "ui/AppModel.h"
+#include "ui/MainMenu.h"
+#include "ui/MainWindow.h"
+#include "ui/QmlUi.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
 #include <QPointer>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -162,6 +168,44 @@ TEST_F(Tray, ASettingToggledInTheWindowsShowsInTheMenuWithoutOpeningIt)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !page.capturesMicrophone(); }, 3000));
     EXPECT_TRUE(shows(microphoneItem, false));
     EXPECT_FALSE(preferences.capturesMicrophone());
+}
+
+QQuickItem *findItem(QQuickItem *root, const QString &name)
+{
+    if (!root || root->objectName() == name)
+        return root;
+    for (QQuickItem *child : root->childItems())
+        if (QQuickItem *found = findItem(child, name))
+            return found;
+    return nullptr;
+}
+
+TEST_F(Tray, AToggleInTheMenuReachesTheWindowAndTheWindowsToggleTheMenuWithoutAPoll)
+{
+    // The main window over the same preferences, as the tray run builds it.
+    const std::unique_ptr<QQmlEngine> engine = QmlUi::createEngine(preferences);
+    MainMenu menu;
+    MainWindow window(*engine, preferences, *model, &menu, MainWindow::Options {false});
+    ASSERT_NE(window.window(), nullptr);
+    QQuickItem *copyOption = findItem(window.window()->contentItem(), "copyOption");
+    QQuickItem *microphoneOption = findItem(window.window()->contentItem(), "microphoneOption");
+    ASSERT_NE(copyOption, nullptr);
+    ASSERT_NE(microphoneOption, nullptr);
+    ASSERT_TRUE(copyOption->property("checked").toBool());
+    ASSERT_TRUE(shows(copy, true));
+
+    // The tray's toggle: the view's box follows before any event is processed.
+    item(copy)->trigger();
+    EXPECT_FALSE(copyOption->property("checked").toBool());
+    ASSERT_TRUE(shows(copy, false));
+    item(microphoneItem)->trigger();
+    EXPECT_TRUE(microphoneOption->property("checked").toBool());
+
+    // The view's box, toggled as a click does: the stored value and the menu follow.
+    QMetaObject::invokeMethod(copyOption, "toggle");
+    QMetaObject::invokeMethod(copyOption, "toggled");
+    EXPECT_TRUE(preferences.copiesScreenshots());
+    EXPECT_TRUE(shows(copy, true));
 }
 
 TEST_F(Tray, TheMicrophoneGrantChecksTheMenu)
