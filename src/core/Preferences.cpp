@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <functional>
 #include <limits>
 
 namespace {
@@ -131,7 +132,7 @@ void Preferences::write(const char *key, const QVariant &value, Getter get, void
     write(key, value);
     if (get() == before)
         return;
-    emit(this->*changedSignal)();
+    std::invoke(changedSignal, this);
     emit changed();
 }
 
