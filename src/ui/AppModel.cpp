@@ -113,7 +113,9 @@ QStringList AppModel::unavailableShortcutKeys() const
 QCoro::Task<void> AppModel::reloadCaptures()
 {
     QPointer<AppModel> self(this);
-    std::optional<QList<CaptureItem>> items = co_await m_scanner.scan(saveFolder());
+    // Named first, as with futures: g++ 12 mishandles co_await on a temporary.
+    auto scanning = m_scanner.scan(saveFolder());
+    std::optional<QList<CaptureItem>> items = co_await std::move(scanning);
     if (self && items)
         self->setCaptures(std::move(*items));
 }
