@@ -5,6 +5,7 @@
 //   build/bench/library/bench_library_page [CAPTURES]
 // Runs offscreen with the software renderer, which draws on the GUI thread:
 // every frame's drawing counts against the 16 ms.
+#include "core/Preferences.h"
 #include "ui/AppModel.h"
 #include "ui/MainMenu.h"
 #include "ui/MainWindow.h"
@@ -100,9 +101,10 @@ int main(int argc, char **argv)
         scanned.start();
         swapped = false;
     });
-    const std::unique_ptr<QQmlEngine> engine = QmlUi::createEngine();
+    Preferences preferences(home.filePath("config/Velunta/Velunta.conf"));
+    const std::unique_ptr<QQmlEngine> engine = QmlUi::createEngine(preferences);
     MainMenu menu;
-    MainWindow window(*engine, model, &menu, MainWindow::Options {false});
+    MainWindow window(*engine, preferences, model, &menu, MainWindow::Options {false});
     window.show();
     if (!QTest::qWaitForWindowExposed(window.window())) {
         std::fprintf(stderr, "the window never showed\n");

@@ -1,7 +1,9 @@
 // The library's folder scan over 10,000 captures, the size of a save folder
 // after a few years of daily use. Target: 150 ms for a reload.
+#include "core/Preferences.h"
 #include "ui/AppModel.h"
 #include "ui/LibraryModel.h"
+#include "ui/LibraryScanner.h"
 
 #include <QCoreApplication>
 #include <QCoroTask>
@@ -40,7 +42,7 @@ void scanFolder(benchmark::State &state)
 {
     const QString path = folderOfCaptures().path();
     for (auto _ : state) {
-        auto items = AppModel::scanFolder(path);
+        auto items = LibraryScanner::scanFolder(path);
         benchmark::DoNotOptimize(items);
         if (items.size() != 10000)
             state.SkipWithError("wrong number of captures");
@@ -51,9 +53,11 @@ BENCHMARK(scanFolder)->Unit(benchmark::kMillisecond);
 // The whole reload as the GUI sees it: scan off the thread, apply on it.
 void reloadCaptures(benchmark::State &state)
 {
-    AppModel model({}, folderOfCaptures().path());
+    QTemporaryDir settings;
+    Preferences preferences(settings.filePath("Velunta.conf"));
+    AppModel model({.preferences = &preferences});
     for (auto _ : state) {
-        model.setSaveFolder(state.iterations() % 2 ? folderOfCaptures().path() : folderOfCaptures().path() + "/");
+        preferences.setSaveFolder(state.iterations() % 2 ? folderOfCaptures().path() : folderOfCaptures().path() + "/");
         QCoro::waitFor(model.reloadCaptures());
         if (model.captures().size() != 10000)
             state.SkipWithError("wrong number of captures");

@@ -3,7 +3,7 @@
 #include "capture/CaptureEngine.h"
 #include "capture/ScreenshotFile.h"
 #include "core/OutputFile.h"
-#include "core/Settings.h"
+#include "core/Preferences.h"
 #include "core/Shortcut.h"
 #include "platform/HotKeySource.h"
 #include "platform/ScreenSource.h"
@@ -48,9 +48,10 @@ QString missingAudioDetail(const QList<CaptureRecorder::MissingAudio> &missing)
 
 } // namespace
 
-AppController::AppController(Services services, AppModel *model, QObject *parent)
+AppController::AppController(Services services, Preferences &preferences, AppModel *model, QObject *parent)
     : QObject(parent)
     , m_services(std::move(services))
+    , m_preferences(preferences)
     , m_model(model)
     , m_hotKeys(m_services.hotKeys)
 {
@@ -149,10 +150,10 @@ QList<StatusMenu::Item> AppController::statusMenuItems() const
     StatusMenu::Inputs in;
     in.isRecording = m_state == State::recording;
     in.isPaused = isPaused();
-    in.capturesSystemAudio = Settings::capturesSystemAudio();
-    in.capturesMicrophone = Settings::capturesMicrophone();
-    in.copiesToClipboard = Settings::copiesToClipboard();
-    in.saveFolder = Settings::saveFolder();
+    in.capturesSystemAudio = m_preferences.capturesSystemAudio();
+    in.capturesMicrophone = m_preferences.capturesMicrophone();
+    in.copiesToClipboard = m_preferences.copiesScreenshots();
+    in.saveFolder = m_preferences.saveFolder();
     in.hasUpdateConfiguration = m_model && m_model->updater() && m_model->updater()->isConfigured();
     return StatusMenu::items(in);
 }
@@ -324,7 +325,7 @@ QCoro::Task<void> AppController::takeScreenshot(CaptureTarget target)
         self->alert(QStringLiteral("Não foi possível capturar a tela"), png.error().description());
         co_return;
     }
-    const QString folder = Settings::saveFolder();
+    const QString folder = self->m_preferences.saveFolder();
     const auto path = co_await ScreenshotFile::save(*png, folder);
     if (!self)
         co_return;
@@ -332,7 +333,7 @@ QCoro::Task<void> AppController::takeScreenshot(CaptureTarget target)
         self->alert(QStringLiteral("Não foi possível capturar a tela"), path.error());
         co_return;
     }
-    if (Settings::copiesToClipboard() && self->m_services.desktop)
+    if (self->m_preferences.copiesScreenshots() && self->m_services.desktop)
         self->m_services.desktop->copyImage(*png);
     if (self->m_services.toast)
         self->m_services.toast->show(QStringLiteral("Print salvo"), *path, shot->image);
@@ -383,17 +384,17 @@ QCoro::Task<void> AppController::startRecording(CaptureTarget target)
 {
     QPointer<AppController> self(this);
     CaptureRecorder::Options options;
-    options.capturesSystemAudio = Settings::capturesSystemAudio();
-    if (Settings::capturesMicrophone() && m_services.microphone)
+    options.capturesSystemAudio = m_preferences.capturesSystemAudio();
+    if (m_preferences.capturesMicrophone() && m_services.microphone)
         options.capturesMicrophone = co_await m_services.microphone->requestAccess();
     if (!self)
         co_return;
     // Here nobody refuses a microphone: a "no" means there is none to use.
-    self->m_lacksMicrophone = Settings::capturesMicrophone() && !options.capturesMicrophone;
+    self->m_lacksMicrophone = self->m_preferences.capturesMicrophone() && !options.capturesMicrophone;
 
     QString failure;
     std::unique_ptr<CaptureRecorder> recorder;
-    auto url = OutputFile::newURL(QStringLiteral("Gravação"), QStringLiteral("mp4"), Settings::saveFolder());
+    auto url = OutputFile::newURL(QStringLiteral("Gravação"), QStringLiteral("mp4"), self->m_preferences.saveFolder());
     if (!url) {
         failure = url.error();
     } else {
@@ -490,7 +491,7 @@ QCoro::Task<void> AppController::runStop()
         co_return;
     if (saved) {
         QString title = QStringLiteral("Gravação salva");
-        if (Settings::copiesToClipboard() && self->m_services.desktop) {
+        if (self->m_preferences.copiesScreenshots() && self->m_services.desktop) {
             self->m_services.desktop->copyFile(*saved);
             title = QStringLiteral("Gravação salva e copiada");
         }
@@ -517,11 +518,11 @@ QCoro::Task<void> AppController::runStop()
 
 void AppController::showInitialWindow()
 {
-    if (Settings::hasCompletedOnboarding()) {
+    if (m_preferences.hasCompletedOnboarding()) {
         showMainWindow();
         return;
     }
-    showOnboarding(Settings::onboardingStep());
+    showOnboarding(m_preferences.onboardingStep());
 }
 
 void AppController::showOnboarding(int step)
@@ -534,8 +535,8 @@ void AppController::showOnboarding(int step)
 
 void AppController::finishOnboarding()
 {
-    Settings::setValue(Settings::Key::hasCompletedOnboarding, true);
-    Settings::setValue(Settings::Key::onboardingStep, 0);
+    m_preferences.setHasCompletedOnboarding(true);
+    m_preferences.setOnboardingStep(0);
     if (m_services.windows)
         m_services.windows->closeOnboarding();
     m_model->setPage(AppModel::Page::capture);
@@ -566,21 +567,21 @@ void AppController::checkForUpdates()
 
 void AppController::toggleSystemAudio()
 {
-    Settings::setValue(Settings::Key::capturesSystemAudio, !Settings::capturesSystemAudio());
+    m_preferences.setCapturesSystemAudio(!m_preferences.capturesSystemAudio());
     if (m_services.statusItem)
         m_services.statusItem->invalidate();
 }
 
 void AppController::toggleMicrophone()
 {
-    Settings::setValue(Settings::Key::capturesMicrophone, !Settings::capturesMicrophone());
+    m_preferences.setCapturesMicrophone(!m_preferences.capturesMicrophone());
     if (m_services.statusItem)
         m_services.statusItem->invalidate();
 }
 
 void AppController::toggleCopy()
 {
-    Settings::setValue(Settings::Key::copiesScreenshots, !Settings::copiesToClipboard());
+    m_preferences.setCopiesScreenshots(!m_preferences.copiesScreenshots());
     if (m_services.statusItem)
         m_services.statusItem->invalidate();
 }

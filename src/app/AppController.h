@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/ControllerPorts.h"
 #include "app/HotKeys.h"
 #include "app/StatusMenu.h"
+#include "core/ControllerPorts.h"
 #include "ui/AppModel.h"
 
 #include <QObject>
@@ -14,6 +14,7 @@ class AppModel;
 class DesktopServices;
 class HotKeySource;
 class MicrophoneAccess;
+class Preferences;
 class ScreenSource;
 
 // Every capture request arrives here, whatever its source: hot keys, the
@@ -43,8 +44,8 @@ public:
         int windowHideDelayMs = 200;
     };
 
-    // MODEL is owned by the caller and outlives the controller.
-    AppController(Services services, AppModel *model, QObject *parent = nullptr);
+    // PREFERENCES and MODEL are owned by the caller and outlive the controller.
+    AppController(Services services, Preferences &preferences, AppModel *model, QObject *parent = nullptr);
     ~AppController() override;
 
     State state() const { return m_state; }
@@ -100,6 +101,7 @@ private:
     QCoro::Task<void> runStop();
 
     Services m_services;
+    Preferences &m_preferences;
     QPointer<AppModel> m_model;
     HotKeys m_hotKeys;
     State m_state = State::idle;

@@ -5,7 +5,7 @@
 #include "SingleInstance.h"
 #include "StatusItem.h"
 #include "TerminationSignals.h"
-#include "core/Settings.h"
+#include "core/Preferences.h"
 #include "diagnostics/SelfTest.h"
 #include "diagnostics/UiSnapshots.h"
 #include "feedback/RecordingOverlays.h"
@@ -20,6 +20,7 @@
 #include "ui/Windows.h"
 #include "updater/UpdateLeftovers.h"
 #include "updater/UpdateTest.h"
+#include "updater/Updater.h"
 
 #include <QCoreApplication>
 #include <QCoroTask>
@@ -34,6 +35,7 @@
 
 // Everything the tray run owns, in the order it is built and torn down.
 struct AppDelegate::NormalRun {
+    Preferences preferences;
     TerminationSignals termination;
     SingleInstance instance;
     PlatformServices platform;
@@ -41,6 +43,7 @@ struct AppDelegate::NormalRun {
     LinuxDesktop desktop;
     MessageBoxAlerts alerts;
     std::unique_ptr<PulseMicrophone> microphone;
+    std::unique_ptr<Updater> updater;
     std::unique_ptr<AppModel> model;
     std::unique_ptr<Toast> toast;
     std::unique_ptr<SelectionOverlay> selection;
@@ -76,7 +79,7 @@ void AppDelegate::confirmUpdateIfNeeded(const QStringList &arguments, const QStr
         // Decimal only, with an optional sign: toLongLong alone would take spaces.
         static const QRegularExpression decimal(QStringLiteral("^[+-]?[0-9]+$"));
         if (ok && decimal.match(text).hasMatch())
-            Settings::setValue(Settings::Key::skippedUpdateBuild, build);
+            Preferences().setSkippedUpdateBuild(build);
     }
 }
 
@@ -88,7 +91,7 @@ bool AppDelegate::applicationDidFinishLaunching()
     case Mode::updateReport: {
         const QString report = m_options.path;
         runTool([report]() -> QCoro::Task<void> {
-            UpdateTest::writeRunningReport(report);
+            UpdateTest::writeRunningReport(report, Preferences());
             co_return;
         });
         return true;
@@ -120,7 +123,10 @@ bool AppDelegate::applicationDidFinishLaunching()
         // "--ui-samples" with nothing after it counts as absent.
         const std::optional<QString> samples
             = LaunchOptions::argumentValue(m_arguments, QStringLiteral("--ui-samples"), m_workingDirectory);
-        runTool([folder, samples]() -> QCoro::Task<void> { co_await UiSnapshots::run(folder, samples); });
+        runTool([folder, samples]() -> QCoro::Task<void> {
+            const Preferences user;
+            co_await UiSnapshots::run(folder, user, samples);
+        });
         return true;
     }
     case Mode::normal:
@@ -159,6 +165,9 @@ bool AppDelegate::startNormalRun()
     modelServices.desktop = &run.desktop;
     modelServices.microphone = run.microphone.get();
     modelServices.screenPreflight = [screens] { return screens->screenCaptureAllowed(); };
+    run.updater = std::make_unique<Updater>(run.preferences, UpdateConfig::fromBundle());
+    modelServices.updater = run.updater.get();
+    modelServices.preferences = &run.preferences;
     run.model = std::make_unique<AppModel>(modelServices);
     run.toast = std::make_unique<Toast>(&run.desktop);
     run.windowManager = WindowManager::create();
@@ -169,7 +178,8 @@ bool AppDelegate::startNormalRun()
         [&run](StatusMenu::Action action) {
             if (run.controller)
                 run.controller->perform(action);
-        });
+        },
+        run.preferences);
 
     AppController::Services services;
     services.screens = screens;
@@ -179,7 +189,7 @@ bool AppDelegate::startNormalRun()
     services.alerts = &run.alerts;
     services.toast = run.toast.get();
     services.statusItem = run.statusItem.get();
-    run.windows = std::make_unique<Windows>(*run.model);
+    run.windows = std::make_unique<Windows>(run.preferences, *run.model);
     run.windows->setScreenCaptureRequest([screens] { return screens->requestScreenCapture(); });
     services.windows = run.windows.get();
     services.picker = run.selection.get();
@@ -187,7 +197,7 @@ bool AppDelegate::startNormalRun()
     FrameSource *frames = run.platform.frames.get();
     AudioSource *audio = run.platform.audio.get();
     services.makeRecorder = [screens, frames, audio] { return makeScreenRecorder(*screens, *frames, *audio); };
-    run.controller = std::make_unique<AppController>(services, run.model.get());
+    run.controller = std::make_unique<AppController>(services, run.preferences, run.model.get());
     MainMenu::Actions menu;
     menu.showSettings = [&run] {
         if (run.controller)
@@ -205,7 +215,7 @@ bool AppDelegate::startNormalRun()
     run.statusItem->invalidate();
     // Started for a capture, the main window would only be in the way (and in
     // the picture); the introduction still comes first for a new user.
-    if (m_options.action == LaunchOptions::Action::none || !Settings::hasCompletedOnboarding())
+    if (m_options.action == LaunchOptions::Action::none || !run.preferences.hasCompletedOnboarding())
         run.controller->showInitialWindow();
     if (m_options.action != LaunchOptions::Action::none) {
         const LaunchOptions::Action action = m_options.action;

@@ -1,6 +1,6 @@
 #include "StatusItem.h"
 
-#include "core/Settings.h"
+#include "core/Preferences.h"
 #include "theme/Icons.h"
 #include "theme/Theme.h"
 
@@ -11,8 +11,8 @@
 #include <cmath>
 #include <numbers>
 
-StatusItem::StatusItem(
-    std::function<QList<StatusMenu::Item>()> items, std::function<void(StatusMenu::Action)> perform, QObject *parent)
+StatusItem::StatusItem(std::function<QList<StatusMenu::Item>()> items, std::function<void(StatusMenu::Action)> perform,
+    Preferences &preferences, QObject *parent)
     : QObject(parent)
     , m_items(std::move(items))
     , m_perform(std::move(perform))
@@ -25,7 +25,7 @@ StatusItem::StatusItem(
     connect(m_menu.get(), &QMenu::aboutToShow, this, &StatusItem::rebuild);
     // The menu shows three settings: whoever writes one (the settings page,
     // the introduction, the microphone grant, the menu itself), it follows.
-    connect(&Settings::notifier(), &Settings::Notifier::changed, this, &StatusItem::invalidate);
+    connect(&preferences, &Preferences::changed, this, &StatusItem::invalidate);
     m_tray->setContextMenu(m_menu.get());
     // A left click opens the same menu as the right one.
     connect(m_tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/ControllerPorts.h"
 #include "app/StatusMenu.h"
+#include "core/ControllerPorts.h"
 
 #include <QImage>
 #include <QMenu>
@@ -15,11 +15,14 @@
 // before it opens and whenever its inputs change (the controller's state, the
 // save folder, any setting written anywhere), since trays that show the menu
 // over D-Bus may never announce the opening.
+class Preferences;
+
 class StatusItem : public QObject, public StatusItemHost {
     Q_OBJECT
 public:
+    // The menu follows every change of PREFERENCES, which outlive the item.
     StatusItem(std::function<QList<StatusMenu::Item>()> items, std::function<void(StatusMenu::Action)> perform,
-        QObject *parent = nullptr);
+        Preferences &preferences, QObject *parent = nullptr);
     ~StatusItem() override;
 
     void showIdleIcon() override;

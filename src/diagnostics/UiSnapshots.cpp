@@ -1,7 +1,7 @@
 #include "UiSnapshots.h"
 
-#include "core/Settings.h"
 #include "capture/CaptureEngine.h"
+#include "core/Preferences.h"
 #include "feedback/RecordingControls.h"
 #include "platform/NullPlatform.h"
 #include "platform/audio/MicrophoneAccess.h"
@@ -28,7 +28,6 @@
 #include <QSGRendererInterface>
 #include <QSaveFile>
 #include <QScreen>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtConcurrent>
 #include <algorithm>
@@ -77,42 +76,28 @@ QImage sampleImage(const std::array<double, 3> &rgb)
     return image;
 }
 
-// The windows write their state through the settings store (the updater's
-// rollout bucket, for one). For the run, the store is a private copy of the
+// The windows write their state through the preferences (the updater's
+// rollout bucket, for one). For the run, they get a private copy of the
 // user's settings, so that the windows read what the user has but nothing
 // reaches the user's file, whatever a window does.
 class SettingsScratch {
 public:
-    SettingsScratch()
+    explicit SettingsScratch(const Preferences &user)
     {
-        const QString userFile = QSettings(
-            QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velunta"), QStringLiteral("Velunta"))
-                                     .fileName();
         if (!m_dir.isValid())
             return;
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
-        const QString copy = QSettings(
-            QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velunta"), QStringLiteral("Velunta"))
-                                 .fileName();
-        QDir().mkpath(QFileInfo(copy).absolutePath());
-        if (QFile::exists(userFile))
-            QFile::copy(userFile, copy);
-        // The store is made on first use; one made before the redirection
-        // would still write to the user's file.
-        m_isolated = Settings::store().fileName() == copy;
-    }
-    ~SettingsScratch()
-    {
-        // Nothing left pending that a later sync would write back into the
-        // removed folder.
-        Settings::store().sync();
+        const QString copy = m_dir.filePath(QStringLiteral("Velunta.conf"));
+        if (QFile::exists(user.fileName()))
+            QFile::copy(user.fileName(), copy);
+        m_preferences = std::make_unique<Preferences>(copy);
     }
 
-    bool isolated() const { return m_isolated; }
+    bool isolated() const { return bool(m_preferences); }
+    Preferences &preferences() { return *m_preferences; }
 
 private:
     QTemporaryDir m_dir;
-    bool m_isolated = false;
+    std::unique_ptr<Preferences> m_preferences;
 };
 
 // The update offered in the update snapshots.
@@ -152,7 +137,7 @@ class SampleUpdate {
 public:
     enum class Target { available, downloading, failed };
 
-    SampleUpdate()
+    explicit SampleUpdate(Preferences &preferences)
     {
         Updater::Engine engine;
         engine.fetchManifest = [](QUrl url, UpdateConfig config) { return serveSampleManifest(url, config); };
@@ -170,7 +155,7 @@ public:
         engine.terminate = [] {};
         UpdateConfig config;
         config.baseURL = QUrl(QStringLiteral("https://atualizacoes.velunta.invalid/"));
-        m_updater = std::make_unique<Updater>(config, std::move(engine), Updater::Schedule());
+        m_updater = std::make_unique<Updater>(preferences, config, std::move(engine), Updater::Schedule());
     }
 
     ~SampleUpdate() { *m_released = true; }
@@ -347,7 +332,7 @@ QCoro::Task<bool> save(QQuickWindow *window, QString name, QString folder)
     co_return written;
 }
 
-QCoro::Task<void> run(QString folder, std::optional<QString> samples)
+QCoro::Task<void> run(QString folder, const Preferences &user, std::optional<QString> samples)
 {
     // The same pixels on any machine, with or without a GPU or a display.
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
@@ -364,11 +349,14 @@ QCoro::Task<void> run(QString folder, std::optional<QString> samples)
     const QString emptyFolder = QDir(folder).filePath(QStringLiteral("vazia"));
     QDir().mkpath(emptyFolder);
 
-    SettingsScratch scratch;
-    if (!scratch.isolated())
-        std::fputs("Velunta: as configurações não puderam ser isoladas; a atualização não é mostrada.\n", stderr);
+    SettingsScratch scratch(user);
+    if (!scratch.isolated()) {
+        std::fputs("Velunta: as configurações não puderam ser isoladas.\n", stderr);
+        co_return;
+    }
+    Preferences &preferences = scratch.preferences();
 
-    const std::unique_ptr<QQmlEngine> engine = QmlUi::createEngine();
+    const std::unique_ptr<QQmlEngine> engine = QmlUi::createEngine(preferences);
     QmlTheme *theme = QmlUi::theme(*engine);
     MainMenu menu;
 
@@ -420,9 +408,7 @@ QCoro::Task<void> run(QString folder, std::optional<QString> samples)
         model.setPage(shot.page);
         std::unique_ptr<SampleUpdate> update;
         if (shot.update) {
-            if (!scratch.isolated())
-                continue;
-            update = std::make_unique<SampleUpdate>();
+            update = std::make_unique<SampleUpdate>(preferences);
             auto reaching = update->reach(*shot.update);
             const bool reached = co_await std::move(reaching);
             if (!reached) {
@@ -438,7 +424,7 @@ QCoro::Task<void> run(QString folder, std::optional<QString> samples)
         co_await std::move(scanning);
 
         theme->setAppearance(shot.appearance);
-        MainWindow window(*engine, model, &menu, MainWindow::Options {.persistsFrame = false});
+        MainWindow window(*engine, preferences, model, &menu, MainWindow::Options {.persistsFrame = false});
         if (window.window()) {
             window.window()->resize(MainWindow::initialSize);
             if (update)

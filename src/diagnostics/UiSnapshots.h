@@ -4,6 +4,7 @@
 #include <QString>
 #include <optional>
 
+class Preferences;
 class QQuickWindow;
 
 // The --ui-snapshots run: every window state worth reviewing (the
@@ -14,9 +15,10 @@ class QQuickWindow;
 // finished run; a missing image is the only sign of a failed step.
 namespace UiSnapshots {
 
-// Renders everything into FOLDER. SAMPLES is a folder of real captures for
-// the library; without one, seven sample images are made in FOLDER/amostras.
-QCoro::Task<void> run(QString folder, std::optional<QString> samples = std::nullopt);
+// Renders everything into FOLDER, the windows reading a copy of USER.
+// SAMPLES is a folder of real captures for the library; without one, seven
+// sample images are made in FOLDER/amostras.
+QCoro::Task<void> run(QString folder, const Preferences &user, std::optional<QString> samples = std::nullopt);
 
 // Creates FOLDER (with missing parents) and writes the seven sample
 // screenshots "Print exemplo 0.png" to "Print exemplo 6.png" into it; returns

@@ -1,6 +1,6 @@
 #include "AppModel.h"
 
-#include "core/Settings.h"
+#include "core/Preferences.h"
 #include "platform/audio/MicrophoneAccess.h"
 #include "platform/desktop/DesktopServices.h"
 
@@ -9,53 +9,15 @@
 #include <QFile>
 #include <QPointer>
 #include <QtConcurrent>
-#include <algorithm>
-#include <dirent.h>
-#include <fcntl.h>
-#include <memory>
-#include <sys/stat.h>
-
-namespace {
-
-// The date of a capture whose file system gives none.
-const QDateTime &distantPast()
-{
-    static const QDateTime past(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
-    return past;
-}
-
-QDateTime fromStatx(const struct statx_timestamp &t)
-{
-    // UTC: converting 10,000 dates to local time costs more than the scan.
-    return QDateTime::fromMSecsSinceEpoch(qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000, Qt::UTC);
-}
-
-// Birth time where the file system keeps one (tmpfs and some network file
-// systems do not), else the modification time, never 1970 for everything.
-std::optional<QDateTime> dateAt(int dirfd, const char *name, bool *isFolder = nullptr)
-{
-    struct statx info;
-    if (statx(dirfd, name, AT_STATX_DONT_SYNC, STATX_TYPE | STATX_BTIME | STATX_MTIME, &info) != 0)
-        return std::nullopt;
-    if (isFolder)
-        *isFolder = S_ISDIR(info.stx_mode);
-    if ((info.stx_mask & STATX_BTIME) && info.stx_btime.tv_sec != 0)
-        return fromStatx(info.stx_btime);
-    if (info.stx_mask & STATX_MTIME)
-        return fromStatx(info.stx_mtime);
-    return std::nullopt;
-}
-
-} // namespace
 
 AppModel::AppModel(Services services, std::optional<QString> saveFolder, std::optional<bool> hasScreenPermission,
     std::optional<int> microphoneStatus, QObject *parent)
     : QObject(parent)
     , m_services(std::move(services))
-    , m_updater(std::make_unique<Updater>(UpdateConfig::fromBundle()))
-    , m_isPreview(saveFolder.has_value())
+    , m_scanner(m_services.captureDate)
+    , m_previewFolder(std::move(saveFolder))
+    , m_isPreview(m_previewFolder.has_value())
 {
-    m_saveFolder = saveFolder ? *saveFolder : Settings::saveFolder();
     if (hasScreenPermission)
         m_hasScreenPermission = *hasScreenPermission;
     else
@@ -67,6 +29,8 @@ AppModel::AppModel(Services services, std::optional<QString> saveFolder, std::op
 
     if (m_services.microphone && !m_isPreview)
         connect(m_services.microphone, &MicrophoneAccess::statusChanged, this, &AppModel::refreshPermissions);
+    if (m_services.preferences && !m_isPreview)
+        connect(m_services.preferences, &Preferences::saveFolderChanged, this, &AppModel::saveFolderChanged);
 }
 
 AppModel::~AppModel() = default;
@@ -93,12 +57,11 @@ void AppModel::setCaptures(QList<CaptureItem> captures)
     emit capturesChanged();
 }
 
-void AppModel::setSaveFolder(const QString &folder)
+QString AppModel::saveFolder() const
 {
-    if (m_saveFolder == folder)
-        return;
-    m_saveFolder = folder;
-    emit saveFolderChanged();
+    if (m_previewFolder)
+        return *m_previewFolder;
+    return m_services.preferences ? m_services.preferences->saveFolder() : Preferences::defaultSaveFolder();
 }
 
 void AppModel::setHasScreenPermission(bool value)
@@ -147,90 +110,37 @@ QStringList AppModel::unavailableShortcutKeys() const
     return keys;
 }
 
-QDateTime AppModel::creationDate(const QString &path)
-{
-    return dateAt(AT_FDCWD, QFile::encodeName(path).constData()).value_or(distantPast());
-}
-
-QList<CaptureItem> AppModel::scanFolder(
-    const QString &folder, const std::function<QDateTime(const QString &path)> &captureDate)
-{
-    QList<CaptureItem> items;
-    const QByteArray encoded = QFile::encodeName(folder);
-    std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(encoded.constData()), &closedir);
-    if (!dir)
-        return items;
-
-    // Sorted by name first so that equal dates keep a stable listing order.
-    std::vector<std::pair<QString, bool>> kept;
-    while (const dirent *entry = readdir(dir.get())) {
-        if (entry->d_name[0] == '.')
-            continue;
-        const QString name = QFile::decodeName(entry->d_name);
-        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-        if (dot < 0)
-            continue;
-        const QStringView extension = QStringView(name).mid(dot + 1);
-        if (name.startsWith(QLatin1String("Print"))
-            && extension.compare(QLatin1String("png"), Qt::CaseInsensitive) == 0)
-            kept.emplace_back(name, false);
-        else if (name.startsWith(QStringLiteral("Gravação"))
-            && extension.compare(QLatin1String("mp4"), Qt::CaseInsensitive) == 0)
-            kept.emplace_back(name, true);
-    }
-    std::sort(kept.begin(), kept.end());
-
-    const QString root = QDir(folder).absolutePath() + QLatin1Char('/');
-    const int fd = dirfd(dir.get());
-    items.reserve(qsizetype(kept.size()));
-    for (const auto &[name, isVideo] : kept) {
-        bool isFolder = false;
-        const auto date = dateAt(fd, QFile::encodeName(name).constData(), &isFolder);
-        if (isFolder)
-            continue; // folders named like captures are not captures
-        if (captureDate)
-            items.append({root + name, captureDate(root + name), isVideo});
-        else
-            items.append({root + name, date.value_or(distantPast()), isVideo});
-    }
-    sortNewestFirst(items);
-    return items;
-}
-
-void AppModel::sortNewestFirst(QList<CaptureItem> &items)
-{
-    std::stable_sort(
-        items.begin(), items.end(), [](const CaptureItem &a, const CaptureItem &b) { return a.date > b.date; });
-}
-
 QCoro::Task<void> AppModel::reloadCaptures()
 {
-    const quint64 generation = ++m_scanGeneration;
     QPointer<AppModel> self(this);
-    // Named first: g++ 12 miscompiles co_await on a temporary future.
-    QFuture<QList<CaptureItem>> scan = QtConcurrent::run(&AppModel::scanFolder, m_saveFolder, m_services.captureDate);
-    QList<CaptureItem> items = co_await scan;
-    if (!self || generation != self->m_scanGeneration)
-        co_return; // a newer scan is on its way
-    self->setCaptures(std::move(items));
+    // Named first, as with futures: g++ 12 mishandles co_await on a temporary.
+    auto scanning = m_scanner.scan(saveFolder());
+    std::optional<QList<CaptureItem>> items = co_await std::move(scanning);
+    if (self && items)
+        self->setCaptures(std::move(*items));
 }
 
 void AppModel::openSaveFolder()
 {
-    QDir().mkpath(m_saveFolder);
+    const QString folder = saveFolder();
+    QDir().mkpath(folder);
     if (m_services.desktop)
-        m_services.desktop->openUrl(QUrl::fromLocalFile(m_saveFolder));
+        m_services.desktop->openUrl(QUrl::fromLocalFile(folder));
 }
 
 void AppModel::chooseSaveFolder()
 {
     if (!m_services.desktop)
         return;
-    const auto chosen = m_services.desktop->chooseFolder(m_saveFolder);
+    const auto chosen = m_services.desktop->chooseFolder(saveFolder());
     if (!chosen || chosen->isEmpty())
         return;
-    Settings::setValue(Settings::Key::saveFolder, *chosen);
-    setSaveFolder(*chosen);
+    if (m_services.preferences)
+        m_services.preferences->setSaveFolder(*chosen);
+    if (m_previewFolder && *m_previewFolder != *chosen) {
+        m_previewFolder = *chosen;
+        emit saveFolderChanged();
+    }
     reloadCaptures();
 }
 
@@ -265,8 +175,8 @@ QCoro::Task<void> AppModel::requestMicrophone()
         granted = co_await m_services.microphone->requestAccess();
     if (!self)
         co_return;
-    if (granted)
-        Settings::setValue(Settings::Key::capturesMicrophone, true);
+    if (granted && self->m_services.preferences)
+        self->m_services.preferences->setCapturesMicrophone(true);
     self->refreshPermissions();
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/Shortcut.h"
 #include "ui/CaptureItem.h"
+#include "ui/LibraryScanner.h"
 #include "updater/Updater.h"
 
 #include <QCoroTask>
@@ -14,6 +15,7 @@
 
 class DesktopServices;
 class MicrophoneAccess;
+class Preferences;
 
 // The one observable object every window reads. Each field notifies on its own
 // and only when its value really changes; `actions` and
@@ -49,15 +51,17 @@ public:
     struct Services {
         DesktopServices *desktop = nullptr;
         MicrophoneAccess *microphone = nullptr;
-        std::function<bool()> screenPreflight;
-        // Where a capture's date comes from; unset: the file system's
-        // creation date. Tests date files by their modification time, which
-        // they can set.
-        std::function<QDateTime(const QString &path)> captureDate = {};
+        std::function<bool()> screenPreflight = {};
+        LibraryScanner::DateSource captureDate = {};
+        // The run's settings: the save folder, and where a chosen folder or
+        // a microphone grant is written.
+        Preferences *preferences = nullptr;
+        // The one updater of the run, owned by it; none: no updates.
+        Updater *updater = nullptr;
     };
 
-    // A model given a save folder is a preview model: it never asks the
-    // system for permissions after construction.
+    // A model given a save folder is a preview model of that folder: it
+    // never asks the system for permissions after construction.
     explicit AppModel(Services services, std::optional<QString> saveFolder = std::nullopt,
         std::optional<bool> hasScreenPermission = std::nullopt, std::optional<int> microphoneStatus = std::nullopt,
         QObject *parent = nullptr);
@@ -72,8 +76,7 @@ public:
     void setPageIndex(int page) { setPage(Page(page)); }
 
     const QList<CaptureItem> &captures() const { return m_captures; }
-    QString saveFolder() const { return m_saveFolder; }
-    void setSaveFolder(const QString &folder);
+    QString saveFolder() const;
     bool hasScreenPermission() const { return m_hasScreenPermission; }
     int microphoneStatus() const { return m_microphoneStatus; }
     bool isBusy() const { return m_isBusy; }
@@ -85,7 +88,8 @@ public:
     QStringList unavailableShortcutKeys() const;
     bool isPreview() const { return m_isPreview; }
     // The one updater of the run; the controller gives it its busy check and starts it.
-    Updater *updater() const { return m_updater.get(); }
+    Updater *updater() const { return m_services.updater; }
+    Preferences *preferences() const { return m_services.preferences; }
 
     // Rescans the save folder off the GUI thread; the newest scan's result is
     // the one applied. Awaiting is optional.
@@ -118,14 +122,6 @@ public:
     QCoro::Task<bool> copyCapture(QString path, bool isVideo);
     Q_INVOKABLE void copyCaptureToClipboard(const QString &path, bool isVideo) { copyCapture(path, isVideo); }
 
-    // The captures in FOLDER, newest first; empty when it cannot be listed.
-    static QList<CaptureItem> scanFolder(
-        const QString &folder, const std::function<QDateTime(const QString &path)> &captureDate = {});
-    // A capture's date: its birth time, else its modification time.
-    static QDateTime creationDate(const QString &path);
-    // Newest first; equal dates keep their order.
-    static void sortNewestFirst(QList<CaptureItem> &items);
-
 signals:
     void actionsChanged();
     void pageChanged();
@@ -144,15 +140,14 @@ private:
 
     Services m_services;
     Actions m_actions;
-    std::unique_ptr<Updater> m_updater;
+    LibraryScanner m_scanner;
     Page m_page = Page::capture;
     QList<CaptureItem> m_captures;
-    QString m_saveFolder;
+    std::optional<QString> m_previewFolder;
     bool m_hasScreenPermission = false;
     int m_microphoneStatus = 0;
     bool m_isBusy = false;
     bool m_isRecording = false;
     QList<Shortcut> m_unavailableShortcuts;
     bool m_isPreview = false;
-    quint64 m_scanGeneration = 0;
 };

@@ -3,21 +3,18 @@
 #include "AppModel.h"
 #include "MainMenu.h"
 #include "QmlUi.h"
-#include "core/Settings.h"
+#include "core/Preferences.h"
 
 #include <QGuiApplication>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QScreen>
-#include <QSettings>
 #include <cstdio>
 
-namespace {
-constexpr auto frameKey = "MainWindow/frame";
-}
-
-MainWindow::MainWindow(QQmlEngine &engine, AppModel &model, MainMenu *menu, Options options, QObject *parent)
+MainWindow::MainWindow(
+    QQmlEngine &engine, Preferences &preferences, AppModel &model, MainMenu *menu, Options options, QObject *parent)
     : QObject(parent)
+    , m_preferences(preferences)
     , m_options(options)
 {
     QQmlComponent component(&engine, QmlUi::view(QStringLiteral("MainWindow.qml")));
@@ -58,20 +55,10 @@ MainWindow::~MainWindow()
     delete m_window.get();
 }
 
-std::optional<QRect> MainWindow::storedFrame()
+std::optional<QRect> MainWindow::storedFrame() const
 {
-    const QStringList parts = Settings::store().value(frameKey).toString().split(QLatin1Char(','));
-    if (parts.size() != 4)
-        return std::nullopt;
-    int numbers[4];
-    for (int i = 0; i < 4; ++i) {
-        bool ok = false;
-        numbers[i] = parts.at(i).trimmed().toInt(&ok);
-        if (!ok)
-            return std::nullopt;
-    }
-    const QRect frame(numbers[0], numbers[1], numbers[2], numbers[3]);
-    if (frame.width() < minimumSize.width() || frame.height() < minimumSize.height())
+    const std::optional<QRect> frame = m_preferences.mainWindowFrame();
+    if (!frame || frame->width() < minimumSize.width() || frame->height() < minimumSize.height())
         return std::nullopt;
     return frame;
 }
@@ -110,8 +97,7 @@ void MainWindow::saveFrame()
     if (!m_options.persistsFrame || !m_window || !m_placed)
         return;
     const QPoint origin = m_window->framePosition();
-    Settings::store().setValue(frameKey,
-        QStringLiteral("%1,%2,%3,%4").arg(origin.x()).arg(origin.y()).arg(m_window->width()).arg(m_window->height()));
+    m_preferences.setMainWindowFrame(QRect(origin, m_window->size()));
 }
 
 void MainWindow::show()

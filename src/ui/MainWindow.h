@@ -9,12 +9,13 @@
 
 class AppModel;
 class MainMenu;
+class Preferences;
 class QQmlEngine;
 
 // The main window: sidebar, capture page, library and settings over the
 // model. Built once and then only hidden and shown; closing it hides it. Its
-// frame is kept in the settings store under "MainWindow" (centred the first
-// time) unless `persistsFrame` is off, as for snapshots.
+// frame is kept in the preferences (centred the first time) unless
+// `persistsFrame` is off, as for snapshots.
 class MainWindow : public QObject {
     Q_OBJECT
 public:
@@ -25,9 +26,11 @@ public:
     static constexpr QSize initialSize {980, 660};
     static constexpr QSize minimumSize {820, 560};
 
-    MainWindow(QQmlEngine &engine, AppModel &model, MainMenu *menu, Options options, QObject *parent = nullptr);
-    MainWindow(QQmlEngine &engine, AppModel &model, MainMenu *menu, QObject *parent = nullptr)
-        : MainWindow(engine, model, menu, Options(), parent)
+    // PREFERENCES and MODEL are owned by the caller and outlive the window.
+    MainWindow(QQmlEngine &engine, Preferences &preferences, AppModel &model, MainMenu *menu, Options options,
+        QObject *parent = nullptr);
+    MainWindow(QQmlEngine &engine, Preferences &preferences, AppModel &model, MainMenu *menu, QObject *parent = nullptr)
+        : MainWindow(engine, preferences, model, menu, Options(), parent)
     {
     }
     ~MainWindow() override;
@@ -40,8 +43,8 @@ public:
     void hide();
     void setPersistsFrame(bool persists) { m_options.persistsFrame = persists; }
 
-    // The frame as stored ("x,y,width,height"); nullopt when absent or garbled.
-    static std::optional<QRect> storedFrame();
+    // The frame as stored; nullopt when absent, garbled or below the minimum size.
+    std::optional<QRect> storedFrame() const;
     static QRect centredFrame(const QRect &available, QSize size);
 
 protected:
@@ -51,6 +54,7 @@ private:
     void placeFirstTime();
     void saveFrame();
 
+    Preferences &m_preferences;
     QPointer<QQuickWindow> m_window;
     Options m_options;
     bool m_placed = false;

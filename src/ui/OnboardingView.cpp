@@ -1,7 +1,7 @@
 #include "OnboardingView.h"
 
 #include "AppModel.h"
-#include "core/Settings.h"
+#include "core/Preferences.h"
 
 std::optional<OnboardingView::Step> OnboardingView::stepFromStored(qint64 value)
 {
@@ -66,8 +66,8 @@ void OnboardingView::setStep(Step step)
     if (step == m_step)
         return;
     m_step = step;
-    if (m_options.persistsProgress)
-        Settings::setValue(Settings::Key::onboardingStep, int(step));
+    if (m_options.persistsProgress && m_model && m_model->preferences())
+        m_model->preferences()->setOnboardingStep(int(step));
     emit stepChanged();
     updateFooter();
 }

@@ -11,7 +11,7 @@ class AppModel;
 
 // What the introduction shows: the step, the footer the step calls for given
 // the permissions, and the rail's texts. Every change of step is written to
-// the settings store at once while `persistsProgress` is on, so that a quit in
+// the model's preferences at once while `persistsProgress` is on, so that a quit in
 // the middle (the system may ask to reopen the app after a permission) resumes
 // there. The step it opens at is not written until it changes.
 class OnboardingView : public QObject {

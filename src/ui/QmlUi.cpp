@@ -7,13 +7,14 @@
 #include "LibraryModel.h"
 #include "MainMenu.h"
 #include "QmlTheme.h"
-#include "SettingsBridge.h"
 #include "Thumbnails.h"
 #include "UpdatePreferences.h"
+#include "core/Preferences.h"
 #include "core/Shortcut.h"
 #include "platform/ScreenSource.h"
 #include "platform/desktop/Autostart.h"
 
+#include <QQmlContext>
 #include <QQmlEngine>
 
 static void loadViewResources()
@@ -75,7 +76,6 @@ private:
 };
 
 int themeTypeId = -1;
-int settingsTypeId = -1;
 
 void registerTypes()
 {
@@ -87,8 +87,6 @@ void registerTypes()
     const char *uri = "Velunta";
     themeTypeId = qmlRegisterSingletonType<QmlTheme>(
         uri, 1, 0, "Theme", [](QQmlEngine *, QJSEngine *) { return new QmlTheme; });
-    settingsTypeId = qmlRegisterSingletonType<SettingsBridge>(
-        uri, 1, 0, "CaptureSettings", [](QQmlEngine *, QJSEngine *) { return new SettingsBridge; });
     qmlRegisterSingletonType<DateTextsObject>(
         uri, 1, 0, "DateTexts", [](QQmlEngine *, QJSEngine *) { return new DateTextsObject; });
     qmlRegisterSingletonType<PlatformObject>(
@@ -102,7 +100,7 @@ void registerTypes()
     qmlRegisterType<RecentCapturesModel>(uri, 1, 0, "RecentCapturesModel");
     qmlRegisterUncreatableType<AppModel>(uri, 1, 0, "AppModel", QStringLiteral("the application owns the model"));
     qmlRegisterUncreatableType<MainMenu>(uri, 1, 0, "MainMenu", QStringLiteral("the windows own the menu"));
-    // The settings page's update switches.
+    // The settings page's installed version.
     UpdatePreferences::registerQmlType();
 }
 
@@ -110,10 +108,13 @@ void registerTypes()
 
 namespace QmlUi {
 
-std::unique_ptr<QQmlEngine> createEngine()
+std::unique_ptr<QQmlEngine> createEngine(Preferences &preferences)
 {
     registerTypes();
     auto engine = std::make_unique<QQmlEngine>();
+    // One settings object per engine, not a process-wide singleton: each run
+    // (and each test) brings its own store.
+    engine->rootContext()->setContextProperty(QStringLiteral("Preferences"), &preferences);
     engine->addImageProvider(QStringLiteral("icon"), new IconProvider);
     engine->addImageProvider(QStringLiteral("thumbnail"), new Thumbnails::Provider);
     return engine;
@@ -127,11 +128,6 @@ QUrl view(const QString &fileName)
 QmlTheme *theme(QQmlEngine &engine)
 {
     return engine.singletonInstance<QmlTheme *>(themeTypeId);
-}
-
-SettingsBridge *settings(QQmlEngine &engine)
-{
-    return engine.singletonInstance<SettingsBridge *>(settingsTypeId);
 }
 
 } // namespace QmlUi

@@ -3,22 +3,23 @@
 #include <QUrl>
 #include <memory>
 
+class Preferences;
 class QQmlEngine;
 class QmlTheme;
-class SettingsBridge;
 
 // The QML side of Velunta's windows: the types the views use (module
-// "Velunta": Theme, CaptureSettings, UpdatePreferences, CropMarks,
-// LibraryModel, RecentCapturesModel, DateTexts, Shortcuts), the image providers ("icon", "thumbnail")
+// "Velunta": Theme, UpdatePreferences, CropMarks, LibraryModel,
+// RecentCapturesModel, DateTexts, Shortcuts), the run's settings as the
+// context property "Preferences", the image providers ("icon", "thumbnail")
 // and the view files compiled into the program under qrc:/velunta/qml/.
 namespace QmlUi {
 
-// An engine ready to build any of the windows.
-std::unique_ptr<QQmlEngine> createEngine();
+// An engine ready to build any of the windows, its views bound to
+// PREFERENCES, which must outlive it.
+std::unique_ptr<QQmlEngine> createEngine(Preferences &preferences);
 // A view file by name, e.g. "MainWindow.qml".
 QUrl view(const QString &fileName);
 // The engine's singletons.
 QmlTheme *theme(QQmlEngine &engine);
-SettingsBridge *settings(QQmlEngine &engine);
 
 } // namespace QmlUi

@@ -4,14 +4,14 @@
 #include "MainWindow.h"
 #include "OnboardingWindow.h"
 #include "QmlUi.h"
-#include "SettingsBridge.h"
 
 #include <QQmlEngine>
 
-Windows::Windows(AppModel &model, QObject *parent)
+Windows::Windows(Preferences &preferences, AppModel &model, QObject *parent)
     : QObject(parent)
+    , m_preferences(preferences)
     , m_model(model)
-    , m_engine(QmlUi::createEngine())
+    , m_engine(QmlUi::createEngine(preferences))
 {
     m_menu.setUpdatesConfigured(model.updater() && model.updater()->isConfigured());
     setMenuActions({});
@@ -27,11 +27,6 @@ Windows::~Windows()
     // Windows first: their views still refer to the engine.
     m_onboarding.reset();
     m_mainWindow.reset();
-}
-
-SettingsBridge &Windows::captureSettings()
-{
-    return *QmlUi::settings(*m_engine);
 }
 
 void Windows::setMenuActions(MainMenu::Actions actions)
@@ -68,7 +63,7 @@ void Windows::setMenuActions(MainMenu::Actions actions)
 MainWindow &Windows::mainWindow()
 {
     if (!m_mainWindow)
-        m_mainWindow = std::make_unique<MainWindow>(*m_engine, m_model, &m_menu);
+        m_mainWindow = std::make_unique<MainWindow>(*m_engine, m_preferences, m_model, &m_menu);
     return *m_mainWindow;
 }
 

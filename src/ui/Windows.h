@@ -11,8 +11,8 @@
 
 class AppModel;
 class MainWindow;
+class Preferences;
 class QQmlEngine;
-class SettingsBridge;
 
 // The application's windows as the capture controller drives them: the main
 // window, built on first use and then only hidden and shown, and the
@@ -25,15 +25,13 @@ public:
     // reaches; one returning null makes the main window stand in.
     using OnboardingFactory = std::function<std::unique_ptr<QWindow>(int step)>;
 
-    // MODEL is owned by the caller and outlives the windows.
-    explicit Windows(AppModel &model, QObject *parent = nullptr);
+    // PREFERENCES and MODEL are owned by the caller and outlive the windows.
+    Windows(Preferences &preferences, AppModel &model, QObject *parent = nullptr);
     ~Windows() override;
 
     QQmlEngine &engine() { return *m_engine; }
     AppModel &model() { return m_model; }
     MainMenu &mainMenu() { return m_menu; }
-    // The capture options the windows show.
-    SettingsBridge &captureSettings();
     MainWindow &mainWindow();
     bool hasMainWindow() const { return bool(m_mainWindow); }
 
@@ -55,6 +53,7 @@ public:
     void closeOnboarding() override;
 
 private:
+    Preferences &m_preferences;
     AppModel &m_model;
     std::unique_ptr<QQmlEngine> m_engine;
     MainMenu m_menu;

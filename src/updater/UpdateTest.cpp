@@ -3,7 +3,7 @@
 #include "UpdateConfig.h"
 #include "UpdateEngine.h"
 #include "core/Bundle.h"
-#include "core/Settings.h"
+#include "core/Preferences.h"
 
 #include <QCoroFuture>
 #include <QDir>
@@ -22,10 +22,12 @@ void writeReportLine(const QString &reportPath, const QString &line)
     file.commit();
 }
 
-void writeRunningReport(const QString &reportPath)
+void writeRunningReport(const QString &reportPath, const Preferences &preferences)
 {
     writeReportLine(reportPath,
-        QStringLiteral("RODANDO build=%1 ignorada=%2").arg(Bundle::main().build()).arg(Settings::skippedUpdateBuild()));
+        QStringLiteral("RODANDO build=%1 ignorada=%2")
+            .arg(Bundle::main().build())
+            .arg(preferences.skippedUpdateBuild()));
 }
 
 QCoro::Task<void> run(QString manifestURL, QString reportPath, bool install, bool isManual)

@@ -3,6 +3,8 @@
 #include <QCoroTask>
 #include <QString>
 
+class Preferences;
+
 // Command-line checks of the update path, reporting one line into a file.
 namespace UpdateTest {
 
@@ -14,7 +16,7 @@ namespace UpdateTest {
 QCoro::Task<void> run(QString manifestURL, QString reportPath, bool install, bool isManual);
 
 // "RODANDO build=<running build> ignorada=<skipped build>", written atomically.
-void writeRunningReport(const QString &reportPath);
+void writeRunningReport(const QString &reportPath, const Preferences &preferences);
 
 // Replaces REPORTPATH with LINE and a line feed, atomically; errors ignored.
 void writeReportLine(const QString &reportPath, const QString &line);

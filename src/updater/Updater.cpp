@@ -1,6 +1,6 @@
 #include "Updater.h"
 
-#include "core/Settings.h"
+#include "core/Preferences.h"
 
 #include <QCoreApplication>
 #include <QCoroFuture>
@@ -76,13 +76,15 @@ Updater::Engine Updater::Engine::system()
     return engine;
 }
 
-Updater::Updater(std::optional<UpdateConfig> config, QObject *parent)
-    : Updater(std::move(config), Engine::system(), Schedule(), parent)
+Updater::Updater(Preferences &preferences, std::optional<UpdateConfig> config, QObject *parent)
+    : Updater(preferences, std::move(config), Engine::system(), Schedule(), parent)
 {
 }
 
-Updater::Updater(std::optional<UpdateConfig> config, Engine engine, Schedule schedule, QObject *parent)
+Updater::Updater(
+    Preferences &preferences, std::optional<UpdateConfig> config, Engine engine, Schedule schedule, QObject *parent)
     : QObject(parent)
+    , m_preferences(preferences)
     , m_config(std::move(config))
     , m_engine(std::move(engine))
     , m_schedule(schedule)
@@ -117,7 +119,7 @@ void Updater::loopTick()
 {
     [](QPointer<Updater> self) -> QCoro::Task<void> {
         // Stored false skips the check; absent or true runs it.
-        if (Settings::checksForUpdates()) {
+        if (self->m_preferences.checksForUpdates()) {
             auto checking = self->check(false);
             co_await std::move(checking);
         }
@@ -141,7 +143,7 @@ QCoro::Task<void> Updater::check(bool isManual)
     setState(Checking {});
 
     const UpdateConfig config = *m_config;
-    const QUrl url = config.channelURL(Settings::usesBetaUpdates());
+    const QUrl url = config.channelURL(m_preferences.usesBetaUpdates());
     auto fetch = m_engine.fetchManifest(url, config);
     const Result<UpdateManifest, UpdateError> fetched = co_await std::move(fetch);
     if (!self)
@@ -152,8 +154,8 @@ QCoro::Task<void> Updater::check(bool isManual)
     }
 
     const UpdateManifest &manifest = *fetched;
-    const auto decision = UpdateEngine::decide(manifest, m_engine.currentBuild(), Settings::updateBucket(),
-        Settings::skippedUpdateBuild(), m_engine.systemVersion(), isManual);
+    const auto decision = UpdateEngine::decide(manifest, m_engine.currentBuild(), m_preferences.updateBucket(),
+        m_preferences.skippedUpdateBuild(), m_engine.systemVersion(), isManual);
     if (decision == UpdateEngine::Decision::offer)
         setState(Available {manifest});
     else

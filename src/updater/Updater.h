@@ -15,6 +15,7 @@
 #include <variant>
 
 class BootClockTimer;
+class Preferences;
 
 // The application's update behaviour on top of the stateless engine: the
 // state the screens show, the periodic check, manual checks, and the
@@ -96,9 +97,11 @@ public:
 
     static constexpr int installConfirmTimeout = 30;
 
-    // The real engine on the standard schedule.
-    explicit Updater(std::optional<UpdateConfig> config, QObject *parent = nullptr);
-    Updater(std::optional<UpdateConfig> config, Engine engine, Schedule schedule, QObject *parent = nullptr);
+    // The real engine on the standard schedule. PREFERENCES (whether to check,
+    // the channel, the rollout bucket, a skipped build) outlive the updater.
+    Updater(Preferences &preferences, std::optional<UpdateConfig> config, QObject *parent = nullptr);
+    Updater(Preferences &preferences, std::optional<UpdateConfig> config, Engine engine, Schedule schedule,
+        QObject *parent = nullptr);
     ~Updater() override;
 
     const State &state() const { return m_state; }
@@ -140,6 +143,7 @@ private:
     QCoro::Task<void> downloadAndInstall(UpdateManifest manifest, UpdateConfig config);
     QCoro::Task<void> launch(UpdateManifest manifest, PreparedUpdate prepared);
 
+    Preferences &m_preferences;
     std::optional<UpdateConfig> m_config;
     Engine m_engine;
     Schedule m_schedule;

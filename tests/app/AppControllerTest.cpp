@@ -1,6 +1,6 @@
 #include "app/AppController.h"
 #include "app/ControllerFakes.h"
-#include "core/Settings.h"
+#include "core/Preferences.h"
 #include "support/TestSupport.h"
 #include "ui/AppModel.h"
 
@@ -18,11 +18,10 @@ class ControllerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static TestSupport::TempHome home;
-        home.applyToThisProcess();
-        Settings::store().clear();
-        Settings::setValue(Settings::Key::saveFolder, saves.filePath("Velunta"));
-        model = std::make_unique<AppModel>(AppModel::Services {}, saves.filePath("Velunta"), true, 3);
+        preferences.setSaveFolder(saves.filePath("Velunta"));
+        AppModel::Services modelServices;
+        modelServices.preferences = &preferences;
+        model = std::make_unique<AppModel>(modelServices, saves.filePath("Velunta"), true, 3);
     }
 
     AppController &controller()
@@ -45,7 +44,7 @@ protected:
                 lastRecorder = recorder.get();
                 return recorder;
             };
-            m_controller = std::make_unique<AppController>(s, model.get());
+            m_controller = std::make_unique<AppController>(s, preferences, model.get());
         }
         return *m_controller;
     }
@@ -65,6 +64,8 @@ protected:
     }
 
     QTemporaryDir saves;
+    QTemporaryDir settingsDir;
+    Preferences preferences {settingsDir.filePath("Velunta.conf")};
     std::unique_ptr<AppModel> model;
     FakeScreens screens;
     FakeHotKeySource hotKeys;
@@ -118,7 +119,7 @@ TEST_F(ControllerTest, ASecondPressWhileFinishingIsIgnored)
 
 TEST_F(ControllerTest, CopyingOffLeavesTheClipboardAlone)
 {
-    Settings::setValue(Settings::Key::copiesScreenshots, false);
+    preferences.setCopiesScreenshots(false);
     controller().screenshotFull();
     ASSERT_TRUE(waitForState(State::idle));
     EXPECT_EQ(savedFiles().size(), 1);
@@ -129,7 +130,7 @@ TEST_F(ControllerTest, CopyingOffLeavesTheClipboardAlone)
 TEST_F(ControllerTest, AFolderThatCannotBeCreatedGivesTheAlertWithTheSystemText)
 {
     TestSupport::writeFile(saves.filePath("arquivo"), "x");
-    Settings::setValue(Settings::Key::saveFolder, saves.filePath("arquivo/Velunta"));
+    preferences.setSaveFolder(saves.filePath("arquivo/Velunta"));
     controller().screenshotFull();
     ASSERT_TRUE(waitForState(State::idle));
     ASSERT_EQ(alerts.shown.size(), 1);
@@ -248,7 +249,7 @@ TEST_F(ControllerTest, WholeScreenRecordingStartsShowsTheBarAndStopsFromTheSameK
 
 TEST_F(ControllerTest, EitherRecordKeyAndTheUnexpectedStopEndARecording)
 {
-    Settings::setValue(Settings::Key::copiesScreenshots, false);
+    preferences.setCopiesScreenshots(false);
     startFullRecording();
     controller().toggleRecordArea();
     ASSERT_TRUE(waitForState(State::idle));
@@ -335,14 +336,14 @@ TEST_F(ControllerTest, AFailedResumeStaysPausedAndSaysSo)
 
 TEST_F(ControllerTest, AMicrophoneRefusalRecordsWithoutItAndKeepsTheSetting)
 {
-    Settings::setValue(Settings::Key::capturesMicrophone, true);
-    Settings::setValue(Settings::Key::capturesSystemAudio, false);
+    preferences.setCapturesMicrophone(true);
+    preferences.setCapturesSystemAudio(false);
     microphone.granted = false;
     script.log = &recorderLog;
     startFullRecording();
     EXPECT_EQ(microphone.requests, 1);
     EXPECT_EQ(recorderLog.first(), "start mic=0 audio=0");
-    EXPECT_TRUE(Settings::capturesMicrophone());
+    EXPECT_TRUE(preferences.capturesMicrophone());
 }
 
 TEST_F(ControllerTest, WindowButtonsHideTheWindowWaitAndRestoreIt)
@@ -390,16 +391,16 @@ TEST_F(ControllerTest, HotKeysAreNumberedAndTakenOnesListed)
 TEST_F(ControllerTest, InitialWindowFollowsTheIntroductionProgress)
 {
     controller().showInitialWindow();
-    Settings::setValue(Settings::Key::onboardingStep, 2);
+    preferences.setOnboardingStep(2);
     controller().showInitialWindow();
-    Settings::setValue(Settings::Key::onboardingStep, 9);
+    preferences.setOnboardingStep(9);
     controller().showInitialWindow();
     EXPECT_EQ(windows.events, (QStringList {"hide", "onboarding 0", "hide", "onboarding 2", "hide", "onboarding 0"}));
 
     model->setPage(AppModel::Page::library);
     controller().finishOnboarding();
-    EXPECT_TRUE(Settings::hasCompletedOnboarding());
-    EXPECT_EQ(Settings::onboardingStep(), 0);
+    EXPECT_TRUE(preferences.hasCompletedOnboarding());
+    EXPECT_EQ(preferences.onboardingStep(), 0);
     EXPECT_EQ(model->page(), AppModel::Page::capture);
     windows.events.clear();
     controller().showInitialWindow();
@@ -411,9 +412,9 @@ TEST_F(ControllerTest, SettingsTogglesFlipTheStoredValues)
     controller().toggleSystemAudio();
     controller().toggleMicrophone();
     controller().toggleCopy();
-    EXPECT_FALSE(Settings::capturesSystemAudio());
-    EXPECT_TRUE(Settings::capturesMicrophone());
-    EXPECT_FALSE(Settings::copiesToClipboard());
+    EXPECT_FALSE(preferences.capturesSystemAudio());
+    EXPECT_TRUE(preferences.capturesMicrophone());
+    EXPECT_FALSE(preferences.copiesScreenshots());
     const auto items = controller().statusMenuItems();
     EXPECT_FALSE(items[8].checked);
     EXPECT_TRUE(items[9].checked);
@@ -454,7 +455,7 @@ TEST_F(ControllerTest, ARecordingSavedWithoutSomeOfItsSoundSaysWhichOnce)
 
 TEST_F(ControllerTest, AMicrophoneThatCannotBeUsedIsNamedWhenTheSettingIsOn)
 {
-    Settings::setValue(Settings::Key::capturesMicrophone, true);
+    preferences.setCapturesMicrophone(true);
     microphone.granted = false;
     startFullRecording();
     controller().stopRecording();
@@ -464,7 +465,7 @@ TEST_F(ControllerTest, AMicrophoneThatCannotBeUsedIsNamedWhenTheSettingIsOn)
     EXPECT_EQ(alerts.shown[0].detail, "");
 
     // Setting off: nobody asked for a microphone, so none is missing.
-    Settings::setValue(Settings::Key::capturesMicrophone, false);
+    preferences.setCapturesMicrophone(false);
     startFullRecording();
     controller().stopRecording();
     ASSERT_TRUE(waitForState(State::idle));

@@ -5,15 +5,20 @@
 #include "app/StatusItem.h"
 #include "app/AppController.h"
 #include "app/ControllerFakes.h"
-#include "core/Settings.h"
+#include "core/Preferences.h"
 #include "support/TestSupport.h"
 #include "ui/AppModel.h"
-#include "ui/SettingsBridge.h"
+#include "ui/MainMenu.h"
+#include "ui/MainWindow.h"
+#include "ui/QmlUi.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
 #include <QPointer>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,17 +30,17 @@ class Tray : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static TestSupport::TempHome home;
-        home.applyToThisProcess();
-        Settings::store().clear();
-        Settings::setValue(Settings::Key::saveFolder, saves.filePath("Velunta"));
-        model = std::make_unique<AppModel>(AppModel::Services {}, saves.filePath("Velunta"), true, 3);
+        preferences.setSaveFolder(saves.filePath("Velunta"));
+        AppModel::Services modelServices;
+        modelServices.preferences = &preferences;
+        model = std::make_unique<AppModel>(modelServices, saves.filePath("Velunta"), true, 3);
         statusItem = std::make_unique<StatusItem>(
             [this] { return controller ? controller->statusMenuItems() : QList<StatusMenu::Item>(); },
             [this](StatusMenu::Action action) {
                 if (controller)
                     controller->perform(action);
-            });
+            },
+            preferences);
         AppController::Services s;
         s.screens = &screens;
         s.hotKeys = &hotKeys;
@@ -47,7 +52,7 @@ protected:
         s.chrome = &chrome;
         s.windows = &windows;
         s.statusItem = statusItem.get();
-        controller = std::make_unique<AppController>(s, model.get());
+        controller = std::make_unique<AppController>(s, preferences, model.get());
         statusItem->invalidate(); // as the normal run does once the controller exists
     }
 
@@ -72,6 +77,8 @@ protected:
     }
 
     QTemporaryDir saves;
+    QTemporaryDir settingsDir;
+    Preferences preferences {settingsDir.filePath("Velunta.conf")};
     std::unique_ptr<AppModel> model;
     FakeScreens screens;
     FakeHotKeySource hotKeys;
@@ -142,7 +149,8 @@ QPalette applicationTheme(bool dark)
 
 TEST_F(Tray, ASettingToggledInTheWindowsShowsInTheMenuWithoutOpeningIt)
 {
-    SettingsBridge page;
+    // The settings page writes through the same setters.
+    Preferences &page = preferences;
     ASSERT_TRUE(shows(microphoneItem, false));
     page.setCapturesMicrophone(true);
     EXPECT_TRUE(shows(microphoneItem, true));
@@ -159,7 +167,45 @@ TEST_F(Tray, ASettingToggledInTheWindowsShowsInTheMenuWithoutOpeningIt)
     toggle->trigger();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !page.capturesMicrophone(); }, 3000));
     EXPECT_TRUE(shows(microphoneItem, false));
-    EXPECT_FALSE(Settings::capturesMicrophone());
+    EXPECT_FALSE(preferences.capturesMicrophone());
+}
+
+QQuickItem *findItem(QQuickItem *root, const QString &name)
+{
+    if (!root || root->objectName() == name)
+        return root;
+    for (QQuickItem *child : root->childItems())
+        if (QQuickItem *found = findItem(child, name))
+            return found;
+    return nullptr;
+}
+
+TEST_F(Tray, AToggleInTheMenuReachesTheWindowAndTheWindowsToggleTheMenuWithoutAPoll)
+{
+    // The main window over the same preferences, as the tray run builds it.
+    const std::unique_ptr<QQmlEngine> engine = QmlUi::createEngine(preferences);
+    MainMenu menu;
+    MainWindow window(*engine, preferences, *model, &menu, MainWindow::Options {false});
+    ASSERT_NE(window.window(), nullptr);
+    QQuickItem *copyOption = findItem(window.window()->contentItem(), "copyOption");
+    QQuickItem *microphoneOption = findItem(window.window()->contentItem(), "microphoneOption");
+    ASSERT_NE(copyOption, nullptr);
+    ASSERT_NE(microphoneOption, nullptr);
+    ASSERT_TRUE(copyOption->property("checked").toBool());
+    ASSERT_TRUE(shows(copy, true));
+
+    // The tray's toggle: the view's box follows before any event is processed.
+    item(copy)->trigger();
+    EXPECT_FALSE(copyOption->property("checked").toBool());
+    ASSERT_TRUE(shows(copy, false));
+    item(microphoneItem)->trigger();
+    EXPECT_TRUE(microphoneOption->property("checked").toBool());
+
+    // The view's box, toggled as a click does: the stored value and the menu follow.
+    QMetaObject::invokeMethod(copyOption, "toggle");
+    QMetaObject::invokeMethod(copyOption, "toggled");
+    EXPECT_TRUE(preferences.copiesScreenshots());
+    EXPECT_TRUE(shows(copy, true));
 }
 
 TEST_F(Tray, TheMicrophoneGrantChecksTheMenu)
@@ -168,6 +214,7 @@ TEST_F(Tray, TheMicrophoneGrantChecksTheMenu)
     granting.granted = true;
     AppModel::Services services;
     services.microphone = &granting;
+    services.preferences = &preferences;
     AppModel introduction(services);
     ASSERT_TRUE(shows(microphoneItem, false));
     introduction.askForMicrophone();
@@ -181,7 +228,7 @@ TEST_F(Tray, AToggleInTheMenuIsNotDeletedWhileItRuns)
     QPointer<QAction> toggle = item(copy);
     toggle->trigger();
     EXPECT_TRUE(toggle) << "the menu is rebuilt only after the action has returned";
-    EXPECT_FALSE(Settings::copiesToClipboard());
+    EXPECT_FALSE(preferences.copiesScreenshots());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !toggle; }, 3000)) << "then the menu is rebuilt";
     EXPECT_TRUE(shows(copy, false));
 }
@@ -193,7 +240,7 @@ TEST_F(Tray, TheIdleIconStandsOutOnDarkAndLightPanelsWhateverTheApplicationTheme
     const QColor darkPanel(0x2b, 0x2b, 0x2e), lightPanel(0xee, 0xee, 0xee);
     for (bool darkTheme : {false, true}) {
         QApplication::setPalette(applicationTheme(darkTheme));
-        StatusItem tray([] { return QList<StatusMenu::Item>(); }, [](StatusMenu::Action) {});
+        StatusItem tray([] { return QList<StatusMenu::Item>(); }, [](StatusMenu::Action) {}, preferences);
         for (int size : {16, 22, 32}) {
             const QPixmap icon = tray.trayIcon()->icon().pixmap(QSize(size, size));
             ASSERT_FALSE(icon.isNull());

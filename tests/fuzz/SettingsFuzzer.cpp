@@ -2,7 +2,7 @@
 // rules the application applies to every stored value.
 #include "FuzzSupport.h"
 
-#include "core/Settings.h"
+#include "core/Preferences.h"
 
 #include <QFile>
 #include <QSettings>
@@ -19,9 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         QSettings settings(path, QSettings::IniFormat);
         for (const QString &key : settings.allKeys()) {
             const QVariant value = settings.value(key);
-            const auto boolean = Settings::boolFromStored(value);
-            const auto integer = Settings::intFromStored(value);
-            const auto text = Settings::stringFromStored(value);
+            const auto boolean = Preferences::boolFromStored(value);
+            const auto integer = Preferences::intFromStored(value);
+            const auto text = Preferences::stringFromStored(value);
             FUZZ_CHECK(text.has_value() == (value.typeId() == QMetaType::QString));
             if (!text)
                 continue;

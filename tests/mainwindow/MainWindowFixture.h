@@ -1,17 +1,20 @@
 #pragma once
 
 #include "CaptureFolder.h"
+#include "core/Preferences.h"
 #include "support/TestSupport.h"
 #include "ui/AppModel.h"
 #include "ui/MainMenu.h"
 #include "ui/MainWindow.h"
 #include "ui/QmlUi.h"
+#include "updater/Updater.h"
 
 #include <QCoroTask>
 #include <QDeadlineTimer>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 #include <functional>
@@ -25,29 +28,48 @@ inline void useTestHome()
     Q_UNUSED(applied);
 }
 
+// The settings file the windows of this test process share, as a run's
+// windows share the user's.
+inline QString testSettingsFile()
+{
+    static QTemporaryDir dir;
+    return dir.filePath(QStringLiteral("Velunta.conf"));
+}
+
 // A preview model over a folder, and the main window over it.
 struct MainWindowFixture {
+    Preferences preferences {testSettingsFile()};
+    // Not configured: no checks, as on a build without an update source.
+    Updater updater {preferences, std::nullopt};
     std::unique_ptr<QQmlEngine> engine;
     MainMenu menu;
     std::unique_ptr<AppModel> model;
     std::unique_ptr<MainWindow> main;
 
     explicit MainWindowFixture(const QString &folder, bool hasScreenPermission = true)
-        : MainWindowFixture([&] {
-            useTestHome();
-            return std::make_unique<AppModel>(CaptureFolder::services(), folder, hasScreenPermission, 0);
-        }())
     {
+        open(std::make_unique<AppModel>(services(), folder, hasScreenPermission, 0));
     }
 
     // The window over a model of the test's making (a live model, for one).
-    explicit MainWindowFixture(std::unique_ptr<AppModel> appModel)
+    explicit MainWindowFixture(std::unique_ptr<AppModel> appModel) { open(std::move(appModel)); }
+
+    // The capture folder's services with the fixture's preferences and updater.
+    AppModel::Services services()
+    {
+        AppModel::Services services = CaptureFolder::services();
+        services.preferences = &preferences;
+        services.updater = &updater;
+        return services;
+    }
+
+    void open(std::unique_ptr<AppModel> appModel)
     {
         useTestHome();
-        engine = QmlUi::createEngine();
+        engine = QmlUi::createEngine(preferences);
         model = std::move(appModel);
         QCoro::waitFor(model->reloadCaptures());
-        main = std::make_unique<MainWindow>(*engine, *model, &menu, MainWindow::Options {false});
+        main = std::make_unique<MainWindow>(*engine, preferences, *model, &menu, MainWindow::Options {false});
     }
 
     QQuickWindow *window() const { return main->window(); }

@@ -1,8 +1,7 @@
 #include "MainWindowFixture.h"
 
-#include "core/Settings.h"
+#include "core/Preferences.h"
 #include "ui/QmlTheme.h"
-#include "ui/SettingsBridge.h"
 #include "ui/WindowRendering.h"
 #include <QSettings>
 
@@ -220,44 +219,47 @@ TEST(MainWindow, OptionsWriteTheSettingsAtOnce)
 {
     CaptureFolder folder;
     MainWindowFixture f(folder.path());
-    Settings::setValue(Settings::Key::copiesScreenshots, true);
-    QmlUi::settings(*f.engine)->refresh();
+    f.preferences.setCopiesScreenshots(true);
     f.showAndSettle();
     f.click(f.find("copyOption"));
-    EXPECT_EQ(Settings::storedBool(Settings::Key::copiesScreenshots), false);
-    // A change made elsewhere (the tray menu) reaches the box within a second.
-    Settings::setValue(Settings::Key::copiesScreenshots, true);
-    QTest::qWait(1200);
+    EXPECT_FALSE(f.preferences.copiesScreenshots());
+    EXPECT_EQ(Preferences(testSettingsFile()).copiesScreenshots(), false) << "written to the file at once";
+    // A change made elsewhere (the tray menu) reaches the box at once, without a poll.
+    f.preferences.setCopiesScreenshots(true);
     EXPECT_TRUE(f.find("copyOption")->property("checked").toBool());
+    f.preferences.setCapturesSystemAudio(false);
+    EXPECT_FALSE(f.find("systemAudioOption")->property("checked").toBool());
+    f.preferences.setCapturesSystemAudio(true);
 }
 
 TEST(MainWindow, FrameIsRestoredUnderItsName)
 {
-    useTestHome();
-    Settings::store().setValue("MainWindow/frame", "40,50,900,600");
-    EXPECT_EQ(MainWindow::storedFrame(), QRect(40, 50, 900, 600));
-    Settings::store().setValue("MainWindow/frame", "40,50,100,600"); // smaller than allowed
-    EXPECT_EQ(MainWindow::storedFrame(), std::nullopt);
-    Settings::store().setValue("MainWindow/frame", "a,b,c,d");
-    EXPECT_EQ(MainWindow::storedFrame(), std::nullopt);
-    Settings::store().remove("MainWindow/frame");
+    CaptureFolder folder;
+    {
+        MainWindowFixture probe(folder.path());
+        probe.preferences.setMainWindowFrame(QRect(40, 50, 900, 600));
+        EXPECT_EQ(probe.main->storedFrame(), QRect(40, 50, 900, 600));
+        probe.preferences.setMainWindowFrame(QRect(40, 50, 100, 600)); // smaller than allowed
+        EXPECT_EQ(probe.main->storedFrame(), std::nullopt);
+        QSettings(testSettingsFile(), QSettings::IniFormat).remove("MainWindow/frame");
+        EXPECT_EQ(probe.main->storedFrame(), std::nullopt);
+    }
     EXPECT_EQ(MainWindow::centredFrame(QRect(0, 0, 1920, 1080), {980, 660}), QRect(470, 210, 980, 660));
 
-    CaptureFolder folder;
     {
         MainWindowFixture f(folder.path());
         f.main->setPersistsFrame(true);
         f.showAndSettle();
         f.window()->resize(1000, 700);
         f.main->hide();
+        ASSERT_TRUE(f.main->storedFrame().has_value());
+        EXPECT_EQ(f.main->storedFrame()->size(), QSize(1000, 700));
     }
-    ASSERT_TRUE(MainWindow::storedFrame().has_value());
-    EXPECT_EQ(MainWindow::storedFrame()->size(), QSize(1000, 700));
     MainWindowFixture again(folder.path());
     again.main->setPersistsFrame(true);
     again.showAndSettle();
     EXPECT_EQ(again.window()->size(), QSize(1000, 700));
-    Settings::store().remove("MainWindow/frame");
+    QSettings(testSettingsFile(), QSettings::IniFormat).remove("MainWindow/frame");
 }
 
 // Light and dark renderings of the main window for review.

@@ -5,8 +5,6 @@
 // server as a user's keys would.
 #include "MainWindowFixture.h"
 
-#include "core/Settings.h"
-
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSettings>
@@ -48,7 +46,7 @@ TEST(MainWindowX11, FirstOpeningIsCentredAndTheLeftFrameComesBack)
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs the test desktop's X server";
     useTestHome();
-    Settings::store().remove("MainWindow/frame");
+    QSettings(testSettingsFile(), QSettings::IniFormat).remove("MainWindow/frame");
     CaptureFolder folder;
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
     QPoint left;
@@ -69,16 +67,16 @@ TEST(MainWindowX11, FirstOpeningIsCentredAndTheLeftFrameComesBack)
         left = f.window()->framePosition();
         EXPECT_LE((left - QPoint(100, 80)).manhattanLength(), 40) << left.x() << "," << left.y();
         f.main->hide();
+        ASSERT_TRUE(f.main->storedFrame().has_value());
+        EXPECT_EQ(*f.main->storedFrame(), QRect(left, QSize(1040, 700)));
     }
-    ASSERT_TRUE(MainWindow::storedFrame().has_value());
-    EXPECT_EQ(*MainWindow::storedFrame(), QRect(left, QSize(1040, 700)));
 
     RealMainWindow again(folder.path());
     again.showActive();
     EXPECT_EQ(again.window()->size(), QSize(1040, 700));
     EXPECT_TRUE(again.waitUntil([&] { return again.window()->framePosition() == left; }, 3000))
         << again.window()->framePosition().x() << "," << again.window()->framePosition().y();
-    Settings::store().remove("MainWindow/frame");
+    QSettings(testSettingsFile(), QSettings::IniFormat).remove("MainWindow/frame");
 }
 
 TEST(MainWindowX11, ClosingHidesAndTheMenuKeysActOnTheWindow)

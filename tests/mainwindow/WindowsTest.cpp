@@ -1,4 +1,5 @@
 #include "MainWindowFixture.h"
+#include "onboarding/FakeUpdater.h"
 
 #include "ui/OnboardingView.h"
 #include "ui/Windows.h"
@@ -7,8 +8,10 @@ TEST(Windows, MainWindowIsBuiltOnceAndOnlyHiddenAndShown)
 {
     useTestHome();
     CaptureFolder folder;
-    AppModel model(AppModel::Services {}, folder.path(), true, 0);
-    Windows windows(model);
+    Preferences preferences(testSettingsFile());
+    Updater updater(preferences, std::nullopt);
+    AppModel model({.preferences = &preferences, .updater = &updater}, folder.path(), true, 0);
+    Windows windows(preferences, model);
     EXPECT_FALSE(windows.hasMainWindow());
     EXPECT_FALSE(windows.isMainWindowVisible());
     windows.hideMainWindow(); // nothing to hide, nothing built
@@ -30,8 +33,10 @@ TEST(Windows, IntroductionOpensAtItsStepWithTheMainWindowAsFallback)
 {
     useTestHome();
     CaptureFolder folder;
-    AppModel model(AppModel::Services {}, folder.path(), true, 0);
-    Windows windows(model);
+    Preferences preferences(testSettingsFile());
+    Updater updater(preferences, std::nullopt);
+    AppModel model({.preferences = &preferences, .updater = &updater}, folder.path(), true, 0);
+    Windows windows(preferences, model);
 
     // By default the real introduction, at the step asked for, and no main window.
     windows.setScreenCaptureRequest([] { return true; });
@@ -78,8 +83,10 @@ TEST(Windows, MenuShowsSettingsAndListsOpenWindows)
 {
     useTestHome();
     CaptureFolder folder;
-    AppModel model(AppModel::Services {}, folder.path(), true, 0);
-    Windows windows(model);
+    Preferences preferences(testSettingsFile());
+    Updater updater(preferences, std::nullopt);
+    AppModel model({.preferences = &preferences, .updater = &updater}, folder.path(), true, 0);
+    Windows windows(preferences, model);
     EXPECT_FALSE(windows.mainMenu().canCheckForUpdates());
     windows.mainMenu().showSettings();
     EXPECT_EQ(model.page(), AppModel::Page::settings);
@@ -102,4 +109,23 @@ TEST(Windows, MenuShowsSettingsAndListsOpenWindows)
     windows.mainMenu().checkForUpdates();
     EXPECT_EQ(checks, 1);
     EXPECT_TRUE(MainMenu::aboutText().startsWith("Versão "));
+}
+
+TEST(Windows, TheRunsUpdaterDrivesTheMenusUpdateItem)
+{
+    // The updater is the run's, handed to the model: here a configured fake.
+    useTestHome();
+    CaptureFolder folder;
+    Preferences preferences(testSettingsFile());
+    FakeUpdater fake(preferences);
+    fake.fetchResult = FakeUpdater::sample();
+    AppModel model({.preferences = &preferences, .updater = fake.updater.get()}, folder.path(), true, 0);
+    Windows windows(preferences, model);
+    ASSERT_TRUE(windows.mainMenu().canCheckForUpdates());
+    windows.mainMenu().checkForUpdates();
+    EXPECT_EQ(model.page(), AppModel::Page::settings);
+    EXPECT_TRUE(windows.isMainWindowVisible());
+    EXPECT_TRUE(fake.waitFor(Updater::Kind::available));
+    EXPECT_EQ(fake.fetches, 1);
+    windows.hideMainWindow();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Preferences.h"
 #include "updater/Updater.h"
 
 #include <QCoroTask>
@@ -35,7 +36,9 @@ struct FakeUpdater {
         return manifest;
     }
 
-    explicit FakeUpdater(bool configured = true)
+    // The updater reads PREFERENCES (whether to check, the channel), which
+    // outlive it.
+    explicit FakeUpdater(Preferences &preferences, bool configured = true)
     {
         Updater::Engine engine;
         engine.fetchManifest = [this](QUrl, UpdateConfig) -> QCoro::Task<Result<UpdateManifest, UpdateError>> {
@@ -66,7 +69,7 @@ struct FakeUpdater {
         std::optional<UpdateConfig> config;
         if (configured)
             config = UpdateConfig {QUrl("https://updates.example/velunta/"), "key", false};
-        updater = std::make_unique<Updater>(config, std::move(engine), Updater::Schedule {});
+        updater = std::make_unique<Updater>(preferences, config, std::move(engine), Updater::Schedule {});
         updater->setCaptureBusyCheck([this] { return busy; });
     }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Preferences.h"
 #include "support/TestSupport.h"
 #include "ui/QmlUi.h"
 #include "ui/UpdatePreferences.h"
@@ -7,6 +8,8 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -20,12 +23,32 @@ inline void useTestHome()
     Q_UNUSED(applied);
 }
 
+// The settings the windows of this test process share, as a run's windows
+// share the user's.
+inline Preferences &testPreferences()
+{
+    static QTemporaryDir dir;
+    static Preferences preferences(dir.filePath(QStringLiteral("Velunta.conf")));
+    return preferences;
+}
+
+// What the settings file holds under KEY, read past the preferences' rules.
+inline QVariant storedValue(const QString &key)
+{
+    return QSettings(testPreferences().fileName(), QSettings::IniFormat).value(key);
+}
+
+inline void removeStored(const QString &key)
+{
+    QSettings(testPreferences().fileName(), QSettings::IniFormat).remove(key);
+}
+
 // An engine with every type the windows use, the settings page's included.
 inline std::unique_ptr<QQmlEngine> makeEngine()
 {
     useTestHome();
     UpdatePreferences::registerQmlType();
-    return QmlUi::createEngine();
+    return QmlUi::createEngine(testPreferences());
 }
 
 inline void settle(int ms = 100)

@@ -1,11 +1,12 @@
 #include "ui/OnboardingView.h"
-#include "core/Settings.h"
+#include "core/Preferences.h"
 #include "support/TestSupport.h"
 #include "ui/AppModel.h"
 
 #include <QFile>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -13,25 +14,20 @@ namespace {
 using Step = OnboardingView::Step;
 using Footer = OnboardingView::Footer;
 
-void useTestHome()
-{
-    static TestSupport::TempHome home;
-    static bool applied = (home.applyToThisProcess(), true);
-    Q_UNUSED(applied);
-}
-
-std::optional<qint64> storedStep()
-{
-    return Settings::storedInt(Settings::Key::onboardingStep);
-}
-
+// A preview model over a settings file of its own.
 struct Rig {
+    QTemporaryDir dir;
+    Preferences preferences {dir.filePath("Velunta.conf")};
     AppModel model;
     explicit Rig(bool screen = true, int microphone = 0)
-        : model(AppModel::Services {}, QStringLiteral("/nonexistent"), screen, microphone)
+        : model(AppModel::Services {.preferences = &preferences}, QStringLiteral("/nonexistent"), screen, microphone)
     {
-        useTestHome();
-        Settings::store().remove(Settings::Key::onboardingStep);
+    }
+
+    std::optional<qint64> storedStep() const
+    {
+        return Preferences::intFromStored(
+            QSettings(preferences.fileName(), QSettings::IniFormat).value("onboardingStep"));
     }
 };
 
@@ -110,19 +106,19 @@ TEST(OnboardingProgress, EveryChangeIsStoredButNotTheStepItOpensAt)
 {
     Rig rig;
     OnboardingView view(rig.model, Step::microphone, {true, {}});
-    EXPECT_EQ(storedStep(), std::nullopt);
+    EXPECT_EQ(rig.storedStep(), std::nullopt);
     view.setStep(Step::microphone);
-    EXPECT_EQ(storedStep(), std::nullopt);
+    EXPECT_EQ(rig.storedStep(), std::nullopt);
     view.back();
-    EXPECT_EQ(storedStep(), 1);
+    EXPECT_EQ(rig.storedStep(), 1);
     view.next();
     view.next();
-    EXPECT_EQ(storedStep(), 3);
+    EXPECT_EQ(rig.storedStep(), 3);
     // Already in the file, as a new run would read it.
-    QFile file(Settings::store().fileName());
+    QFile file(rig.preferences.fileName());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(file.readAll().split('\n').contains("onboardingStep=3"));
-    EXPECT_EQ(Settings::onboardingStep(), 3);
+    EXPECT_EQ(rig.preferences.onboardingStep(), 3);
 }
 
 TEST(OnboardingProgress, NothingStoredWhenProgressIsNotPersisted)
@@ -133,7 +129,7 @@ TEST(OnboardingProgress, NothingStoredWhenProgressIsNotPersisted)
     view.next();
     view.setStepIndex(7); // names no step: ignored
     EXPECT_EQ(view.step(), Step::microphone);
-    EXPECT_EQ(storedStep(), std::nullopt);
+    EXPECT_EQ(rig.storedStep(), std::nullopt);
 }
 
 TEST(OnboardingActions, LastStepFinishesThroughTheModelAndOthersMoveOn)

@@ -1,6 +1,5 @@
 #include "OnboardingFixture.h"
 
-#include "core/Settings.h"
 #include "ui/AppModel.h"
 #include "ui/OnboardingWindow.h"
 #include "ui/QmlTheme.h"
@@ -35,7 +34,8 @@ struct Introduction : WindowProbe {
 
     Introduction(int step, bool screen, int microphone, OnboardingWindowOptions options = preview())
     {
-        model = std::make_unique<AppModel>(AppModel::Services {}, QStringLiteral("/nonexistent"), screen, microphone);
+        model = std::make_unique<AppModel>(
+            AppModel::Services {.preferences = &testPreferences()}, QStringLiteral("/nonexistent"), screen, microphone);
         build(step, options);
     }
     // A model that asks the system each time: the poll's case.
@@ -254,18 +254,18 @@ TEST(OnboardingWindow, StoredStepOutOfRangeOpensTheWelcomeStep)
 
 TEST(OnboardingWindow, ButtonsStoreEachStepReached)
 {
-    Settings::store().remove(Settings::Key::onboardingStep);
+    removeStored("onboardingStep");
     Introduction intro(1, true, 0, persisting());
     intro.show();
-    EXPECT_EQ(Settings::storedInt(Settings::Key::onboardingStep), std::nullopt);
+    EXPECT_FALSE(storedValue("onboardingStep").isValid());
     intro.click("defaultButton");
-    EXPECT_EQ(Settings::storedInt(Settings::Key::onboardingStep), 2);
+    EXPECT_EQ(Preferences::intFromStored(storedValue("onboardingStep")), 2);
     intro.click("backButton");
-    EXPECT_EQ(Settings::storedInt(Settings::Key::onboardingStep), 1);
+    EXPECT_EQ(Preferences::intFromStored(storedValue("onboardingStep")), 1);
     // Closing stores nothing more.
     intro.click("closeButton");
-    EXPECT_EQ(Settings::storedInt(Settings::Key::onboardingStep), 1);
-    Settings::store().remove(Settings::Key::onboardingStep);
+    EXPECT_EQ(Preferences::intFromStored(storedValue("onboardingStep")), 1);
+    removeStored("onboardingStep");
 }
 
 TEST(OnboardingWindow, PermissionGrantedElsewhereShowsWithinASecond)

@@ -2,7 +2,6 @@
 // through a model over fake desktop and microphone services.
 #include "OnboardingFixture.h"
 
-#include "core/Settings.h"
 #include "platform/audio/MicrophoneAccess.h"
 #include "platform/desktop/DesktopServices.h"
 #include "ui/AppModel.h"
@@ -56,6 +55,7 @@ struct Platform {
         services.desktop = &desktop;
         services.microphone = &microphone;
         services.screenPreflight = [this] { return screenAllowed; };
+        services.preferences = &testPreferences();
         return services;
     }
 };
@@ -79,7 +79,7 @@ struct Page : WindowProbe {
     {
         model = std::make_unique<AppModel>(platform.services());
         model->setPage(AppModel::Page::settings);
-        main = std::make_unique<MainWindow>(*engine, *model, &menu, MainWindow::Options {false});
+        main = std::make_unique<MainWindow>(*engine, testPreferences(), *model, &menu, MainWindow::Options {false});
         window = main->window();
         window->resize(980, 1600);
         main->show();
@@ -112,7 +112,7 @@ struct Intro : WindowProbe {
 TEST(PermissionActions, SettingsMicrophoneRowAsksFirstThenOpensTheSoundSettings)
 {
     Platform platform;
-    Settings::setValue(Settings::Key::capturesMicrophone, false);
+    testPreferences().setCapturesMicrophone(false);
     Page page(platform);
     QQuickItem *button = shownIn(page, "microphonePermissionRow", "permissionButton");
     ASSERT_NE(button, nullptr);
@@ -122,7 +122,7 @@ TEST(PermissionActions, SettingsMicrophoneRowAsksFirstThenOpensTheSoundSettings)
     EXPECT_EQ(platform.microphone.requests, 1);
     EXPECT_TRUE(platform.desktop.anchors.isEmpty());
     // Granted: the model turns the microphone on for new recordings.
-    EXPECT_EQ(Settings::storedBool(Settings::Key::capturesMicrophone), true);
+    EXPECT_EQ(Preferences::boolFromStored(storedValue("capturesMicrophone")), true);
     settle();
     EXPECT_NE(shownIn(page, "microphonePermissionRow", "permissionGranted"), nullptr);
 
@@ -161,11 +161,11 @@ TEST(PermissionActions, SettingsFolderChoiceShowsTheNewFolderAndOpenOpensIt)
     Page page(platform);
     page.click("chooseFolderButton");
     EXPECT_EQ(page.text("saveFolderName"), "Capturas novas");
-    EXPECT_EQ(Settings::saveFolder(), *platform.desktop.chosen);
+    EXPECT_EQ(testPreferences().saveFolder(), *platform.desktop.chosen);
     page.click("openFolderButton");
     ASSERT_EQ(platform.desktop.opened.size(), 1);
     EXPECT_EQ(platform.desktop.opened.first().toLocalFile(), *platform.desktop.chosen);
-    Settings::store().remove(Settings::Key::saveFolder);
+    removeStored("saveFolder");
 }
 
 TEST(PermissionActions, IntroductionMicrophoneButtons)

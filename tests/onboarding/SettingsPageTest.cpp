@@ -1,13 +1,12 @@
 #include "OnboardingFixture.h"
 #include "ui/QmlTheme.h"
 
-#include "core/Settings.h"
 #include "core/Shortcut.h"
 #include "platform/desktop/Autostart.h"
 #include "ui/AppModel.h"
 #include "ui/MainMenu.h"
 #include "ui/MainWindow.h"
-#include "ui/SettingsBridge.h"
+#include "updater/Updater.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -19,18 +18,21 @@ namespace {
 struct SettingsPage : WindowProbe {
     std::unique_ptr<QQmlEngine> engine = makeEngine();
     MainMenu menu;
+    // Not configured, as in a test binary outside any bundle.
+    Updater updater {testPreferences(), std::nullopt};
     AppModel model;
     std::unique_ptr<MainWindow> main;
     int replays = 0;
 
     explicit SettingsPage(bool screen = true, int microphone = 3)
-        : model(AppModel::Services {}, QStringLiteral("/tmp/Capturas do Velunta"), screen, microphone)
+        : model(AppModel::Services {.preferences = &testPreferences(), .updater = &updater},
+            QStringLiteral("/tmp/Capturas do Velunta"), screen, microphone)
     {
         AppModel::Actions actions;
         actions.replayOnboarding = [this] { ++replays; };
         model.setActions(actions);
         model.setPage(AppModel::Page::settings);
-        main = std::make_unique<MainWindow>(*engine, model, &menu, MainWindow::Options {false});
+        main = std::make_unique<MainWindow>(*engine, testPreferences(), model, &menu, MainWindow::Options {false});
         window = main->window();
         window->resize(980, 1600); // the whole page on screen at once
         main->show();
@@ -135,19 +137,22 @@ TEST(SettingsPage, PermissionRowsByState)
 TEST(SettingsPage, SwitchesWriteTheirKeysAtOnce)
 {
     SettingsPage page;
-    Settings::setValue(Settings::Key::capturesMicrophone, false);
-    QmlUi::settings(*page.engine)->refresh();
-    settle();
+    testPreferences().setCapturesMicrophone(false);
     page.click("microphoneSwitch");
-    EXPECT_EQ(Settings::storedBool(Settings::Key::capturesMicrophone), true);
+    EXPECT_EQ(Preferences::boolFromStored(storedValue("capturesMicrophone")), true);
     page.click("microphoneSwitch");
-    EXPECT_EQ(Settings::storedBool(Settings::Key::capturesMicrophone), false);
+    EXPECT_EQ(Preferences::boolFromStored(storedValue("capturesMicrophone")), false);
 
-    const bool copies = Settings::copiesToClipboard();
+    const bool copies = testPreferences().copiesScreenshots();
     page.click("copySwitch");
-    EXPECT_EQ(Settings::storedBool(Settings::Key::copiesScreenshots), !copies);
+    EXPECT_EQ(Preferences::boolFromStored(storedValue("copiesScreenshots")), !copies);
     page.click("copySwitch");
-    EXPECT_EQ(Settings::storedBool(Settings::Key::copiesScreenshots), copies);
+    EXPECT_EQ(Preferences::boolFromStored(storedValue("copiesScreenshots")), copies);
+
+    // Written anywhere else (the tray menu), the switch follows at once.
+    testPreferences().setCopiesScreenshots(!copies);
+    EXPECT_EQ(page.find("copySwitch")->property("checked").toBool(), !copies);
+    testPreferences().setCopiesScreenshots(copies);
 }
 
 TEST(SettingsPage, AutostartSwitchFollowsTheEntryFile)

@@ -2,8 +2,6 @@
 #include "OnboardingFixture.h"
 #include "ui/QmlTheme.h"
 
-#include "core/Settings.h"
-
 #include <QQmlComponent>
 
 namespace {
@@ -16,7 +14,7 @@ struct UpdateScreens : WindowProbe {
     std::unique_ptr<QQuickWindow> owned;
 
     explicit UpdateScreens(bool configured = true)
-        : fake(configured)
+        : fake(testPreferences(), configured)
     {
         QQmlComponent component(engine.get());
         component.setData(R"(
@@ -236,16 +234,18 @@ TEST(UpdateScreens, NotConfiguredShowsOnlyTheVersionAndNeverABanner)
 TEST(UpdateScreens, SwitchesWriteTheirKeysAndStartNoCheck)
 {
     UpdateScreens screens;
-    Settings::setValue(Settings::Key::usesBetaUpdates, false);
-    Settings::setValue(Settings::Key::checksForUpdates, true);
-    UpdatePreferences::instance(*screens.engine)->refresh();
+    testPreferences().setUsesBetaUpdates(false);
+    testPreferences().setChecksForUpdates(true);
     settle(30);
     screens.click("usesBetaUpdatesSwitch");
-    EXPECT_EQ(Settings::storedBool(Settings::Key::usesBetaUpdates), true);
+    EXPECT_EQ(Preferences::boolFromStored(storedValue("usesBetaUpdates")), true);
     screens.click("checksForUpdatesSwitch");
-    EXPECT_EQ(Settings::storedBool(Settings::Key::checksForUpdates), false);
+    EXPECT_EQ(Preferences::boolFromStored(storedValue("checksForUpdates")), false);
     EXPECT_EQ(screens.fake.fetches, 0);
     EXPECT_EQ(screens.fake.kind(), Updater::Kind::idle);
     screens.click("checksForUpdatesSwitch");
-    EXPECT_EQ(Settings::storedBool(Settings::Key::checksForUpdates), true);
+    EXPECT_EQ(Preferences::boolFromStored(storedValue("checksForUpdates")), true);
+    // Written elsewhere, the switch follows at once.
+    testPreferences().setUsesBetaUpdates(false);
+    EXPECT_FALSE(screens.find("usesBetaUpdatesSwitch")->property("checked").toBool());
 }

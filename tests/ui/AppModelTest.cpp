@@ -1,5 +1,5 @@
 #include "ui/AppModel.h"
-#include "core/Settings.h"
+#include "core/Preferences.h"
 #include "platform/audio/MicrophoneAccess.h"
 #include "platform/desktop/DesktopServices.h"
 #include "support/TestSupport.h"
@@ -62,12 +62,16 @@ void touch(const QString &path)
 struct ModelTest : ::testing::Test {
     void SetUp() override { home.applyToThisProcess(); }
 
-    AppModel makeModel(std::optional<QString> folder = std::nullopt)
+    AppModel::Services services()
     {
-        return AppModel({&desktop, &microphone, [this] { return screenAllowed; }}, folder);
+        return {&desktop, &microphone, [this] { return screenAllowed; }, {}, &preferences};
     }
 
+    AppModel makeModel(std::optional<QString> folder = std::nullopt) { return AppModel(services(), folder); }
+
     TestSupport::TempHome home;
+    QTemporaryDir settingsDir;
+    Preferences preferences {settingsDir.filePath("Velunta.conf")};
     FakeDesktop desktop;
     FakeMicrophone microphone;
     bool screenAllowed = true;
@@ -77,7 +81,7 @@ struct ModelTest : ::testing::Test {
 
 TEST_F(ModelTest, FieldsNotifyOnlyOnRealChange)
 {
-    AppModel model({&desktop, &microphone, [this] { return screenAllowed; }});
+    AppModel model(services());
     QSignalSpy page(&model, &AppModel::pageChanged);
     QSignalSpy busy(&model, &AppModel::isBusyChanged);
     QSignalSpy recording(&model, &AppModel::isRecordingChanged);
@@ -99,10 +103,12 @@ TEST_F(ModelTest, FieldsNotifyOnlyOnRealChange)
     model.setRecording(false);
     EXPECT_EQ(recording.count(), 2);
 
-    model.setSaveFolder(model.saveFolder());
+    // The folder is the preferences' own: the model follows it, whoever writes it.
+    preferences.setSaveFolder(model.saveFolder());
     EXPECT_EQ(folder.count(), 0);
-    model.setSaveFolder("/elsewhere");
+    preferences.setSaveFolder("/elsewhere");
     EXPECT_EQ(folder.count(), 1);
+    EXPECT_EQ(model.saveFolder(), "/elsewhere");
 
     model.refreshPermissions();
     EXPECT_EQ(screen.count(), 0);
@@ -134,7 +140,7 @@ TEST_F(ModelTest, ActionsAndUnavailableShortcutsNotifyOnEveryAssignment)
 
 TEST_F(ModelTest, StartsFromSettingsAndThePlatformUnlessGivenValues)
 {
-    Settings::setValue(Settings::Key::saveFolder, "/srv/capturas");
+    preferences.setSaveFolder("/srv/capturas");
     microphone.current = MicrophoneAccess::authorized;
     AppModel live = makeModel();
     EXPECT_FALSE(live.isPreview());
@@ -144,50 +150,19 @@ TEST_F(ModelTest, StartsFromSettingsAndThePlatformUnlessGivenValues)
     EXPECT_EQ(live.page(), AppModel::Page::capture);
     EXPECT_TRUE(live.captures().isEmpty()) << "nothing is scanned at construction";
 
-    AppModel preview({&desktop, &microphone, [this] { return screenAllowed; }}, "/tmp/amostras", false, 2);
+    AppModel preview(services(), "/tmp/amostras", false, 2);
     EXPECT_TRUE(preview.isPreview());
+    EXPECT_EQ(preview.saveFolder(), "/tmp/amostras");
     QSignalSpy screen(&preview, &AppModel::hasScreenPermissionChanged);
     preview.refreshPermissions();
     EXPECT_FALSE(preview.hasScreenPermission());
     EXPECT_EQ(preview.microphoneStatus(), 2);
     EXPECT_EQ(screen.count(), 0);
-    Settings::store().remove("saveFolder");
-}
-
-TEST_F(ModelTest, ScanKeepsOnlyCapturesByPrefixAndExtension)
-{
-    QTemporaryDir dir;
-    touch(dir.filePath("Print 2026-12-05 às 18.38.06.png"));
-    touch(dir.filePath("Gravação 2026-12-05 às 18.40.00.MP4"));
-    touch(dir.filePath("Print 2026-12-05 às 18.38.07.jpg"));
-    touch(dir.filePath("notas.txt"));
-    touch(dir.filePath(".Print escondido.png"));
-    touch(dir.filePath("print minúsculo.png"));
-    touch(dir.filePath("Gravacao sem cedilha.mp4"));
-    QDir(dir.path()).mkdir("Print pasta.png");
-
-    const auto items = AppModel::scanFolder(dir.path());
-    ASSERT_EQ(items.size(), 2);
-    int videos = 0;
-    for (const CaptureItem &item : items) {
-        videos += item.isVideo;
-        EXPECT_TRUE(item.url().isLocalFile());
-        EXPECT_GT(item.date.date().year(), 2000) << "a real date, never the distant past";
-    }
-    EXPECT_EQ(videos, 1);
-    EXPECT_TRUE(AppModel::scanFolder(dir.filePath("missing")).isEmpty());
-}
-
-TEST_F(ModelTest, NewestFirstWithEqualDatesInListingOrder)
-{
-    const QDateTime t(QDate(2026, 12, 5), QTime(10, 0));
-    QList<CaptureItem> items {
-        {"/a", t, false}, {"/b", t.addSecs(60), true}, {"/c", t, false}, {"/d", t.addSecs(-60), false}};
-    AppModel::sortNewestFirst(items);
-    QStringList order;
-    for (const auto &item : items)
-        order << item.path;
-    EXPECT_EQ(order, (QStringList {"/b", "/a", "/c", "/d"}));
+    QSignalSpy previewFolder(&preview, &AppModel::saveFolderChanged);
+    preferences.setSaveFolder("/srv/outra");
+    EXPECT_EQ(preview.saveFolder(), "/tmp/amostras") << "a preview keeps the folder it was given";
+    EXPECT_EQ(previewFolder.count(), 0);
+    EXPECT_EQ(live.saveFolder(), "/srv/outra");
 }
 
 TEST_F(ModelTest, ReloadAppliesTheNewestScanAndNotifiesOnlyOnChange)
@@ -196,7 +171,8 @@ TEST_F(ModelTest, ReloadAppliesTheNewestScanAndNotifiesOnlyOnChange)
     touch(first.filePath("Print um.png"));
     touch(second.filePath("Print dois.png"));
     touch(second.filePath("Print três.png"));
-    AppModel model = makeModel(first.path());
+    preferences.setSaveFolder(first.path());
+    AppModel model = makeModel();
     QSignalSpy changed(&model, &AppModel::capturesChanged);
 
     QCoro::waitFor(model.reloadCaptures());
@@ -206,7 +182,7 @@ TEST_F(ModelTest, ReloadAppliesTheNewestScanAndNotifiesOnlyOnChange)
 
     // An older scan finishing late never overwrites a newer one.
     auto older = model.reloadCaptures();
-    model.setSaveFolder(second.path());
+    preferences.setSaveFolder(second.path());
     auto newer = model.reloadCaptures();
     QCoro::waitFor(std::move(newer));
     QCoro::waitFor(std::move(older));
@@ -254,24 +230,22 @@ TEST_F(ModelTest, ChoosingAFolderStoresItAndRescans)
     QSignalSpy changed(&model, &AppModel::capturesChanged);
     model.chooseSaveFolder();
     EXPECT_EQ(model.saveFolder(), dir.path());
-    EXPECT_EQ(Settings::saveFolder(), dir.path());
+    EXPECT_EQ(preferences.saveFolder(), dir.path());
     ASSERT_TRUE(changed.count() > 0 || changed.wait(5000));
     EXPECT_EQ(model.captures().size(), 1);
-    Settings::store().remove("saveFolder");
 }
 
 TEST_F(ModelTest, MicrophoneRequestStoresTheSettingOnlyWhenGranted)
 {
-    Settings::store().remove("capturesMicrophone");
     AppModel model = makeModel();
     microphone.answer = false;
     QCoro::waitFor(model.requestMicrophone());
-    EXPECT_FALSE(Settings::capturesMicrophone());
+    EXPECT_FALSE(preferences.capturesMicrophone());
     EXPECT_EQ(model.microphoneStatus(), MicrophoneAccess::denied);
 
     microphone.answer = true;
     QCoro::waitFor(model.requestMicrophone());
-    EXPECT_TRUE(Settings::capturesMicrophone());
+    EXPECT_TRUE(preferences.capturesMicrophone());
     EXPECT_EQ(model.microphoneStatus(), MicrophoneAccess::authorized);
 }
 

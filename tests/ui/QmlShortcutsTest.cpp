@@ -1,5 +1,6 @@
 // The views show the global shortcuts from the one list the hot keys are
 // registered from.
+#include "core/Preferences.h"
 #include "core/Shortcut.h"
 #include "ui/AppModel.h"
 #include "ui/QmlUi.h"
@@ -7,6 +8,7 @@
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -23,7 +25,9 @@ std::unique_ptr<QObject> create(QQmlComponent &component, const QVariantMap &pro
 
 TEST(QmlShortcuts, TheViewsSeeTheFourShortcutsInOrder)
 {
-    auto engine = QmlUi::createEngine();
+    QTemporaryDir dir;
+    Preferences preferences(dir.filePath("Velunta.conf"));
+    auto engine = QmlUi::createEngine(preferences);
     QQmlComponent component(engine.get());
     component.setData(R"(
         import QtQml
@@ -51,7 +55,9 @@ TEST(QmlShortcuts, TheViewsSeeTheFourShortcutsInOrder)
 
 TEST(QmlShortcuts, EachCaptureCardShowsItsTwoShortcuts)
 {
-    auto engine = QmlUi::createEngine();
+    QTemporaryDir dir;
+    Preferences preferences(dir.filePath("Velunta.conf"));
+    auto engine = QmlUi::createEngine(preferences);
     QQmlComponent component(engine.get(), QmlUi::view(QStringLiteral("CaptureCard.qml")));
     struct Expected {
         bool isArea;

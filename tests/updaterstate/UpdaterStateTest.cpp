@@ -1,4 +1,4 @@
-#include "core/Settings.h"
+#include "core/Preferences.h"
 #include "support/TestSupport.h"
 #include "updater/Updater.h"
 
@@ -6,6 +6,7 @@
 #include <QCoroTimer>
 #include <QElapsedTimer>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -122,16 +123,7 @@ template <typename Predicate> bool waitFor(Predicate done, std::chrono::millisec
 
 class UpdaterState : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static TestSupport::TempHome home;
-        home.applyToThisProcess();
-    }
-    void SetUp() override
-    {
-        Settings::store().clear();
-        Settings::setValue(Settings::Key::updateBucket, 60);
-    }
+    void SetUp() override { preferences.setUpdateBucket(60); }
 
     Updater::Kind run(Updater &updater, bool isManual)
     {
@@ -146,6 +138,8 @@ protected:
         return updater.kind();
     }
 
+    QTemporaryDir settingsDir;
+    Preferences preferences {settingsDir.filePath("Velunta.conf")};
     FakeWorld world;
 };
 
@@ -153,7 +147,7 @@ protected:
 
 TEST_F(UpdaterState, WithoutConfigurationOnlyAManualCheckSpeaks)
 {
-    Updater updater(std::nullopt, world.engine(), {});
+    Updater updater(preferences, std::nullopt, world.engine(), {});
     updater.start();
     EXPECT_FALSE(updater.isStarted());
     EXPECT_EQ(run(updater, false), Updater::Kind::idle);
@@ -164,7 +158,7 @@ TEST_F(UpdaterState, WithoutConfigurationOnlyAManualCheckSpeaks)
 
 TEST_F(UpdaterState, ManualAndAutomaticChecksEndDifferently)
 {
-    Updater updater(config(), world.engine(), {});
+    Updater updater(preferences, config(), world.engine(), {});
 
     world.fetchResult = failure<UpdateManifest>(UpdateError(UpdateError::server, 404));
     EXPECT_EQ(run(updater, false), Updater::Kind::idle) << "background failures are silent";
@@ -194,26 +188,26 @@ TEST_F(UpdaterState, ManualAndAutomaticChecksEndDifferently)
 
 TEST_F(UpdaterState, ChannelRolloutAndSkippedBuildAreReadAtEachCheck)
 {
-    Updater updater(config(), world.engine(), {});
+    Updater updater(preferences, config(), world.engine(), {});
     UpdateManifest manifest = release(11);
     manifest.rollout = 50;
     world.fetchResult = manifest;
 
     EXPECT_EQ(run(updater, false), Updater::Kind::idle) << "bucket 60 is outside a rollout of 50";
-    Settings::setValue(Settings::Key::usesBetaUpdates, true);
-    Settings::setValue(Settings::Key::updateBucket, 49);
+    preferences.setUsesBetaUpdates(true);
+    preferences.setUpdateBucket(49);
     EXPECT_EQ(run(updater, false), Updater::Kind::available);
     EXPECT_EQ(world.lastFetched, QUrl("https://updates.example/velunta/beta.json"));
 
-    Updater second(config(), world.engine(), {});
-    Settings::setValue(Settings::Key::skippedUpdateBuild, 11);
+    Updater second(preferences, config(), world.engine(), {});
+    preferences.setSkippedUpdateBuild(11);
     EXPECT_EQ(run(second, false), Updater::Kind::idle) << "a rolled-back build is not offered again";
     EXPECT_EQ(run(second, true), Updater::Kind::available) << "unless the user asks";
 }
 
 TEST_F(UpdaterState, ChecksDuringAnotherCheckOrADownloadAreIgnored)
 {
-    Updater updater(config(), world.engine(), {});
+    Updater updater(preferences, config(), world.engine(), {});
     world.fetchResult = release(11);
     world.holdFetch = true;
     auto first = updater.check(true);
@@ -239,7 +233,7 @@ TEST_F(UpdaterState, ChecksDuringAnotherCheckOrADownloadAreIgnored)
 
 TEST_F(UpdaterState, ProgressFromTheDownloadThreadCountsOnlyWhileDownloading)
 {
-    Updater updater(config(), world.engine(), {});
+    Updater updater(preferences, config(), world.engine(), {});
     world.fetchResult = release(11);
     run(updater, true);
     int notifications = 0;
@@ -269,7 +263,7 @@ TEST_F(UpdaterState, ProgressFromTheDownloadThreadCountsOnlyWhileDownloading)
 
 TEST_F(UpdaterState, InstallWaitsForTheCaptureThenHandsOverAndQuits)
 {
-    Updater updater(config(), world.engine(), {});
+    Updater updater(preferences, config(), world.engine(), {});
     bool busy = true;
     updater.setCaptureBusyCheck([&] { return busy; });
     world.fetchResult = release(11);
@@ -325,7 +319,7 @@ protected:
     }
 
     bool busy = true;
-    Updater updater {config(), world.engine(), {}};
+    Updater updater {preferences, config(), world.engine(), {}};
 };
 
 TEST_F(ReadyToReopen, TwoClicksInOneTurnStartOneHelper)
@@ -374,7 +368,7 @@ TEST_F(ReadyToReopen, ACaptureThatBeginsWhileTheHelperStartsKeepsTheAppRunning)
 
 TEST_F(UpdaterState, AFailedHandOverIsShownAndNothingQuits)
 {
-    Updater updater(config(), world.engine(), {});
+    Updater updater(preferences, config(), world.engine(), {});
     world.fetchResult = release(11);
     run(updater, true);
     world.holdPrepare = false;
@@ -387,7 +381,7 @@ TEST_F(UpdaterState, AFailedHandOverIsShownAndNothingQuits)
 
 TEST_F(UpdaterState, ACopyThatCannotReplaceItselfOpensTheDownloadInstead)
 {
-    Updater updater(config(), world.engine(), {});
+    Updater updater(preferences, config(), world.engine(), {});
     world.inPlace = false;
     world.fetchResult = release(11);
     run(updater, true);
@@ -402,7 +396,7 @@ TEST_F(UpdaterState, ACopyThatCannotReplaceItselfOpensTheDownloadInstead)
 
     UpdateManifest insecure = release(11);
     insecure.url = "http://updates.example/Velunta-11.zip";
-    Updater other(config(), world.engine(), {});
+    Updater other(preferences, config(), world.engine(), {});
     world.fetchResult = insecure;
     run(other, true);
     auto refused = other.install();
@@ -415,7 +409,7 @@ TEST_F(UpdaterState, TheLoopChecksAfterItsDelayAndThenEveryPeriod)
     world.fetchResult = release(10);
     world.clock.start();
     {
-        Updater updater(config(), world.engine(), Updater::Schedule {30ms, 60ms});
+        Updater updater(preferences, config(), world.engine(), Updater::Schedule {30ms, 60ms});
         updater.start();
         updater.start();
         ASSERT_TRUE(updater.isStarted());
@@ -426,11 +420,11 @@ TEST_F(UpdaterState, TheLoopChecksAfterItsDelayAndThenEveryPeriod)
         for (qsizetype i = 1; i < world.fetchTimes.size(); ++i)
             EXPECT_GE(world.fetchTimes[i] - world.fetchTimes[i - 1], 55) << "one loop, however often start() is called";
 
-        Settings::setValue(Settings::Key::checksForUpdates, false);
+        preferences.setChecksForUpdates(false);
         const int before = world.fetches;
         waitFor([] { return false; }, 300ms);
         EXPECT_EQ(world.fetches, before) << "checks switched off are skipped";
-        Settings::setValue(Settings::Key::checksForUpdates, true);
+        preferences.setChecksForUpdates(true);
         ASSERT_TRUE(waitFor([&] { return world.fetches > before; }, 2s)) << "the loop kept running";
         world.holdFetch = true;
         ASSERT_TRUE(waitFor([&] { return updater.kind() == Updater::Kind::checking; }, 2s));

@@ -25,19 +25,19 @@ Row {
     OptionBox {
         objectName: "systemAudioOption"
         text: "Som do sistema"
-        checked: CaptureSettings.capturesSystemAudio
-        onToggled: CaptureSettings.capturesSystemAudio = checked
+        checked: Preferences.capturesSystemAudio
+        onToggled: Preferences.capturesSystemAudio = checked
     }
     OptionBox {
         objectName: "microphoneOption"
         text: "Microfone"
-        checked: CaptureSettings.capturesMicrophone
-        onToggled: CaptureSettings.capturesMicrophone = checked
+        checked: Preferences.capturesMicrophone
+        onToggled: Preferences.capturesMicrophone = checked
     }
     OptionBox {
         objectName: "copyOption"
         text: "Copiar ao terminar"
-        checked: CaptureSettings.copiesScreenshots
-        onToggled: CaptureSettings.copiesScreenshots = checked
+        checked: Preferences.copiesScreenshots
+        onToggled: Preferences.copiesScreenshots = checked
     }
 }

@@ -54,7 +54,6 @@ ApplicationWindow {
         onTriggered: {
             if (!window.model.isPreview)
                 window.model.refreshPermissions()
-            CaptureSettings.refresh()
         }
     }
 

@@ -156,8 +156,8 @@ Flickable {
                 FormSwitch {
                     objectName: "systemAudioSwitch"
                     label: "Gravar o áudio do sistema"
-                    checked: CaptureSettings.capturesSystemAudio
-                    onToggled: CaptureSettings.capturesSystemAudio = checked
+                    checked: Preferences.capturesSystemAudio
+                    onToggled: Preferences.capturesSystemAudio = checked
                 }
             }
             Hairline {}
@@ -167,8 +167,8 @@ Flickable {
                 FormSwitch {
                     objectName: "microphoneSwitch"
                     label: "Gravar o microfone"
-                    checked: CaptureSettings.capturesMicrophone
-                    onToggled: CaptureSettings.capturesMicrophone = checked
+                    checked: Preferences.capturesMicrophone
+                    onToggled: Preferences.capturesMicrophone = checked
                 }
             }
         }
@@ -214,8 +214,8 @@ Flickable {
                 FormSwitch {
                     objectName: "copySwitch"
                     label: "Copiar para a área de transferência ao terminar"
-                    checked: CaptureSettings.copiesScreenshots
-                    onToggled: CaptureSettings.copiesScreenshots = checked
+                    checked: Preferences.copiesScreenshots
+                    onToggled: Preferences.copiesScreenshots = checked
                 }
             }
         }

@@ -136,8 +136,8 @@ Column {
                     FormSwitch {
                         objectName: "checksForUpdatesSwitch"
                         label: "Procurar atualizações automaticamente"
-                        checked: UpdatePreferences.checksForUpdates
-                        onToggled: UpdatePreferences.checksForUpdates = checked
+                        checked: Preferences.checksForUpdates
+                        onToggled: Preferences.checksForUpdates = checked
                     }
                 }
                 Hairline {}
@@ -151,8 +151,8 @@ Column {
                     FormSwitch {
                         objectName: "usesBetaUpdatesSwitch"
                         label: "Receber versões beta"
-                        checked: UpdatePreferences.usesBetaUpdates
-                        onToggled: UpdatePreferences.usesBetaUpdates = checked
+                        checked: Preferences.usesBetaUpdates
+                        onToggled: Preferences.usesBetaUpdates = checked
                     }
                 }
                 Hairline {}
