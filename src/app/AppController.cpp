@@ -7,7 +7,7 @@
 #include "core/Shortcut.h"
 #include "platform/HotKeySource.h"
 #include "platform/ScreenSource.h"
-#include "platform/audio/MicrophoneAccess.h"
+#include "platform/MicrophoneAccess.h"
 #include "platform/desktop/DesktopServices.h"
 #include "ui/AppModel.h"
 

@@ -4,7 +4,7 @@
 #include "core/Preferences.h"
 #include "feedback/RecordingControls.h"
 #include "platform/NullPlatform.h"
-#include "platform/audio/MicrophoneAccess.h"
+#include "platform/MicrophoneAccess.h"
 #include "ui/AppModel.h"
 #include "ui/MainMenu.h"
 #include "ui/MainWindow.h"

@@ -1,7 +1,7 @@
 #include "AppModel.h"
 
 #include "core/Preferences.h"
-#include "platform/audio/MicrophoneAccess.h"
+#include "platform/MicrophoneAccess.h"
 #include "platform/desktop/DesktopServices.h"
 
 #include <QCoroFuture>

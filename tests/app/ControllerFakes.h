@@ -4,7 +4,7 @@
 #include "core/ControllerPorts.h"
 #include "platform/HotKeySource.h"
 #include "platform/ScreenSource.h"
-#include "platform/audio/MicrophoneAccess.h"
+#include "platform/MicrophoneAccess.h"
 #include "platform/desktop/DesktopServices.h"
 
 #include <QCoroSignal>

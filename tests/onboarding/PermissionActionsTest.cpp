@@ -2,7 +2,7 @@
 // through a model over fake desktop and microphone services.
 #include "OnboardingFixture.h"
 
-#include "platform/audio/MicrophoneAccess.h"
+#include "platform/MicrophoneAccess.h"
 #include "platform/desktop/DesktopServices.h"
 #include "ui/AppModel.h"
 #include "ui/MainMenu.h"

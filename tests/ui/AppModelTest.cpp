@@ -1,6 +1,6 @@
 #include "ui/AppModel.h"
 #include "core/Preferences.h"
-#include "platform/audio/MicrophoneAccess.h"
+#include "platform/MicrophoneAccess.h"
 #include "platform/desktop/DesktopServices.h"
 #include "support/TestSupport.h"
 

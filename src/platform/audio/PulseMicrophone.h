@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/audio/MicrophoneAccess.h"
+#include "platform/MicrophoneAccess.h"
 
 #include <atomic>
 
