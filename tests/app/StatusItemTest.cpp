@@ -4,7 +4,7 @@
 // never say when it opens); the idle icon shows on dark and light panels.
 #include "app/StatusItem.h"
 #include "app/AppController.h"
-#include "app/ControllerFakes.h"
+#include "app/ControllerFixture.h"
 #include "core/Settings.h"
 #include "support/TestSupport.h"
 #include "ui/AppModel.h"
@@ -21,33 +21,18 @@
 
 namespace {
 
-class Tray : public ::testing::Test {
+class Tray : public ControllerFixture {
 protected:
     void SetUp() override
     {
-        static TestSupport::TempHome home;
-        home.applyToThisProcess();
-        Settings::store().clear();
-        Settings::setValue(Settings::Key::saveFolder, saves.filePath("Velunta"));
-        model = std::make_unique<AppModel>(AppModel::Services {}, saves.filePath("Velunta"), true, 3);
+        ControllerFixture::SetUp();
         statusItem = std::make_unique<StatusItem>(
             [this] { return controller ? controller->statusMenuItems() : QList<StatusMenu::Item>(); },
             [this](StatusMenu::Action action) {
                 if (controller)
                     controller->perform(action);
             });
-        AppController::Services s;
-        s.screens = &screens;
-        s.hotKeys = &hotKeys;
-        s.desktop = &desktop;
-        s.microphone = &microphone;
-        s.alerts = &alerts;
-        s.toast = &toast;
-        s.picker = &picker;
-        s.chrome = &chrome;
-        s.windows = &windows;
-        s.statusItem = statusItem.get();
-        controller = std::make_unique<AppController>(s, model.get());
+        controller = std::make_unique<AppController>(services(statusItem.get()), model.get());
         statusItem->invalidate(); // as the normal run does once the controller exists
     }
 
@@ -71,17 +56,6 @@ protected:
             3000);
     }
 
-    QTemporaryDir saves;
-    std::unique_ptr<AppModel> model;
-    FakeScreens screens;
-    FakeHotKeySource hotKeys;
-    FakeDesktopServices desktop;
-    FakeMicrophone microphone;
-    FakeAlerts alerts;
-    FakeToast toast;
-    FakePicker picker;
-    FakeChrome chrome;
-    FakeWindows windows;
     std::unique_ptr<StatusItem> statusItem;
     std::unique_ptr<AppController> controller;
 };

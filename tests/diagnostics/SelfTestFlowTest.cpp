@@ -2,6 +2,7 @@
 // which lines it still writes, and that nothing is waited for forever.
 #include "diagnostics/SelfTest.h"
 #include "platform/WindowManager.h"
+#include "support/FakeScreenSource.h"
 #include "support/TestSupport.h"
 
 #include <QCoroTask>
@@ -11,20 +12,10 @@
 
 namespace {
 
-class FakeScreens : public ScreenSource {
+// Screens that cannot be grabbed: these tests never look at pixels.
+class FakeScreens : public FakeScreenSource {
 public:
-    std::vector<DisplayInfo> displays() const override { return list; }
-    QPoint pointerPosition() const override { return {}; }
-    bool screenCaptureAllowed() const override { return allowed; }
-    QCoro::Task<Result<QImage, PlatformError>> grab(GrabRequest) override
-    {
-        ++grabs;
-        co_return Result<QImage, PlatformError>::failure({QStringLiteral("sem tela")});
-    }
-
-    std::vector<DisplayInfo> list;
-    bool allowed = true;
-    int grabs = 0;
+    FakeScreens() { failure = PlatformError {QStringLiteral("sem tela")}; }
 };
 
 class FakeWindowManager : public WindowManager {
@@ -69,7 +60,7 @@ TEST_F(SelfTestFlow, WithoutScreenAccessOnlyThePermissionLineIsWritten)
     screens.list = {{1, "DUMMY0", QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080), 1.0, true}};
     EXPECT_EQ(runAndReadReport(), (QStringList {"FAIL permission: Gravação de Tela não autorizada", ""}));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList {"result.txt"});
-    EXPECT_EQ(screens.grabs, 0);
+    EXPECT_TRUE(screens.grabs.empty());
 }
 
 TEST_F(SelfTestFlow, ScreensWithoutAnIdAreSkippedAndTheRunGoesStraightToTheBar)

@@ -3,6 +3,7 @@
 #include "feedback/RecordingOverlays.h"
 #include "platform/WindowLevel.h"
 #include "platform/WindowManager.h"
+#include "support/FakeScreenSource.h"
 #include "theme/Theme.h"
 
 #include <QCoreApplication>
@@ -13,17 +14,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class FakeScreens : public ScreenSource {
+// Screens that cannot be grabbed: these tests never look at pixels.
+class FakeScreens : public FakeScreenSource {
 public:
-    std::vector<DisplayInfo> list;
-
-    std::vector<DisplayInfo> displays() const override { return list; }
-    QPoint pointerPosition() const override { return {}; }
-    bool screenCaptureAllowed() const override { return true; }
-    QCoro::Task<Result<QImage, PlatformError>> grab(GrabRequest) override
-    {
-        co_return Result<QImage, PlatformError>::failure({QStringLiteral("sem tela")});
-    }
+    FakeScreens() { failure = PlatformError {QStringLiteral("sem tela")}; }
 };
 
 class FakeWindowManager : public WindowManager {

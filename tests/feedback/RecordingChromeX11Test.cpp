@@ -2,11 +2,14 @@
 // click on a button works without activating Velunta, screenshots never show
 // either of them, clicks pass through the ring, and only a whole-display bar
 // can be dragged.
-#include "capture/AwaitTask.h"
 #include "capture/CaptureEngine.h"
 #include "feedback/RecordingOverlays.h"
 #include "platform/PlatformServices.h"
 #include "platform/WindowManager.h"
+#include "support/AwaitTask.h"
+#include "support/ColouredWindow.h"
+#include "support/DesktopGuards.h"
+#include "support/EventLoopWait.h"
 #include "support/TestSupport.h"
 #include "theme/Theme.h"
 
@@ -24,6 +27,10 @@
 
 namespace {
 
+using TestSupport::ColouredWindow;
+using TestSupport::spin;
+using TestSupport::waitUntil;
+
 PlatformServices &services()
 {
     static PlatformServices instance = PlatformServices::create();
@@ -34,23 +41,6 @@ WindowManager &windowManager()
 {
     static std::unique_ptr<WindowManager> instance = WindowManager::create();
     return *instance;
-}
-
-bool waitUntil(const std::function<bool()> &condition, int ms = 5000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-void spin(int ms)
-{
-    waitUntil([] { return false; }, ms);
 }
 
 int xdotool(const QStringList &arguments)
@@ -78,7 +68,9 @@ void click(QPoint at)
 // What the X server shows now, overlays included.
 QImage onScreen(const QRect &area)
 {
-    return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage()
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .toImage()
         .convertToFormat(QImage::Format_RGB32);
 }
 
@@ -87,16 +79,6 @@ bool near(QRgb a, const QColor &b, int tolerance = 6)
     return std::abs(qRed(a) - b.red()) <= tolerance && std::abs(qGreen(a) - b.green()) <= tolerance
         && std::abs(qBlue(a) - b.blue()) <= tolerance;
 }
-
-// An ordinary window of one colour that counts the presses it receives.
-class PressWindow : public QRasterWindow {
-public:
-    int presses = 0;
-
-protected:
-    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(QRect(QPoint(), size()), QColor(20, 230, 40)); }
-    void mousePressEvent(QMouseEvent *) override { ++presses; }
-};
 
 class RecordingChromeX11 : public ::testing::Test {
 protected:
@@ -122,10 +104,7 @@ protected:
             other.kill();
             other.waitForFinished(3000);
         }
-        if (compositor.state() != QProcess::NotRunning) {
-            compositor.terminate();
-            compositor.waitForFinished(3000);
-        }
+        compositor.stop();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         spin(100);
     }
@@ -137,8 +116,9 @@ protected:
         EXPECT_TRUE(other.waitForStarted(5000));
         QString id;
         waitUntil([&] {
-            const auto found = TestSupport::run("xdotool", {"search", "--onlyvisible", "--classname", "chrome-test-other"},
-                                                QProcessEnvironment::systemEnvironment(), 3000);
+            const auto found
+                = TestSupport::run("xdotool", {"search", "--onlyvisible", "--classname", "chrome-test-other"},
+                    QProcessEnvironment::systemEnvironment(), 3000);
             id = QString::fromUtf8(found.out).split('\n', Qt::SkipEmptyParts).value(0);
             return !id.isEmpty();
         });
@@ -150,18 +130,17 @@ protected:
 
     void startCompositor()
     {
-        compositor.start("xcompmgr", {});
-        ASSERT_TRUE(compositor.waitForStarted(5000));
-        ASSERT_TRUE(waitUntil([] { return windowManager().hasCompositingManager(); }));
+        ASSERT_TRUE(compositor.start([] { return windowManager().hasCompositingManager(); }));
     }
 
     void showAndWait(const CaptureTarget &target)
     {
-        overlays->show(target, [this] { ++pauses; },
-                       [this] {
-                           ++stops;
-                           overlays->hide();
-                       });
+        overlays->show(
+            target, [this] { ++pauses; },
+            [this] {
+                ++stops;
+                overlays->hide();
+            });
         ControlsBackground *bar = overlays->controls().panel();
         ASSERT_TRUE(bar);
         ASSERT_TRUE(waitUntil([&] {
@@ -177,7 +156,7 @@ protected:
     DisplayInfo display;
     std::unique_ptr<RecordingOverlays> overlays;
     QProcess other;
-    QProcess compositor;
+    TestSupport::CompositingManagerRun compositor;
     int pauses = 0;
     int stops = 0;
 };
@@ -230,7 +209,7 @@ TEST_F(RecordingChromeX11, ScreenshotsNeverShowTheBarOrTheRing)
     EXPECT_TRUE(near(shown.pixel(ring.topLeft() - display.frame.topLeft()), SystemColors::red));
     EXPECT_TRUE(near(shown.pixel(ring.center().x(), ring.bottom() - display.frame.top()), SystemColors::red));
     EXPECT_TRUE(near(shown.pixel(centreOf(overlays->controls().stopButton()) + QPoint(0, 12) - display.frame.topLeft()),
-                     Theme::hudRec));
+        Theme::hudRec));
 
     auto during = awaitTask(CaptureEngine::screenshot(*services().screens, whole));
     ASSERT_TRUE(during);
@@ -256,7 +235,7 @@ TEST_F(RecordingChromeX11, ScreenshotsNeverShowTheBarOrTheRing)
 
 TEST_F(RecordingChromeX11, ClicksPassThroughTheRing)
 {
-    PressWindow below;
+    ColouredWindow below;
     below.setFlags(Qt::Window | Qt::FramelessWindowHint);
     below.setGeometry(QRect(display.frame.topLeft() + QPoint(400, 150), QSize(700, 500)));
     below.show();
@@ -303,7 +282,7 @@ TEST_F(RecordingChromeX11, OnlyAWholeDisplayBarCanBeDragged)
 TEST_F(RecordingChromeX11, WithACompositingManagerTheRingStaysClickThroughAndOutOfScreenshots)
 {
     startCompositor();
-    PressWindow below;
+    ColouredWindow below;
     below.setFlags(Qt::Window | Qt::FramelessWindowHint);
     below.setGeometry(QRect(display.frame.topLeft() + QPoint(400, 150), QSize(700, 500)));
     below.show();

@@ -3,10 +3,10 @@
 // screenshots never show it. The two-screen case runs through
 // test_toast_dual, on a desktop of its own.
 #include "app/ControllerFakes.h"
-#include "capture/AwaitTask.h"
 #include "capture/CaptureEngine.h"
 #include "feedback/OverlayX11.h"
 #include "feedback/Toast.h"
+#include "support/AwaitTask.h"
 
 #include <QCursor>
 #include <QElapsedTimer>
