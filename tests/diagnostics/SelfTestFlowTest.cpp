@@ -12,12 +12,6 @@
 
 namespace {
 
-// Screens that cannot be grabbed: these tests never look at pixels.
-class FakeScreens : public FakeScreenSource {
-public:
-    FakeScreens() { failure = PlatformError {QStringLiteral("sem tela")}; }
-};
-
 class FakeWindowManager : public WindowManager {
 public:
     std::optional<NativeWindowId> activeWindow() const override { return std::nullopt; }
@@ -48,7 +42,8 @@ protected:
     QByteArray display;
     QTemporaryDir dir;
     QString folder = dir.filePath("relatorio");
-    FakeScreens screens;
+    // Screens that cannot be grabbed: these tests never look at pixels.
+    FakeScreenSource screens {PlatformError {QStringLiteral("sem tela")}};
     FakeWindowManager windowManager;
 };
 

@@ -22,6 +22,7 @@ namespace OverlayX11 {
 
 using TestSupport::ColouredWindow;
 using TestSupport::countColour;
+using TestSupport::nearColour;
 
 inline PlatformServices &services()
 {

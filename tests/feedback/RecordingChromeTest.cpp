@@ -14,12 +14,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Screens that cannot be grabbed: these tests never look at pixels.
-class FakeScreens : public FakeScreenSource {
-public:
-    FakeScreens() { failure = PlatformError {QStringLiteral("sem tela")}; }
-};
-
 class FakeWindowManager : public WindowManager {
 public:
     bool compositor = false;
@@ -133,7 +127,8 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    FakeScreens screens;
+    // Screens that cannot be grabbed: these tests never look at pixels.
+    FakeScreenSource screens {PlatformError {QStringLiteral("sem tela")}};
     FakeWindowManager windowManager;
     std::unique_ptr<RecordingOverlays> overlays;
     std::chrono::steady_clock::time_point now = std::chrono::steady_clock::time_point {} + 500s;

@@ -28,6 +28,7 @@
 namespace {
 
 using TestSupport::ColouredWindow;
+using TestSupport::nearColour;
 using TestSupport::spin;
 using TestSupport::waitUntil;
 
@@ -72,12 +73,6 @@ QImage onScreen(const QRect &area)
         ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
         .toImage()
         .convertToFormat(QImage::Format_RGB32);
-}
-
-bool near(QRgb a, const QColor &b, int tolerance = 6)
-{
-    return std::abs(qRed(a) - b.red()) <= tolerance && std::abs(qGreen(a) - b.green()) <= tolerance
-        && std::abs(qBlue(a) - b.blue()) <= tolerance;
 }
 
 class RecordingChromeX11 : public ::testing::Test {
@@ -206,10 +201,11 @@ TEST_F(RecordingChromeX11, ScreenshotsNeverShowTheBarOrTheRing)
     // They are on screen: the ring's red and the bar's stop button.
     const QRect ring = overlays->frame().window()->geometry();
     const QImage shown = onScreen(display.frame);
-    EXPECT_TRUE(near(shown.pixel(ring.topLeft() - display.frame.topLeft()), SystemColors::red));
-    EXPECT_TRUE(near(shown.pixel(ring.center().x(), ring.bottom() - display.frame.top()), SystemColors::red));
-    EXPECT_TRUE(near(shown.pixel(centreOf(overlays->controls().stopButton()) + QPoint(0, 12) - display.frame.topLeft()),
-        Theme::hudRec));
+    EXPECT_TRUE(nearColour(shown.pixel(ring.topLeft() - display.frame.topLeft()), SystemColors::red, 6));
+    EXPECT_TRUE(nearColour(shown.pixel(ring.center().x(), ring.bottom() - display.frame.top()), SystemColors::red, 6));
+    EXPECT_TRUE(
+        nearColour(shown.pixel(centreOf(overlays->controls().stopButton()) + QPoint(0, 12) - display.frame.topLeft()),
+            Theme::hudRec, 6));
 
     auto during = awaitTask(CaptureEngine::screenshot(*services().screens, whole));
     ASSERT_TRUE(during);
@@ -217,7 +213,7 @@ TEST_F(RecordingChromeX11, ScreenshotsNeverShowTheBarOrTheRing)
 
     overlays->setPaused(true);
     spin(200);
-    EXPECT_TRUE(near(onScreen(ring).pixel(0, 0), SystemColors::orange));
+    EXPECT_TRUE(nearColour(onScreen(ring).pixel(0, 0), SystemColors::orange, 6));
     auto paused = awaitTask(CaptureEngine::screenshot(*services().screens, CaptureTarget {*display.id, area}));
     ASSERT_TRUE(paused);
     EXPECT_EQ(paused->image, before->image.copy(area.toRect()));
@@ -296,9 +292,9 @@ TEST_F(RecordingChromeX11, WithACompositingManagerTheRingStaysClickThroughAndOut
     EXPECT_TRUE(overlays->controls().panel()->testAttribute(Qt::WA_TranslucentBackground));
     const QRect ring = overlays->frame().window()->geometry();
     const QImage shown = onScreen(ring);
-    EXPECT_TRUE(near(shown.pixel(0, 0), SystemColors::red));
+    EXPECT_TRUE(nearColour(shown.pixel(0, 0), SystemColors::red, 6));
     // Inside the ring the window below shows through.
-    EXPECT_TRUE(near(shown.pixel(shown.rect().center()), QColor(20, 230, 40)));
+    EXPECT_TRUE(nearColour(shown.pixel(shown.rect().center()), QColor(20, 230, 40), 6));
 
     auto during = awaitTask(CaptureEngine::screenshot(*services().screens, target));
     ASSERT_TRUE(during);

@@ -174,12 +174,6 @@ QRgb onGlass(QPoint global)
     return pixel ? pixel->pixel(0, 0) | 0xff000000u : 0;
 }
 
-bool near(QRgb a, QRgb b)
-{
-    return std::abs(qRed(a) - qRed(b)) <= 3 && std::abs(qGreen(a) - qGreen(b)) <= 3
-        && std::abs(qBlue(a) - qBlue(b)) <= 3;
-}
-
 } // namespace
 
 TEST_F(SelectionOverlayX11, WithoutACompositorTheScreenIsShownAsItWasJustBefore)
@@ -197,12 +191,12 @@ TEST_F(SelectionOverlayX11, WithoutACompositorTheScreenIsShownAsItWasJustBefore)
     auto run = startPick();
     for (const auto &overlayWindow : overlay->windows())
         EXPECT_FALSE(overlayWindow->testAttribute(Qt::WA_TranslucentBackground));
-    EXPECT_TRUE(near(onGlass(inside), dimmedGreen)) << std::hex << onGlass(inside);
+    EXPECT_TRUE(nearColour(onGlass(inside), dimmedGreen, 3)) << std::hex << onGlass(inside);
     window.colour = ordinaryRed;
     window.update();
     spin(300);
     // Opaque windows: the still stays.
-    EXPECT_TRUE(near(onGlass(inside), dimmedGreen)) << std::hex << onGlass(inside);
+    EXPECT_TRUE(nearColour(onGlass(inside), dimmedGreen, 3)) << std::hex << onGlass(inside);
     ASSERT_EQ(xdotool({"key", "Escape"}), 0);
     ASSERT_TRUE(waitUntil([&] { return run->answered(); }));
 }
@@ -227,11 +221,11 @@ TEST_F(SelectionOverlayX11, WithACompositorTheDesktopShowsThroughLive)
     auto run = startPick();
     for (const auto &overlayWindow : overlay->windows())
         EXPECT_TRUE(overlayWindow->testAttribute(Qt::WA_TranslucentBackground));
-    EXPECT_TRUE(near(onGlass(inside), dimmedGreen)) << std::hex << onGlass(inside);
+    EXPECT_TRUE(nearColour(onGlass(inside), dimmedGreen, 3)) << std::hex << onGlass(inside);
     window.colour = ordinaryRed;
     window.update();
     spin(300);
-    EXPECT_TRUE(near(onGlass(inside), dimmedRed)) << std::hex << onGlass(inside);
+    EXPECT_TRUE(nearColour(onGlass(inside), dimmedRed, 3)) << std::hex << onGlass(inside);
 
     // The hole is clear, the selection still exact.
     dragWithXdotool(screen.frame.topLeft() + QPoint(310, 310), screen.frame.topLeft() + QPoint(410, 360));

@@ -47,12 +47,6 @@ QStringList visibleToasts()
     return QString::fromUtf8(result.out).split('\n', Qt::SkipEmptyParts);
 }
 
-bool nearColour(QRgb pixel, const QColor &colour, int tolerance = 8)
-{
-    return std::abs(qRed(pixel) - colour.red()) <= tolerance && std::abs(qGreen(pixel) - colour.green()) <= tolerance
-        && std::abs(qBlue(pixel) - colour.blue()) <= tolerance;
-}
-
 class ToastX11 : public ::testing::Test {
 protected:
     void SetUp() override

@@ -19,12 +19,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Screens that cannot be grabbed: these tests never look at pixels.
-class FakeScreens : public FakeScreenSource {
-public:
-    FakeScreens() { failure = PlatformError {QStringLiteral("no grabs here")}; }
-};
-
 DisplayInfo display(DisplayId id, QSize points, double scale)
 {
     DisplayInfo info;
@@ -117,7 +111,8 @@ protected:
     QString finalPath() const { return out.filePath(QStringLiteral("Gravação.mp4")); }
 
     QTemporaryDir out;
-    FakeScreens screens;
+    // Screens that cannot be grabbed: these tests never look at pixels.
+    FakeScreenSource screens {PlatformError {QStringLiteral("no grabs here")}};
     FakeService service;
 };
 

@@ -26,6 +26,13 @@ protected:
     void mousePressEvent(QMouseEvent *) override { ++presses; }
 };
 
+// Whether PIXEL is COLOUR, each channel within TOLERANCE; alpha is not looked at.
+inline bool nearColour(QRgb pixel, const QColor &colour, int tolerance = 8)
+{
+    return std::abs(qRed(pixel) - colour.red()) <= tolerance && std::abs(qGreen(pixel) - colour.green()) <= tolerance
+        && std::abs(qBlue(pixel) - colour.blue()) <= tolerance;
+}
+
 // How many pixels of IMAGE (32 bits a pixel) are COLOUR, each channel within
 // TOLERANCE; alpha is not looked at.
 inline int countColour(const QImage &image, QRgb colour, int tolerance = 0)
@@ -33,12 +40,8 @@ inline int countColour(const QImage &image, QRgb colour, int tolerance = 0)
     int found = 0;
     for (int y = 0; y < image.height(); ++y) {
         const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb pixel = line[x];
-            found += std::abs(qRed(pixel) - qRed(colour)) <= tolerance
-                && std::abs(qGreen(pixel) - qGreen(colour)) <= tolerance
-                && std::abs(qBlue(pixel) - qBlue(colour)) <= tolerance;
-        }
+        for (int x = 0; x < image.width(); ++x)
+            found += nearColour(line[x], QColor(colour), tolerance);
     }
     return found;
 }

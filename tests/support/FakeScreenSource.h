@@ -12,6 +12,11 @@
 
 class FakeScreenSource : public ScreenSource {
 public:
+    explicit FakeScreenSource(std::optional<PlatformError> failure = std::nullopt)
+        : failure(std::move(failure))
+    {
+    }
+
     std::vector<DisplayInfo> list;
     QPoint pointer;
     bool allowed = true;
