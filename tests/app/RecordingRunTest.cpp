@@ -13,16 +13,7 @@ using namespace TestSupport;
 
 namespace {
 
-class RecordingRun : public TrayRunFixture {
-protected:
-    void SetUp() override
-    {
-        TrayRunFixture::SetUp();
-        if (setUpEnded())
-            return;
-        ASSERT_TRUE(app.start());
-    }
-};
+class RecordingRun : public StartedTrayRunFixture { };
 
 } // namespace
 

@@ -13,16 +13,8 @@ using namespace TestSupport;
 
 namespace {
 
-class AreaScreenshotRun : public TrayRunFixture {
+class AreaScreenshotRun : public StartedTrayRunFixture {
 protected:
-    void SetUp() override
-    {
-        TrayRunFixture::SetUp();
-        if (setUpEnded())
-            return;
-        ASSERT_TRUE(app.start());
-    }
-
     void pressAltShift2()
     {
         tool("xdotool", {"key", "alt+shift+2"});

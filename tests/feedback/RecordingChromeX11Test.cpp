@@ -3,6 +3,7 @@
 // either of them, clicks pass through the ring, and only a whole-display bar
 // can be dragged.
 #include "capture/CaptureEngine.h"
+#include "feedback/OverlayX11.h"
 #include "feedback/RecordingOverlays.h"
 #include "platform/PlatformServices.h"
 #include "platform/WindowManager.h"
@@ -27,35 +28,14 @@
 
 namespace {
 
+using OverlayX11::activeWindowByXprop;
+using OverlayX11::services;
+using OverlayX11::windowManager;
+using OverlayX11::xdotool;
 using TestSupport::ColouredWindow;
 using TestSupport::nearColour;
 using TestSupport::spin;
 using TestSupport::waitUntil;
-
-PlatformServices &services()
-{
-    static PlatformServices instance = PlatformServices::create();
-    return instance;
-}
-
-WindowManager &windowManager()
-{
-    static std::unique_ptr<WindowManager> instance = WindowManager::create();
-    return *instance;
-}
-
-int xdotool(const QStringList &arguments)
-{
-    return TestSupport::run("xdotool", arguments, QProcessEnvironment::systemEnvironment(), 10000).exitCode;
-}
-
-quint32 activeWindow()
-{
-    const auto result
-        = TestSupport::run("xprop", {"-root", "_NET_ACTIVE_WINDOW"}, QProcessEnvironment::systemEnvironment(), 10000);
-    const auto match = QRegularExpression(R"(window id # (0x[0-9a-fA-F]+))").match(QString::fromUtf8(result.out));
-    return match.hasMatch() ? match.captured(1).toUInt(nullptr, 16) : 0;
-}
 
 void click(QPoint at)
 {
@@ -119,8 +99,8 @@ protected:
         });
         EXPECT_FALSE(id.isEmpty()) << "xmessage never mapped a window";
         xdotool({"windowactivate", "--sync", id});
-        waitUntil([&] { return activeWindow() == id.toUInt(); });
-        return activeWindow();
+        waitUntil([&] { return activeWindowByXprop() == id.toUInt(); });
+        return activeWindowByXprop();
     }
 
     void startCompositor()
@@ -168,13 +148,13 @@ TEST_F(RecordingChromeX11, OneClickOnPauseCallsBackOnceWithoutActivatingVelunta)
     spin(300);
     EXPECT_EQ(pauses, 1);
     EXPECT_EQ(stops, 0);
-    EXPECT_EQ(activeWindow(), before);
+    EXPECT_EQ(activeWindowByXprop(), before);
 
     // The controller answers with the paused look; the next click continues.
     overlays->setPaused(true);
     click(centreOf(overlays->controls().pauseButton()));
     ASSERT_TRUE(waitUntil([&] { return pauses == 2; }));
-    EXPECT_EQ(activeWindow(), before);
+    EXPECT_EQ(activeWindowByXprop(), before);
 }
 
 TEST_F(RecordingChromeX11, OneClickOnStopCallsBackOnceAndTheBarGoes)
@@ -187,7 +167,7 @@ TEST_F(RecordingChromeX11, OneClickOnStopCallsBackOnceAndTheBarGoes)
     EXPECT_EQ(stops, 1);
     EXPECT_EQ(pauses, 0);
     EXPECT_FALSE(overlays->controls().panel());
-    EXPECT_EQ(activeWindow(), before);
+    EXPECT_EQ(activeWindowByXprop(), before);
 }
 
 TEST_F(RecordingChromeX11, ScreenshotsNeverShowTheBarOrTheRing)

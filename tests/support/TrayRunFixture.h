@@ -64,4 +64,16 @@ private:
     QByteArray m_extra;
 };
 
+// The same with the program started before each test.
+class StartedTrayRunFixture : public TrayRunFixture {
+protected:
+    void SetUp() override
+    {
+        TrayRunFixture::SetUp();
+        if (setUpEnded())
+            return;
+        ASSERT_TRUE(app.start());
+    }
+};
+
 } // namespace TestSupport
