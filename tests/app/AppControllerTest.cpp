@@ -1,5 +1,4 @@
-#include "app/AppController.h"
-#include "app/ControllerFakes.h"
+#include "app/ControllerFixture.h"
 #include "core/Preferences.h"
 #include "support/TestSupport.h"
 #include "ui/AppModel.h"
@@ -14,30 +13,12 @@ using State = AppController::State;
 
 namespace {
 
-class ControllerTest : public ::testing::Test {
+class ControllerTest : public ControllerFixture {
 protected:
-    void SetUp() override
-    {
-        preferences.setSaveFolder(saves.filePath("Velunta"));
-        AppModel::Services modelServices;
-        modelServices.preferences = &preferences;
-        model = std::make_unique<AppModel>(modelServices, saves.filePath("Velunta"), true, 3);
-    }
-
     AppController &controller()
     {
         if (!m_controller) {
-            AppController::Services s;
-            s.screens = &screens;
-            s.hotKeys = &hotKeys;
-            s.desktop = &desktop;
-            s.microphone = &microphone;
-            s.alerts = &alerts;
-            s.toast = &toast;
-            s.picker = &picker;
-            s.chrome = &chrome;
-            s.windows = &windows;
-            s.statusItem = &statusItem;
+            AppController::Services s = services(&statusItem);
             s.windowHideDelayMs = 20;
             s.makeRecorder = [this]() -> std::unique_ptr<CaptureRecorder> {
                 auto recorder = std::make_unique<FakeRecorder>(script);
@@ -63,19 +44,6 @@ protected:
         ASSERT_TRUE(waitForState(State::recording));
     }
 
-    QTemporaryDir saves;
-    QTemporaryDir settingsDir;
-    Preferences preferences {settingsDir.filePath("Velunta.conf")};
-    std::unique_ptr<AppModel> model;
-    FakeScreens screens;
-    FakeHotKeySource hotKeys;
-    FakeDesktopServices desktop;
-    FakeMicrophone microphone;
-    FakeAlerts alerts;
-    FakeToast toast;
-    FakePicker picker;
-    FakeChrome chrome;
-    FakeWindows windows;
     FakeStatusItem statusItem;
     FakeRecorder::Script script;
     FakeRecorder *lastRecorder = nullptr;
@@ -113,7 +81,7 @@ TEST_F(ControllerTest, ASecondPressWhileFinishingIsIgnored)
     controller().toggleRecordFull();
     ASSERT_TRUE(waitForState(State::idle));
     EXPECT_EQ(savedFiles().size(), 1);
-    EXPECT_EQ(screens.grabs, 1);
+    EXPECT_EQ(screens.grabs.size(), 1u);
     EXPECT_EQ(picker.picks, 0);
 }
 
@@ -171,7 +139,7 @@ TEST_F(ControllerTest, WithoutPermissionTheAlertOffersTheSettingsAndTheRequestIs
     ASSERT_EQ(alerts.shown.size(), 1);
     EXPECT_EQ(alerts.shown[0].message, "O Velunta precisa de permissão para ver a tela");
     EXPECT_EQ(alerts.shown[0].buttons, (QStringList {"Abrir configurações", "Agora não"}));
-    EXPECT_EQ(screens.grabs, 0);
+    EXPECT_TRUE(screens.grabs.empty());
 
     alerts.answer = 1;
     controller().toggleRecordArea();

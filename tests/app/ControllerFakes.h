@@ -3,31 +3,23 @@
 // Fakes of everything the capture controller drives, for tests of its rules.
 #include "core/ControllerPorts.h"
 #include "platform/HotKeySource.h"
-#include "platform/ScreenSource.h"
 #include "platform/MicrophoneAccess.h"
 #include "platform/desktop/DesktopServices.h"
+#include "support/FakeScreenSource.h"
 
 #include <QCoroSignal>
 #include <QCoroTimer>
 #include <QObject>
 
-class FakeScreens : public ScreenSource {
+// One 320x200 screen under the pointer, whose grabs come back blue.
+class FakeScreens : public FakeScreenSource {
 public:
-    std::vector<DisplayInfo> displays() const override { return list; }
-    QPoint pointerPosition() const override { return pointer; }
-    bool screenCaptureAllowed() const override { return allowed; }
-    QCoro::Task<Result<QImage, PlatformError>> grab(GrabRequest request) override
+    FakeScreens()
     {
-        ++grabs;
-        QImage image(request.pixels.size(), QImage::Format_RGB32);
-        image.fill(QColor(10, 120, 200));
-        co_return image;
+        list = {{DisplayId(7), "FAKE0", QRect(0, 0, 320, 200), QRect(0, 0, 320, 200), 1.0, true}};
+        pointer = {10, 10};
+        fill = QColor(10, 120, 200);
     }
-
-    std::vector<DisplayInfo> list {{DisplayId(7), "FAKE0", QRect(0, 0, 320, 200), QRect(0, 0, 320, 200), 1.0, true}};
-    QPoint pointer {10, 10};
-    bool allowed = true;
-    int grabs = 0;
 };
 
 class FakeHotKeySource : public HotKeySource {

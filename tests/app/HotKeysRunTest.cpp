@@ -2,6 +2,7 @@
 // the server's auto-repeat on, and after a change of keyboard layout.
 #include "support/Keyboard.h"
 #include "support/TestSupport.h"
+#include "support/TrayRunFixture.h"
 
 #include <QDir>
 #include <QThread>
@@ -11,23 +12,20 @@ using namespace TestSupport;
 
 namespace {
 
-class HotKeysRun : public ::testing::Test {
+class HotKeysRun : public TrayRunFixture {
 protected:
     void SetUp() override
     {
-        if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            GTEST_SKIP() << "needs the test desktop";
-        saveFolder = home.path() + "/Capturas";
-        writeFile(home.settingsFile(),
-            "[General]\nhasCompletedOnboarding=true\ncopiesScreenshots=false\nsaveFolder=" + saveFolder.toUtf8()
-                + "\n");
+        TrayRunFixture::SetUp();
+        if (setUpEnded())
+            return;
         keyboard = std::make_unique<KeyboardGuard>();
         ASSERT_TRUE(app.start());
     }
 
     void TearDown() override
     {
-        app.stop();
+        TrayRunFixture::TearDown();
         keyboard.reset();
     }
 
@@ -37,14 +35,6 @@ protected:
     }
     static void key(const QString &keys) { tool("xdotool", {"key", keys}); }
 
-    QStringList screenshots() const { return QDir(saveFolder).entryList({"Print *.png"}, QDir::Files); }
-    QStringList recordings() const { return QDir(saveFolder).entryList({"Grava*.mp4"}, QDir::Files); }
-    bool barIsUp() const { return !app.windowsNamed("^Velunta: recording controls").isEmpty(); }
-    bool overlayIsUp() const
-    {
-        return !tool("xdotool", {"search", "--onlyvisible", "--name", "^Velunta: sele"}).isEmpty();
-    }
-
     // An area selection opened by the shortcut, then left with Esc.
     void expectOverlayThenEscape(const char *what)
     {
@@ -53,10 +43,7 @@ protected:
         ASSERT_TRUE(waitFor([&] { return !overlayIsUp(); })) << what << ": Esc did not close it";
     }
 
-    TempHome home;
-    QString saveFolder;
     std::unique_ptr<KeyboardGuard> keyboard;
-    TrayApp app {home};
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 // The real program in its tray run on the test desktop, driven with xdotool
 // as a user would drive it.
 #include "support/TestSupport.h"
+#include "support/TrayRunFixture.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,33 +15,16 @@ using namespace TestSupport;
 
 namespace {
 
-class NormalRun : public ::testing::Test {
+class NormalRun : public TrayRunFixture {
 protected:
-    void SetUp() override
+    // Screenshots go to the clipboard too, as they do for a user.
+    NormalRun()
+        : TrayRunFixture("")
     {
-        if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            GTEST_SKIP() << "needs the test desktop";
-        saveFolder = home.path() + "/Capturas";
-        writeSettings("");
-    }
-
-    void writeSettings(const QByteArray &extra)
-    {
-        writeFile(home.settingsFile(), "[General]\nhasCompletedOnboarding=true\nsaveFolder=" + saveFolder.toUtf8() + "\n" + extra);
     }
 
     void start() { ASSERT_TRUE(app.start()); }
-
-    QStringList captures() const
-    {
-        return QDir(saveFolder).entryList({"Print *.png"}, QDir::Files, QDir::Name);
-    }
-
     QStringList windowsNamed(const QString &pattern) { return app.windowsNamed(pattern); }
-
-    TempHome home;
-    QString saveFolder;
-    TrayApp app{home};
 };
 
 } // namespace
@@ -50,8 +34,8 @@ TEST_F(NormalRun, AltShift1SavesTheWholeScreenCopiesItAndShowsTheToast)
     tool("sh", {"-c", "printf '' | xclip -selection clipboard -i"});
     start();
     tool("xdotool", {"key", "alt+shift+1"});
-    ASSERT_TRUE(waitFor([&] { return captures().size() == 1; })) << "no capture in " << saveFolder.toStdString();
-    const QString file = saveFolder + "/" + captures().first();
+    ASSERT_TRUE(waitFor([&] { return screenshots().size() == 1; })) << "no capture in " << saveFolder.toStdString();
+    const QString file = saveFolder + "/" + screenshots().first();
     EXPECT_TRUE(QFileInfo(file).fileName().contains(" às "));
 
     ASSERT_TRUE(waitFor([&] { return QImageReader(file).canRead(); }));
@@ -74,7 +58,7 @@ TEST_F(NormalRun, WithCopyingOffTheClipboardIsLeftAlone)
     tool("sh", {"-c", "printf 'antes' | xclip -selection clipboard -i"});
     start();
     tool("xdotool", {"key", "alt+shift+1"});
-    ASSERT_TRUE(waitFor([&] { return captures().size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return screenshots().size() == 1; }));
     QThread::msleep(300);
     EXPECT_EQ(tool("xclip", {"-selection", "clipboard", "-o"}), "antes");
 }
@@ -83,9 +67,9 @@ TEST_F(NormalRun, TwoQuickPressesMakeOneScreenshot)
 {
     start();
     tool("xdotool", {"key", "alt+shift+1", "key", "alt+shift+1"});
-    ASSERT_TRUE(waitFor([&] { return captures().size() >= 1; }));
+    ASSERT_TRUE(waitFor([&] { return screenshots().size() >= 1; }));
     QThread::msleep(1500);
-    EXPECT_EQ(captures().size(), 1);
+    EXPECT_EQ(screenshots().size(), 1);
 }
 
 TEST_F(NormalRun, AnUncreatableSaveFolderGivesTheAlertAndStaysUsable)

@@ -2,6 +2,7 @@
 // start and stop, the bar is up meanwhile, and the MP4 that lands in the save
 // folder has the screen's or the dragged area's size and the system sound.
 #include "support/TestSupport.h"
+#include "support/TrayRunFixture.h"
 
 #include <QDir>
 #include <QSize>
@@ -12,32 +13,7 @@ using namespace TestSupport;
 
 namespace {
 
-class RecordingRun : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            GTEST_SKIP() << "needs the test desktop";
-        saveFolder = home.path() + "/Capturas";
-        writeFile(home.settingsFile(),
-            "[General]\nhasCompletedOnboarding=true\ncopiesScreenshots=false\nsaveFolder=" + saveFolder.toUtf8()
-                + "\n");
-        ASSERT_TRUE(app.start());
-    }
-
-    void TearDown() override
-    {
-        tool("xdotool", {"mouseup", "1"});
-        app.stop();
-    }
-
-    QStringList recordings() const { return QDir(saveFolder).entryList({"Grava*.mp4"}, QDir::Files, QDir::Name); }
-    bool barIsUp() const { return !app.windowsNamed("^Velunta: recording controls").isEmpty(); }
-
-    TempHome home;
-    QString saveFolder;
-    TrayApp app {home};
-};
+class RecordingRun : public StartedTrayRunFixture { };
 
 } // namespace
 

@@ -4,7 +4,7 @@
 // never say when it opens); the idle icon shows on dark and light panels.
 #include "app/StatusItem.h"
 #include "app/AppController.h"
-#include "app/ControllerFakes.h"
+#include "app/ControllerFixture.h"
 #include "core/Preferences.h"
 #include "support/TestSupport.h"
 #include "ui/AppModel.h"
@@ -26,14 +26,11 @@
 
 namespace {
 
-class Tray : public ::testing::Test {
+class Tray : public ControllerFixture {
 protected:
     void SetUp() override
     {
-        preferences.setSaveFolder(saves.filePath("Velunta"));
-        AppModel::Services modelServices;
-        modelServices.preferences = &preferences;
-        model = std::make_unique<AppModel>(modelServices, saves.filePath("Velunta"), true, 3);
+        ControllerFixture::SetUp();
         statusItem = std::make_unique<StatusItem>(
             [this] { return controller ? controller->statusMenuItems() : QList<StatusMenu::Item>(); },
             [this](StatusMenu::Action action) {
@@ -41,18 +38,7 @@ protected:
                     controller->perform(action);
             },
             preferences);
-        AppController::Services s;
-        s.screens = &screens;
-        s.hotKeys = &hotKeys;
-        s.desktop = &desktop;
-        s.microphone = &microphone;
-        s.alerts = &alerts;
-        s.toast = &toast;
-        s.picker = &picker;
-        s.chrome = &chrome;
-        s.windows = &windows;
-        s.statusItem = statusItem.get();
-        controller = std::make_unique<AppController>(s, preferences, model.get());
+        controller = std::make_unique<AppController>(services(statusItem.get()), preferences, model.get());
         statusItem->invalidate(); // as the normal run does once the controller exists
     }
 
@@ -76,19 +62,6 @@ protected:
             3000);
     }
 
-    QTemporaryDir saves;
-    QTemporaryDir settingsDir;
-    Preferences preferences {settingsDir.filePath("Velunta.conf")};
-    std::unique_ptr<AppModel> model;
-    FakeScreens screens;
-    FakeHotKeySource hotKeys;
-    FakeDesktopServices desktop;
-    FakeMicrophone microphone;
-    FakeAlerts alerts;
-    FakeToast toast;
-    FakePicker picker;
-    FakeChrome chrome;
-    FakeWindows windows;
     std::unique_ptr<StatusItem> statusItem;
     std::unique_ptr<AppController> controller;
 };

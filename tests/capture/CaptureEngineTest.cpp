@@ -1,5 +1,6 @@
 #include "capture/CaptureEngine.h"
-#include "capture/AwaitTask.h"
+#include "support/AwaitTask.h"
+#include "support/FakeScreenSource.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -8,28 +9,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// A window system with two side-by-side screens and a pointer the test moves.
-class FakeScreens : public ScreenSource {
-public:
-    std::vector<DisplayInfo> list;
-    QPoint pointer;
-    std::vector<GrabRequest> grabs;
-    std::optional<PlatformError> failure;
-
-    std::vector<DisplayInfo> displays() const override { return list; }
-    QPoint pointerPosition() const override { return pointer; }
-    bool screenCaptureAllowed() const override { return true; }
-    QCoro::Task<Result<QImage, PlatformError>> grab(GrabRequest request) override
-    {
-        grabs.push_back(request);
-        if (failure)
-            co_return Result<QImage, PlatformError>::failure(*failure);
-        QImage image(request.pixels.size(), QImage::Format_RGB32);
-        image.fill(Qt::darkCyan);
-        co_return image;
-    }
-};
 
 DisplayInfo display(std::optional<DisplayId> id, QRect frame, double scale, bool primary = false)
 {
@@ -43,9 +22,10 @@ DisplayInfo display(std::optional<DisplayId> id, QRect frame, double scale, bool
     return info;
 }
 
-FakeScreens twoScreens()
+// Two side-by-side screens, the second one at scale 2.
+FakeScreenSource twoScreens()
 {
-    FakeScreens screens;
+    FakeScreenSource screens;
     screens.list = {display(71, QRect(0, 0, 1920, 1080), 1.0, true), display(72, QRect(1920, 0, 1512, 982), 2.0)};
     return screens;
 }
@@ -75,7 +55,7 @@ TEST(CaptureEngine, OutputSizeRoundsHalvesAwayFromZero)
 
 TEST(CaptureEngine, WholeDisplayTargetCoversTheDisplayAtItsPixelDensity)
 {
-    FakeScreens screens = twoScreens();
+    FakeScreenSource screens = twoScreens();
     const CaptureTarget target {72, std::nullopt};
     auto resolved = CaptureEngine::resolve(screens, target);
     ASSERT_TRUE(resolved);
@@ -93,7 +73,7 @@ TEST(CaptureEngine, WholeDisplayTargetCoversTheDisplayAtItsPixelDensity)
 
 TEST(CaptureEngine, AreaTargetIsOffsetIntoTheDisplayAndRounded)
 {
-    FakeScreens screens = twoScreens();
+    FakeScreenSource screens = twoScreens();
     auto shot = awaitTask(CaptureEngine::screenshot(screens, CaptureTarget {72, QRectF(10.25, 20, 100.25, 50.5)}));
     ASSERT_TRUE(shot);
     EXPECT_EQ(shot->image.size(), QSize(201, 101));
@@ -103,7 +83,7 @@ TEST(CaptureEngine, AreaTargetIsOffsetIntoTheDisplayAndRounded)
 
 TEST(CaptureEngine, ResolvingAMissingDisplayIsDisplayNotFound)
 {
-    FakeScreens screens = twoScreens();
+    FakeScreenSource screens = twoScreens();
     auto resolved = CaptureEngine::resolve(screens, CaptureTarget {99, std::nullopt});
     ASSERT_FALSE(resolved);
     EXPECT_EQ(resolved.error().captureError(), CaptureError(CaptureError::displayNotFound));
@@ -119,7 +99,7 @@ TEST(CaptureEngine, ResolvingAMissingDisplayIsDisplayNotFound)
 
 TEST(CaptureEngine, PlatformFailuresPassUnchanged)
 {
-    FakeScreens screens = twoScreens();
+    FakeScreenSource screens = twoScreens();
     screens.failure = PlatformError {QStringLiteral("A conexão com a tela X11 foi perdida.")};
     auto shot = awaitTask(CaptureEngine::screenshot(screens, CaptureTarget {71, std::nullopt}));
     ASSERT_FALSE(shot);
@@ -129,7 +109,7 @@ TEST(CaptureEngine, PlatformFailuresPassUnchanged)
 
 TEST(CaptureTarget, DisplayUnderMouseTakesTheFirstScreenHoldingThePointer)
 {
-    FakeScreens screens = twoScreens();
+    FakeScreenSource screens = twoScreens();
     screens.pointer = QPoint(100, 100);
     EXPECT_EQ(CaptureEngine::displayUnderMouse(screens), (CaptureTarget {71, std::nullopt}));
     // On the seam the right-hand screen holds the point.
@@ -144,7 +124,7 @@ TEST(CaptureTarget, DisplayUnderMouseTakesTheFirstScreenHoldingThePointer)
 
 TEST(CaptureTarget, DisplayUnderMouseIsNoneWithoutAnIdOrAScreen)
 {
-    FakeScreens screens = twoScreens();
+    FakeScreenSource screens = twoScreens();
     screens.list[1].id = std::nullopt;
     screens.pointer = QPoint(2000, 10);
     EXPECT_EQ(CaptureEngine::displayUnderMouse(screens), std::nullopt);
@@ -247,7 +227,7 @@ TEST(CaptureEngine, FastPngStaysWithinHalfAgainTheDefaultSize)
 // destroy twice in other shapes.
 TEST(CaptureEngine, ScreenshotAndPngAwaitedInsideACoroutine)
 {
-    FakeScreens screens = twoScreens();
+    FakeScreenSource screens = twoScreens();
     auto flow = [&]() -> QCoro::Task<qsizetype> {
         auto shot = co_await CaptureEngine::screenshot(screens, CaptureTarget {71, QRectF(0, 0, 64, 32)});
         if (!shot)

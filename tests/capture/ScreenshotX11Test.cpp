@@ -1,10 +1,11 @@
 // Screenshots on a real X server: the application's overlays stay out of the
 // picture while its ordinary windows are in it.
-#include "capture/AwaitTask.h"
 #include "capture/CaptureEngine.h"
 #include "platform/PlatformServices.h"
 #include "platform/WindowLevel.h"
 #include "platform/x11/X11Capture.h"
+#include "support/AwaitTask.h"
+#include "support/ColouredWindow.h"
 #include "support/TestSupport.h"
 
 #include <QCursor>
@@ -21,33 +22,11 @@
 
 namespace {
 
+using TestSupport::ColouredWindow;
+using TestSupport::countColour;
+
 const QRgb ordinaryGreen = qRgb(20, 230, 40);
 const QRgb overlayMagenta = qRgb(250, 0, 250);
-
-class ColourWindow : public QRasterWindow {
-public:
-    explicit ColourWindow(QRgb colour)
-        : m_colour(colour)
-    {
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(QRect(QPoint(), size()), QColor(m_colour)); }
-
-private:
-    QRgb m_colour;
-};
-
-int count(const QImage &image, QRgb colour)
-{
-    int found = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            found += (line[x] | 0xff000000u) == colour;
-    }
-    return found;
-}
 
 void showAt(QWindow &window, const QRect &geometry)
 {
@@ -99,11 +78,11 @@ TEST_F(ScreenshotX11, OverlaysAreLeftOutAndOrdinaryWindowsKept)
     ASSERT_TRUE(primary.id);
     const QPoint origin = primary.frame.topLeft();
 
-    ColourWindow ordinary(ordinaryGreen);
+    ColouredWindow ordinary(ordinaryGreen);
     showAt(ordinary, QRect(origin + QPoint(120, 140), QSize(300, 200)));
     // A raised, unshareable window over part of the ordinary one, as the
     // toast or the control bar would be.
-    ColourWindow overlay(overlayMagenta);
+    ColouredWindow overlay(overlayMagenta);
     overlay.setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     WindowLevel::set(&overlay, WindowLevel::Level::floating);
     WindowLevel::setSharingNone(&overlay);
@@ -115,7 +94,7 @@ TEST_F(ScreenshotX11, OverlaysAreLeftOutAndOrdinaryWindowsKept)
     ASSERT_TRUE(plain) << plain.error().description.toStdString();
     auto everything = (*plain)->grab(GrabRequest {primary.pixelGeometry, {}, false});
     ASSERT_TRUE(everything);
-    ASSERT_GT(count(*everything, overlayMagenta), 250 * 150 / 2);
+    ASSERT_GT(countColour(*everything, overlayMagenta), 250 * 150 / 2);
 
     QCursor::setPos(origin + QPoint(5, 5));
     const auto target = CaptureEngine::displayUnderMouse(screens());
@@ -136,15 +115,15 @@ TEST_F(ScreenshotX11, OverlaysAreLeftOutAndOrdinaryWindowsKept)
     EXPECT_EQ(bytes.mid(phys + 4, 9), QByteArray::fromHex("00000b1300000b1301")); // 2835 per metre, twice
     const QImage saved = QImageReader(path).read();
     ASSERT_EQ(saved.size(), primary.pixelGeometry.size());
-    EXPECT_EQ(count(saved, overlayMagenta), 0);
+    EXPECT_EQ(countColour(saved, overlayMagenta), 0);
     // All of the ordinary window, also the part the overlay covers on screen.
-    EXPECT_EQ(count(saved, ordinaryGreen), 300 * 200);
+    EXPECT_EQ(countColour(saved, ordinaryGreen), 300 * 200);
 }
 
 TEST_F(ScreenshotX11, AreaTargetTakesExactlyItsPixels)
 {
     const DisplayInfo primary = screens().displays().front();
-    ColourWindow ordinary(ordinaryGreen);
+    ColouredWindow ordinary(ordinaryGreen);
     showAt(ordinary, QRect(primary.frame.topLeft() + QPoint(400, 300), QSize(200, 100)));
     settle();
     // Half of the area is the window, half what is to its left.
@@ -152,7 +131,7 @@ TEST_F(ScreenshotX11, AreaTargetTakesExactlyItsPixels)
     auto shot = awaitTask(CaptureEngine::screenshot(screens(), CaptureTarget {*primary.id, area}));
     ASSERT_TRUE(shot);
     EXPECT_EQ(shot->image.size(), QSize(201, 50));
-    EXPECT_EQ(count(shot->image, ordinaryGreen), (201 - 100) * 50);
+    EXPECT_EQ(countColour(shot->image, ordinaryGreen), (201 - 100) * 50);
     EXPECT_NE(shot->image.pixel(0, 0), ordinaryGreen);
     EXPECT_EQ(shot->image.pixel(200, 49), ordinaryGreen);
 }
@@ -160,7 +139,7 @@ TEST_F(ScreenshotX11, AreaTargetTakesExactlyItsPixels)
 TEST_F(ScreenshotX11, CursorOnlyWhenAsked)
 {
     const DisplayInfo primary = screens().displays().front();
-    ColourWindow ordinary(ordinaryGreen);
+    ColouredWindow ordinary(ordinaryGreen);
     showAt(ordinary, QRect(primary.frame.topLeft() + QPoint(500, 500), QSize(200, 200)));
     QCursor::setPos(primary.frame.topLeft() + QPoint(600, 600));
     settle();
@@ -170,8 +149,8 @@ TEST_F(ScreenshotX11, CursorOnlyWhenAsked)
     auto without = (*capture)->grab(GrabRequest {aroundPointer, {}, false});
     auto with = (*capture)->grab(GrabRequest {aroundPointer, {}, true});
     ASSERT_TRUE(without && with);
-    EXPECT_EQ(count(*without, ordinaryGreen), 80 * 80);
-    EXPECT_LT(count(*with, ordinaryGreen), 80 * 80);
+    EXPECT_EQ(countColour(*without, ordinaryGreen), 80 * 80);
+    EXPECT_LT(countColour(*with, ordinaryGreen), 80 * 80);
 }
 
 TEST_F(ScreenshotX11, DisplaysCarryTheirRandROutputs)
@@ -210,7 +189,7 @@ TEST_F(ScreenshotX11, SecondDisplayAndItsUnplugging)
     const auto right = displayNamed("DUMMY1");
     if (!right)
         GTEST_SKIP() << "needs the dual desktop";
-    ColourWindow ordinary(ordinaryGreen);
+    ColouredWindow ordinary(ordinaryGreen);
     showAt(ordinary, QRect(right->frame.topLeft() + QPoint(100, 100), QSize(150, 120)));
     settle();
     QCursor::setPos(right->frame.center());
@@ -220,7 +199,7 @@ TEST_F(ScreenshotX11, SecondDisplayAndItsUnplugging)
     auto shot = awaitTask(CaptureEngine::screenshot(screens(), *target));
     ASSERT_TRUE(shot);
     EXPECT_EQ(shot->image.size(), QSize(1280, 1024));
-    EXPECT_EQ(count(shot->image, ordinaryGreen), 150 * 120);
+    EXPECT_EQ(countColour(shot->image, ordinaryGreen), 150 * 120);
     ordinary.hide();
 
     ASSERT_EQ(QProcess::execute("xrandr", {"--output", "DUMMY1", "--off"}), 0);
@@ -251,7 +230,7 @@ TEST_F(ScreenshotX11, AnExcludedWindowEmbeddedInAnotherClientLeavesThatClientAlo
     xcb_flush(other);
     settle();
 
-    ColourWindow icon(overlayMagenta);
+    ColouredWindow icon(overlayMagenta);
     WindowLevel::setSharingNone(&icon);
     showAt(icon, QRect(primary.frame.topLeft() + QPoint(100, 600), QSize(40, 40)));
     xcb_reparent_window(other, static_cast<xcb_window_t>(icon.winId()), panel, 10, 10);
@@ -262,5 +241,5 @@ TEST_F(ScreenshotX11, AnExcludedWindowEmbeddedInAnotherClientLeavesThatClientAlo
     xcb_destroy_window(other, panel);
     xcb_disconnect(other);
     ASSERT_TRUE(shot);
-    EXPECT_GT(count(shot->image, ordinaryGreen), 300 * 60 - 40 * 40 - 100);
+    EXPECT_GT(countColour(shot->image, ordinaryGreen), 300 * 60 - 40 * 40 - 100);
 }

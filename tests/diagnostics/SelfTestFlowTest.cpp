@@ -4,6 +4,7 @@
 #include "platform/NullPlatform.h"
 #include "platform/PlatformServices.h"
 #include "platform/WindowManager.h"
+#include "support/FakeScreenSource.h"
 #include "support/TestSupport.h"
 
 #include <QCoroTask>
@@ -12,22 +13,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-class FakeScreens : public ScreenSource {
-public:
-    std::vector<DisplayInfo> displays() const override { return list; }
-    QPoint pointerPosition() const override { return {}; }
-    bool screenCaptureAllowed() const override { return allowed; }
-    QCoro::Task<Result<QImage, PlatformError>> grab(GrabRequest) override
-    {
-        ++grabs;
-        co_return Result<QImage, PlatformError>::failure({QStringLiteral("sem tela")});
-    }
-
-    std::vector<DisplayInfo> list;
-    bool allowed = true;
-    int grabs = 0;
-};
 
 class FakeClipboard : public ClipboardProbe {
 public:
@@ -51,7 +36,8 @@ class SelfTestFlow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        auto fakeScreens = std::make_unique<FakeScreens>();
+        // Screens that cannot be grabbed: these tests never look at pixels.
+        auto fakeScreens = std::make_unique<FakeScreenSource>(PlatformError {QStringLiteral("sem tela")});
         auto fakeClipboard = std::make_unique<FakeClipboard>();
         screens = fakeScreens.get();
         clipboard = fakeClipboard.get();
@@ -71,7 +57,7 @@ protected:
     QTemporaryDir dir;
     QString folder = dir.filePath("relatorio");
     PlatformServices platform;
-    FakeScreens *screens = nullptr;
+    FakeScreenSource *screens = nullptr;
     FakeClipboard *clipboard = nullptr;
     FakeWindowManager windowManager;
 };
@@ -84,7 +70,7 @@ TEST_F(SelfTestFlow, WithoutScreenAccessOnlyThePermissionLineIsWritten)
     screens->list = {{1, "DUMMY0", QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080), 1.0, true}};
     EXPECT_EQ(runAndReadReport(), (QStringList {"FAIL permission: Gravação de Tela não autorizada", ""}));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList {"result.txt"});
-    EXPECT_EQ(screens->grabs, 0);
+    EXPECT_TRUE(screens->grabs.empty());
 }
 
 TEST_F(SelfTestFlow, ScreensWithoutAnIdAreSkippedAndTheRunGoesStraightToTheBar)

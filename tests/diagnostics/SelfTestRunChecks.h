@@ -129,14 +129,4 @@ inline QStringList reportLines(const QString &path)
     return lines;
 }
 
-// The variables that `scripts/test-desktop start` prints, applied to ENVIRONMENT.
-inline void applyExports(const QByteArray &exports, QProcessEnvironment &environment)
-{
-    const QRegularExpression line(R"(^export (\w+)=(.*)$)", QRegularExpression::MultilineOption);
-    for (auto match = line.globalMatch(QString::fromUtf8(exports)); match.hasNext();) {
-        const auto found = match.next();
-        environment.insert(found.captured(1), found.captured(2));
-    }
-}
-
 } // namespace SelfTestRunChecks

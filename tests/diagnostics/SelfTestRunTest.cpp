@@ -1,6 +1,7 @@
 // `Velunta --self-test FOLDER` on the test desktop: the real program, its
 // report and the screenshots and recordings it leaves.
 #include "SelfTestRunChecks.h"
+#include "support/DesktopGuards.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -128,16 +129,10 @@ TEST_F(SelfTestRun, PassesUnderACompositingManager)
     // Translucent overlays and redirected windows: the selection overlay
     // shows the desktop through itself and the exclusion works on frames
     // the compositor also draws.
-    if (QStandardPaths::findExecutable("xcompmgr").isEmpty())
-        GTEST_SKIP() << "needs xcompmgr";
-    QProcess compositor;
-    compositor.start("xcompmgr", {});
-    ASSERT_TRUE(compositor.waitForStarted());
-    const auto stop = qScopeGuard([&] {
-        compositor.terminate();
-        compositor.waitForFinished(3000);
-    });
-    QThread::msleep(500);
+    if (const QString missing = TestSupport::CompositingManagerRun::unavailable(); !missing.isEmpty())
+        GTEST_SKIP() << missing.toStdString();
+    TestSupport::CompositingManagerRun compositor;
+    ASSERT_TRUE(compositor.start());
     runsAndPassesEveryCheck();
 }
 

@@ -1,13 +1,14 @@
 #pragma once
 
 // What the overlay tests on a real X server share: the X11 services, xdotool
-// and xprop, and a window filled with one colour.
+// and xprop, and windows filled with one colour.
 
 #include "feedback/PickRun.h"
 #include "feedback/SelectionOverlay.h"
 #include "platform/PlatformServices.h"
 #include "platform/WindowLevel.h"
 #include "platform/WindowManager.h"
+#include "support/ColouredWindow.h"
 #include "support/TestSupport.h"
 
 #include <QGuiApplication>
@@ -18,6 +19,10 @@
 #include <gtest/gtest.h>
 
 namespace OverlayX11 {
+
+using TestSupport::ColouredWindow;
+using TestSupport::countColour;
+using TestSupport::nearColour;
 
 inline PlatformServices &services()
 {
@@ -55,35 +60,6 @@ inline std::optional<DisplayInfo> displayNamed(const QString &name)
     }
     return std::nullopt;
 }
-
-inline int count(const QImage &image, QRgb colour, int tolerance = 0)
-{
-    int found = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb pixel = line[x];
-            found += std::abs(qRed(pixel) - qRed(colour)) <= tolerance
-                && std::abs(qGreen(pixel) - qGreen(colour)) <= tolerance
-                && std::abs(qBlue(pixel) - qBlue(colour)) <= tolerance;
-        }
-    }
-    return found;
-}
-
-class ColourWindow : public QRasterWindow {
-public:
-    explicit ColourWindow(QRgb colour)
-        : m_colour(colour)
-    {
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(QRect(QPoint(), size()), QColor(m_colour)); }
-
-private:
-    QRgb m_colour;
-};
 
 class Fixture : public ::testing::Test {
 protected:

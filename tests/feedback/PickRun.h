@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ControllerPorts.h"
+#include "support/EventLoopWait.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -39,21 +40,5 @@ private:
     QCoro::Task<> m_task;
 };
 
-// Runs the event loop until CONDITION holds or MS pass; whether it held.
-inline bool waitUntil(const std::function<bool()> &condition, int ms = 5000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-// Runs the event loop for MS.
-inline void spin(int ms)
-{
-    waitUntil([] { return false; }, ms);
-}
+using TestSupport::spin;
+using TestSupport::waitUntil;

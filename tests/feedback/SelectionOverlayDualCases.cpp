@@ -1,9 +1,9 @@
 // The overlay over two screens (DUMMY0 1920x1080 at 0,0 and DUMMY1 1280x1024
 // at 1920,0). Run by test_selection_overlay_dual, which starts that desktop.
-#include "capture/AwaitTask.h"
 #include "capture/CaptureEngine.h"
 #include "feedback/OverlayX11.h"
 #include "platform/x11/X11Capture.h"
+#include "support/AwaitTask.h"
 
 #include <QImageReader>
 #include <QTemporaryDir>
@@ -68,7 +68,7 @@ bool near(QRgb a, QRgb b)
 TEST_F(SelectionOverlayDual, DragUpAndLeftOnTheSecondScreenGivesThatRectangleAndItsPixels)
 {
     // A marker inside the area: 50 points in from its left and top.
-    ColourWindow marker(ordinaryGreen);
+    ColouredWindow marker(ordinaryGreen);
     marker.setFlags(Qt::FramelessWindowHint);
     marker.setGeometry(QRect(QPoint(1920 + 250, 200), QSize(100, 50)));
     marker.show();
@@ -94,7 +94,7 @@ TEST_F(SelectionOverlayDual, DragUpAndLeftOnTheSecondScreenGivesThatRectangleAnd
     TestSupport::writeFile(path, *png);
     const QImage saved = QImageReader(path).read();
     ASSERT_EQ(saved.size(), QSize(400, 250));
-    EXPECT_EQ(count(saved, ordinaryGreen), 100 * 50);
+    EXPECT_EQ(countColour(saved, ordinaryGreen), 100 * 50);
     EXPECT_EQ(saved.pixel(50, 50) | 0xff000000u, ordinaryGreen);
     EXPECT_EQ(saved.pixel(149, 99) | 0xff000000u, ordinaryGreen);
 }
@@ -137,7 +137,7 @@ TEST_F(SelectionOverlayDual, DraggingPastTheScreenEdgeStopsThere)
 TEST_F(SelectionOverlayDual, ADragStartedOnTheOtherScreenClearsTheFirstSelection)
 {
     // Green under the first screen's selection, so its hole shows on the glass.
-    ColourWindow ordinary(ordinaryGreen);
+    ColouredWindow ordinary(ordinaryGreen);
     ordinary.setFlags(Qt::FramelessWindowHint);
     ordinary.setGeometry(QRect(100, 100, 600, 400));
     ordinary.show();

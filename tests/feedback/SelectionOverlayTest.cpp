@@ -5,6 +5,7 @@
 #include "feedback/PickRun.h"
 #include "platform/WindowLevel.h"
 #include "platform/WindowManager.h"
+#include "support/FakeScreenSource.h"
 
 #include <QRasterWindow>
 #include <QTest>
@@ -12,27 +13,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-class FakeScreens : public ScreenSource {
-public:
-    std::vector<DisplayInfo> list;
-    QPoint pointer;
-    std::vector<GrabRequest> grabs;
-    bool grabFails = false;
-
-    std::vector<DisplayInfo> displays() const override { return list; }
-    QPoint pointerPosition() const override { return pointer; }
-    bool screenCaptureAllowed() const override { return true; }
-    QCoro::Task<Result<QImage, PlatformError>> grab(GrabRequest request) override
-    {
-        grabs.push_back(request);
-        if (grabFails)
-            co_return Result<QImage, PlatformError>::failure({QStringLiteral("sem tela")});
-        QImage image(request.pixels.size(), QImage::Format_RGB32);
-        image.fill(QColor(250, 250, 250));
-        co_return image;
-    }
-};
 
 class FakeWindowManager : public WindowManager {
 public:
@@ -81,6 +61,7 @@ protected:
         screens.list = {display(11, "A", QRect(0, 0, 640, 480)), display(std::nullopt, "B", QRect(640, 0, 320, 240)),
             display(22, "C", QRect(960, 0, 400, 300))};
         screens.pointer = QPoint(1000, 100);
+        screens.fill = QColor(250, 250, 250);
         windowManager.active = 0x5a0001;
     }
 
@@ -93,7 +74,7 @@ protected:
         return nullptr;
     }
 
-    FakeScreens screens;
+    FakeScreenSource screens;
     FakeWindowManager windowManager;
     SelectionOverlay overlay {screens, windowManager};
 };
@@ -249,7 +230,7 @@ TEST_F(SelectionOverlayTest, WithoutACompositorEachScreenIsGrabbedFirstLeavingOu
 
 TEST_F(SelectionOverlayTest, AFailedGrabStillGivesAWorkingOverlay)
 {
-    screens.grabFails = true;
+    screens.failure = PlatformError {QStringLiteral("sem tela")};
     PickRun run(overlay);
     ASSERT_TRUE(waitUntil([&] { return overlay.isShowing(); }));
     overlay.simulateDragForTesting(QPointF(1, 1), QPointF(100, 100));
@@ -309,7 +290,7 @@ TEST_F(SelectionOverlayTest, SimulatedDragWithNothingShownDoesNothing)
 
 TEST(SelectionOverlayLifetime, DestroyingTheOverlayAnswersTheWaitingPick)
 {
-    FakeScreens screens;
+    FakeScreenSource screens;
     screens.list = {display(5, "A", QRect(0, 0, 300, 200))};
     FakeWindowManager windowManager;
     auto overlay = std::make_unique<SelectionOverlay>(screens, windowManager);

@@ -1,10 +1,11 @@
 // The overlay on a real X server, driven through the X server with xdotool:
 // drags, Esc, right clicks, plain clicks, captures while it is up, and the
 // focus given back to the window that had it.
-#include "capture/AwaitTask.h"
 #include "capture/CaptureEngine.h"
 #include "feedback/OverlayX11.h"
 #include "platform/x11/X11Capture.h"
+#include "support/AwaitTask.h"
+#include "support/DesktopGuards.h"
 
 #include <QImageReader>
 #include <QScopeGuard>
@@ -96,7 +97,7 @@ TEST_F(SelectionOverlayX11, CoversFullScreenWindowsYetCapturesNeverShowIt)
     const DisplayInfo screen = primary();
     // An ordinary window of the application, full-screen and kept above
     // others: the overlay must still cover it, and captures must show it.
-    ColourWindow ordinary(ordinaryGreen);
+    ColouredWindow ordinary(ordinaryGreen);
     ordinary.setFlags(ordinary.flags() | Qt::WindowStaysOnTopHint);
     ordinary.setGeometry(screen.frame);
     ordinary.showFullScreen();
@@ -111,13 +112,13 @@ TEST_F(SelectionOverlayX11, CoversFullScreenWindowsYetCapturesNeverShowIt)
     auto seen = (*glass)->grab(GrabRequest {screen.pixelGeometry, {}, false});
     ASSERT_TRUE(seen);
     const int pixels = screen.pixelGeometry.width() * screen.pixelGeometry.height();
-    EXPECT_GT(count(*seen, dimmedGreen, 3), pixels * 9 / 10);
-    EXPECT_EQ(count(*seen, ordinaryGreen), 0);
+    EXPECT_GT(countColour(*seen, dimmedGreen, 3), pixels * 9 / 10);
+    EXPECT_EQ(countColour(*seen, ordinaryGreen), 0);
 
     // In a capture: the green as it is, nothing of the overlay.
     auto shot = awaitTask(CaptureEngine::screenshot(*services().screens, CaptureTarget {*screen.id, std::nullopt}));
     ASSERT_TRUE(shot);
-    EXPECT_EQ(count(shot->image, ordinaryGreen), pixels);
+    EXPECT_EQ(countColour(shot->image, ordinaryGreen), pixels);
 
     ASSERT_EQ(xdotool({"key", "Escape"}), 0);
     ASSERT_TRUE(waitUntil([&] { return run->answered(); }));
@@ -164,15 +165,6 @@ namespace {
 const QRgb ordinaryRed = qRgb(230, 30, 20);
 const QRgb dimmedRed = qRgb(150, 20, 13);
 
-// A window whose colour the test changes while the overlay is up.
-class Recolourable : public QRasterWindow {
-public:
-    QRgb colour = ordinaryGreen;
-
-protected:
-    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(QRect(QPoint(), size()), QColor(colour)); }
-};
-
 QRgb onGlass(QPoint global)
 {
     auto glass = X11Capture::open();
@@ -182,12 +174,6 @@ QRgb onGlass(QPoint global)
     return pixel ? pixel->pixel(0, 0) | 0xff000000u : 0;
 }
 
-bool near(QRgb a, QRgb b)
-{
-    return std::abs(qRed(a) - qRed(b)) <= 3 && std::abs(qGreen(a) - qGreen(b)) <= 3
-        && std::abs(qBlue(a) - qBlue(b)) <= 3;
-}
-
 } // namespace
 
 TEST_F(SelectionOverlayX11, WithoutACompositorTheScreenIsShownAsItWasJustBefore)
@@ -195,7 +181,7 @@ TEST_F(SelectionOverlayX11, WithoutACompositorTheScreenIsShownAsItWasJustBefore)
     if (windowManager().hasCompositingManager())
         GTEST_SKIP() << "a compositing manager runs on this desktop";
     const DisplayInfo screen = primary();
-    Recolourable window;
+    ColouredWindow window;
     window.setGeometry(QRect(screen.frame.topLeft() + QPoint(300, 300), QSize(300, 200)));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -205,36 +191,27 @@ TEST_F(SelectionOverlayX11, WithoutACompositorTheScreenIsShownAsItWasJustBefore)
     auto run = startPick();
     for (const auto &overlayWindow : overlay->windows())
         EXPECT_FALSE(overlayWindow->testAttribute(Qt::WA_TranslucentBackground));
-    EXPECT_TRUE(near(onGlass(inside), dimmedGreen)) << std::hex << onGlass(inside);
+    EXPECT_TRUE(nearColour(onGlass(inside), dimmedGreen, 3)) << std::hex << onGlass(inside);
     window.colour = ordinaryRed;
     window.update();
     spin(300);
     // Opaque windows: the still stays.
-    EXPECT_TRUE(near(onGlass(inside), dimmedGreen)) << std::hex << onGlass(inside);
+    EXPECT_TRUE(nearColour(onGlass(inside), dimmedGreen, 3)) << std::hex << onGlass(inside);
     ASSERT_EQ(xdotool({"key", "Escape"}), 0);
     ASSERT_TRUE(waitUntil([&] { return run->answered(); }));
 }
 
 TEST_F(SelectionOverlayX11, WithACompositorTheDesktopShowsThroughLive)
 {
-    if (QStandardPaths::findExecutable("xcompmgr").isEmpty())
-        GTEST_SKIP() << "needs xcompmgr";
+    if (const QString missing = TestSupport::CompositingManagerRun::unavailable(); !missing.isEmpty())
+        GTEST_SKIP() << missing.toStdString();
     if (windowManager().hasCompositingManager())
         GTEST_SKIP() << "a compositing manager runs already";
-    QProcess compositor;
-    compositor.start("xcompmgr", {});
-    ASSERT_TRUE(compositor.waitForStarted());
-    const auto stop = qScopeGuard([&compositor] {
-        compositor.terminate();
-        if (!compositor.waitForFinished(3000))
-            compositor.kill();
-        compositor.waitForFinished();
-        waitUntil([] { return !windowManager().hasCompositingManager(); });
-    });
-    ASSERT_TRUE(waitUntil([] { return windowManager().hasCompositingManager(); }));
+    TestSupport::CompositingManagerRun compositor;
+    ASSERT_TRUE(compositor.start([] { return windowManager().hasCompositingManager(); }));
 
     const DisplayInfo screen = primary();
-    Recolourable window;
+    ColouredWindow window;
     window.setGeometry(QRect(screen.frame.topLeft() + QPoint(300, 300), QSize(300, 200)));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -244,11 +221,11 @@ TEST_F(SelectionOverlayX11, WithACompositorTheDesktopShowsThroughLive)
     auto run = startPick();
     for (const auto &overlayWindow : overlay->windows())
         EXPECT_TRUE(overlayWindow->testAttribute(Qt::WA_TranslucentBackground));
-    EXPECT_TRUE(near(onGlass(inside), dimmedGreen)) << std::hex << onGlass(inside);
+    EXPECT_TRUE(nearColour(onGlass(inside), dimmedGreen, 3)) << std::hex << onGlass(inside);
     window.colour = ordinaryRed;
     window.update();
     spin(300);
-    EXPECT_TRUE(near(onGlass(inside), dimmedRed)) << std::hex << onGlass(inside);
+    EXPECT_TRUE(nearColour(onGlass(inside), dimmedRed, 3)) << std::hex << onGlass(inside);
 
     // The hole is clear, the selection still exact.
     dragWithXdotool(screen.frame.topLeft() + QPoint(310, 310), screen.frame.topLeft() + QPoint(410, 360));

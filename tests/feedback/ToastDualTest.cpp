@@ -1,9 +1,8 @@
 // Runs the toast's two-screen case on a two-screen desktop of its own, so
 // that it runs whatever desktop the rest of the tests have.
-#include "support/TestSupport.h"
+#include "support/DesktopGuards.h"
 
 #include <gtest/gtest.h>
-#include <iostream>
 
 TEST(ToastDual, ShownOnTheScreenUnderThePointer)
 {
@@ -11,10 +10,7 @@ TEST(ToastDual, ShownOnTheScreenUnderThePointer)
         qEnvironmentVariable("TOAST_X11_CASES"), {"--gtest_filter=*ShownOnTheScreenUnderThePointer*"}, 120000);
     if (!run.skipped.isEmpty())
         GTEST_SKIP() << run.skipped.toStdString();
-    std::cout << run.result.out.toStdString() << run.result.err.toStdString();
-    EXPECT_FALSE(run.result.timedOut);
-    EXPECT_FALSE(run.result.crashed);
-    EXPECT_EQ(run.result.exitCode, 0);
+    TestSupport::expectCleanExit(run.result);
     EXPECT_TRUE(run.result.out.contains("[  PASSED  ] 1 test")) << "the case did not run";
     EXPECT_FALSE(run.result.out.contains("SKIPPED")) << "the case was skipped";
 }

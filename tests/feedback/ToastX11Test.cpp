@@ -3,10 +3,10 @@
 // screenshots never show it. The two-screen case runs through
 // test_toast_dual, on a desktop of its own.
 #include "app/ControllerFakes.h"
-#include "capture/AwaitTask.h"
 #include "capture/CaptureEngine.h"
 #include "feedback/OverlayX11.h"
 #include "feedback/Toast.h"
+#include "support/AwaitTask.h"
 
 #include <QCursor>
 #include <QElapsedTimer>
@@ -45,12 +45,6 @@ QStringList visibleToasts()
     const auto result = TestSupport::run("xdotool", {"search", "--onlyvisible", "--name", "^Velunta: "},
         QProcessEnvironment::systemEnvironment(), 10000);
     return QString::fromUtf8(result.out).split('\n', Qt::SkipEmptyParts);
-}
-
-bool nearColour(QRgb pixel, const QColor &colour, int tolerance = 8)
-{
-    return std::abs(qRed(pixel) - colour.red()) <= tolerance && std::abs(qGreen(pixel) - colour.green()) <= tolerance
-        && std::abs(qBlue(pixel) - colour.blue()) <= tolerance;
 }
 
 class ToastX11 : public ::testing::Test {

@@ -1,6 +1,6 @@
 #include "platform/WindowLevel.h"
-#include "capture/AwaitTask.h"
 #include "platform/NullPlatform.h"
+#include "support/AwaitTask.h"
 
 #include <QGuiApplication>
 #include <QWindow>

@@ -5,6 +5,7 @@
 #include "AudioChecks.h"
 #include "PrivateSoundServer.h"
 #include "support/TestSupport.h"
+#include "support/TrayRunFixture.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,23 +18,20 @@ using namespace TestSupport;
 
 namespace {
 
-class RecordingWithoutSound : public ::testing::Test {
+class RecordingWithoutSound : public TrayRunFixture {
 protected:
     void SetUp() override
     {
-        if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            GTEST_SKIP() << "needs the test desktop";
+        TrayRunFixture::SetUp();
+        if (setUpEnded())
+            return;
         m_hadServer = qEnvironmentVariableIsSet("PULSE_SERVER");
         m_server = qgetenv("PULSE_SERVER");
-        saveFolder = home.path() + "/Capturas";
-        writeFile(home.settingsFile(),
-            "[General]\nhasCompletedOnboarding=true\ncopiesScreenshots=false\nsaveFolder=" + saveFolder.toUtf8()
-                + "\n");
     }
 
     void TearDown() override
     {
-        app.stop();
+        TrayRunFixture::TearDown();
         if (m_hadServer)
             qputenv("PULSE_SERVER", m_server);
         else
@@ -47,8 +45,6 @@ protected:
         ASSERT_TRUE(app.start());
     }
 
-    QStringList recordings() const { return QDir(saveFolder).entryList({"Grava*.mp4"}, QDir::Files, QDir::Name); }
-    bool barIsUp() const { return !app.windowsNamed("^Velunta: recording controls").isEmpty(); }
     // Windows titled just "Velunta": the main window and any alert.
     int plainlyNamedWindows() const { return int(app.windowsNamed("^Velunta$").size()); }
 
@@ -62,10 +58,6 @@ protected:
             QThread::msleep(100);
         }
     }
-
-    TempHome home;
-    QString saveFolder;
-    TrayApp app {home};
 
 private:
     bool m_hadServer = false;

@@ -2,11 +2,13 @@
 // independent reader and decoder) find in the files the recorder delivers.
 #include "AudioChecks.h"
 #include "PrivateSoundServer.h"
-#include "capture/AwaitTask.h"
 #include "platform/PlatformServices.h"
 #include "platform/WindowLevel.h"
 #include "recording/ScreenRecorder.h"
 #include "recording/SegmentWriter.h"
+#include "support/AwaitTask.h"
+#include "support/ColouredWindow.h"
+#include "support/DesktopGuards.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -28,19 +30,7 @@
 
 namespace {
 
-class ColourWindow : public QRasterWindow {
-public:
-    explicit ColourWindow(QColor colour)
-        : m_colour(colour)
-    {
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(QRect(QPoint(), size()), m_colour); }
-
-private:
-    QColor m_colour;
-};
+using TestSupport::ColouredWindow;
 
 QByteArray runTool(const QString &program, const QStringList &arguments, int timeoutMs = 60000)
 {
@@ -269,7 +259,7 @@ protected:
             GTEST_SKIP() << "needs a PulseAudio server";
         const DisplayInfo display = firstDisplay();
         ASSERT_TRUE(display.id);
-        ColourWindow kept(keptGreen);
+        ColouredWindow kept(keptGreen);
         kept.setFlags(Qt::FramelessWindowHint);
         kept.setGeometry(display.frame.x() + 300, display.frame.y() + 300, 200, 150);
         kept.show();
@@ -288,7 +278,7 @@ protected:
         const qint64 startedAt = wallClock.elapsed();
 
         // Shown after the start, as the control bar is.
-        ColourWindow overlay(excludedMagenta);
+        ColouredWindow overlay(excludedMagenta);
         overlay.setFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool);
         WindowLevel::set(&overlay, WindowLevel::Level::floating);
         WindowLevel::setSharingNone(&overlay);
@@ -346,16 +336,10 @@ TEST_F(RecordingX11, WholeScreenWithSystemAudio)
 
 TEST_F(RecordingX11, WholeScreenWithSystemAudioUnderACompositingManager)
 {
-    if (QStandardPaths::findExecutable("xcompmgr").isEmpty())
-        GTEST_SKIP() << "needs xcompmgr";
-    QProcess compositor;
-    compositor.start("xcompmgr", {});
-    ASSERT_TRUE(compositor.waitForStarted());
-    const auto stop = qScopeGuard([&] {
-        compositor.terminate();
-        compositor.waitForFinished(3000);
-    });
-    QTest::qWait(500);
+    if (const QString missing = TestSupport::CompositingManagerRun::unavailable(); !missing.isEmpty())
+        GTEST_SKIP() << missing.toStdString();
+    TestSupport::CompositingManagerRun compositor;
+    ASSERT_TRUE(compositor.start());
     recordsScreenWithToneAndWithoutOverlays();
 }
 
@@ -363,7 +347,7 @@ TEST_F(RecordingX11, PauseAndResumeGiveOneFileOfTheRunningStretches)
 {
     const DisplayInfo display = firstDisplay();
     ASSERT_TRUE(display.id);
-    ColourWindow kept(keptGreen);
+    ColouredWindow kept(keptGreen);
     kept.setGeometry(display.frame.x() + 200, display.frame.y() + 200, 300, 200);
     kept.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&kept));
@@ -468,7 +452,7 @@ TEST_F(RecordingX11, WithoutASoundServerThePictureIsRecordedAcrossPauses)
     ASSERT_TRUE(display.id);
     // Nothing listens there.
     const PulseServerOverride nowhere("unix:" + out.filePath("no-server"));
-    ColourWindow kept(keptGreen);
+    ColouredWindow kept(keptGreen);
     kept.setGeometry(display.frame.x() + 200, display.frame.y() + 200, 300, 200);
     kept.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&kept));

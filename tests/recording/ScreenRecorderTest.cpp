@@ -2,10 +2,11 @@
 // MP4 files: segment names and folder, pause and resume, failures, the
 // finish wait, unexpected stops and the delivery of the final file.
 #include "recording/ScreenRecorder.h"
-#include "capture/AwaitTask.h"
 #include "platform/media/MediaAsset.h"
 #include "platform/media/SyntheticVideo.h"
 #include "recording/SegmentWriter.h"
+#include "support/AwaitTask.h"
+#include "support/FakeScreenSource.h"
 
 #include <QCoroTimer>
 #include <QDir>
@@ -17,18 +18,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-class FakeScreens : public ScreenSource {
-public:
-    std::vector<DisplayInfo> list;
-    std::vector<DisplayInfo> displays() const override { return list; }
-    QPoint pointerPosition() const override { return {}; }
-    bool screenCaptureAllowed() const override { return true; }
-    QCoro::Task<Result<QImage, PlatformError>> grab(GrabRequest) override
-    {
-        co_return Result<QImage, PlatformError>::failure({QStringLiteral("no grabs here")});
-    }
-};
 
 DisplayInfo display(DisplayId id, QSize points, double scale)
 {
@@ -122,7 +111,8 @@ protected:
     QString finalPath() const { return out.filePath(QStringLiteral("Gravação.mp4")); }
 
     QTemporaryDir out;
-    FakeScreens screens;
+    // Screens that cannot be grabbed: these tests never look at pixels.
+    FakeScreenSource screens {PlatformError {QStringLiteral("no grabs here")}};
     FakeService service;
 };
 

@@ -7,8 +7,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
-#include <QStandardPaths>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -163,39 +161,6 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     file.write(bytes);
-}
-
-DualDesktopRun runOnDualDesktop(const QString &program, const QStringList &arguments, int timeoutMs)
-{
-    DualDesktopRun run;
-    const QString source = sourceDir();
-    if (source.isEmpty() || program.isEmpty()) {
-        run.skipped = QStringLiteral("run through ctest");
-        return run;
-    }
-    if (QStandardPaths::findExecutable(QStringLiteral("Xorg")).isEmpty()) {
-        run.skipped = QStringLiteral("needs Xorg with the dummy driver");
-        return run;
-    }
-    const QString script = source + QStringLiteral("/scripts/test-desktop");
-    const auto started
-        = TestSupport::run(script, {QStringLiteral("start"), QStringLiteral("--dual"), QStringLiteral("--no-tray")},
-            QProcessEnvironment::systemEnvironment(), 60000);
-    EXPECT_EQ(started.exitCode, 0) << started.err.toStdString();
-    // "export NAME=value" lines.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const QRegularExpression line(QStringLiteral(R"(^export (\w+)=(.*)$)"), QRegularExpression::MultilineOption);
-    for (auto match = line.globalMatch(QString::fromUtf8(started.out)); match.hasNext();) {
-        const auto found = match.next();
-        environment.insert(found.captured(1), found.captured(2));
-    }
-    const QString state = environment.value(QStringLiteral("VELUNTA_DESKTOP_STATE"));
-    EXPECT_FALSE(state.isEmpty()) << "the two-screen desktop did not start";
-    if (started.exitCode != 0 || state.isEmpty())
-        return run;
-    run.result = TestSupport::run(program, arguments, environment, timeoutMs);
-    TestSupport::run(script, {QStringLiteral("stop"), state}, QProcessEnvironment::systemEnvironment(), 30000);
-    return run;
 }
 
 } // namespace TestSupport

@@ -89,14 +89,4 @@ private:
 QByteArray readFile(const QString &path);
 void writeFile(const QString &path, const QByteArray &bytes);
 
-// Runs PROGRAM with ARGUMENTS on a two-screen desktop of its own (Xorg with
-// the dummy driver: DUMMY0 1920x1080 at 0,0 and DUMMY1 1280x1024 at 1920,0),
-// started for it and stopped afterwards. SKIPPED says why it could not run
-// here (outside ctest, no Xorg); a desktop that fails to start fails the test.
-struct DualDesktopRun {
-    QString skipped;
-    ProcessResult result;
-};
-DualDesktopRun runOnDualDesktop(const QString &program, const QStringList &arguments, int timeoutMs);
-
 } // namespace TestSupport

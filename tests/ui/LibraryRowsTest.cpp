@@ -1,8 +1,8 @@
 // The library's rows reach views as insertions, removals and changes of the
 // rows they touch, never as a reset, and a view that follows those signals
 // alone ends up showing what a freshly built model shows.
-#include "mainwindow/CaptureFolder.h"
 #include "ui/AppModel.h"
+#include "ui/CaptureFolder.h"
 #include "ui/LibraryModel.h"
 
 #include <QCoroTask>

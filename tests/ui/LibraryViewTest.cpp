@@ -1,9 +1,9 @@
 // The library page over 1,000 captures, scrolled far down: trashing a
 // capture, a new capture arriving or a narrower window leaves the view where
 // it was, with the tiles (and thumbnails) it had already made.
-#include "mainwindow/MainWindowFixture.h"
 #include "platform/desktop/LinuxDesktop.h"
 #include "ui/LibraryModel.h"
+#include "ui/MainWindowFixture.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
-#include "UpdateFixtures.h"
 #include "support/TestSupport.h"
 #include "updater/CodeSignature.h"
 #include "updater/UpdateCrypto.h"
 #include "updater/UpdateEngine.h"
+#include "updater/UpdateFixtures.h"
 #include "updater/UpdateManifest.h"
 
 #include <QDirIterator>

@@ -3,6 +3,7 @@
 #include "feedback/RecordingOverlays.h"
 #include "platform/WindowLevel.h"
 #include "platform/WindowManager.h"
+#include "support/FakeScreenSource.h"
 #include "theme/Theme.h"
 
 #include <QCoreApplication>
@@ -12,19 +13,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-class FakeScreens : public ScreenSource {
-public:
-    std::vector<DisplayInfo> list;
-
-    std::vector<DisplayInfo> displays() const override { return list; }
-    QPoint pointerPosition() const override { return {}; }
-    bool screenCaptureAllowed() const override { return true; }
-    QCoro::Task<Result<QImage, PlatformError>> grab(GrabRequest) override
-    {
-        co_return Result<QImage, PlatformError>::failure({QStringLiteral("sem tela")});
-    }
-};
 
 class FakeWindowManager : public WindowManager {
 public:
@@ -139,7 +127,8 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    FakeScreens screens;
+    // Screens that cannot be grabbed: these tests never look at pixels.
+    FakeScreenSource screens {PlatformError {QStringLiteral("sem tela")}};
     FakeWindowManager windowManager;
     std::unique_ptr<RecordingOverlays> overlays;
     std::chrono::steady_clock::time_point now = std::chrono::steady_clock::time_point {} + 500s;

@@ -140,6 +140,21 @@ protected:
 
     QTemporaryDir settingsDir;
     Preferences preferences {settingsDir.filePath("Velunta.conf")};
+
+    // Build 11 found, downloaded and prepared while BUSY says a capture runs:
+    // UPDATER waits to install it.
+    void waitToInstall(Updater &updater, const bool &busy)
+    {
+        updater.setCaptureBusyCheck([&busy] { return busy; });
+        world.fetchResult = release(11);
+        run(updater, true);
+        world.prepareResult
+            = PreparedUpdate {11, QUrl::fromLocalFile("/tmp/w/app/Velunta.app"), QUrl::fromLocalFile("/tmp/w")};
+        world.holdPrepare = false;
+        auto installing = updater.install();
+        ASSERT_TRUE(waitFor([&] { return updater.kind() == Updater::Kind::waitingToInstall; }));
+    }
+
     FakeWorld world;
 };
 
@@ -265,15 +280,7 @@ TEST_F(UpdaterState, InstallWaitsForTheCaptureThenHandsOverAndQuits)
 {
     Updater updater(preferences, config(), world.engine(), {});
     bool busy = true;
-    updater.setCaptureBusyCheck([&] { return busy; });
-    world.fetchResult = release(11);
-    run(updater, true);
-
-    world.prepareResult
-        = PreparedUpdate {11, QUrl::fromLocalFile("/tmp/w/app/Velunta.app"), QUrl::fromLocalFile("/tmp/w")};
-    world.holdPrepare = false;
-    auto installing = updater.install();
-    ASSERT_TRUE(waitFor([&] { return updater.kind() == Updater::Kind::waitingToInstall; }));
+    ASSERT_NO_FATAL_FAILURE(waitToInstall(updater, busy));
     const auto &waiting = std::get<Updater::WaitingToInstall>(updater.state());
     EXPECT_EQ(waiting.prepared.build, 11);
     EXPECT_EQ(world.launches, 0);
@@ -298,14 +305,7 @@ protected:
     void SetUp() override
     {
         UpdaterState::SetUp();
-        updater.setCaptureBusyCheck([this] { return busy; });
-        world.fetchResult = release(11);
-        run(updater, true);
-        world.prepareResult
-            = PreparedUpdate {11, QUrl::fromLocalFile("/tmp/w/app/Velunta.app"), QUrl::fromLocalFile("/tmp/w")};
-        world.holdPrepare = false;
-        auto installing = updater.install();
-        ASSERT_TRUE(waitFor([&] { return updater.kind() == Updater::Kind::waitingToInstall; }));
+        ASSERT_NO_FATAL_FAILURE(waitToInstall(updater, busy));
         busy = false;
     }
 

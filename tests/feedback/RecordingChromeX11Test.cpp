@@ -2,11 +2,15 @@
 // click on a button works without activating Velunta, screenshots never show
 // either of them, clicks pass through the ring, and only a whole-display bar
 // can be dragged.
-#include "capture/AwaitTask.h"
 #include "capture/CaptureEngine.h"
+#include "feedback/OverlayX11.h"
 #include "feedback/RecordingOverlays.h"
 #include "platform/PlatformServices.h"
 #include "platform/WindowManager.h"
+#include "support/AwaitTask.h"
+#include "support/ColouredWindow.h"
+#include "support/DesktopGuards.h"
+#include "support/EventLoopWait.h"
 #include "support/TestSupport.h"
 #include "theme/Theme.h"
 
@@ -24,47 +28,14 @@
 
 namespace {
 
-PlatformServices &services()
-{
-    static PlatformServices instance = PlatformServices::create();
-    return instance;
-}
-
-WindowManager &windowManager()
-{
-    static std::unique_ptr<WindowManager> instance = WindowManager::create();
-    return *instance;
-}
-
-bool waitUntil(const std::function<bool()> &condition, int ms = 5000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-void spin(int ms)
-{
-    waitUntil([] { return false; }, ms);
-}
-
-int xdotool(const QStringList &arguments)
-{
-    return TestSupport::run("xdotool", arguments, QProcessEnvironment::systemEnvironment(), 10000).exitCode;
-}
-
-quint32 activeWindow()
-{
-    const auto result
-        = TestSupport::run("xprop", {"-root", "_NET_ACTIVE_WINDOW"}, QProcessEnvironment::systemEnvironment(), 10000);
-    const auto match = QRegularExpression(R"(window id # (0x[0-9a-fA-F]+))").match(QString::fromUtf8(result.out));
-    return match.hasMatch() ? match.captured(1).toUInt(nullptr, 16) : 0;
-}
+using OverlayX11::activeWindowByXprop;
+using OverlayX11::services;
+using OverlayX11::windowManager;
+using OverlayX11::xdotool;
+using TestSupport::ColouredWindow;
+using TestSupport::nearColour;
+using TestSupport::spin;
+using TestSupport::waitUntil;
 
 void click(QPoint at)
 {
@@ -78,25 +49,11 @@ void click(QPoint at)
 // What the X server shows now, overlays included.
 QImage onScreen(const QRect &area)
 {
-    return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage()
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .toImage()
         .convertToFormat(QImage::Format_RGB32);
 }
-
-bool near(QRgb a, const QColor &b, int tolerance = 6)
-{
-    return std::abs(qRed(a) - b.red()) <= tolerance && std::abs(qGreen(a) - b.green()) <= tolerance
-        && std::abs(qBlue(a) - b.blue()) <= tolerance;
-}
-
-// An ordinary window of one colour that counts the presses it receives.
-class PressWindow : public QRasterWindow {
-public:
-    int presses = 0;
-
-protected:
-    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(QRect(QPoint(), size()), QColor(20, 230, 40)); }
-    void mousePressEvent(QMouseEvent *) override { ++presses; }
-};
 
 class RecordingChromeX11 : public ::testing::Test {
 protected:
@@ -122,10 +79,7 @@ protected:
             other.kill();
             other.waitForFinished(3000);
         }
-        if (compositor.state() != QProcess::NotRunning) {
-            compositor.terminate();
-            compositor.waitForFinished(3000);
-        }
+        compositor.stop();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         spin(100);
     }
@@ -137,31 +91,31 @@ protected:
         EXPECT_TRUE(other.waitForStarted(5000));
         QString id;
         waitUntil([&] {
-            const auto found = TestSupport::run("xdotool", {"search", "--onlyvisible", "--classname", "chrome-test-other"},
-                                                QProcessEnvironment::systemEnvironment(), 3000);
+            const auto found
+                = TestSupport::run("xdotool", {"search", "--onlyvisible", "--classname", "chrome-test-other"},
+                    QProcessEnvironment::systemEnvironment(), 3000);
             id = QString::fromUtf8(found.out).split('\n', Qt::SkipEmptyParts).value(0);
             return !id.isEmpty();
         });
         EXPECT_FALSE(id.isEmpty()) << "xmessage never mapped a window";
         xdotool({"windowactivate", "--sync", id});
-        waitUntil([&] { return activeWindow() == id.toUInt(); });
-        return activeWindow();
+        waitUntil([&] { return activeWindowByXprop() == id.toUInt(); });
+        return activeWindowByXprop();
     }
 
     void startCompositor()
     {
-        compositor.start("xcompmgr", {});
-        ASSERT_TRUE(compositor.waitForStarted(5000));
-        ASSERT_TRUE(waitUntil([] { return windowManager().hasCompositingManager(); }));
+        ASSERT_TRUE(compositor.start([] { return windowManager().hasCompositingManager(); }));
     }
 
     void showAndWait(const CaptureTarget &target)
     {
-        overlays->show(target, [this] { ++pauses; },
-                       [this] {
-                           ++stops;
-                           overlays->hide();
-                       });
+        overlays->show(
+            target, [this] { ++pauses; },
+            [this] {
+                ++stops;
+                overlays->hide();
+            });
         ControlsBackground *bar = overlays->controls().panel();
         ASSERT_TRUE(bar);
         ASSERT_TRUE(waitUntil([&] {
@@ -177,7 +131,7 @@ protected:
     DisplayInfo display;
     std::unique_ptr<RecordingOverlays> overlays;
     QProcess other;
-    QProcess compositor;
+    TestSupport::CompositingManagerRun compositor;
     int pauses = 0;
     int stops = 0;
 };
@@ -194,13 +148,13 @@ TEST_F(RecordingChromeX11, OneClickOnPauseCallsBackOnceWithoutActivatingVelunta)
     spin(300);
     EXPECT_EQ(pauses, 1);
     EXPECT_EQ(stops, 0);
-    EXPECT_EQ(activeWindow(), before);
+    EXPECT_EQ(activeWindowByXprop(), before);
 
     // The controller answers with the paused look; the next click continues.
     overlays->setPaused(true);
     click(centreOf(overlays->controls().pauseButton()));
     ASSERT_TRUE(waitUntil([&] { return pauses == 2; }));
-    EXPECT_EQ(activeWindow(), before);
+    EXPECT_EQ(activeWindowByXprop(), before);
 }
 
 TEST_F(RecordingChromeX11, OneClickOnStopCallsBackOnceAndTheBarGoes)
@@ -213,7 +167,7 @@ TEST_F(RecordingChromeX11, OneClickOnStopCallsBackOnceAndTheBarGoes)
     EXPECT_EQ(stops, 1);
     EXPECT_EQ(pauses, 0);
     EXPECT_FALSE(overlays->controls().panel());
-    EXPECT_EQ(activeWindow(), before);
+    EXPECT_EQ(activeWindowByXprop(), before);
 }
 
 TEST_F(RecordingChromeX11, ScreenshotsNeverShowTheBarOrTheRing)
@@ -227,10 +181,11 @@ TEST_F(RecordingChromeX11, ScreenshotsNeverShowTheBarOrTheRing)
     // They are on screen: the ring's red and the bar's stop button.
     const QRect ring = overlays->frame().window()->geometry();
     const QImage shown = onScreen(display.frame);
-    EXPECT_TRUE(near(shown.pixel(ring.topLeft() - display.frame.topLeft()), SystemColors::red));
-    EXPECT_TRUE(near(shown.pixel(ring.center().x(), ring.bottom() - display.frame.top()), SystemColors::red));
-    EXPECT_TRUE(near(shown.pixel(centreOf(overlays->controls().stopButton()) + QPoint(0, 12) - display.frame.topLeft()),
-                     Theme::hudRec));
+    EXPECT_TRUE(nearColour(shown.pixel(ring.topLeft() - display.frame.topLeft()), SystemColors::red, 6));
+    EXPECT_TRUE(nearColour(shown.pixel(ring.center().x(), ring.bottom() - display.frame.top()), SystemColors::red, 6));
+    EXPECT_TRUE(
+        nearColour(shown.pixel(centreOf(overlays->controls().stopButton()) + QPoint(0, 12) - display.frame.topLeft()),
+            Theme::hudRec, 6));
 
     auto during = awaitTask(CaptureEngine::screenshot(*services().screens, whole));
     ASSERT_TRUE(during);
@@ -238,7 +193,7 @@ TEST_F(RecordingChromeX11, ScreenshotsNeverShowTheBarOrTheRing)
 
     overlays->setPaused(true);
     spin(200);
-    EXPECT_TRUE(near(onScreen(ring).pixel(0, 0), SystemColors::orange));
+    EXPECT_TRUE(nearColour(onScreen(ring).pixel(0, 0), SystemColors::orange, 6));
     auto paused = awaitTask(CaptureEngine::screenshot(*services().screens, CaptureTarget {*display.id, area}));
     ASSERT_TRUE(paused);
     EXPECT_EQ(paused->image, before->image.copy(area.toRect()));
@@ -256,7 +211,7 @@ TEST_F(RecordingChromeX11, ScreenshotsNeverShowTheBarOrTheRing)
 
 TEST_F(RecordingChromeX11, ClicksPassThroughTheRing)
 {
-    PressWindow below;
+    ColouredWindow below;
     below.setFlags(Qt::Window | Qt::FramelessWindowHint);
     below.setGeometry(QRect(display.frame.topLeft() + QPoint(400, 150), QSize(700, 500)));
     below.show();
@@ -303,7 +258,7 @@ TEST_F(RecordingChromeX11, OnlyAWholeDisplayBarCanBeDragged)
 TEST_F(RecordingChromeX11, WithACompositingManagerTheRingStaysClickThroughAndOutOfScreenshots)
 {
     startCompositor();
-    PressWindow below;
+    ColouredWindow below;
     below.setFlags(Qt::Window | Qt::FramelessWindowHint);
     below.setGeometry(QRect(display.frame.topLeft() + QPoint(400, 150), QSize(700, 500)));
     below.show();
@@ -317,9 +272,9 @@ TEST_F(RecordingChromeX11, WithACompositingManagerTheRingStaysClickThroughAndOut
     EXPECT_TRUE(overlays->controls().panel()->testAttribute(Qt::WA_TranslucentBackground));
     const QRect ring = overlays->frame().window()->geometry();
     const QImage shown = onScreen(ring);
-    EXPECT_TRUE(near(shown.pixel(0, 0), SystemColors::red));
+    EXPECT_TRUE(nearColour(shown.pixel(0, 0), SystemColors::red, 6));
     // Inside the ring the window below shows through.
-    EXPECT_TRUE(near(shown.pixel(shown.rect().center()), QColor(20, 230, 40)));
+    EXPECT_TRUE(nearColour(shown.pixel(shown.rect().center()), QColor(20, 230, 40), 6));
 
     auto during = awaitTask(CaptureEngine::screenshot(*services().screens, target));
     ASSERT_TRUE(during);
