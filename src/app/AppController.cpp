@@ -6,8 +6,8 @@
 #include "core/Preferences.h"
 #include "core/Shortcut.h"
 #include "platform/HotKeySource.h"
-#include "platform/ScreenSource.h"
 #include "platform/MicrophoneAccess.h"
+#include "platform/ScreenSource.h"
 #include "platform/desktop/DesktopServices.h"
 #include "ui/AppModel.h"
 

@@ -2,7 +2,9 @@
 
 #include "platform/HotKeySource.h"
 
-HotKeys::HotKeys(HotKeySource *source, QObject *parent) : QObject(parent), m_source(source)
+HotKeys::HotKeys(HotKeySource *source, QObject *parent)
+    : QObject(parent)
+    , m_source(source)
 {
     if (m_source)
         connect(m_source, &HotKeySource::pressed, this, &HotKeys::dispatch);

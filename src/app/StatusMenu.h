@@ -29,7 +29,7 @@ struct Item {
     QString title; // empty for a separator
     Action action = Action::none;
     QString shortcut; // as QKeySequence text, e.g. "Alt+Shift+1"
-    QString icon;     // the application's own symbol name
+    QString icon; // the application's own symbol name
     bool checkable = false;
     bool checked = false;
 

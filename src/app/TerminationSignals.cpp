@@ -31,8 +31,7 @@ TerminationSignals::TerminationSignals(QObject *parent)
     m_notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, [] {
         char bytes[16];
-        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
-        }
+        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) { }
         QCoreApplication::quit();
     });
     struct sigaction action = {};

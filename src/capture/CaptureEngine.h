@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/Result.h"
 #include "capture/CaptureFailure.h"
 #include "core/CaptureTarget.h"
+#include "core/Result.h"
 #include "platform/ScreenSource.h"
 
 #include <QByteArray>

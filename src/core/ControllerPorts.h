@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/Result.h"
 #include "core/CaptureTarget.h"
+#include "core/Result.h"
 
 #include <QCoroTask>
 #include <QImage>

@@ -13,8 +13,8 @@ QString timestamp(const QDateTime &when)
     return brazil.toString(when, QStringLiteral("yyyy-MM-dd 'às' HH.mm.ss"));
 }
 
-Result<QString, QString> newURL(const QString &prefix, const QString &fileExtension, const QString &folder,
-                                const QDateTime &now)
+Result<QString, QString> newURL(
+    const QString &prefix, const QString &fileExtension, const QString &folder, const QDateTime &now)
 {
     std::error_code error;
     const std::filesystem::path dir(folder.toStdString());

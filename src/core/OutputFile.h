@@ -13,7 +13,7 @@ namespace OutputFile {
 // parents). Fails with the system's error text when it cannot be. Nothing
 // reserves the name: the caller writes the file.
 Result<QString, QString> newURL(const QString &prefix, const QString &fileExtension, const QString &folder,
-                                const QDateTime &now = QDateTime::currentDateTime());
+    const QDateTime &now = QDateTime::currentDateTime());
 
 // The fixed pt_BR, 24-hour time stamp used in file names.
 QString timestamp(const QDateTime &when);

@@ -5,10 +5,12 @@
 
 // A value or the error that stopped it. Errors in Velunta are values that
 // carry their user-facing text up to whoever shows or drops them.
-template <typename T, typename E>
-class Result {
+template <typename T, typename E> class Result {
 public:
-    Result(T value) : m_state(std::in_place_index<0>, std::move(value)) {}
+    Result(T value)
+        : m_state(std::in_place_index<0>, std::move(value))
+    {
+    }
     static Result failure(E error) { return Result(std::in_place_index<1>, std::move(error)); }
 
     bool ok() const { return m_state.index() == 0; }
@@ -25,7 +27,10 @@ public:
 
 private:
     template <std::size_t I, typename V>
-    Result(std::in_place_index_t<I> index, V &&v) : m_state(index, std::forward<V>(v)) {}
+    Result(std::in_place_index_t<I> index, V &&v)
+        : m_state(index, std::forward<V>(v))
+    {
+    }
 
     std::variant<T, E> m_state;
 };

@@ -14,7 +14,7 @@ struct Shortcut {
     // shown to the user; all are Alt+Shift with the digits 1 to 4.
     static const std::array<Shortcut, 4> &all()
     {
-        static const std::array<Shortcut, 4> shortcuts{{
+        static const std::array<Shortcut, 4> shortcuts {{
             {QStringLiteral("Alt+Shift+1"), QStringLiteral("Print da tela inteira")},
             {QStringLiteral("Alt+Shift+2"), QStringLiteral("Print de uma área")},
             {QStringLiteral("Alt+Shift+3"), QStringLiteral("Gravar a tela inteira")},

@@ -18,10 +18,10 @@ class ToastView : public QWidget {
 public:
     ToastView(const QString &title, const QString &path, const QImage &thumbnail);
 
-    static constexpr QSize panelSize{320, 84};
-    static constexpr QRect thumbnailFrame{10, 10, 88, 64};
-    static constexpr QRect titleFrame{108, 20, 202, 20};
-    static constexpr QRect fileNameFrame{108, 44, 202, 18};
+    static constexpr QSize panelSize {320, 84};
+    static constexpr QRect thumbnailFrame {10, 10, 88, 64};
+    static constexpr QRect titleFrame {108, 20, 202, 20};
+    static constexpr QRect fileNameFrame {108, 44, 202, 18};
 
     QString title() const { return m_title; }
     QString fileName() const { return m_fileName; }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QObject>
 #include <QCoroTask>
+#include <QObject>
 
 // Whether recordings can take sound from a microphone. Linux has no per-app
 // permission: what counts is whether the sound server answers and has an

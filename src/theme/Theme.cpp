@@ -5,9 +5,15 @@
 
 namespace Theme {
 
-bool isDark(const QColor &windowColor) { return windowColor.lightnessF() < 0.5; }
+bool isDark(const QColor &windowColor)
+{
+    return windowColor.lightnessF() < 0.5;
+}
 
-bool systemIsDark() { return isDark(QGuiApplication::palette().color(QPalette::Window)); }
+bool systemIsDark()
+{
+    return isDark(QGuiApplication::palette().color(QPalette::Window));
+}
 
 QPainterPath cropMarks(const QRectF &r, qreal l)
 {

@@ -23,7 +23,13 @@ QProcessEnvironment headless(const TempHome &home)
     return env;
 }
 
-QByteArray runningLine(int skipped) { return QStringLiteral("RODANDO build=%1 ignorada=%2\n").arg(qEnvironmentVariable("VELUNTA_EXPECTED_BUILD", "1")).arg(skipped).toUtf8(); }
+QByteArray runningLine(int skipped)
+{
+    return QStringLiteral("RODANDO build=%1 ignorada=%2\n")
+        .arg(qEnvironmentVariable("VELUNTA_EXPECTED_BUILD", "1"))
+        .arg(skipped)
+        .toUtf8();
+}
 
 } // namespace
 
@@ -76,7 +82,7 @@ TEST(Launch, RolledBackBuildIsStoredOnlyWhenItIsAnInteger)
     TempHome home;
     const QString report = home.path() + "/r.txt";
     auto launch = [&](QStringList extra) {
-        auto r = run(appPath(), QStringList{"--update-report", report} + extra, headless(home));
+        auto r = run(appPath(), QStringList {"--update-report", report} + extra, headless(home));
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
         return readFile(report);
     };
@@ -93,9 +99,10 @@ TEST(Launch, TheFixedModeOrderDecidesNotTheCommandLine)
     TempHome home;
     const QString report = home.path() + "/r.txt";
     // The update report comes first in the fixed order, wherever it stands.
-    auto r = run(appPath(), {"--merge-test", home.path() + "/m", "--self-test", home.path() + "/s", "--update-report",
-                              report, "--install", "--auto"},
-                 headless(home));
+    auto r = run(appPath(),
+        {"--merge-test", home.path() + "/m", "--self-test", home.path() + "/s", "--update-report", report, "--install",
+            "--auto"},
+        headless(home));
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(readFile(report), runningLine(0));
     EXPECT_FALSE(QFileInfo::exists(home.path() + "/m/merge.txt"));

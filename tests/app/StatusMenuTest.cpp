@@ -29,10 +29,10 @@ TEST(StatusMenu, IdleMenuHasEveryItemInOrder)
     Inputs in;
     in.saveFolder = "/home/ana/Imagens/Velunta";
     const auto menu = items(in);
-    EXPECT_EQ(titles(menu), (QStringList{"Abrir o Velunta", "—", "Capturar tela inteira", "Capturar área", "—",
-                                         "Gravar tela inteira", "Gravar área", "—", "Gravar áudio do sistema",
-                                         "Gravar microfone", "Copiar para a área de transferência", "—",
-                                         "Abrir pasta Velunta", "—", "Sair"}));
+    EXPECT_EQ(titles(menu),
+        (QStringList {"Abrir o Velunta", "—", "Capturar tela inteira", "Capturar área", "—", "Gravar tela inteira",
+            "Gravar área", "—", "Gravar áudio do sistema", "Gravar microfone", "Copiar para a área de transferência",
+            "—", "Abrir pasta Velunta", "—", "Sair"}));
     EXPECT_EQ(find(menu, Action::screenshotFull)->shortcut, "Alt+Shift+1");
     EXPECT_EQ(find(menu, Action::screenshotArea)->shortcut, "Alt+Shift+2");
     EXPECT_EQ(find(menu, Action::toggleRecordFull)->shortcut, "Alt+Shift+3");
@@ -81,14 +81,14 @@ TEST(StatusMenu, RecordingShrinksToPauseAndStop)
     Inputs in;
     in.isRecording = true;
     auto menu = items(in);
-    EXPECT_EQ(titles(menu), (QStringList{"Pausar gravação", "Parar gravação"}));
+    EXPECT_EQ(titles(menu), (QStringList {"Pausar gravação", "Parar gravação"}));
     EXPECT_EQ(menu[0].icon, "pause.fill");
     EXPECT_EQ(menu[1].icon, "stop.fill");
     EXPECT_TRUE(menu[0].shortcut.isEmpty());
 
     in.isPaused = true;
     menu = items(in);
-    EXPECT_EQ(titles(menu), (QStringList{"Continuar gravação", "Parar gravação"}));
+    EXPECT_EQ(titles(menu), (QStringList {"Continuar gravação", "Parar gravação"}));
     EXPECT_EQ(menu[0].icon, "play.fill");
     EXPECT_EQ(menu[0].action, Action::togglePause);
 }

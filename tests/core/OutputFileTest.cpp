@@ -29,8 +29,8 @@ TEST(OutputFile, NamesUseThePortugueseTwentyFourHourPattern)
 {
     QTemporaryDir dir;
     EXPECT_EQ(nameOf(OutputFile::newURL("Print", "png", dir.path(), evening)), "Print 2026-12-05 às 18.38.06.png");
-    EXPECT_EQ(nameOf(OutputFile::newURL("Gravação", "mp4", dir.path(), evening)),
-              "Gravação 2026-12-05 às 18.38.06.mp4");
+    EXPECT_EQ(
+        nameOf(OutputFile::newURL("Gravação", "mp4", dir.path(), evening)), "Gravação 2026-12-05 às 18.38.06.mp4");
     const QDateTime morning(QDate(2026, 1, 2), QTime(7, 4, 9));
     EXPECT_EQ(nameOf(OutputFile::newURL("Print", "png", dir.path(), morning)), "Print 2026-01-02 às 07.04.09.png");
 }
@@ -45,8 +45,8 @@ TEST(OutputFile, SecondCaptureInTheSameSecondGetsSuffixTwoThenThree)
     touch(*second);
     EXPECT_EQ(nameOf(OutputFile::newURL("Print", "png", dir.path(), evening)), "Print 2026-12-05 às 18.38.06 (3).png");
     // A recording in the same second does not collide with screenshots.
-    EXPECT_EQ(nameOf(OutputFile::newURL("Gravação", "mp4", dir.path(), evening)),
-              "Gravação 2026-12-05 às 18.38.06.mp4");
+    EXPECT_EQ(
+        nameOf(OutputFile::newURL("Gravação", "mp4", dir.path(), evening)), "Gravação 2026-12-05 às 18.38.06.mp4");
 }
 
 TEST(OutputFile, AFolderOrADanglingLinkInTheWayMovesTheNameOn)

@@ -8,9 +8,16 @@
 
 using namespace std::chrono_literals;
 
-PulseMicrophone::PulseMicrophone(QObject *parent) : MicrophoneAccess(parent) { connectToServer(); }
+PulseMicrophone::PulseMicrophone(QObject *parent)
+    : MicrophoneAccess(parent)
+{
+    connectToServer();
+}
 
-PulseMicrophone::~PulseMicrophone() { disconnectFromServer(); }
+PulseMicrophone::~PulseMicrophone()
+{
+    disconnectFromServer();
+}
 
 void PulseMicrophone::connectToServer()
 {
@@ -27,12 +34,10 @@ void PulseMicrophone::connectToServer()
     pa_context_set_state_callback(m_context, &PulseMicrophone::onContextState, this);
     pa_context_set_subscribe_callback(
         m_context,
-        [](pa_context *c, pa_subscription_event_type_t t, uint32_t i, void *self) {
-            onEvent(c, int(t), i, self);
-        },
+        [](pa_context *c, pa_subscription_event_type_t t, uint32_t i, void *self) { onEvent(c, int(t), i, self); },
         this);
     const bool started = pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0
-                         && pa_threaded_mainloop_start(m_loop) >= 0;
+        && pa_threaded_mainloop_start(m_loop) >= 0;
     pa_threaded_mainloop_unlock(m_loop);
     if (!started)
         publish(denied);
@@ -60,9 +65,8 @@ void PulseMicrophone::onContextState(pa_context *context, void *opaque)
     auto *self = static_cast<PulseMicrophone *>(opaque);
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
-        pa_operation_unref(pa_context_subscribe(
-            context, pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER), nullptr,
-            nullptr));
+        pa_operation_unref(pa_context_subscribe(context,
+            pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER), nullptr, nullptr));
         self->refresh();
         break;
     case PA_CONTEXT_FAILED:
@@ -107,7 +111,8 @@ void PulseMicrophone::publish(int status)
 {
     if (m_status.exchange(status) == status)
         return;
-    QMetaObject::invokeMethod(this, [this] { emit statusChanged(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { emit statusChanged(); }, Qt::QueuedConnection);
 }
 
 QCoro::Task<bool> PulseMicrophone::requestAccess()

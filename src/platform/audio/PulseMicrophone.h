@@ -31,6 +31,6 @@ private:
 
     pa_threaded_mainloop *m_loop = nullptr;
     pa_context *m_context = nullptr;
-    std::atomic<int> m_status{notDetermined};
-    std::atomic<int> m_inputs{0};
+    std::atomic<int> m_status {notDetermined};
+    std::atomic<int> m_inputs {0};
 };

@@ -2,29 +2,32 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QMimeData>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QWidget>
 
-void LinuxDesktop::openUrl(const QUrl &url) { QDesktopServices::openUrl(url); }
+void LinuxDesktop::openUrl(const QUrl &url)
+{
+    QDesktopServices::openUrl(url);
+}
 
 void LinuxDesktop::reveal(const QString &path)
 {
     const QString folder = QFileInfo(path).absolutePath();
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("ShowItems"));
+    call << QStringList {QUrl::fromLocalFile(path).toString()} << QString();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
