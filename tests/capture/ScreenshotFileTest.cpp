@@ -1,6 +1,6 @@
 // Saving a screenshot: fresh names, no file overwritten, no half file left.
 #include "capture/ScreenshotFile.h"
-#include "capture/AwaitTask.h"
+#include "support/AwaitTask.h"
 #include "core/OutputFile.h"
 
 #include <QDir>

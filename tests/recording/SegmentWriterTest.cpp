@@ -2,7 +2,7 @@
 // the file, and how the sources' failures reach the recorder. The encoding
 // and the files are real.
 #include "recording/SegmentWriter.h"
-#include "capture/AwaitTask.h"
+#include "support/AwaitTask.h"
 #include "platform/NullPlatform.h"
 #include "platform/media/FrameExtractor.h"
 #include "platform/media/MediaAsset.h"

@@ -1,5 +1,5 @@
 #include "MainWindowFixture.h"
-#include "onboarding/FakeUpdater.h"
+#include "ui/FakeUpdater.h"
 
 #include "ui/OnboardingView.h"
 #include "ui/Windows.h"
