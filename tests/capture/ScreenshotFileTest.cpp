@@ -1,7 +1,7 @@
 // Saving a screenshot: fresh names, no file overwritten, no half file left.
 #include "capture/ScreenshotFile.h"
-#include "support/AwaitTask.h"
 #include "core/OutputFile.h"
+#include "support/AwaitTask.h"
 
 #include <QDir>
 #include <QFile>

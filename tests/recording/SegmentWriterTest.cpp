@@ -2,11 +2,11 @@
 // the file, and how the sources' failures reach the recorder. The encoding
 // and the files are real.
 #include "recording/SegmentWriter.h"
-#include "support/AwaitTask.h"
 #include "platform/NullPlatform.h"
 #include "platform/media/FrameExtractor.h"
 #include "platform/media/MediaAsset.h"
 #include "recording/ScreenRecorder.h"
+#include "support/AwaitTask.h"
 
 #include <QDir>
 #include <QFileInfo>
