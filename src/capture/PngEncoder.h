@@ -15,7 +15,7 @@ struct Options {
     // Written in a pHYs chunk for both axes, unit metre.
     int dotsPerMetre = 2835;
     // libdeflate level, 1 to 12.
-    int level = 4;
+    int level = 7;
     // Threads filtering rows at once, the calling thread included; 0 is
     // one per core.
     int threads = 0;

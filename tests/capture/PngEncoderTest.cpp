@@ -40,7 +40,7 @@ QImage decodedByQt(const QByteArray &png)
     return QImageReader(&buffer, "png").read();
 }
 
-QByteArray encoded(const QImage &image, int threads = 0, int level = 4)
+QByteArray encoded(const QImage &image, int threads = 0, int level = 7)
 {
     PngEncoder::Options options;
     options.threads = threads;
