@@ -155,6 +155,10 @@ TEST(CaptureEngine, PngCarriesSeventyTwoDpiTimesTheScale)
     EXPECT_TRUE(one->startsWith("\x89PNG"));
     EXPECT_EQ(physicalSize(*one), std::make_tuple(2835u, 2835u, 1));
 
+    auto oneAndAHalf = CaptureEngine::pngData(image, 1.5);
+    ASSERT_TRUE(oneAndAHalf);
+    EXPECT_EQ(physicalSize(*oneAndAHalf), std::make_tuple(4252u, 4252u, 1));
+
     auto two = awaitTask(CaptureEngine::encodePng(image, 2.0));
     ASSERT_TRUE(two);
     EXPECT_EQ(physicalSize(*two), std::make_tuple(5669u, 5669u, 1));
