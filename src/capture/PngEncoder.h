@@ -5,8 +5,9 @@
 #include <optional>
 
 // A PNG writer for screenshots, several times faster than QImageWriter's
-// zlib path: rows are converted and filtered in bands on several threads,
-// then compressed by libdeflate into a single zlib stream.
+// zlib path: the image is cut into bands of rows, and each band is converted,
+// filtered and compressed by libdeflate on a thread of its own; the bands'
+// deflate streams are then joined into the one zlib stream PNG wants.
 namespace PngEncoder {
 
 // Opaque images become 8-bit RGB, images with an alpha channel 8-bit RGBA
@@ -16,8 +17,8 @@ struct Options {
     int dotsPerMetre = 2835;
     // libdeflate level, 1 to 12.
     int level = 7;
-    // Threads filtering rows at once, the calling thread included; 0 is
-    // one per core.
+    // Bands encoded at once, one per thread, the calling thread included;
+    // 0 is one per core.
     int threads = 0;
 };
 

@@ -1,0 +1,257 @@
+#include "capture/DeflateJoin.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+// Reads bits least significant first, as deflate packs them. Reading past
+// the end gives zeros and sets `overrun`, so that decoding stays branch-light
+// and the caller checks once.
+class BitReader {
+public:
+    BitReader(const uchar *data, qsizetype size)
+        : m_data(data)
+        , m_size(size)
+    {
+    }
+
+    quint32 peek(int count)
+    {
+        refill();
+        return quint32(m_buffer & ((quint64(1) << count) - 1));
+    }
+
+    void skip(int count)
+    {
+        m_buffer >>= count;
+        m_available -= count;
+        m_position += count;
+        if (m_position > qint64(m_size) * 8)
+            overrun = true;
+    }
+
+    quint32 read(int count)
+    {
+        if (count == 0)
+            return 0;
+        const quint32 value = peek(count);
+        skip(count);
+        return value;
+    }
+
+    void alignToByte() { read(int((8 - m_position % 8) % 8)); }
+    qint64 position() const { return m_position; }
+    bool overrun = false;
+
+private:
+    void refill()
+    {
+        while (m_available <= 56) {
+            const quint64 byte = m_next < m_size ? m_data[m_next] : 0;
+            ++m_next;
+            m_buffer |= byte << m_available;
+            m_available += 8;
+        }
+    }
+
+    const uchar *m_data;
+    qsizetype m_size;
+    qsizetype m_next = 0;
+    quint64 m_buffer = 0;
+    int m_available = 0;
+    qint64 m_position = 0;
+};
+
+constexpr int maxCodeBits = 15;
+
+// A canonical Huffman code as a table indexed by the next maxCodeBits bits:
+// each entry holds the symbol and its code length (0 where no code matches).
+class HuffmanTable {
+public:
+    bool build(const quint8 *lengths, int count)
+    {
+        std::array<int, maxCodeBits + 1> perLength {};
+        for (int symbol = 0; symbol < count; ++symbol)
+            ++perLength[lengths[symbol]];
+        perLength[0] = 0;
+        int left = 1;
+        for (int bits = 1; bits <= maxCodeBits; ++bits) {
+            left = left * 2 - perLength[bits];
+            if (left < 0)
+                return false; // more codes than lengths allow
+        }
+        std::array<int, maxCodeBits + 2> next {};
+        for (int bits = 1; bits <= maxCodeBits; ++bits)
+            next[bits + 1] = (next[bits] + perLength[bits]) << 1;
+        m_entries.assign(size_t(1) << maxCodeBits, 0);
+        for (int symbol = 0; symbol < count; ++symbol) {
+            const int bits = lengths[symbol];
+            if (bits == 0)
+                continue;
+            const int code = next[bits]++;
+            // Codes are sent most significant bit first; the table is read
+            // least significant first, so reverse them.
+            int reversed = 0;
+            for (int bit = 0; bit < bits; ++bit)
+                reversed |= ((code >> bit) & 1) << (bits - 1 - bit);
+            for (int fill = reversed; fill < (1 << maxCodeBits); fill += 1 << bits)
+                m_entries[size_t(fill)] = quint32(symbol) << 4 | quint32(bits);
+        }
+        return true;
+    }
+
+    // The next symbol, or -1 for bits that are no code.
+    int decode(BitReader &bits) const
+    {
+        const quint32 entry = m_entries[bits.peek(maxCodeBits)];
+        const int length = int(entry & 15);
+        if (length == 0)
+            return -1;
+        bits.skip(length);
+        return int(entry >> 4);
+    }
+
+private:
+    std::vector<quint32> m_entries;
+};
+
+constexpr std::array<quint8, 29> lengthExtraBits {
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::array<quint8, 30> distanceExtraBits {
+    0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+// Reads one compressed block's symbols up to its end; false if malformed.
+bool skipSymbols(BitReader &bits, const HuffmanTable &literals, const HuffmanTable &distances)
+{
+    for (;;) {
+        const int symbol = literals.decode(bits);
+        if (symbol < 0 || bits.overrun)
+            return false;
+        if (symbol < 256)
+            continue;
+        if (symbol == 256)
+            return true;
+        if (symbol > 285)
+            return false;
+        bits.read(lengthExtraBits[size_t(symbol - 257)]);
+        const int distance = distances.decode(bits);
+        if (distance < 0 || distance > 29)
+            return false;
+        bits.read(distanceExtraBits[size_t(distance)]);
+    }
+}
+
+bool readDynamicTables(BitReader &bits, HuffmanTable &literals, HuffmanTable &distances)
+{
+    static constexpr std::array<quint8, 19> order {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+    const int literalCount = int(bits.read(5)) + 257;
+    const int distanceCount = int(bits.read(5)) + 1;
+    const int lengthCodeCount = int(bits.read(4)) + 4;
+    if (literalCount > 286 || distanceCount > 30)
+        return false;
+    std::array<quint8, 19> lengthCodeLengths {};
+    for (int i = 0; i < lengthCodeCount; ++i)
+        lengthCodeLengths[order[size_t(i)]] = quint8(bits.read(3));
+    HuffmanTable lengthCodes;
+    if (!lengthCodes.build(lengthCodeLengths.data(), 19))
+        return false;
+    std::array<quint8, 286 + 30> lengths {};
+    int filled = 0;
+    while (filled < literalCount + distanceCount) {
+        const int symbol = lengthCodes.decode(bits);
+        if (symbol < 0 || bits.overrun)
+            return false;
+        if (symbol < 16) {
+            lengths[size_t(filled++)] = quint8(symbol);
+            continue;
+        }
+        int repeat = 0;
+        quint8 value = 0;
+        if (symbol == 16) {
+            if (filled == 0)
+                return false;
+            value = lengths[size_t(filled - 1)];
+            repeat = 3 + int(bits.read(2));
+        } else if (symbol == 17) {
+            repeat = 3 + int(bits.read(3));
+        } else {
+            repeat = 11 + int(bits.read(7));
+        }
+        if (filled + repeat > literalCount + distanceCount)
+            return false;
+        while (repeat-- > 0)
+            lengths[size_t(filled++)] = value;
+    }
+    if (lengths[256] == 0)
+        return false; // no end-of-block code
+    return literals.build(lengths.data(), literalCount)
+        && distances.build(lengths.data() + literalCount, distanceCount);
+}
+
+} // namespace
+
+namespace DeflateJoin {
+
+std::optional<QByteArray> reopen(const char *stream, qsizetype size)
+{
+    BitReader bits(reinterpret_cast<const uchar *>(stream), size);
+    HuffmanTable literals;
+    HuffmanTable distances;
+    HuffmanTable fixedLiterals;
+    HuffmanTable fixedDistances;
+    bool fixedBuilt = false;
+    for (;;) {
+        const qint64 blockStart = bits.position();
+        const bool final = bits.read(1) != 0;
+        const quint32 type = bits.read(2);
+        if (type == 0) {
+            bits.alignToByte();
+            const quint32 length = bits.read(16);
+            const quint32 complement = bits.read(16);
+            if ((length ^ complement) != 0xffff)
+                return std::nullopt;
+            for (quint32 i = 0; i < length; ++i)
+                bits.read(8);
+        } else if (type == 1) {
+            if (!fixedBuilt) {
+                std::array<quint8, 288> lengths {};
+                for (size_t i = 0; i < lengths.size(); ++i)
+                    lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+                std::array<quint8, 30> distanceLengths {};
+                distanceLengths.fill(5);
+                fixedLiterals.build(lengths.data(), 288);
+                fixedDistances.build(distanceLengths.data(), 30);
+                fixedBuilt = true;
+            }
+            if (!skipSymbols(bits, fixedLiterals, fixedDistances))
+                return std::nullopt;
+        } else if (type == 2) {
+            if (!readDynamicTables(bits, literals, distances) || !skipSymbols(bits, literals, distances))
+                return std::nullopt;
+        } else {
+            return std::nullopt;
+        }
+        if (bits.overrun)
+            return std::nullopt;
+        if (!final)
+            continue;
+        // The stream must end in the byte that holds its last bit.
+        const qint64 end = bits.position();
+        if ((end + 7) / 8 != size)
+            return std::nullopt;
+        QByteArray open(stream, size);
+        open[blockStart / 8] = char(uchar(open[blockStart / 8]) & ~(1u << (blockStart % 8)));
+        // Zero the padding after the last bit, then an empty stored block:
+        // three header bits, padding to the byte, LEN 0 and NLEN 0xffff.
+        if (end % 8 != 0)
+            open[size - 1] = char(uchar(open[size - 1]) & ((1u << (end % 8)) - 1));
+        if (end % 8 == 0 || end % 8 > 5)
+            open.append(char(0));
+        open.append("\x00\x00\xff\xff", 4);
+        return open;
+    }
+}
+
+} // namespace DeflateJoin
