@@ -1,5 +1,6 @@
 #include "capture/DeflateJoin.h"
 
+#include <QtEndian>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -48,6 +49,16 @@ public:
 private:
     void refill()
     {
+        if (m_available <= 56 && m_next + 8 <= m_size) {
+            quint64 word = qFromLittleEndian<quint64>(m_data + m_next);
+            const int bytes = (63 - m_available) / 8;
+            if (bytes < 8)
+                word &= (quint64(1) << (bytes * 8)) - 1;
+            m_buffer |= word << m_available;
+            m_available += bytes * 8;
+            m_next += bytes;
+            return;
+        }
         while (m_available <= 56) {
             const quint64 byte = m_next < m_size ? m_data[m_next] : 0;
             ++m_next;
@@ -66,7 +77,8 @@ private:
 
 constexpr int maxCodeBits = 15;
 
-// A canonical Huffman code as a table indexed by the next maxCodeBits bits:
+// A canonical Huffman code as a table indexed by the next bits, as many as
+// its longest code has:
 // each entry holds the symbol and its code length (0 where no code matches).
 class HuffmanTable {
 public:
@@ -85,7 +97,13 @@ public:
         std::array<int, maxCodeBits + 2> next {};
         for (int bits = 1; bits <= maxCodeBits; ++bits)
             next[bits + 1] = (next[bits] + perLength[bits]) << 1;
-        m_entries.assign(size_t(1) << maxCodeBits, 0);
+        // The table is as wide as the longest code: blocks come by the
+        // hundred, and most codes stop well short of 15 bits.
+        m_bits = 1;
+        for (int bits = 1; bits <= maxCodeBits; ++bits)
+            if (perLength[bits] != 0)
+                m_bits = bits;
+        m_entries.assign(size_t(1) << m_bits, 0);
         for (int symbol = 0; symbol < count; ++symbol) {
             const int bits = lengths[symbol];
             if (bits == 0)
@@ -96,7 +114,7 @@ public:
             int reversed = 0;
             for (int bit = 0; bit < bits; ++bit)
                 reversed |= ((code >> bit) & 1) << (bits - 1 - bit);
-            for (int fill = reversed; fill < (1 << maxCodeBits); fill += 1 << bits)
+            for (int fill = reversed; fill < (1 << m_bits); fill += 1 << bits)
                 m_entries[size_t(fill)] = quint32(symbol) << 4 | quint32(bits);
         }
         return true;
@@ -105,7 +123,7 @@ public:
     // The next symbol, or -1 for bits that are no code.
     int decode(BitReader &bits) const
     {
-        const quint32 entry = m_entries[bits.peek(maxCodeBits)];
+        const quint32 entry = m_entries[bits.peek(m_bits)];
         const int length = int(entry & 15);
         if (length == 0)
             return -1;
@@ -115,6 +133,7 @@ public:
 
 private:
     std::vector<quint32> m_entries;
+    int m_bits = 1;
 };
 
 constexpr std::array<quint8, 29> lengthExtraBits {
