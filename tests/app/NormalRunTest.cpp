@@ -66,7 +66,10 @@ TEST_F(NormalRun, WithCopyingOffTheClipboardIsLeftAlone)
 TEST_F(NormalRun, TwoQuickPressesMakeOneScreenshot)
 {
     start();
-    tool("xdotool", {"key", "alt+shift+1", "key", "alt+shift+1"});
+    // A screenshot takes a few tens of milliseconds, so the second press must
+    // come sooner than that, yet not so soon after the release (1 ms) that it
+    // reads as the key's auto-repeat.
+    tool("xdotool", {"key", "--delay", "6", "alt+shift+1", "alt+shift+1"});
     ASSERT_TRUE(waitFor([&] { return screenshots().size() >= 1; }));
     QThread::msleep(1500);
     EXPECT_EQ(screenshots().size(), 1);
