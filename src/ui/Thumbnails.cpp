@@ -2,11 +2,13 @@
 
 #include "platform/media/FrameExtractor.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QQuickTextureFactory>
 #include <QRunnable>
 #include <atomic>
+#include <sys/stat.h>
 
 namespace Thumbnails {
 
@@ -27,8 +29,9 @@ QSize coverSize(QSize source, QSize target)
 
 class Response : public QQuickImageResponse, public QRunnable {
 public:
-    Response(QString path, QSize size)
-        : m_path(std::move(path))
+    Response(Cache &cache, QString path, QSize size)
+        : m_cache(cache)
+        , m_path(std::move(path))
         , m_size(size)
     {
         setAutoDelete(false);
@@ -44,7 +47,7 @@ public:
     void run() override
     {
         if (!m_cancelled) {
-            m_image = generate(m_path, m_size);
+            m_image = thumbnail(m_cache, m_path, m_size);
             if (m_image.isNull())
                 m_error = QStringLiteral("no thumbnail for %1").arg(m_path);
         }
@@ -53,6 +56,7 @@ public:
     }
 
 private:
+    Cache &m_cache;
     QString m_path;
     QSize m_size;
     QImage m_image;
@@ -79,6 +83,103 @@ QImage generate(const QString &path, QSize size)
     return reader.read();
 }
 
+QImage fitted(const QImage &image, QSize size)
+{
+    if (image.isNull() || size.isEmpty())
+        return image;
+    QImage covering = image.size() == size
+        ? image
+        : image.scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+    const QRect centre((covering.width() - size.width()) / 2, (covering.height() - size.height()) / 2, size.width(),
+        size.height());
+    covering = covering.copy(centre);
+    // The formats the raster paint engine copies without converting.
+    return covering.convertToFormat(
+        covering.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+}
+
+Cache::Cache(qsizetype byteLimit)
+    : m_limit(byteLimit)
+{
+}
+
+std::optional<Cache::Key> Cache::keyOf(const QString &path, QSize size)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return Key {path, size, qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, qint64(info.st_size)};
+}
+
+std::optional<QImage> Cache::find(const Key &key)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto found = m_index.constFind(key);
+    if (found == m_index.constEnd())
+        return std::nullopt;
+    m_entries.splice(m_entries.begin(), m_entries, *found);
+    return found.value()->second;
+}
+
+namespace {
+
+// A file that gave no thumbnail still takes a little room.
+qsizetype costOf(const QImage &image)
+{
+    return image.isNull() ? 64 : image.sizeInBytes();
+}
+
+} // namespace
+
+void Cache::insert(const Key &key, const QImage &image)
+{
+    QMutexLocker lock(&m_mutex);
+    if (const auto found = m_index.constFind(key); found != m_index.constEnd()) {
+        m_bytes -= costOf(found.value()->second);
+        m_entries.erase(*found);
+        m_index.erase(found);
+    }
+    m_entries.emplace_front(key, image);
+    m_index.insert(key, m_entries.begin());
+    m_bytes += costOf(image);
+    evict();
+}
+
+void Cache::evict()
+{
+    // The newest entry stays even when it alone is over the limit.
+    while (m_bytes > m_limit && m_entries.size() > 1) {
+        auto &oldest = m_entries.back();
+        m_bytes -= costOf(oldest.second);
+        m_index.remove(oldest.first);
+        m_entries.pop_back();
+    }
+}
+
+qsizetype Cache::bytes() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_bytes;
+}
+
+qsizetype Cache::count() const
+{
+    QMutexLocker lock(&m_mutex);
+    return qsizetype(m_entries.size());
+}
+
+QImage thumbnail(Cache &cache, const QString &path, QSize size)
+{
+    const std::optional<Cache::Key> key = Cache::keyOf(path, size);
+    if (!key)
+        return {};
+    if (std::optional<QImage> cached = cache.find(*key))
+        return *cached;
+    const QImage image = fitted(generate(path, size), size);
+    cache.insert(*key, image);
+    return image;
+}
+
 QString pathFromId(const QString &id)
 {
     return QString::fromUtf8(QByteArray::fromBase64(id.toLatin1(), QByteArray::Base64UrlEncoding));
@@ -99,7 +200,7 @@ Provider::~Provider()
 
 QQuickImageResponse *Provider::requestImageResponse(const QString &id, const QSize &requestedSize)
 {
-    auto *response = new Response(pathFromId(id), requestedSize.isValid() ? requestedSize : pointSize);
+    auto *response = new Response(m_cache, pathFromId(id), requestedSize.isValid() ? requestedSize : pointSize);
     m_pool.start(response);
     return response;
 }
