@@ -51,8 +51,8 @@
 #include <mutex>
 #include <pthread.h>
 #include <sys/time.h>
-#include <time.h>
 #include <thread>
+#include <time.h>
 #include <vector>
 
 namespace {
@@ -106,7 +106,8 @@ QImage picture(int variant)
     painter.drawRoundedRect(QRectF(40 + variant * 7, 40, 500, 320), 12, 12);
     painter.setPen(Qt::black);
     for (int line = 0; line < 8; ++line)
-        painter.drawText(QPointF(70 + variant * 7, 100 + line * 28), QStringLiteral("Linha %1 do print %2").arg(line).arg(variant));
+        painter.drawText(
+            QPointF(70 + variant * 7, 100 + line * 28), QStringLiteral("Linha %1 do print %2").arg(line).arg(variant));
     return image;
 }
 
@@ -418,8 +419,9 @@ int main(int argc, char **argv)
     std::printf("GUI thread away while scrolling: %lld of %zu stretches over 16 ms (target: none), longest %.1f ms, "
                 "99.9th percentile %.1f ms; longest five: %s\n",
         away.over, away.count, away.longest, away.p999, qPrintable(joined(away.top)));
-    std::printf("of which the GUI thread worked: %lld stretches over 16 ms, longest %.1f ms, 99.9th percentile %.1f ms; "
-                "longest five: %s\n",
+    std::printf(
+        "of which the GUI thread worked: %lld stretches over 16 ms, longest %.1f ms, 99.9th percentile %.1f ms; "
+        "longest five: %s\n",
         busy.over, busy.longest, busy.p999, qPrintable(joined(busy.top)));
     std::printf("frames while scrolling: %zu, longest interval %.1f ms, %lld over 33.4 ms (two frames)\n",
         frameStats.count + 1, frameStats.longest, frameStats.over);

@@ -5,6 +5,7 @@
 #include <QMutex>
 #include <QQuickAsyncImageProvider>
 #include <QThreadPool>
+#include <atomic>
 #include <list>
 #include <optional>
 
@@ -83,6 +84,7 @@ public:
 private:
     Cache m_cache {cacheBytes};
     QThreadPool m_pool;
+    std::atomic<int> m_requests = 0;
 };
 
 QString pathFromId(const QString &id);
