@@ -168,8 +168,9 @@ Result<Done, RecordingError> SegmentJoin::join(const std::vector<SegmentPair> &p
                 auto found = keys.constFind(key);
                 if (found == keys.constEnd()) {
                     const bool isVideo = type == MediaType::video;
-                    const auto input = writer->addInput(
-                        formats->front(), isVideo ? videoTimeScale(track.timeScale) : track.timeScale);
+                    // The first segment names the lane's track and says which is the default.
+                    const auto input = writer->addInput(formats->front(),
+                        isVideo ? videoTimeScale(track.timeScale) : track.timeScale, track.title, track.isDefault);
                     if (!input)
                         return fail<Done>(input.error());
                     lanes.push_back(Lane {*input, isVideo, formats->front(), {}, {}, MediaTime::zero(), {}, {}, false});
