@@ -11,6 +11,8 @@
 // - an MP4 track has one sample description, so segments whose codec set-up
 //   (extradata, size, rate) differs cannot share a lane: the join fails and the
 //   recorder keeps the segments as separate parts instead.
+// A lane's output track takes the first segment's track name and default
+// flag, so the mix of system audio and microphone stays first and default.
 // Samples go to the muxer in decode-time order across lanes, one at a time,
 // so memory stays at a few samples per lane however long the recording is.
 #include "recording/SegmentJoin.h"
