@@ -424,6 +424,7 @@ TEST_F(ControllerTest, ARecordingSavedWithoutSomeOfItsSoundSaysWhichOnce)
 TEST_F(ControllerTest, TheChosenMicrophoneIsAskedForAndItsAbsenceIsToldOnceAtTheStart)
 {
     script.log = &recorderLog;
+    microphone.granted = true;
     preferences.setCapturesMicrophone(true);
     preferences.setMicrophoneDevice("alsa_input.usb-headset");
     startFullRecording();

@@ -716,14 +716,29 @@ TEST_F(RecordingX11, BothSourcesGiveAMixFirstThatStaysInStepWithThePictureAcross
     const DisplayInfo display = firstDisplay();
     ASSERT_TRUE(display.id);
     const SinkKeeper micKeeper("velunta_mic");
-    ColouredWindow marker(Qt::black);
+    // Counts its paints, so that a colour change is known to be on the screen.
+    class MarkerWindow : public ColouredWindow {
+    public:
+        using ColouredWindow::ColouredWindow;
+        int paints = 0;
+
+    protected:
+        void paintEvent(QPaintEvent *event) override
+        {
+            ColouredWindow::paintEvent(event);
+            ++paints;
+        }
+    };
+    MarkerWindow marker(Qt::black);
     marker.setFlags(Qt::FramelessWindowHint);
     marker.setGeometry(display.frame.x() + 80, display.frame.y() + 80, 400, 300);
     marker.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&marker));
     const auto paint = [&](QColor colour) {
         marker.colour = colour;
-        marker.repaint();
+        const int before = marker.paints;
+        marker.update();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return marker.paints > before; }, 2000));
         QGuiApplication::sync();
     };
 
@@ -858,8 +873,9 @@ TEST_F(RecordingX11, AChosenMicrophoneIsRecordedAndWhenItGoesTheDefaultIsUsedAnd
     }));
     for (const MicrophoneAccess::Input &input : microphones.inputs()) {
         EXPECT_FALSE(input.name.endsWith(".monitor")) << input.name.toStdString();
-        if (input.name == "velunta_test_mic_in")
+        if (input.name == "velunta_test_mic_in") {
             EXPECT_EQ(input.description, QStringLiteral("Microfone-de-teste-2"));
+        }
     }
 
     LiveSegmentCapture service(*services().frames, *services().audio);
