@@ -29,6 +29,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 using TestSupport::ColouredWindow;
@@ -716,6 +718,10 @@ TEST_F(RecordingX11, BothSourcesGiveAMixFirstThatStaysInStepWithThePictureAcross
     const DisplayInfo display = firstDisplay();
     ASSERT_TRUE(display.id);
     const SinkKeeper micKeeper("velunta_mic");
+    // A sound server started moments ago (as the test desktop's is) hands new
+    // record streams their first sound late for about two seconds, and the
+    // keeper has only just set the microphone's pace.
+    runFor(3000);
     // Counts its paints, so that a colour change is known to be on the screen.
     class MarkerWindow : public ColouredWindow {
     public:
@@ -810,15 +816,17 @@ TEST_F(RecordingX11, BothSourcesGiveAMixFirstThatStaysInStepWithThePictureAcross
         EXPECT_GT(AudioChecks::toneAmplitude(microphone, 880), level / 2);
         EXPECT_LT(AudioChecks::toneAmplitude(microphone, 440), level / 20);
 
-        // In step: each tone starts where the picture says it was started.
-        // The file's time of the flip anchors the wall clock; a tone's
-        // module started somewhere between the two ends of its pactl call.
+        // In step with the picture: each tone starts where the picture says
+        // it was started. The file's time of the flip anchors the wall
+        // clock; a tone's module started somewhere between the two ends of
+        // its pactl call.
         const struct {
             int track;
             int frequency;
             const ToneStart *start;
         } checks[] = {{0, 440, &markers[m].system}, {0, 880, &markers[m].microphone}, {1, 440, &markers[m].system},
             {2, 880, &markers[m].microphone}};
+        std::map<int, double> onsets;
         for (const auto &check : checks) {
             const double onset = toneOnset(path, check.track, flips[m] - 0.5, check.frequency);
             ASSERT_GT(onset, 0) << "track " << check.track << " never plays " << check.frequency << " Hz";
@@ -828,7 +836,12 @@ TEST_F(RecordingX11, BothSourcesGiveAMixFirstThatStaysInStepWithThePictureAcross
                 check.frequency, onset, earliest, latest);
             EXPECT_GT(onset, earliest - 0.04) << "track " << check.track << " is early";
             EXPECT_LT(onset, latest + 0.04) << "track " << check.track << " is late";
+            onsets[check.track * 1000 + check.frequency] = onset;
         }
+        // Among themselves the tracks are exact: the mix is made of the very
+        // samples of the sources' tracks.
+        EXPECT_NEAR(onsets[440], onsets[1440], 0.003);
+        EXPECT_NEAR(onsets[880], onsets[2880], 0.003);
     }
     // `ffmpeg -i rec.mp4 -map 0:a:0`, what a browser or an mp3 export takes, holds both.
     const std::vector<float> first = AudioChecks::decode(path, 0, flips[1] + 0.3, 0.5);
@@ -858,6 +871,9 @@ TEST_F(RecordingX11, AChosenMicrophoneIsRecordedAndWhenItGoesTheDefaultIsUsedAnd
     PulseModule tone({"module-sine", "sink=velunta_test_mic", "frequency=880"});
     PulseModule defaultTone({"module-sine", "sink=velunta_mic", "frequency=660"});
     ASSERT_TRUE(tone.isLoaded() && defaultTone.isLoaded());
+    // A new sink hands its first sound late for about two seconds (as the
+    // private server's start does); nothing outside tells when that has passed.
+    runFor(2500);
 
     // The settings page's list: inputs by description, never a monitor.
     PulseMicrophone microphones;
@@ -884,10 +900,10 @@ TEST_F(RecordingX11, AChosenMicrophoneIsRecordedAndWhenItGoesTheDefaultIsUsedAnd
         recorder.setMicrophoneDevice("velunta_test_mic_in");
         const QString path = out.filePath(name);
         EXPECT_TRUE(awaitTask(recorder.start({*display.id, QRectF(0, 0, 320, 240)}, path, {false, true})));
-        runFor(1500);
+        runFor(2500);
         EXPECT_TRUE(awaitTask(recorder.stop()));
         *usedDefault = recorder.usesDefaultMicrophone();
-        return AudioChecks::decode(path, 0, 0.5, 0.8);
+        return AudioChecks::decode(path, 0, 1.2, 1.0);
     };
     bool usedDefault = true;
     const std::vector<float> chosen = record("escolhido.mp4", &usedDefault);
