@@ -5,9 +5,12 @@
 //    audio on: pictures recorded a second, pictures dropped, CPU seconds a
 //    picture for the recorder and the X server, against ffmpeg's x11grab
 //    with the same encoders.
-// 2. A still screen: the recorder's share of one core.
+// 2. A still screen: the recorder's share of one core, with system audio,
+//    and with system audio and microphone (three tracks: their mix first);
+//    the mixing alone, a second of sound at a time.
 // 3. Stop of a one-segment one-minute recording until the file is in place.
 #include "platform/PlatformServices.h"
+#include "recording/AudioMix.h"
 #include "recording/ScreenRecorder.h"
 #include "recording/SegmentWriter.h"
 
@@ -106,8 +109,8 @@ struct Cost {
     int64_t dropped = 0;
 };
 
-Cost recordWithWriter(
-    PlatformServices &services, const DisplayInfo &display, const QString &path, int seconds, bool audio)
+Cost recordWithWriter(PlatformServices &services, const DisplayInfo &display, const QString &path, int seconds,
+    bool audio, bool microphone = false)
 {
     SegmentSettings settings;
     settings.path = path;
@@ -115,6 +118,7 @@ Cost recordWithWriter(
     settings.pixels = QRect(display.pixelGeometry.topLeft(),
         QSize(display.pixelGeometry.width() & ~1, display.pixelGeometry.height() & ~1));
     settings.capturesSystemAudio = audio;
+    settings.capturesMicrophone = microphone;
     auto writer = std::make_unique<SegmentWriter>(settings, SegmentNotices {}, *services.frames, *services.audio);
     const qint64 x = xServerPid();
     Cost cost;
@@ -207,6 +211,21 @@ int main(int argc, char **argv)
     const Cost still = recordWithWriter(services, display, out.filePath("still.mp4"), seconds, true);
     std::printf("still screen: %.1f %% of a core (recorder), %.1f %% (X server), %d pictures\n",
         100 * still.recorder / still.seconds, 100 * still.xServer / still.seconds, still.frames);
+    const Cost mixed = recordWithWriter(services, display, out.filePath("still-mixed.mp4"), seconds, true, true);
+    std::printf("still screen, system audio and microphone mixed: %.1f %% of a core (recorder)\n",
+        100 * mixed.recorder / mixed.seconds);
+    {
+        AudioMix mix(2, 2, 48000);
+        std::vector<float> second(48000 * 2, 0.25f), out;
+        const double cpu0 = selfCpu();
+        for (int i = 0; i < 600; ++i) {
+            mix.add(0, int64_t(i) * 48000, second.data(), 48000);
+            mix.add(1, int64_t(i) * 48000, second.data(), 48000);
+            out.clear();
+            mix.take(out);
+        }
+        std::printf("mixing alone: %.3f %% of a core\n", 100 * (selfCpu() - cpu0) / 600);
+    }
 
     // 3. Stop of a one-minute recording.
     LiveSegmentCapture service(*services.frames, *services.audio);

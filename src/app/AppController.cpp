@@ -385,6 +385,7 @@ QCoro::Task<void> AppController::startRecording(CaptureTarget target)
     QPointer<AppController> self(this);
     CaptureRecorder::Options options;
     options.capturesSystemAudio = m_preferences.capturesSystemAudio();
+    options.microphoneDevice = m_preferences.microphoneDevice();
     if (m_preferences.capturesMicrophone() && m_services.microphone)
         options.capturesMicrophone = co_await m_services.microphone->requestAccess();
     if (!self)
@@ -417,6 +418,10 @@ QCoro::Task<void> AppController::startRecording(CaptureTarget target)
     }
     self->m_recorder = std::move(recorder);
     self->setState(State::recording);
+    // Once per recording: later segments open the same way and would only repeat it.
+    if (self->m_recorder->usesDefaultMicrophone() && self->m_services.toast)
+        self->m_services.toast->showNotice(
+            QStringLiteral("Microfone escolhido não encontrado; usando o padrão do sistema"));
     if (self->m_services.chrome) {
         self->m_services.chrome->show(
             target,

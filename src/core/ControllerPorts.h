@@ -28,6 +28,8 @@ class CaptureNotifier {
 public:
     virtual ~CaptureNotifier() = default;
     virtual void show(const QString &title, const QString &path, const QImage &image) = 0;
+    // A short message about a capture under way, with nothing to open.
+    virtual void showNotice(const QString &) { }
     // The first frame of a recording, at most 320 x 320; a null image when it
     // cannot be read.
     virtual QCoro::Task<QImage> videoThumbnail(QString path) = 0;
@@ -46,6 +48,8 @@ public:
     struct Options {
         bool capturesSystemAudio = true;
         bool capturesMicrophone = false;
+        // The sound server's input to record as the microphone; empty for the default.
+        QString microphoneDevice;
     };
 
     // A sound source the recording asked for and lacks, wholly or in part
@@ -71,6 +75,9 @@ public:
     virtual QCoro::Task<Result<Done, QString>> resume() = 0;
     // After the stop: what sound the saved recording lacks, system audio first.
     virtual QList<MissingAudio> missingAudio() const { return {}; }
+    // After a start: the microphone chosen in the settings was not there and
+    // the system's default is being recorded instead.
+    virtual bool usesDefaultMicrophone() const { return false; }
 };
 
 // What is on screen while recording: the ring around an area and the bar.

@@ -13,6 +13,7 @@ constexpr auto hasCompletedOnboardingKey = "hasCompletedOnboarding";
 constexpr auto onboardingStepKey = "onboardingStep";
 constexpr auto capturesSystemAudioKey = "capturesSystemAudio";
 constexpr auto capturesMicrophoneKey = "capturesMicrophone";
+constexpr auto microphoneDeviceKey = "microphoneDevice";
 constexpr auto copiesScreenshotsKey = "copiesScreenshots";
 constexpr auto saveFolderKey = "saveFolder";
 constexpr auto updateBucketKey = "updateBucket";
@@ -181,6 +182,17 @@ void Preferences::setCapturesMicrophone(bool value)
 {
     write(
         capturesMicrophoneKey, value, [this] { return capturesMicrophone(); }, &Preferences::capturesMicrophoneChanged);
+}
+
+QString Preferences::microphoneDevice() const
+{
+    return storedString(microphoneDeviceKey).value_or(QString());
+}
+
+void Preferences::setMicrophoneDevice(const QString &name)
+{
+    write(
+        microphoneDeviceKey, name, [this] { return microphoneDevice(); }, &Preferences::microphoneDeviceChanged);
 }
 
 bool Preferences::copiesScreenshots() const

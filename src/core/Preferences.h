@@ -27,6 +27,7 @@ class Preferences : public QObject {
             capturesSystemAudioChanged)
     Q_PROPERTY(
         bool capturesMicrophone READ capturesMicrophone WRITE setCapturesMicrophone NOTIFY capturesMicrophoneChanged)
+    Q_PROPERTY(QString microphoneDevice READ microphoneDevice WRITE setMicrophoneDevice NOTIFY microphoneDeviceChanged)
     Q_PROPERTY(bool copiesScreenshots READ copiesScreenshots WRITE setCopiesScreenshots NOTIFY copiesScreenshotsChanged)
     Q_PROPERTY(QString saveFolder READ saveFolder WRITE setSaveFolder NOTIFY saveFolderChanged)
     Q_PROPERTY(int updateBucket READ updateBucket WRITE setUpdateBucket NOTIFY updateBucketChanged)
@@ -64,6 +65,10 @@ public:
     void setCapturesSystemAudio(bool value);
     bool capturesMicrophone() const;
     void setCapturesMicrophone(bool value);
+    // The sound server's name of the input to record as the microphone;
+    // empty for the system's default.
+    QString microphoneDevice() const;
+    void setMicrophoneDevice(const QString &name);
     bool copiesScreenshots() const;
     void setCopiesScreenshots(bool value);
     // As an absolute path (a relative stored path is taken against the
@@ -88,6 +93,7 @@ signals:
     void onboardingStepChanged();
     void capturesSystemAudioChanged();
     void capturesMicrophoneChanged();
+    void microphoneDeviceChanged();
     void copiesScreenshotsChanged();
     void saveFolderChanged();
     void updateBucketChanged();

@@ -51,6 +51,15 @@ ToastView::ToastView(const QString &title, const QString &path, const QImage &th
     WindowLevel::setSharingNone(this);
 }
 
+ToastView *ToastView::notice(const QString &text)
+{
+    auto *view = new ToastView(text, QString(), QImage());
+    view->m_isNotice = true;
+    view->m_thumbnail = Icons::render(QStringLiteral("exclamationmark.triangle.fill"), QColor(255, 204, 0),
+        QSize(48, 48) * view->devicePixelRatioF());
+    return view;
+}
+
 QString ToastView::shownFileName() const
 {
     return QFontMetrics(systemFont(11, QFont::Normal)).elidedText(m_fileName, Qt::ElideMiddle, fileNameFrame.width());
@@ -72,6 +81,13 @@ void ToastView::paintEvent(QPaintEvent *)
     const QRectF target(thumbnailFrame.x() + (thumbnailFrame.width() - fitted.width()) / 2,
         thumbnailFrame.y() + (thumbnailFrame.height() - fitted.height()) / 2, fitted.width(), fitted.height());
     painter.drawImage(target, picture);
+    if (m_isNotice) {
+        painter.setPen(Qt::white);
+        painter.setFont(systemFont(12, QFont::DemiBold));
+        painter.drawText(QRect(titleFrame.topLeft(), fileNameFrame.bottomRight()),
+            Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, m_title);
+        return;
+    }
 
     painter.setPen(Qt::white);
     painter.setFont(systemFont(13, QFont::DemiBold));
@@ -112,12 +128,6 @@ QRect Toast::panelFrame(const QRect &area)
 
 void Toast::show(const QString &title, const QString &path, const QImage &image)
 {
-    hide();
-    QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), ToastView::panelSize);
-
     auto *view = new ToastView(title, path, image);
     QPointer<Toast> self(this);
     connect(view, &ToastView::clicked, this, [self, path] {
@@ -127,6 +137,23 @@ void Toast::show(const QString &title, const QString &path, const QImage &image)
             self->m_desktop->openUrl(QUrl::fromLocalFile(path));
         self->hide();
     });
+    present(view);
+}
+
+void Toast::showNotice(const QString &text)
+{
+    auto *view = ToastView::notice(text);
+    connect(view, &ToastView::clicked, this, &Toast::hide);
+    present(view);
+}
+
+void Toast::present(ToastView *view)
+{
+    hide();
+    QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), ToastView::panelSize);
     view->setGeometry(panelFrame(area));
     view->show();
     view->raise();

@@ -17,6 +17,8 @@ class ToastView : public QWidget {
     Q_OBJECT
 public:
     ToastView(const QString &title, const QString &path, const QImage &thumbnail);
+    // A message alone, over both lines, beside a warning sign.
+    static ToastView *notice(const QString &text);
 
     static constexpr QSize panelSize {320, 84};
     static constexpr QRect thumbnailFrame {10, 10, 88, 64};
@@ -39,6 +41,7 @@ private:
     QString m_title;
     QString m_fileName;
     QImage m_thumbnail;
+    bool m_isNotice = false;
 };
 
 class Toast : public QObject, public CaptureNotifier {
@@ -51,6 +54,7 @@ public:
     ~Toast() override;
 
     void show(const QString &title, const QString &path, const QImage &image) override;
+    void showNotice(const QString &text) override;
     void hide();
     QCoro::Task<QImage> videoThumbnail(QString path) override;
 
@@ -62,6 +66,8 @@ public:
     ToastView *view() const { return m_view; }
 
 private:
+    void present(ToastView *view);
+
     DesktopServices *m_desktop;
     QPointer<ToastView> m_view;
     QTimer m_hideTimer;

@@ -3,6 +3,8 @@
 #include "core/Result.h"
 #include "platform/PlatformError.h"
 
+#include <QString>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,6 +26,8 @@ struct AudioChunk {
 class AudioStream {
 public:
     virtual ~AudioStream() = default;
+    // The input asked for was not there and the system's default is recorded instead.
+    virtual bool usesDefaultInstead() const { return false; }
 };
 
 // Records the sound sources of a recording from the sound server.
@@ -35,10 +39,12 @@ public:
     virtual ~AudioSource() = default;
 
     // Starts recording SOURCE at SAMPLERATE with CHANNELS interleaved and
-    // waits (a few seconds at most) until it runs. Blocks: call it off the GUI
-    // thread. Chunks, and at most one failure notice after the last chunk,
-    // come on the sound server's own thread while the stream lives.
+    // waits (a few seconds at most) until it runs. For the microphone, DEVICE
+    // names the sound server's input to record (empty: the default; when it
+    // is not there, the default too, and the stream says so). Blocks: call it
+    // off the GUI thread. Chunks, and at most one failure notice after the
+    // last chunk, come on the sound server's own thread while the stream lives.
     virtual Result<std::unique_ptr<AudioStream>, PlatformError> open(
-        SoundSource source, int sampleRate, int channels, OnChunk onChunk, OnFailure onFailure)
+        SoundSource source, const QString &device, int sampleRate, int channels, OnChunk onChunk, OnFailure onFailure)
         = 0;
 };

@@ -20,7 +20,8 @@ Result<std::unique_ptr<FrameStream>, PlatformError> NullFrameSource::open(const 
         {QStringLiteral("Nenhuma tela que o Velunta consiga gravar está disponível.")});
 }
 
-Result<std::unique_ptr<AudioStream>, PlatformError> NullAudioSource::open(SoundSource, int, int, OnChunk, OnFailure)
+Result<std::unique_ptr<AudioStream>, PlatformError> NullAudioSource::open(
+    SoundSource, const QString &, int, int, OnChunk, OnFailure)
 {
     return Result<std::unique_ptr<AudioStream>, PlatformError>::failure(
         {QStringLiteral("Não foi possível gravar o áudio: nenhum servidor de som disponível")});

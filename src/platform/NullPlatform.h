@@ -34,8 +34,8 @@ public:
 
 class NullAudioSource : public AudioSource {
 public:
-    Result<std::unique_ptr<AudioStream>, PlatformError> open(
-        SoundSource source, int sampleRate, int channels, OnChunk onChunk, OnFailure onFailure) override;
+    Result<std::unique_ptr<AudioStream>, PlatformError> open(SoundSource source, const QString &device, int sampleRate,
+        int channels, OnChunk onChunk, OnFailure onFailure) override;
 };
 
 class NullClipboardProbe : public ClipboardProbe {

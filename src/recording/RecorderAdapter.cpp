@@ -25,6 +25,7 @@ bool RecorderAdapter::isPaused() const
 
 QCoro::Task<Result<Done, QString>> RecorderAdapter::start(CaptureTarget target, QString path, Options options)
 {
+    m_recorder->setMicrophoneDevice(options.microphoneDevice);
     auto started = co_await m_recorder->start(
         target, std::move(path), ScreenRecorder::Options {options.capturesSystemAudio, options.capturesMicrophone});
     if (!started)
@@ -51,6 +52,11 @@ QCoro::Task<Result<Done, QString>> RecorderAdapter::resume()
     if (!resumed)
         co_return Result<Done, QString>::failure(resumed.error().description());
     co_return Done {};
+}
+
+bool RecorderAdapter::usesDefaultMicrophone() const
+{
+    return m_recorder->usesDefaultMicrophone();
 }
 
 QList<CaptureRecorder::MissingAudio> RecorderAdapter::missingAudio() const

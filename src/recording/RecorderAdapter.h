@@ -24,6 +24,7 @@ public:
     QCoro::Task<void> pause() override;
     QCoro::Task<Result<Done, QString>> resume() override;
     QList<MissingAudio> missingAudio() const override;
+    bool usesDefaultMicrophone() const override;
 
     ScreenRecorder &recorder() { return *m_recorder; }
 

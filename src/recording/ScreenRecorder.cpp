@@ -135,6 +135,7 @@ QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::startSegment()
     const Options tracks = m_audioTracks.value_or(*m_options);
     settings.capturesSystemAudio = tracks.capturesSystemAudio;
     settings.capturesMicrophone = tracks.capturesMicrophone;
+    settings.microphoneDevice = m_microphoneDevice;
     settings.keepsMissingAudioAsSilence = m_audioTracks.has_value();
     settings.usesHevc = geometry.usesHevc;
 
@@ -183,6 +184,7 @@ QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::startSegment()
         }
         m_audioTracks = settled;
     }
+    m_usesDefaultMicrophone = m_usesDefaultMicrophone || stream->usesDefaultMicrophone();
     m_segments.append(segmentPath);
     m_segmentStart = std::chrono::steady_clock::now();
     if (QCoreApplication::instance())

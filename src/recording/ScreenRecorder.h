@@ -76,6 +76,12 @@ public:
     // segment settles the tracks: a source missing then is left out for the
     // whole recording, so that every segment has the same tracks to join.
     std::vector<MissingAudio> missingAudio() const;
+    // The sound server's input to record as the microphone, for the segments
+    // opened from now on; empty (the default) for the system's default input.
+    void setMicrophoneDevice(QString name) { m_microphoneDevice = std::move(name); }
+    // Some segment recorded the system's default microphone because the one
+    // asked for was not there.
+    bool usesDefaultMicrophone() const { return m_usesDefaultMicrophone; }
 
     // Creates the private folder and opens the first segment. On failure the
     // folder stays until stop() or destruction.
@@ -129,6 +135,8 @@ private:
     // The sound tracks every segment has, once the first one has started.
     std::optional<Options> m_audioTracks;
     std::vector<MissingAudio> m_missingAudio;
+    QString m_microphoneDevice;
+    bool m_usesDefaultMicrophone = false;
     std::optional<QString> m_finalURL;
     std::optional<QString> m_segmentsFolder;
     QStringList m_segments;

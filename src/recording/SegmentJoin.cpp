@@ -11,6 +11,8 @@
 // - an MP4 track has one sample description, so segments whose codec set-up
 //   (extradata, size, rate) differs cannot share a lane: the join fails and the
 //   recorder keeps the segments as separate parts instead.
+// A lane's output track takes the first segment's track name and default
+// flag, so the mix of system audio and microphone stays first and default.
 // Samples go to the muxer in decode-time order across lanes, one at a time,
 // so memory stays at a few samples per lane however long the recording is.
 #include "recording/SegmentJoin.h"
@@ -168,8 +170,9 @@ Result<Done, RecordingError> SegmentJoin::join(const std::vector<SegmentPair> &p
                 auto found = keys.constFind(key);
                 if (found == keys.constEnd()) {
                     const bool isVideo = type == MediaType::video;
-                    const auto input = writer->addInput(
-                        formats->front(), isVideo ? videoTimeScale(track.timeScale) : track.timeScale);
+                    // The first segment names the lane's track and says which is the default.
+                    const auto input = writer->addInput(formats->front(),
+                        isVideo ? videoTimeScale(track.timeScale) : track.timeScale, track.title, track.isDefault);
                     if (!input)
                         return fail<Done>(input.error());
                     lanes.push_back(Lane {*input, isVideo, formats->front(), {}, {}, MediaTime::zero(), {}, {}, false});

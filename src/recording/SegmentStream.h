@@ -36,6 +36,8 @@ struct SegmentSettings {
     int queueDepth = 6;
     bool capturesSystemAudio = false;
     bool capturesMicrophone = false;
+    // The sound server's input to record as the microphone; empty for the default.
+    QString microphoneDevice;
     // A requested sound source that cannot be opened: its track is left out
     // (the first segment, which settles the recording's tracks), or kept and
     // filled with silence (later segments: a join needs every segment to have
@@ -75,6 +77,9 @@ public:
     // After a successful start: the requested sound sources whose tracks the
     // file leaves out because they could not be opened.
     virtual std::vector<AudioLoss> droppedAudio() const { return {}; }
+    // After a successful start: the microphone asked for was not there and
+    // the system's default is recorded instead.
+    virtual bool usesDefaultMicrophone() const { return false; }
 };
 
 // Makes segment streams. GUI thread.

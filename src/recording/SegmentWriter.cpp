@@ -1,6 +1,7 @@
 #include "recording/SegmentWriter.h"
 
 #include "platform/media/SegmentEncoder.h"
+#include "recording/AudioMix.h"
 
 #include <QCoroFuture>
 #include <QtConcurrent/QtConcurrentRun>
@@ -41,6 +42,17 @@ namespace {
 
 constexpr int sampleRate = 48000;
 constexpr int channels = 2;
+// How far the mix may trail the clock waiting for a source that has gone
+// quiet without going away; past this the source counts as silent there, so
+// that the other source's samples do not pile up in memory. Beyond the 2 s
+// bursts a null sink can deliver.
+constexpr int64_t mixSlackFrames = int64_t(sampleRate) * 5;
+
+int64_t framesAt(int64_t nanoseconds)
+{
+    // Rounded as the encoder rounds a segment's end.
+    return (nanoseconds * sampleRate + 500000000) / 1000000000;
+}
 
 int64_t steadyNanoseconds()
 {
@@ -71,6 +83,11 @@ struct SegmentWriter::Private {
     std::unique_ptr<SegmentEncoder> encoder;
     std::vector<std::unique_ptr<AudioStream>> audio; // one per source that opened
     std::vector<AudioLoss> droppedAudio; // sources whose tracks the file leaves out
+    bool usesDefaultMicrophone = false;
+    // With two sources: their sum, written as the file's first audio track
+    // ahead of the sources' own tracks. Writer thread.
+    std::optional<AudioMix> mix;
+    std::vector<float> mixed;
 
     struct Picture {
         SegmentEncoder::Picture picture;
@@ -146,12 +163,15 @@ struct SegmentWriter::Private {
         for (const SoundSource source : requested) {
             const int track = tracks;
             // One stream per source, so that one failing leaves the other alone.
+            const QString device = source == SoundSource::microphone ? settings.microphoneDevice : QString();
             auto listening = audioSource.open(
-                source, sampleRate, channels, [this, track](const AudioChunk &chunk) { takeAudio(track, chunk); },
+                source, device, sampleRate, channels,
+                [this, track](const AudioChunk &chunk) { takeAudio(track, chunk); },
                 [this, track, source](PlatformError error) {
                     loseAudio(track, {source, std::move(error)});
                 });
             if (listening) {
+                usesDefaultMicrophone = usesDefaultMicrophone || (*listening)->usesDefaultInstead();
                 audio.push_back(std::move(*listening));
             } else if (!settings.keepsMissingAudioAsSilence) {
                 droppedAudio.push_back({source, listening.error()});
@@ -173,7 +193,17 @@ struct SegmentWriter::Private {
         encoding.size = settings.pixels.size();
         encoding.codec = settings.usesHevc ? SegmentEncoder::VideoCodec::hevc : SegmentEncoder::VideoCodec::h264;
         encoding.maximumFrameRate = settings.maximumFrameRate;
-        encoding.audioTracks.assign(size_t(tracks), {sampleRate, channels});
+        if (tracks == 2) {
+            // Browsers, chat apps and most tools play only the first audio
+            // track: it is the sum, so that the narration is never lost; the
+            // sources follow for editing.
+            mix.emplace(2, channels, sampleRate);
+            encoding.audioTracks = {{sampleRate, channels, QStringLiteral("Sistema + microfone"), true},
+                {sampleRate, channels, QStringLiteral("Sistema"), false},
+                {sampleRate, channels, QStringLiteral("Microfone"), false}};
+        } else {
+            encoding.audioTracks.assign(size_t(tracks), {sampleRate, channels, QString(), false});
+        }
         auto encoding_ = SegmentEncoder::open(encoding);
         if (!encoding_)
             return R::failure(fromMedia(encoding_.error()));
@@ -214,6 +244,61 @@ struct SegmentWriter::Private {
         wake.notify_all();
         if (notices.audioLost)
             notices.audioLost(std::move(loss));
+    }
+
+    // The encoder's track of source track TRACK.
+    int encoderTrack(int track) const { return mix ? track + 1 : track; }
+    int64_t sourcePosition(int track) const { return encoder->audioPosition(encoderTrack(track)); }
+
+    // FRAMES samples (null: silence) for source track TRACK, and to the mix
+    // whatever the mix can now make. Writer thread.
+    std::optional<MediaError> writeSource(int track, const float *samples, int64_t frames)
+    {
+        while (frames > 0) {
+            // A second at a time, so that a long gap is never held whole.
+            const int64_t now = std::min<int64_t>(frames, sampleRate);
+            const int64_t at = sourcePosition(track);
+            auto added = samples ? encoder->addAudio(encoderTrack(track), samples, now)
+                                 : encoder->addSilence(encoderTrack(track), now);
+            if (!added)
+                return added.error();
+            if (mix) {
+                mix->add(track, at, samples, now);
+                if (auto failure = writeMix())
+                    return failure;
+            }
+            frames -= now;
+            if (samples)
+                samples += now * channels;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<MediaError> writeMix()
+    {
+        mixed.clear();
+        const int64_t frames = mix->take(mixed);
+        if (frames <= 0)
+            return std::nullopt;
+        if (auto added = encoder->addAudio(0, mixed.data(), frames); !added)
+            return added.error();
+        return std::nullopt;
+    }
+
+    // Every source track, and the mix, brought level up to END (in samples)
+    // or to the longest of them, so that the mix ends with its sources.
+    std::optional<MediaError> levelAudioTracks(int64_t end)
+    {
+        if (!mix)
+            return std::nullopt;
+        for (int track = 0; track < 2; ++track)
+            end = std::max(end, sourcePosition(track));
+        for (int track = 0; track < 2; ++track) {
+            if (auto failure = writeSource(track, nullptr, end - sourcePosition(track)))
+                return failure;
+        }
+        mix->fillTo(end);
+        return writeMix();
     }
 
     void runCapture()
@@ -324,20 +409,15 @@ struct SegmentWriter::Private {
                 early.pop_front();
                 if (size_t(chunk.track) >= anchored.size())
                     anchored.resize(size_t(chunk.track) + 1, false);
-                const auto step = AudioPlacement::place(encoder->audioPosition(chunk.track),
-                    chunk.captureNanoseconds - t0, chunk.frames, sampleRate, anchored[size_t(chunk.track)]);
-                if (step.silence > 0) {
-                    if (auto padded = encoder->addSilence(chunk.track, step.silence); !padded)
-                        failure = padded.error();
-                }
+                const auto step = AudioPlacement::place(sourcePosition(chunk.track), chunk.captureNanoseconds - t0,
+                    chunk.frames, sampleRate, anchored[size_t(chunk.track)]);
+                if (step.silence > 0)
+                    failure = writeSource(chunk.track, nullptr, step.silence);
                 const int64_t kept = chunk.frames - step.skip;
                 if (!failure && kept > 0) {
                     const float *samples
                         = chunk.samples.empty() ? nullptr : chunk.samples.data() + step.skip * channels;
-                    auto added = samples ? encoder->addAudio(chunk.track, samples, kept)
-                                         : encoder->addSilence(chunk.track, kept);
-                    if (!added)
-                        failure = added.error();
+                    failure = writeSource(chunk.track, samples, kept);
                     anchored[size_t(chunk.track)] = true;
                 }
             }
@@ -346,17 +426,21 @@ struct SegmentWriter::Private {
             if (!failure && !ended && t0 >= 0) {
                 const int64_t now = (steadyNanoseconds() - t0) * sampleRate / 1000000000;
                 for (const int track : silent) {
-                    const int64_t missing = now - encoder->audioPosition(track);
+                    const int64_t missing = now - sourcePosition(track);
                     if (missing <= 0)
                         continue;
-                    if (auto padded = encoder->addSilence(track, missing); !padded) {
-                        failure = padded.error();
+                    if ((failure = writeSource(track, nullptr, missing)))
                         break;
-                    }
+                }
+                if (!failure && mix && now - mix->position() > mixSlackFrames) {
+                    mix->fillTo(now - mixSlackFrames);
+                    failure = writeMix();
                 }
             }
         }
         audio.clear();
+        if (!failure)
+            failure = levelAudioTracks(framesAt(end));
         if (!failure) {
             if (auto finished = encoder->finish(end); !finished)
                 failure = finished.error();
@@ -407,6 +491,11 @@ QCoro::Task<Result<Done, PlatformError>> SegmentWriter::stopCapture()
 std::vector<AudioLoss> SegmentWriter::droppedAudio() const
 {
     return d->droppedAudio;
+}
+
+bool SegmentWriter::usesDefaultMicrophone() const
+{
+    return d->usesDefaultMicrophone;
 }
 
 void SegmentWriter::setExcludedWindows(std::vector<NativeWindowId> windows)

@@ -62,6 +62,7 @@ public:
     QCoro::Task<Result<Done, PlatformError>> stopCapture() override;
     void setExcludedWindows(std::vector<NativeWindowId> windows) override;
     std::vector<AudioLoss> droppedAudio() const override;
+    bool usesDefaultMicrophone() const override;
 
     Statistics statistics() const;
 

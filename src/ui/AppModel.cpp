@@ -29,8 +29,32 @@ AppModel::AppModel(Services services, std::optional<QString> saveFolder, std::op
 
     if (m_services.microphone && !m_isPreview)
         connect(m_services.microphone, &MicrophoneAccess::statusChanged, this, &AppModel::refreshPermissions);
+    if (m_services.microphone)
+        connect(m_services.microphone, &MicrophoneAccess::inputsChanged, this, &AppModel::microphoneChoicesChanged);
     if (m_services.preferences && !m_isPreview)
         connect(m_services.preferences, &Preferences::saveFolderChanged, this, &AppModel::saveFolderChanged);
+    if (m_services.preferences)
+        connect(
+            m_services.preferences, &Preferences::microphoneDeviceChanged, this, &AppModel::microphoneChoicesChanged);
+}
+
+QVariantList AppModel::microphoneChoices() const
+{
+    const auto entry = [](const QString &name, const QString &label) {
+        return QVariantMap {{QStringLiteral("name"), name}, {QStringLiteral("label"), label}};
+    };
+    QVariantList choices {entry(QString(), QStringLiteral("Padrão do sistema"))};
+    const QString chosen = m_services.preferences ? m_services.preferences->microphoneDevice() : QString();
+    bool chosenIsThere = chosen.isEmpty();
+    if (m_services.microphone) {
+        for (const MicrophoneAccess::Input &input : m_services.microphone->inputs()) {
+            choices.append(entry(input.name, input.description));
+            chosenIsThere = chosenIsThere || input.name == chosen;
+        }
+    }
+    if (!chosenIsThere)
+        choices.append(entry(chosen, chosen));
+    return choices;
 }
 
 AppModel::~AppModel() = default;

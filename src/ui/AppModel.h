@@ -9,6 +9,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QVariantList>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -27,6 +28,7 @@ class AppModel : public QObject {
     Q_PROPERTY(QString saveFolder READ saveFolder NOTIFY saveFolderChanged)
     Q_PROPERTY(bool hasScreenPermission READ hasScreenPermission NOTIFY hasScreenPermissionChanged)
     Q_PROPERTY(int microphoneStatus READ microphoneStatus NOTIFY microphoneStatusChanged)
+    Q_PROPERTY(QVariantList microphoneChoices READ microphoneChoices NOTIFY microphoneChoicesChanged)
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
     Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
     Q_PROPERTY(QStringList unavailableShortcutKeys READ unavailableShortcutKeys NOTIFY unavailableShortcutsChanged)
@@ -79,6 +81,11 @@ public:
     QString saveFolder() const;
     bool hasScreenPermission() const { return m_hasScreenPermission; }
     int microphoneStatus() const { return m_microphoneStatus; }
+    // The settings page's "Dispositivo" list: "Padrão do sistema" (name
+    // empty) first, then every input by description. A chosen input that is
+    // not there now stays listed under its name, so that the choice shows.
+    // Each entry: {name, label}.
+    QVariantList microphoneChoices() const;
     bool isBusy() const { return m_isBusy; }
     void setBusy(bool busy);
     bool isRecording() const { return m_isRecording; }
@@ -129,6 +136,7 @@ signals:
     void saveFolderChanged();
     void hasScreenPermissionChanged();
     void microphoneStatusChanged();
+    void microphoneChoicesChanged();
     void isBusyChanged();
     void isRecordingChanged();
     void unavailableShortcutsChanged();

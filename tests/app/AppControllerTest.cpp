@@ -421,6 +421,31 @@ TEST_F(ControllerTest, ARecordingSavedWithoutSomeOfItsSoundSaysWhichOnce)
     EXPECT_EQ(alerts.shown[2].message, "A gravação falhou");
 }
 
+TEST_F(ControllerTest, TheChosenMicrophoneIsAskedForAndItsAbsenceIsToldOnceAtTheStart)
+{
+    script.log = &recorderLog;
+    microphone.granted = true;
+    preferences.setCapturesMicrophone(true);
+    preferences.setMicrophoneDevice("alsa_input.usb-headset");
+    startFullRecording();
+    EXPECT_EQ(recorderLog.value(0), "start mic=1 audio=1 device=alsa_input.usb-headset");
+    EXPECT_TRUE(toast.notices.isEmpty());
+    controller().stopRecording();
+    ASSERT_TRUE(waitForState(State::idle));
+
+    script.usesDefaultMicrophone = true;
+    startFullRecording();
+    EXPECT_EQ(toast.notices, QStringList {"Microfone escolhido não encontrado; usando o padrão do sistema"});
+    controller().togglePause();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller().isPaused(); }, 5000));
+    controller().togglePause();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller().isPaused(); }, 5000));
+    controller().stopRecording();
+    ASSERT_TRUE(waitForState(State::idle));
+    EXPECT_EQ(toast.notices.size(), 1) << "a resume says nothing more";
+    EXPECT_TRUE(alerts.shown.isEmpty()) << "the recording has its microphone";
+}
+
 TEST_F(ControllerTest, AMicrophoneThatCannotBeUsedIsNamedWhenTheSettingIsOn)
 {
     preferences.setCapturesMicrophone(true);

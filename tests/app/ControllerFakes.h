@@ -94,13 +94,14 @@ public:
         paths << path;
         images << image;
     }
+    void showNotice(const QString &text) override { notices << text; }
     QCoro::Task<QImage> videoThumbnail(QString) override
     {
         QImage image(32, 18, QImage::Format_RGB32);
         image.fill(Qt::gray);
         co_return image;
     }
-    QStringList titles, paths;
+    QStringList titles, paths, notices;
     QList<QImage> images;
 };
 
@@ -159,6 +160,8 @@ public:
         bool holdPause = false;
         QStringList *log = nullptr;
         QList<MissingAudio> missingAudio;
+        // The microphone asked for is not there: the default is recorded.
+        bool usesDefaultMicrophone = false;
     };
     explicit FakeRecorder(Script script)
         : m_script(script)
@@ -169,7 +172,8 @@ public:
     QCoro::Task<Result<Done, QString>> start(CaptureTarget, QString path, Options options) override
     {
         m_path = path;
-        log(QStringLiteral("start mic=%1 audio=%2").arg(options.capturesMicrophone).arg(options.capturesSystemAudio));
+        log(QStringLiteral("start mic=%1 audio=%2").arg(options.capturesMicrophone).arg(options.capturesSystemAudio)
+            + (options.microphoneDevice.isEmpty() ? QString() : QStringLiteral(" device=") + options.microphoneDevice));
         co_await QCoro::sleepFor(std::chrono::milliseconds(1));
         if (!m_script.startError.isEmpty())
             co_return Result<Done, QString>::failure(m_script.startError);
@@ -203,6 +207,7 @@ public:
         co_return Done {};
     }
     QList<MissingAudio> missingAudio() const override { return m_script.missingAudio; }
+    bool usesDefaultMicrophone() const override { return m_script.usesDefaultMicrophone; }
     void release() { emit released(); }
     void stopBySystem() { onUnexpectedStop(); }
 

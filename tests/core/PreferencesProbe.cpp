@@ -35,12 +35,15 @@ int main(int argc, char **argv)
             return 2;
     } else if (args.size() == 4 && args[1] == "set-string" && args[2] == "saveFolder") {
         preferences.setSaveFolder(args[3]);
+    } else if (args.size() == 4 && args[1] == "set-string" && args[2] == "microphoneDevice") {
+        preferences.setMicrophoneDevice(args[3]);
     }
 
     std::printf("hasCompletedOnboarding=%d\n", preferences.hasCompletedOnboarding());
     std::printf("onboardingStep=%d\n", preferences.onboardingStep());
     std::printf("capturesSystemAudio=%d\n", preferences.capturesSystemAudio());
     std::printf("capturesMicrophone=%d\n", preferences.capturesMicrophone());
+    std::printf("microphoneDevice=%s\n", preferences.microphoneDevice().toUtf8().constData());
     std::printf("copiesToClipboard=%d\n", preferences.copiesScreenshots());
     std::printf("checksForUpdates=%d\n", preferences.checksForUpdates());
     std::printf("usesBetaUpdates=%d\n", preferences.usesBetaUpdates());

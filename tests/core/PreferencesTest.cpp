@@ -39,6 +39,7 @@ TEST(Preferences, DefaultsOnAFreshInstallation)
     EXPECT_EQ(v["onboardingStep"], "0");
     EXPECT_EQ(v["capturesSystemAudio"], "1");
     EXPECT_EQ(v["capturesMicrophone"], "0");
+    EXPECT_EQ(v["microphoneDevice"], "") << "the system's default";
     EXPECT_EQ(v["copiesToClipboard"], "1");
     EXPECT_EQ(v["checksForUpdates"], "1");
     EXPECT_EQ(v["usesBetaUpdates"], "0");
@@ -67,12 +68,14 @@ TEST(Preferences, ValuesWrittenByOneRunAreReadByTheNext)
     probe(home, {"set-int", "skippedUpdateBuild", "57"});
     probe(home, {"set-int", "onboardingStep", "2"});
     probe(home, {"set-string", "saveFolder", "/srv/capturas"});
+    probe(home, {"set-string", "microphoneDevice", "alsa_input.usb-Headset_USB-00.mono-fallback"});
     const auto v = probe(home);
     EXPECT_EQ(v["copiesToClipboard"], "0");
     EXPECT_EQ(v["capturesSystemAudio"], "0");
     EXPECT_EQ(v["skippedUpdateBuild"], "57");
     EXPECT_EQ(v["onboardingStep"], "2");
     EXPECT_EQ(v["saveFolder"], "/srv/capturas");
+    EXPECT_EQ(v["microphoneDevice"], "alsa_input.usb-Headset_USB-00.mono-fallback");
 }
 
 TEST(Preferences, AValueOfTheWrongTypeCountsAsAbsent)

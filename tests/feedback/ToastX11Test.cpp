@@ -271,3 +271,21 @@ TEST_F(ToastX11, ShownOnTheScreenUnderThePointer)
         EXPECT_TRUE(screen->geometry().contains(serverGeometry(view->winId())));
     }
 }
+
+TEST_F(ToastX11, ANoticeSaysItsTextInPlaceAndAClickOnlyHidesIt)
+{
+    const QString text = "Microfone escolhido não encontrado; usando o padrão do sistema";
+    toast->showNotice(text);
+    ToastView *view = toast->view();
+    ASSERT_TRUE(view);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view, 10000));
+    EXPECT_EQ(view->title(), text);
+    EXPECT_EQ(view->geometry().size(), ToastView::panelSize);
+    const QPoint centre = view->geometry().center();
+    ASSERT_EQ(xdotool({"mousemove", QString::number(centre.x()), QString::number(centre.y())}), 0);
+    spin(50);
+    ASSERT_EQ(xdotool({"click", "1"}), 0);
+    ASSERT_TRUE(waitUntil([&] { return !toast->view(); }, 10000)) << "the click did not hide it";
+    spin(200);
+    EXPECT_TRUE(desktop.opened.isEmpty()) << "a notice has no file to open";
+}

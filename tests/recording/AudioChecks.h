@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -8,8 +9,60 @@
 #include <QString>
 #include <QStringList>
 
-// What ffmpeg hears in the first audio track of a file.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <vector>
+
+// What ffmpeg hears in the audio tracks of a file.
 namespace AudioChecks {
+
+constexpr int decodeRate = 48000;
+
+// Audio track TRACK decoded by ffmpeg to mono floats at 48 kHz, from FROM
+// seconds for LENGTH seconds (the whole track when LENGTH is 0).
+inline std::vector<float> decode(const QString &path, int track, double from = 0, double length = 0)
+{
+    QStringList arguments {"-v", "error", "-i", path, "-map", QStringLiteral("0:a:%1").arg(track)};
+    if (from > 0 || length > 0)
+        arguments << "-af"
+                  << (length > 0 ? QStringLiteral("atrim=%1:%2").arg(from).arg(from + length)
+                                 : QStringLiteral("atrim=start=%1").arg(from));
+    arguments << "-ac"
+              << "1"
+              << "-ar" << QString::number(decodeRate) << "-f"
+              << "f32le"
+              << "-";
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", arguments);
+    ffmpeg.waitForFinished(60000);
+    const QByteArray raw = ffmpeg.readAllStandardOutput();
+    std::vector<float> samples(size_t(raw.size()) / sizeof(float));
+    std::memcpy(samples.data(), raw.constData(), samples.size() * sizeof(float));
+    return samples;
+}
+
+// The amplitude of FREQUENCY in SAMPLES (Goertzel over a Hann window): about
+// the tone's peak level when the tone is there, near 0 when it is not.
+inline double toneAmplitude(const std::vector<float> &samples, double frequency, int rate = decodeRate)
+{
+    if (samples.size() < 2)
+        return 0;
+    const double w = 2 * std::numbers::pi * frequency / rate;
+    const double coefficient = 2 * std::cos(w);
+    double s1 = 0, s2 = 0, windowSum = 0;
+    const size_t n = samples.size();
+    for (size_t i = 0; i < n; ++i) {
+        const double window = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / double(n - 1));
+        windowSum += window;
+        const double s0 = samples[i] * window + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+    return 2 * std::sqrt(std::max(0.0, power)) / windowSum;
+}
 
 inline QString ffmpegReport(const QString &path, const QString &filter)
 {

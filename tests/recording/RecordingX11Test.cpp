@@ -4,6 +4,7 @@
 #include "PrivateSoundServer.h"
 #include "platform/PlatformServices.h"
 #include "platform/WindowLevel.h"
+#include "platform/audio/PulseMicrophone.h"
 #include "recording/ScreenRecorder.h"
 #include "recording/SegmentWriter.h"
 #include "support/AwaitTask.h"
@@ -27,6 +28,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace {
 
@@ -205,6 +208,113 @@ private:
     LiveSegmentCapture m_live;
     int m_count = 0;
 };
+
+// A sound server module loaded for a test, unloaded when the object goes
+// (or earlier, with unload()).
+class PulseModule {
+public:
+    explicit PulseModule(const QStringList &arguments)
+        : id(QString::fromUtf8(runTool("pactl", QStringList {"load-module"} + arguments).trimmed()))
+    {
+        bool number = false;
+        id.toUInt(&number);
+        if (!number)
+            id.clear();
+    }
+    ~PulseModule() { unload(); }
+    PulseModule(const PulseModule &) = delete;
+    PulseModule &operator=(const PulseModule &) = delete;
+    bool isLoaded() const { return !id.isEmpty(); }
+    void unload()
+    {
+        if (!id.isEmpty())
+            runTool("pactl", {"unload-module", id});
+        id.clear();
+    }
+
+private:
+    QString id;
+};
+
+// A low-latency reader on a null sink's monitor, so that the sink paces like
+// hardware and a tone starts within milliseconds of its module.
+class SinkKeeper {
+public:
+    explicit SinkKeeper(const QString &sink)
+    {
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.start("parec", {"--latency-msec=20", "-d", sink + ".monitor"});
+        m_process.waitForStarted(10000);
+    }
+    ~SinkKeeper()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+private:
+    QProcess m_process;
+};
+
+// The wall-clock window (ms on CLOCK) in which a tone module started.
+struct ToneStart {
+    std::unique_ptr<PulseModule> module;
+    qint64 before = 0;
+    qint64 after = 0;
+};
+
+ToneStart startTone(const QElapsedTimer &clock, const QString &sink, int frequency)
+{
+    ToneStart tone;
+    tone.before = clock.elapsed();
+    tone.module = std::make_unique<PulseModule>(
+        QStringList {"module-sine", "sink=" + sink, QStringLiteral("frequency=%1").arg(frequency)});
+    tone.after = clock.elapsed();
+    return tone;
+}
+
+// Times (s) of the decoded video frames whose mean brightness crosses from
+// dark to light: where the marker window turned white.
+std::vector<double> lightOnsets(const QString &path)
+{
+    const QString out = QString::fromUtf8(runTool("ffmpeg",
+        {"-v", "info", "-nostats", "-i", path, "-map", "0:v:0", "-vf", "showinfo", "-f", "null", "-"}, 120000));
+    std::vector<double> onsets;
+    bool light = false;
+    const QRegularExpression line(R"(pts_time:\s*([0-9.]+).*?mean:\[(\d+))");
+    for (auto it = line.globalMatch(out); it.hasNext();) {
+        const auto match = it.next();
+        const bool nowLight = match.captured(2).toInt() > 128;
+        if (nowLight && !light)
+            onsets.push_back(match.captured(1).toDouble());
+        light = nowLight;
+    }
+    return onsets;
+}
+
+// Where FREQUENCY starts in audio track TRACK, searched from FROM for 1.4 s
+// (the tone must still play at the end of that): the middle of the first
+// 10 ms window holding at least half the tone's steady level. -1 when it
+// never does.
+double toneOnset(const QString &path, int track, double from, int frequency)
+{
+    const std::vector<float> samples = AudioChecks::decode(path, track, from, 1.4);
+    const size_t block = AudioChecks::decodeRate / 200;
+    if (samples.size() < 40 * block)
+        return -1;
+    const std::vector<float> tail(samples.end() - ptrdiff_t(20 * block), samples.end());
+    const double steady = AudioChecks::toneAmplitude(tail, frequency);
+    if (steady < 0.01)
+        return -1;
+    // Two blocks at a time: a 5 ms window is too short to tell 440 from 880 well.
+    for (size_t start = 0; start + 2 * block <= samples.size(); start += block / 4) {
+        const std::vector<float> window(
+            samples.begin() + ptrdiff_t(start), samples.begin() + ptrdiff_t(start + 2 * block));
+        if (AudioChecks::toneAmplitude(window, frequency) > steady / 2)
+            return from + double(start + block) / AudioChecks::decodeRate;
+    }
+    return -1;
+}
 
 class RecordingX11 : public ::testing::Test {
 protected:
@@ -591,4 +701,228 @@ TEST_F(RecordingX11, AMissingDeviceLeavesOnlyItsTrackOut)
         EXPECT_EQ(recorder.missingAudio()[0].reason.description,
             QStringLiteral("Não foi possível gravar o áudio: nenhuma saída de som encontrada"));
     }
+}
+
+// System audio plays 440 Hz into the default sink, the default microphone
+// (the test desktop's remapped monitor of velunta_mic) hears 880 Hz. Each
+// stretch of the recording starts silent on a black window; then, at one
+// moment, the window turns white and both tones start: that moment must
+// land at the same time in the picture and in every sound track, in the
+// first segment and after a pause.
+TEST_F(RecordingX11, BothSourcesGiveAMixFirstThatStaysInStepWithThePictureAcrossAPause)
+{
+    if (!hasSound)
+        GTEST_SKIP() << "needs a PulseAudio server";
+    if (!runTool("pactl", {"list", "short", "sources"}).contains("velunta_mic_in"))
+        GTEST_SKIP() << "needs the test desktop's microphone (scripts/test-desktop)";
+    const DisplayInfo display = firstDisplay();
+    ASSERT_TRUE(display.id);
+    const SinkKeeper micKeeper("velunta_mic");
+    // A sound server started moments ago (as the test desktop's is) hands new
+    // record streams their first sound late for about two seconds, and the
+    // keeper has only just set the microphone's pace.
+    runFor(3000);
+    // Counts its paints, so that a colour change is known to be on the screen.
+    class MarkerWindow : public ColouredWindow {
+    public:
+        using ColouredWindow::ColouredWindow;
+        int paints = 0;
+
+    protected:
+        void paintEvent(QPaintEvent *event) override
+        {
+            ColouredWindow::paintEvent(event);
+            ++paints;
+        }
+    };
+    MarkerWindow marker(Qt::black);
+    marker.setFlags(Qt::FramelessWindowHint);
+    marker.setGeometry(display.frame.x() + 80, display.frame.y() + 80, 400, 300);
+    marker.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&marker));
+    const auto paint = [&](QColor colour) {
+        marker.colour = colour;
+        const int before = marker.paints;
+        marker.update();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return marker.paints > before; }, 2000));
+        QGuiApplication::sync();
+    };
+
+    LiveSegmentCapture service(*services().frames, *services().audio);
+    ScreenRecorder recorder(*services().screens, service);
+    const QString path = out.filePath("mistura.mp4");
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(awaitTask(recorder.start({*display.id, QRectF(100, 100, 320, 240)}, path, {true, true})));
+    struct Marker {
+        qint64 flip = 0;
+        ToneStart system;
+        ToneStart microphone;
+    };
+    std::vector<Marker> markers;
+    const auto mark = [&] {
+        Marker m;
+        paint(Qt::white);
+        m.flip = clock.elapsed();
+        m.system = startTone(clock, "velunta_null", 440);
+        m.microphone = startTone(clock, "velunta_mic", 880);
+        markers.push_back(std::move(m));
+    };
+    runFor(1200);
+    mark();
+    runFor(1200);
+    pauseRecorder(recorder);
+    markers.back().system.module->unload();
+    markers.back().microphone.module->unload();
+    paint(Qt::black);
+    runFor(600);
+    ASSERT_TRUE(awaitTask(recorder.resume()));
+    // The resumed segment's new record streams may get their first sound late
+    // on a loaded machine: the marker comes once they run.
+    runFor(2500);
+    mark();
+    runFor(1200);
+    auto stopped = awaitTask(recorder.stop());
+    ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
+    ASSERT_EQ(markers.size(), 2u);
+    EXPECT_TRUE(recorder.missingAudio().empty());
+
+    // Three tracks, the mix first and the one players pick.
+    QProcess ffprobe;
+    ffprobe.start("ffprobe", {"-v", "error", "-select_streams", "a", "-show_streams", "-of", "json", path});
+    ffprobe.waitForFinished(30000);
+    const QJsonArray streams = QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object()["streams"].toArray();
+    ASSERT_EQ(streams.size(), 3);
+    const QStringList titles {"Sistema + microfone", "Sistema", "Microfone"};
+    for (int i = 0; i < 3; ++i) {
+        const QJsonObject stream = streams[i].toObject();
+        EXPECT_EQ(stream["tags"].toObject()["handler_name"].toString(), titles[i]);
+        EXPECT_EQ(stream["disposition"].toObject()["default"].toInt(), i == 0 ? 1 : 0) << i;
+    }
+
+    // What each track holds once both tones play (a spectrum, not a level).
+    const std::vector<double> flips = lightOnsets(path);
+    ASSERT_EQ(flips.size(), 2u) << "the marker window turns white once in each stretch";
+    for (size_t m = 0; m < flips.size(); ++m) {
+        SCOPED_TRACE(m == 0 ? "before the pause" : "after the resume");
+        const double steady = flips[m] + 0.4;
+        const std::vector<float> mix = AudioChecks::decode(path, 0, steady, 0.5);
+        const std::vector<float> system = AudioChecks::decode(path, 1, steady, 0.5);
+        const std::vector<float> microphone = AudioChecks::decode(path, 2, steady, 0.5);
+        ASSERT_GT(mix.size(), 20000u);
+        const double level = AudioChecks::toneAmplitude(system, 440);
+        EXPECT_GT(level, 0.01) << "the system tone is there";
+        EXPECT_GT(AudioChecks::toneAmplitude(mix, 440), level / 2);
+        EXPECT_GT(AudioChecks::toneAmplitude(mix, 880), level / 2);
+        EXPECT_LT(AudioChecks::toneAmplitude(system, 880), level / 20);
+        EXPECT_GT(AudioChecks::toneAmplitude(microphone, 880), level / 2);
+        EXPECT_LT(AudioChecks::toneAmplitude(microphone, 440), level / 20);
+
+        // In step with the picture: each tone starts where the picture says
+        // it was started. The file's time of the flip anchors the wall
+        // clock; a tone's module started somewhere between the two ends of
+        // its pactl call.
+        const struct {
+            int track;
+            int frequency;
+            const ToneStart *start;
+        } checks[] = {{0, 440, &markers[m].system}, {0, 880, &markers[m].microphone}, {1, 440, &markers[m].system},
+            {2, 880, &markers[m].microphone}};
+        std::map<int, double> onsets;
+        for (const auto &check : checks) {
+            const double onset = toneOnset(path, check.track, flips[m] - 0.5, check.frequency);
+            ASSERT_GT(onset, 0) << "track " << check.track << " never plays " << check.frequency << " Hz";
+            const double earliest = flips[m] + (check.start->before - markers[m].flip) / 1000.0;
+            const double latest = flips[m] + (check.start->after - markers[m].flip) / 1000.0;
+            std::printf("[ marker ] %zu track %d %d Hz: onset %.3f s, started %.3f..%.3f s\n", m, check.track,
+                check.frequency, onset, earliest, latest);
+            EXPECT_GT(onset, earliest - 0.04) << "track " << check.track << " is early";
+            EXPECT_LT(onset, latest + 0.04) << "track " << check.track << " is late";
+            onsets[check.track * 1000 + check.frequency] = onset;
+        }
+        // Among themselves the tracks are exact: the mix is made of the very
+        // samples of the sources' tracks.
+        EXPECT_NEAR(onsets[440], onsets[1440], 0.003);
+        EXPECT_NEAR(onsets[880], onsets[2880], 0.003);
+    }
+    // `ffmpeg -i rec.mp4 -map 0:a:0`, what a browser or an mp3 export takes, holds both.
+    const std::vector<float> first = AudioChecks::decode(path, 0, flips[1] + 0.3, 0.5);
+    EXPECT_GT(AudioChecks::toneAmplitude(first, 440), 0.005);
+    EXPECT_GT(AudioChecks::toneAmplitude(first, 880), 0.005);
+}
+
+// A second microphone (its own null sink, remapped as an input, loaded here
+// under names of its own so that it never meets a desktop's --second-microphone)
+// plays 880 Hz while the default one plays 660 Hz.
+TEST_F(RecordingX11, AChosenMicrophoneIsRecordedAndWhenItGoesTheDefaultIsUsedAndSaidSo)
+{
+    if (!hasSound)
+        GTEST_SKIP() << "needs a PulseAudio server";
+    if (!runTool("pactl", {"list", "short", "sources"}).contains("velunta_mic_in"))
+        GTEST_SKIP() << "needs the test desktop's microphone (scripts/test-desktop)";
+    const DisplayInfo display = firstDisplay();
+    ASSERT_TRUE(display.id);
+    PulseModule sink(
+        {"module-null-sink", "sink_name=velunta_test_mic", "sink_properties=device.description=Saida-do-teste"});
+    ASSERT_TRUE(sink.isLoaded());
+    const SinkKeeper keeper("velunta_test_mic");
+    const SinkKeeper defaultKeeper("velunta_mic");
+    PulseModule second({"module-remap-source", "master=velunta_test_mic.monitor", "source_name=velunta_test_mic_in",
+        "source_properties=device.description=Microfone-de-teste-2"});
+    ASSERT_TRUE(second.isLoaded());
+    PulseModule tone({"module-sine", "sink=velunta_test_mic", "frequency=880"});
+    PulseModule defaultTone({"module-sine", "sink=velunta_mic", "frequency=660"});
+    ASSERT_TRUE(tone.isLoaded() && defaultTone.isLoaded());
+    // A new sink hands its first sound late for about two seconds (as the
+    // private server's start does); nothing outside tells when that has passed.
+    runFor(2500);
+
+    // The settings page's list: inputs by description, never a monitor.
+    PulseMicrophone microphones;
+    const auto listed = [&](const QString &name) {
+        for (const MicrophoneAccess::Input &input : microphones.inputs())
+            if (input.name == name)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(TestSupport::waitFor([&] {
+        QCoreApplication::processEvents();
+        return listed("velunta_test_mic_in");
+    }));
+    for (const MicrophoneAccess::Input &input : microphones.inputs()) {
+        EXPECT_FALSE(input.name.endsWith(".monitor")) << input.name.toStdString();
+        if (input.name == "velunta_test_mic_in") {
+            EXPECT_EQ(input.description, QStringLiteral("Microfone-de-teste-2"));
+        }
+    }
+
+    LiveSegmentCapture service(*services().frames, *services().audio);
+    const auto record = [&](const QString &name, bool *usedDefault) {
+        ScreenRecorder recorder(*services().screens, service);
+        recorder.setMicrophoneDevice("velunta_test_mic_in");
+        const QString path = out.filePath(name);
+        EXPECT_TRUE(awaitTask(recorder.start({*display.id, QRectF(0, 0, 320, 240)}, path, {false, true})));
+        runFor(2500);
+        EXPECT_TRUE(awaitTask(recorder.stop()));
+        *usedDefault = recorder.usesDefaultMicrophone();
+        return AudioChecks::decode(path, 0, 1.2, 1.0);
+    };
+    bool usedDefault = true;
+    const std::vector<float> chosen = record("escolhido.mp4", &usedDefault);
+    EXPECT_FALSE(usedDefault);
+    ASSERT_GT(chosen.size(), 20000u);
+    const double level = AudioChecks::toneAmplitude(chosen, 880);
+    EXPECT_GT(level, 0.01) << "the chosen microphone's tone";
+    EXPECT_LT(AudioChecks::toneAmplitude(chosen, 660), level / 20) << "not the default's";
+
+    second.unload();
+    ASSERT_TRUE(TestSupport::waitFor([&] {
+        QCoreApplication::processEvents();
+        return !listed("velunta_test_mic_in");
+    })) << "the list follows the sound server";
+    const std::vector<float> fallback = record("padrao.mp4", &usedDefault);
+    EXPECT_TRUE(usedDefault) << "the recorder says the default was used";
+    ASSERT_GT(fallback.size(), 20000u);
+    EXPECT_GT(AudioChecks::toneAmplitude(fallback, 660), 0.01);
+    EXPECT_LT(AudioChecks::toneAmplitude(fallback, 880), AudioChecks::toneAmplitude(fallback, 660) / 20);
 }

@@ -2,10 +2,12 @@
 // the file, and how the sources' failures reach the recorder. The encoding
 // and the files are real.
 #include "recording/SegmentWriter.h"
+#include "AudioChecks.h"
 #include "platform/NullPlatform.h"
 #include "platform/media/FrameExtractor.h"
 #include "platform/media/MediaAsset.h"
 #include "recording/ScreenRecorder.h"
+#include "recording/SegmentJoin.h"
 #include "support/AwaitTask.h"
 
 #include <QDir>
@@ -14,7 +16,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -117,18 +121,19 @@ public:
     }
 };
 
-// A sound source playing a square wave in 20 ms chunks on its own thread;
-// it can go away after some chunks, as a sound server that dies.
+// A sound source playing a tone (whole periods in every 20 ms chunk) on its
+// own thread; it can go away after some chunks, as a sound server that dies.
 class FakeAudioStream : public AudioStream {
 public:
-    FakeAudioStream(
-        int rate, int channels, int chunksBeforeFailure, AudioSource::OnChunk onChunk, AudioSource::OnFailure onFailure)
+    FakeAudioStream(int rate, int channels, double frequency, bool usesDefaultInstead, int chunksBeforeFailure,
+        AudioSource::OnChunk onChunk, AudioSource::OnFailure onFailure)
+        : m_usesDefaultInstead(usesDefaultInstead)
     {
         m_thread = std::thread([=, this] {
             const int64_t frames = rate / 50;
             std::vector<float> samples(size_t(frames * channels));
             for (size_t i = 0; i < samples.size(); ++i)
-                samples[i] = (i / 40) % 2 ? 0.5f : -0.5f;
+                samples[i] = 0.5f * float(std::sin(2 * M_PI * frequency * double(i / size_t(channels)) / rate));
             for (int chunk = 0; !m_stop; ++chunk) {
                 if (chunk == chunksBeforeFailure) {
                     onFailure({QStringLiteral("a conexão com o servidor de som caiu")});
@@ -144,8 +149,10 @@ public:
         m_stop = true;
         m_thread.join();
     }
+    bool usesDefaultInstead() const override { return m_usesDefaultInstead; }
 
 private:
+    bool m_usesDefaultInstead;
     std::atomic<bool> m_stop {false};
     std::thread m_thread;
 };
@@ -155,15 +162,23 @@ public:
     std::map<SoundSource, PlatformError> refused;
     int chunksBeforeFailure = -1;
     std::vector<SoundSource> opened;
+    std::vector<QString> devices; // asked for with each microphone
+    // Inputs the server does not have: asking for one gives the default.
+    std::vector<QString> absent;
 
-    Result<std::unique_ptr<AudioStream>, PlatformError> open(
-        SoundSource source, int sampleRate, int channels, OnChunk onChunk, OnFailure onFailure) override
+    // System audio plays 450 Hz, the microphone 850 Hz (whole periods in a chunk).
+    Result<std::unique_ptr<AudioStream>, PlatformError> open(SoundSource source, const QString &device, int sampleRate,
+        int channels, OnChunk onChunk, OnFailure onFailure) override
     {
         opened.push_back(source);
+        if (source == SoundSource::microphone)
+            devices.push_back(device);
         if (auto found = refused.find(source); found != refused.end())
             return Result<std::unique_ptr<AudioStream>, PlatformError>::failure(found->second);
-        return Result<std::unique_ptr<AudioStream>, PlatformError>(std::make_unique<FakeAudioStream>(
-            sampleRate, channels, chunksBeforeFailure, std::move(onChunk), std::move(onFailure)));
+        const bool fallsBack = std::find(absent.begin(), absent.end(), device) != absent.end();
+        return Result<std::unique_ptr<AudioStream>, PlatformError>(
+            std::make_unique<FakeAudioStream>(sampleRate, channels, source == SoundSource::systemAudio ? 450.0 : 850.0,
+                fallsBack, chunksBeforeFailure, std::move(onChunk), std::move(onFailure)));
     }
 };
 
@@ -265,7 +280,7 @@ TEST_F(SegmentWriterTest, PicturesAndSoundOfTheSourcesEndUpInTheFile)
 
     const QString path = out.filePath(QStringLiteral("trecho-0.mp4"));
     EXPECT_EQ(trackCount(path, MediaType::video), 1u);
-    EXPECT_EQ(trackCount(path, MediaType::audio), 2u);
+    EXPECT_EQ(trackCount(path, MediaType::audio), 3u);
     const auto duration = MediaAsset::open(path).duration();
     ASSERT_TRUE(duration);
     EXPECT_NEAR(duration->seconds(), 0.7, 0.25);
@@ -282,6 +297,120 @@ TEST_F(SegmentWriterTest, PicturesAndSoundOfTheSourcesEndUpInTheFile)
     EXPECT_NEAR(centre.red(), 20, 16);
     EXPECT_NEAR(centre.green(), 200, 16);
     EXPECT_NEAR(centre.blue(), 60, 16);
+}
+
+TEST_F(SegmentWriterTest, BothSourcesGiveTheirMixFirstThenEachOnItsOwn)
+{
+    SegmentWriter writer(settings(true, true), reports.notices(), frames, audio);
+    record(writer, 1200);
+    ASSERT_TRUE(reports.finished);
+    const QString path = settings().path;
+    const auto tracks = MediaAsset::open(path).tracks(MediaType::audio);
+    ASSERT_TRUE(tracks);
+    ASSERT_EQ(tracks->size(), 3u);
+    EXPECT_EQ((*tracks)[0].title, QStringLiteral("Sistema + microfone"));
+    EXPECT_EQ((*tracks)[1].title, QStringLiteral("Sistema"));
+    EXPECT_EQ((*tracks)[2].title, QStringLiteral("Microfone"));
+    EXPECT_TRUE((*tracks)[0].isDefault);
+    EXPECT_FALSE((*tracks)[1].isDefault);
+    EXPECT_FALSE((*tracks)[2].isDefault);
+
+    // What an independent decoder hears in each, past the first chunks. A
+    // loaded machine may leave gaps (silence) in the fake's sound: the tone
+    // of 0.5 is asked for at half its level.
+    const std::vector<float> mix = AudioChecks::decode(path, 0, 0.3, 0.6);
+    const std::vector<float> system = AudioChecks::decode(path, 1, 0.3, 0.6);
+    const std::vector<float> microphone = AudioChecks::decode(path, 2, 0.3, 0.6);
+    ASSERT_GT(mix.size(), 20000u);
+    EXPECT_GT(AudioChecks::toneAmplitude(mix, 450), 0.15);
+    EXPECT_GT(AudioChecks::toneAmplitude(mix, 850), 0.15);
+    EXPECT_GT(AudioChecks::toneAmplitude(system, 450), 0.15);
+    EXPECT_LT(AudioChecks::toneAmplitude(system, 850), 0.03);
+    EXPECT_LT(AudioChecks::toneAmplitude(microphone, 450), 0.03);
+    EXPECT_GT(AudioChecks::toneAmplitude(microphone, 850), 0.15);
+
+    // All three end together, with the picture.
+    const MediaAsset asset = MediaAsset::open(path);
+    const auto video = asset.tracks(MediaType::video);
+    ASSERT_TRUE(video && video->size() == 1);
+    const auto picture = asset.timeRange(video->front());
+    ASSERT_TRUE(picture);
+    for (const MediaTrack &track : *tracks) {
+        const auto range = asset.timeRange(track);
+        ASSERT_TRUE(range);
+        EXPECT_NEAR(range->end().seconds(), picture->end().seconds(), 0.03) << track.title.toStdString();
+    }
+}
+
+TEST_F(SegmentWriterTest, AJoinKeepsTheThreeSoundTracksInStepWithTheirNames)
+{
+    std::vector<SegmentPair> pairs;
+    for (int i = 0; i < 2; ++i) {
+        Reports segmentReports;
+        SegmentSettings segment = settings(true, true);
+        segment.path = out.filePath(QStringLiteral("trecho-%1.mp4").arg(i));
+        segment.keepsMissingAudioAsSilence = i > 0;
+        SegmentWriter writer(segment, segmentReports.notices(), frames, audio);
+        const auto started = std::chrono::steady_clock::now();
+        ASSERT_TRUE(awaitTask(writer.startCapture()));
+        QTest::qWait(700);
+        ASSERT_TRUE(awaitTask(writer.stopCapture()));
+        const double measured = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        ASSERT_TRUE(segmentReports.waitUntil([&] { return segmentReports.finished; }));
+        pairs.push_back({segment.path, measured});
+    }
+    const QString joined = out.filePath(QStringLiteral("Gravação.mp4"));
+    auto result = SegmentJoin::join(pairs, joined);
+    ASSERT_TRUE(result) << result.error().description().toStdString();
+
+    const MediaAsset asset = MediaAsset::open(joined);
+    const auto tracks = asset.tracks(MediaType::audio);
+    ASSERT_TRUE(tracks);
+    ASSERT_EQ(tracks->size(), 3u);
+    EXPECT_EQ((*tracks)[0].title, QStringLiteral("Sistema + microfone"));
+    EXPECT_EQ((*tracks)[1].title, QStringLiteral("Sistema"));
+    EXPECT_EQ((*tracks)[2].title, QStringLiteral("Microfone"));
+    EXPECT_TRUE((*tracks)[0].isDefault);
+    EXPECT_FALSE((*tracks)[1].isDefault);
+    EXPECT_FALSE((*tracks)[2].isDefault);
+    const auto video = asset.tracks(MediaType::video);
+    ASSERT_TRUE(video && video->size() == 1);
+    const auto picture = asset.timeRange(video->front());
+    ASSERT_TRUE(picture);
+    for (const MediaTrack &track : *tracks) {
+        const auto range = asset.timeRange(track);
+        ASSERT_TRUE(range);
+        EXPECT_NEAR(range->end().seconds(), picture->end().seconds(), 0.05) << track.title.toStdString();
+    }
+    // The second segment's stretch: both tones in the mix, each in its own track.
+    const double second = pairs[0].measured + 0.2;
+    const std::vector<float> mix = AudioChecks::decode(joined, 0, second, 0.4);
+    ASSERT_GT(mix.size(), 10000u);
+    EXPECT_GT(AudioChecks::toneAmplitude(mix, 450), 0.15);
+    EXPECT_GT(AudioChecks::toneAmplitude(mix, 850), 0.15);
+    EXPECT_LT(AudioChecks::toneAmplitude(AudioChecks::decode(joined, 1, second, 0.4), 850), 0.03);
+    EXPECT_LT(AudioChecks::toneAmplitude(AudioChecks::decode(joined, 2, second, 0.4), 450), 0.03);
+}
+
+TEST_F(SegmentWriterTest, AChosenMicrophoneIsAskedForAndItsAbsenceIsReported)
+{
+    SegmentSettings segment = settings(false, true);
+    segment.microphoneDevice = QStringLiteral("alsa_input.usb-headset");
+    {
+        SegmentWriter writer(segment, reports.notices(), frames, audio);
+        record(writer, 200);
+        EXPECT_FALSE(writer.usesDefaultMicrophone());
+        EXPECT_EQ(trackCount(segment.path, MediaType::audio), 1u) << "one source, one track";
+    }
+    audio.absent = {segment.microphoneDevice};
+    Reports second;
+    segment.path = out.filePath(QStringLiteral("trecho-1.mp4"));
+    SegmentWriter writer(segment, second.notices(), frames, audio);
+    ASSERT_TRUE(awaitTask(writer.startCapture()));
+    EXPECT_TRUE(writer.usesDefaultMicrophone());
+    ASSERT_TRUE(awaitTask(writer.stopCapture()));
+    ASSERT_TRUE(second.waitUntil([&] { return second.finished; }));
+    EXPECT_EQ(audio.devices, (std::vector<QString> {segment.microphoneDevice, segment.microphoneDevice}));
 }
 
 TEST_F(SegmentWriterTest, EveryReadLeavesOutTheWindowsLastGiven)
@@ -360,7 +489,8 @@ TEST_F(SegmentWriterTest, ASoundSourceThatCannotOpenIsLeftOutOrKeptSilent)
         ASSERT_TRUE(later.waitUntil([&] { return later.finished; }));
         EXPECT_TRUE(writer.droppedAudio().empty());
         EXPECT_EQ(later.lost, (std::vector<AudioLoss> {{SoundSource::microphone, noMicrophone}}));
-        EXPECT_EQ(trackCount(segment.path, MediaType::audio), 2u);
+        // The mix of system audio and the silent microphone, then each.
+        EXPECT_EQ(trackCount(segment.path, MediaType::audio), 3u);
     }
 }
 

@@ -2,6 +2,7 @@
 #include "ui/QmlTheme.h"
 
 #include "core/Shortcut.h"
+#include "platform/MicrophoneAccess.h"
 #include "platform/desktop/Autostart.h"
 #include "ui/AppModel.h"
 #include "ui/MainMenu.h"
@@ -24,8 +25,8 @@ struct SettingsPage : WindowProbe {
     std::unique_ptr<MainWindow> main;
     int replays = 0;
 
-    explicit SettingsPage(bool screen = true, int microphone = 3)
-        : model(AppModel::Services {.preferences = &testPreferences(), .updater = &updater},
+    explicit SettingsPage(bool screen = true, int microphone = 3, MicrophoneAccess *inputs = nullptr)
+        : model(AppModel::Services {.microphone = inputs, .preferences = &testPreferences(), .updater = &updater},
             QStringLiteral("/tmp/Capturas do Velunta"), screen, microphone)
     {
         AppModel::Actions actions;
@@ -50,6 +51,31 @@ struct SettingsPage : WindowProbe {
         return {};
     }
 };
+
+// The sound server's inputs, as the test sets them.
+class ListedInputs : public MicrophoneAccess {
+public:
+    int status() const override { return authorized; }
+    QCoro::Task<bool> requestAccess() override { co_return true; }
+    QList<Input> inputs() const override { return list; }
+    void set(QList<Input> inputs)
+    {
+        list = std::move(inputs);
+        emit inputsChanged();
+    }
+    QList<Input> list;
+};
+
+QStringList labels(QQuickItem *box)
+{
+    QStringList texts;
+    for (int i = 0; i < box->property("count").toInt(); ++i) {
+        QString text;
+        QMetaObject::invokeMethod(box, "textAt", Q_RETURN_ARG(QString, text), Q_ARG(int, i));
+        texts << text;
+    }
+    return texts;
+}
 
 QList<Shortcut> shortcuts(std::initializer_list<int> indexes)
 {
@@ -200,4 +226,36 @@ TEST(SettingsPage, WithoutUpdateConfigurationOnlyTheVersionAndTheSentence)
     EXPECT_EQ(page.text("notConfigured"), "Esta cópia não recebe atualizações automáticas.");
     EXPECT_FALSE(page.shown("configuredRows"));
     EXPECT_FALSE(page.shown("updateStatus"));
+}
+
+TEST(SettingsPage, TheMicrophonesDeviceRowListsInputsAfterTheDefaultAndKeepsTheChoiceByName)
+{
+    testPreferences().setMicrophoneDevice(QString());
+    ListedInputs inputs;
+    inputs.list = {{"alsa_input.pci-analog", "Microfone interno"}, {"alsa_input.usb-headset", "Headset USB"}};
+    SettingsPage page(true, 3, &inputs);
+    EXPECT_TRUE(page.allTexts().contains("Dispositivo"));
+    QQuickItem *box = page.find("microphoneDeviceBox");
+    ASSERT_TRUE(box);
+    EXPECT_EQ(labels(box), (QStringList {"Padrão do sistema", "Microfone interno", "Headset USB"}));
+    EXPECT_EQ(box->property("currentIndex").toInt(), 0);
+
+    QMetaObject::invokeMethod(box, "activated", Q_ARG(int, 2));
+    EXPECT_EQ(testPreferences().microphoneDevice(), "alsa_input.usb-headset");
+    settle();
+    EXPECT_EQ(box->property("currentIndex").toInt(), 2);
+
+    // Unplugged: the choice stays, shown by its name; plugged back, by its description.
+    inputs.set({{"alsa_input.pci-analog", "Microfone interno"}});
+    settle();
+    EXPECT_EQ(labels(box), (QStringList {"Padrão do sistema", "Microfone interno", "alsa_input.usb-headset"}));
+    EXPECT_EQ(box->property("currentIndex").toInt(), 2);
+    inputs.set({{"alsa_input.usb-headset", "Headset USB"}, {"alsa_input.pci-analog", "Microfone interno"}});
+    settle();
+    EXPECT_EQ(box->property("currentIndex").toInt(), 1);
+
+    // Changed elsewhere (another window, a restart): the row follows the store.
+    testPreferences().setMicrophoneDevice(QString());
+    settle();
+    EXPECT_EQ(box->property("currentIndex").toInt(), 0);
 }

@@ -48,6 +48,9 @@ struct PulseAudioCapture::Private {
     std::string defaultSource;
     std::string monitorOfSink;
     std::string firstInput;
+    std::string wantedInput; // the microphone asked for by name
+    bool hasWantedInput = false;
+    bool usesDefaultInstead = false;
     bool defaultSourceIsMonitor = false;
     std::atomic<bool> answered {false};
 
@@ -168,8 +171,13 @@ PulseAudioCapture::PulseAudioCapture()
 
 PulseAudioCapture::~PulseAudioCapture() = default;
 
-Result<std::unique_ptr<PulseAudioCapture>, PlatformError> PulseAudioCapture::open(
-    std::vector<Source> sources, int sampleRate, int channels, OnChunk onChunk, OnFailure onFailure)
+bool PulseAudioCapture::usesDefaultInstead() const
+{
+    return d->usesDefaultInstead;
+}
+
+Result<std::unique_ptr<PulseAudioCapture>, PlatformError> PulseAudioCapture::open(std::vector<Source> sources,
+    const std::string &microphone, int sampleRate, int channels, OnChunk onChunk, OnFailure onFailure)
 {
     using R = Result<std::unique_ptr<PulseAudioCapture>, PlatformError>;
     std::unique_ptr<PulseAudioCapture> capture(new PulseAudioCapture());
@@ -178,6 +186,7 @@ Result<std::unique_ptr<PulseAudioCapture>, PlatformError> PulseAudioCapture::ope
     p.channels = channels;
     p.onChunk = std::move(onChunk);
     p.onFailure = std::move(onFailure);
+    p.wantedInput = microphone;
 
     p.loop = pa_threaded_mainloop_new();
     if (!p.loop)
@@ -246,6 +255,7 @@ Result<std::unique_ptr<PulseAudioCapture>, PlatformError> PulseAudioCapture::ope
             names.push_back(p.monitorOfSink);
         } else {
             p.defaultSourceIsMonitor = false;
+            p.hasWantedInput = false;
             p.firstInput.clear();
             p.await(pa_context_get_source_info_list(
                 p.context,
@@ -258,10 +268,15 @@ Result<std::unique_ptr<PulseAudioCapture>, PlatformError> PulseAudioCapture::ope
                         p->defaultSourceIsMonitor = monitor;
                     if (!monitor && p->firstInput.empty())
                         p->firstInput = info->name;
+                    // A monitor is system audio, never a microphone, even when asked for.
+                    if (!monitor && !p->wantedInput.empty() && p->wantedInput == info->name)
+                        p->hasWantedInput = true;
                 },
                 &p));
-            const std::string name
-                = !p.defaultSource.empty() && !p.defaultSourceIsMonitor ? p.defaultSource : p.firstInput;
+            p.usesDefaultInstead = !p.wantedInput.empty() && !p.hasWantedInput;
+            const std::string name = p.hasWantedInput                   ? p.wantedInput
+                : !p.defaultSource.empty() && !p.defaultSourceIsMonitor ? p.defaultSource
+                                                                        : p.firstInput;
             if (name.empty())
                 return R::failure(soundError(QStringLiteral("nenhum microfone encontrado"), nullptr));
             names.push_back(name);

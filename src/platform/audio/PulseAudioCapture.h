@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 // Records system audio and the microphone from PulseAudio (or PipeWire's
@@ -14,7 +15,8 @@
 // was captured.
 //
 // - System audio is the default sink's monitor source; the microphone is the
-//   default source unless that is a monitor, else the first real input.
+//   input asked for by name when the server has it (never a monitor), else
+//   the default source unless that is a monitor, else the first real input.
 // - Streams ask for 20 ms fragments and deliberately not for adjusted
 //   latency: on a null sink that flag gave a 2-second start delay.
 // - Without a low-latency client a null sink may hand over up to 2 s of
@@ -38,11 +40,14 @@ public:
     using OnFailure = std::function<void(PlatformError)>;
 
     // Connects and starts one record stream per source; waits (a few seconds
-    // at most) until all run. Chunks and the one failure notice are delivered
-    // on the sound server's thread until the object is destroyed.
-    static Result<std::unique_ptr<PulseAudioCapture>, PlatformError> open(
-        std::vector<Source> sources, int sampleRate, int channels, OnChunk onChunk, OnFailure onFailure);
+    // at most) until all run. MICROPHONE names the input wanted for the
+    // microphone (empty: the default). Chunks and the one failure notice are
+    // delivered on the sound server's thread until the object is destroyed.
+    static Result<std::unique_ptr<PulseAudioCapture>, PlatformError> open(std::vector<Source> sources,
+        const std::string &microphone, int sampleRate, int channels, OnChunk onChunk, OnFailure onFailure);
     ~PulseAudioCapture() override;
+
+    bool usesDefaultInstead() const override;
 
     PulseAudioCapture(const PulseAudioCapture &) = delete;
     PulseAudioCapture &operator=(const PulseAudioCapture &) = delete;

@@ -7,6 +7,6 @@
 // other alone.
 class PulseAudioSource : public AudioSource {
 public:
-    Result<std::unique_ptr<AudioStream>, PlatformError> open(
-        SoundSource source, int sampleRate, int channels, OnChunk onChunk, OnFailure onFailure) override;
+    Result<std::unique_ptr<AudioStream>, PlatformError> open(SoundSource source, const QString &device, int sampleRate,
+        int channels, OnChunk onChunk, OnFailure onFailure) override;
 };

@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <chrono>
+#include <memory>
 #include <pulse/pulseaudio.h>
 
 using namespace std::chrono_literals;
@@ -83,28 +84,59 @@ void PulseMicrophone::onEvent(pa_context *, int, uint32_t, void *opaque)
     static_cast<PulseMicrophone *>(opaque)->refresh();
 }
 
-// Counts the inputs that are not monitors of an output; on the Pulse thread.
+// Lists the inputs that are not monitors of an output; on the Pulse thread.
+// Each listing gathers into its own list, so that two overlapping ones (a
+// burst of server events) do not mix.
 void PulseMicrophone::refresh()
 {
-    m_inputs = 0;
+    struct Listing {
+        PulseMicrophone *self;
+        QList<Input> inputs;
+    };
+    auto *listing = new Listing {this, {}};
     pa_operation *op = pa_context_get_source_info_list(
         m_context,
         [](pa_context *, const pa_source_info *info, int eol, void *opaque) {
-            auto *self = static_cast<PulseMicrophone *>(opaque);
-            if (eol < 0) {
-                self->publish(denied);
+            auto *listing = static_cast<Listing *>(opaque);
+            if (eol != 0) {
+                const std::unique_ptr<Listing> done(listing);
+                if (eol < 0) {
+                    done->self->publish(denied);
+                    return;
+                }
+                done->self->publish(done->inputs.isEmpty() ? restricted : authorized);
+                done->self->publishInputs(std::move(done->inputs));
                 return;
             }
-            if (eol > 0) {
-                self->publish(self->m_inputs > 0 ? authorized : restricted);
-                return;
+            if (info && info->name && info->monitor_of_sink == PA_INVALID_INDEX) {
+                const QString name = QString::fromUtf8(info->name);
+                const QString description = info->description ? QString::fromUtf8(info->description) : QString();
+                listing->inputs.append({name, description.isEmpty() ? name : description});
             }
-            if (info && info->monitor_of_sink == PA_INVALID_INDEX)
-                ++self->m_inputs;
         },
-        this);
+        listing);
     if (op)
         pa_operation_unref(op);
+    else
+        delete listing;
+}
+
+void PulseMicrophone::publishInputs(QList<Input> inputs)
+{
+    {
+        std::lock_guard lock(m_inputsMutex);
+        if (m_inputs == inputs)
+            return;
+        m_inputs = std::move(inputs);
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { emit inputsChanged(); }, Qt::QueuedConnection);
+}
+
+QList<MicrophoneAccess::Input> PulseMicrophone::inputs() const
+{
+    std::lock_guard lock(m_inputsMutex);
+    return m_inputs;
 }
 
 void PulseMicrophone::publish(int status)

@@ -3,11 +3,12 @@
 #include "platform/MicrophoneAccess.h"
 
 #include <atomic>
+#include <mutex>
 
 struct pa_threaded_mainloop;
 struct pa_context;
 
-// Keeps the microphone status current from PulseAudio (or PipeWire's Pulse
+// Keeps the microphone status, and the list of inputs, current from PulseAudio (or PipeWire's Pulse
 // server): connected with an input source that is not a monitor means
 // authorized, no such source restricted, a refused connection denied. The
 // answer is cached and refreshed by server events, so reading it never waits.
@@ -19,12 +20,14 @@ public:
 
     int status() const override { return m_status.load(); }
     QCoro::Task<bool> requestAccess() override;
+    QList<Input> inputs() const override;
 
 private:
     void connectToServer();
     void disconnectFromServer();
     void refresh();
     void publish(int status);
+    void publishInputs(QList<Input> inputs);
 
     static void onContextState(pa_context *context, void *self);
     static void onEvent(pa_context *context, int type, uint32_t index, void *self);
@@ -32,5 +35,6 @@ private:
     pa_threaded_mainloop *m_loop = nullptr;
     pa_context *m_context = nullptr;
     std::atomic<int> m_status {notDetermined};
-    std::atomic<int> m_inputs {0};
+    mutable std::mutex m_inputsMutex;
+    QList<Input> m_inputs;
 };

@@ -1,6 +1,7 @@
 #include "FFmpeg.h"
 
 #include <QFile>
+#include <QStringList>
 
 #include <cstring>
 #include <mutex>
@@ -24,6 +25,27 @@ void quietLogs()
 {
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+}
+
+void setTrackTitle(AVStream *stream, const QString &title)
+{
+    const QByteArray text = title.toUtf8();
+    av_dict_set(&stream->metadata, "title", text.constData(), 0);
+    av_dict_set(&stream->metadata, "handler_name", text.constData(), 0);
+}
+
+QString trackTitle(const AVStream *stream)
+{
+    if (const AVDictionaryEntry *title = av_dict_get(stream->metadata, "title", nullptr, 0))
+        return QString::fromUtf8(title->value);
+    const AVDictionaryEntry *handler = av_dict_get(stream->metadata, "handler_name", nullptr, 0);
+    if (!handler)
+        return {};
+    const QString name = QString::fromUtf8(handler->value);
+    // What muxers write when nobody named the track.
+    static const QStringList generic {QStringLiteral("SoundHandler"), QStringLiteral("VideoHandler"),
+        QStringLiteral("Core Media Audio"), QStringLiteral("Core Media Video")};
+    return generic.contains(name) ? QString() : name;
 }
 
 InputContext openInput(const QString &path, MediaError *error, Probe probe)

@@ -13,6 +13,8 @@ extern "C" {
 #include "MediaError.h"
 #include "MediaTime.h"
 
+#include <QString>
+
 #include <memory>
 
 namespace Media {
@@ -68,6 +70,14 @@ void quietLogs();
 // which reads and decodes the first packets.
 enum class Probe { headerOnly, decode };
 InputContext openInput(const QString &path, MediaError *error, Probe probe = Probe::headerOnly);
+
+// A track's name as players show it. FFmpeg's MP4 muxer writes a stream's
+// title as the track's udta "name" but its demuxer does not read that back;
+// the handler name, which it does read, carries the same text.
+void setTrackTitle(AVStream *stream, const QString &title);
+// The name set by setTrackTitle (or another writer's title); empty when the
+// track has only a muxer's generic handler name.
+QString trackTitle(const AVStream *stream);
 
 // A time in a stream's time base as an exact media time (or invalid for AV_NOPTS_VALUE).
 MediaTime toMediaTime(int64_t ticks, AVRational timeBase);

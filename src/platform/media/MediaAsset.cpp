@@ -126,8 +126,10 @@ Result<std::vector<MediaTrack>, MediaError> MediaAsset::tracks(MediaType type) c
     std::vector<MediaTrack> tracks;
     for (unsigned i = 0; i < (*context)->nb_streams; ++i) {
         const AVStream *stream = (*context)->streams[i];
-        if (isTrackOf(stream, type) && stream->time_base.num > 0 && stream->time_base.den > 0)
-            tracks.push_back({int(i), type, toMediaTime(1, stream->time_base).timeScale});
+        if (!isTrackOf(stream, type) || stream->time_base.num <= 0 || stream->time_base.den <= 0)
+            continue;
+        tracks.push_back({int(i), type, toMediaTime(1, stream->time_base).timeScale, trackTitle(stream),
+            (stream->disposition & AV_DISPOSITION_DEFAULT) != 0});
     }
     return tracks;
 }

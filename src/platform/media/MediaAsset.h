@@ -37,6 +37,8 @@ struct MediaTrack {
     int streamIndex = -1;
     MediaType type = MediaType::video;
     int32_t timeScale = 0; // ticks per second of the track's own time stamps
+    QString title; // the name players show in their track menus; may be empty
+    bool isDefault = false; // the track players pick by themselves
 };
 
 // A media file opened for inspection. Opening never fails by itself: a file

@@ -53,7 +53,8 @@ Result<MediaWriter, MediaError> MediaWriter::create(const QString &path)
     return MediaWriter(std::move(state));
 }
 
-Result<int, MediaError> MediaWriter::addInput(const FormatDescription &format, int32_t timeScale)
+Result<int, MediaError> MediaWriter::addInput(
+    const FormatDescription &format, int32_t timeScale, const QString &title, bool isDefault)
 {
     using R = Result<int, MediaError>;
     if (m_state->started || !format.parameters())
@@ -67,6 +68,9 @@ Result<int, MediaError> MediaWriter::addInput(const FormatDescription &format, i
     // The source's tag may belong to another container; let the muxer choose.
     stream->codecpar->codec_tag = 0;
     stream->time_base = AVRational {1, timeScale > 0 ? timeScale : 90000};
+    if (!title.isEmpty())
+        setTrackTitle(stream, title);
+    stream->disposition = isDefault ? AV_DISPOSITION_DEFAULT : 0;
     return int(stream->index);
 }
 

@@ -22,9 +22,11 @@ public:
     ~MediaWriter();
 
     // A track for samples of FORMAT; TIMESCALE is the tick rate wanted for
-    // its time stamps (audio tracks always tick at their sample rate).
-    // Returns the input's number.
-    Result<int, MediaError> addInput(const FormatDescription &format, int32_t timeScale);
+    // its time stamps (audio tracks always tick at their sample rate). TITLE
+    // and ISDEFAULT are the track's name and whether players pick it by
+    // themselves (see MediaTrack). Returns the input's number.
+    Result<int, MediaError> addInput(
+        const FormatDescription &format, int32_t timeScale, const QString &title = {}, bool isDefault = false);
     Result<Done, MediaError> startWriting();
     Result<Done, MediaError> append(int input, Sample sample);
     Result<Done, MediaError> finishWriting();

@@ -251,6 +251,9 @@ Result<std::unique_ptr<SegmentEncoder>, MediaError> SegmentEncoder::open(const S
         if ((rc = avcodec_parameters_from_context(track.stream->codecpar, audio)) < 0)
             return R::failure(failed(rc, "mp4"));
         track.stream->time_base = audio->time_base;
+        if (!format.title.isEmpty())
+            setTrackTitle(track.stream, format.title);
+        track.stream->disposition = format.isDefault ? AV_DISPOSITION_DEFAULT : 0;
         track.planes.resize(size_t(format.channels));
         s.audio.push_back(std::move(track));
     }

@@ -34,6 +34,11 @@ public:
     struct AudioFormat {
         int sampleRate = 48000;
         int channels = 2;
+        // The track's name in players' track menus (the stream's title); none when empty.
+        QString title;
+        // The track players pick by themselves. When no track says so, the
+        // muxer makes the first one the default.
+        bool isDefault = false;
     };
 
     struct Settings {

@@ -171,6 +171,35 @@ Flickable {
                     onToggled: Preferences.capturesMicrophone = checked
                 }
             }
+            Hairline {}
+            FormRow {
+                label: "Dispositivo"
+                // Stored by the input's name; the list comes from the sound
+                // server, kept current off the GUI thread.
+                ComboBox {
+                    id: microphoneDevice
+                    objectName: "microphoneDeviceBox"
+                    Accessible.name: "Dispositivo"
+                    Layout.preferredWidth: 260
+                    font.pixelSize: Theme.bodySize
+                    model: page.model.microphoneChoices
+                    textRole: "label"
+                    valueRole: "name"
+                    function chosenIndex() {
+                        const choices = page.model.microphoneChoices
+                        for (let i = 0; i < choices.length; ++i)
+                            if (choices[i].name === Preferences.microphoneDevice)
+                                return i
+                        return 0
+                    }
+                    currentIndex: chosenIndex()
+                    onActivated: index => {
+                        Preferences.microphoneDevice = page.model.microphoneChoices[index].name
+                        // A choice made here breaks the binding; the store stays the one source.
+                        currentIndex = Qt.binding(chosenIndex)
+                    }
+                }
+            }
         }
 
         Item { width: 1; height: 12 }
