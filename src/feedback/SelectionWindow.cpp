@@ -41,6 +41,12 @@ SelectionWindow::SelectionWindow(const DisplayInfo &display, QImage still, bool 
 
 void SelectionWindow::present()
 {
+    // A Wayland client cannot place its windows: a full-screen window on the
+    // screen set above is the one way to cover exactly that screen.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        showFullScreen();
+        return;
+    }
     show();
     raise();
 }

@@ -26,10 +26,13 @@ class AppModel : public QObject {
     Q_PROPERTY(QList<CaptureItem> captures READ captures NOTIFY capturesChanged)
     Q_PROPERTY(QString saveFolder READ saveFolder NOTIFY saveFolderChanged)
     Q_PROPERTY(bool hasScreenPermission READ hasScreenPermission NOTIFY hasScreenPermissionChanged)
+    Q_PROPERTY(QString screenProblem READ screenProblem NOTIFY hasScreenPermissionChanged)
     Q_PROPERTY(int microphoneStatus READ microphoneStatus NOTIFY microphoneStatusChanged)
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
     Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
     Q_PROPERTY(QStringList unavailableShortcutKeys READ unavailableShortcutKeys NOTIFY unavailableShortcutsChanged)
+    // Why no global shortcut works in this session at all; empty when they can.
+    Q_PROPERTY(QString shortcutsNote READ shortcutsNote NOTIFY unavailableShortcutsChanged)
     Q_PROPERTY(bool isPreview READ isPreview CONSTANT)
     Q_PROPERTY(Updater *updater READ updater CONSTANT)
 
@@ -52,6 +55,9 @@ public:
         DesktopServices *desktop = nullptr;
         MicrophoneAccess *microphone = nullptr;
         std::function<bool()> screenPreflight = {};
+        // Why the screen cannot be seen, when the session can say (a missing
+        // portal); empty otherwise.
+        std::function<QString()> screenProblem = {};
         LibraryScanner::DateSource captureDate = {};
         // The run's settings: the save folder, and where a chosen folder or
         // a microphone grant is written.
@@ -78,13 +84,15 @@ public:
     const QList<CaptureItem> &captures() const { return m_captures; }
     QString saveFolder() const;
     bool hasScreenPermission() const { return m_hasScreenPermission; }
+    QString screenProblem() const { return m_services.screenProblem ? m_services.screenProblem() : QString(); }
     int microphoneStatus() const { return m_microphoneStatus; }
     bool isBusy() const { return m_isBusy; }
     void setBusy(bool busy);
     bool isRecording() const { return m_isRecording; }
     void setRecording(bool recording);
     const QList<Shortcut> &unavailableShortcuts() const { return m_unavailableShortcuts; }
-    void setUnavailableShortcuts(QList<Shortcut> shortcuts);
+    void setUnavailableShortcuts(QList<Shortcut> shortcuts, QString note = {});
+    QString shortcutsNote() const { return m_shortcutsNote; }
     QStringList unavailableShortcutKeys() const;
     bool isPreview() const { return m_isPreview; }
     // The one updater of the run; the controller gives it its busy check and starts it.
@@ -149,5 +157,6 @@ private:
     bool m_isBusy = false;
     bool m_isRecording = false;
     QList<Shortcut> m_unavailableShortcuts;
+    QString m_shortcutsNote;
     bool m_isPreview = false;
 };
