@@ -4,7 +4,10 @@
 #include "platform/wayland/Portal.h"
 
 #include <QDBusArgument>
+#include <QDBusError>
+#include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusPendingCall>
 #include <QKeySequence>
 #include <QTimer>
 
@@ -57,9 +60,22 @@ WaylandHotKeys::WaylandHotKeys(QDBusConnection bus, bool offered, QObject *paren
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
     if (m_offered) {
-        m_bus.connect(Portal::service, Portal::objectPath, Portal::globalShortcutsInterface,
-            QStringLiteral("Activated"), this, SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+        // The slot's types are looked up by name: QDBusObjectPath must be
+        // known to the meta-type system before anything else registered it.
+        qRegisterMetaType<QDBusObjectPath>();
+        if (!m_bus.connect(Portal::service, Portal::objectPath, Portal::globalShortcutsInterface,
+                QStringLiteral("Activated"), this,
+                SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap))))
+            qWarning("Velunta: %s", qPrintable(m_bus.lastError().message()));
     }
+}
+
+WaylandHotKeys::~WaylandHotKeys()
+{
+    if (m_session.isEmpty())
+        return;
+    m_bus.asyncCall(QDBusMessage::createMethodCall(
+        Portal::service, m_session, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
 }
 
 QString WaylandHotKeys::unavailableReason() const

@@ -17,6 +17,8 @@ public:
     // OFFERED: whether the portal has GlobalShortcuts; without it every
     // combination is reported unavailable (the command-line actions remain).
     WaylandHotKeys(QDBusConnection bus, bool offered, QObject *parent = nullptr);
+    // Closes the portal session: its shortcuts go with it.
+    ~WaylandHotKeys() override;
 
     QList<int> registerShortcuts(const QList<QKeyCombination> &combinations) override;
     QString unavailableReason() const override;
