@@ -172,3 +172,44 @@ TEST(WaylandWithoutScreenshot, CaptureIsRefusedNamingTheMissingPortal)
     // Shortcuts still come from the portal that is there.
     EXPECT_TRUE(services.hotKeys->unavailableReason().isEmpty());
 }
+
+// Run on two monitors (tests/support/on-wayland --dual): the portal's picture
+// spans both, and each screen's screenshot is its own part of it. (The
+// compositor chooses the monitor of a new full-screen window: Qt 6.4 does not
+// pass the window's screen on, so the test looks where it went.)
+TEST(WaylandDual, EachScreenIsItsOwnPartOfTheDesktopPicture)
+{
+    if (!QGuiApplication::platformName().startsWith("wayland") || QGuiApplication::screens().size() < 2)
+        GTEST_SKIP() << "needs the two-screen Wayland test desktop (tests/support/on-wayland --dual)";
+    PlatformServices services = PlatformServices::create();
+    const std::vector<DisplayInfo> displays = services.screens->displays();
+    ASSERT_EQ(displays.size(), 2u);
+    QuadrantWindow window;
+    window.showFullScreen();
+    ASSERT_TRUE(waitUntil([&] { return window.isExposed(); }, 10000));
+    spin(500);
+    const bool onFirst = window.screen()->name() == displays[0].name;
+    const DisplayInfo shown = displays[onFirst ? 0 : 1], other = displays[onFirst ? 1 : 0];
+    EXPECT_NE(shown.pixelGeometry.topLeft(), other.pixelGeometry.topLeft());
+
+    auto shot = awaitTask(CaptureEngine::screenshot(*services.screens, CaptureTarget {*shown.id, std::nullopt}));
+    ASSERT_TRUE(shot) << shot.error().description().toStdString();
+    const QSize size = shown.pixelGeometry.size();
+    ASSERT_EQ(shot->image.size(), size);
+    const int cx = size.width() / 2, cy = size.height() / 2;
+    EXPECT_TRUE(nearColour(shot->image.pixel(cx - 1, cy - 1), topLeft, 2));
+    EXPECT_TRUE(nearColour(shot->image.pixel(cx, cy - 1), topRight, 2));
+    EXPECT_TRUE(nearColour(shot->image.pixel(cx - 1, cy), bottomLeft, 2));
+    EXPECT_TRUE(nearColour(shot->image.pixel(cx, cy), bottomRight, 2));
+    EXPECT_TRUE(nearColour(shot->image.pixel(0, 0), topLeft, 2));
+    EXPECT_TRUE(nearColour(shot->image.pixel(size.width() - 1, size.height() - 1), bottomRight, 2));
+
+    // The other screen shows none of the window.
+    auto rest = awaitTask(CaptureEngine::screenshot(*services.screens, CaptureTarget {*other.id, std::nullopt}));
+    ASSERT_TRUE(rest);
+    ASSERT_EQ(rest->image.size(), other.pixelGeometry.size());
+    int quadrantPixels = 0;
+    for (const QColor &colour : {topLeft, topRight, bottomLeft, bottomRight})
+        quadrantPixels += TestSupport::countColour(rest->image, colour.rgb(), 2);
+    EXPECT_EQ(quadrantPixels, 0);
+}
