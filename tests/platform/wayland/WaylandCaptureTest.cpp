@@ -91,6 +91,9 @@ TEST_F(WaylandCapture, AnAreaDraggedOnTheOverlayGivesExactlyThosePixels)
     ASSERT_TRUE(waitUntil([&] { return !shown.isEmpty(); }, 30000)) << "the overlay never showed";
     // The overlay shows the screen as it was, under the dimming.
     ASSERT_EQ(overlay.windows().size(), 1u);
+    // Painted is not yet on screen: give the compositor time to map it and
+    // send it the pointer.
+    spin(1000);
 
     // Across the point where the quadrants meet, with the compositor's own
     // pointer (positions in the monitor's pixels).
@@ -103,7 +106,7 @@ TEST_F(WaylandCapture, AnAreaDraggedOnTheOverlayGivesExactlyThosePixels)
             QString::number(from.x()), QString::number(from.y()), QString::number(to.x()), QString::number(to.y())});
     ASSERT_TRUE(waitUntil([&] { return pointer.state() == QProcess::NotRunning; }, 30000));
     EXPECT_EQ(pointer.exitCode(), 0);
-    ASSERT_TRUE(waitUntil([&] { return run.answered(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return run.answered(); }, 10000));
     ASSERT_TRUE(run.answer());
     const CaptureTarget target = *run.answer();
     ASSERT_TRUE(target.rect);

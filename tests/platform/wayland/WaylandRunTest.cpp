@@ -42,7 +42,9 @@ protected:
     // The newest screenshot shows the window's quadrants at full density.
     void expectQuadrants(const QString &file)
     {
-        QImage image(saveFolder + "/" + file);
+        // The name can show up a moment before the last bytes are written.
+        QImage image;
+        waitUntil([&] { return image.load(saveFolder + "/" + file); }, 5000);
         ASSERT_EQ(image.size(), QSize(1920, 1080)) << file.toStdString();
         // Along the edges: Velunta's main window (there is no tray here) sits
         // in the middle, and screenshots keep it as they do on X11.
