@@ -298,9 +298,9 @@ class Screenshot:
             return self.fail(error.message)
         # Where each connector sits on the desktop, in pixels.
         self.places = {}
-        for x, y, scale, _, _, specs, _ in logical:
-            for spec in specs:
-                self.places[spec[0]] = (x, y)
+        for x, y, scale, _, _, connectors, _ in logical:
+            for connector in connectors:
+                self.places[connector[0]] = (x, y)
         self.connectors = [m[0][0] for m in monitors if m[0][0] in self.places]
         if not self.connectors:
             return self.fail("no monitor")
