@@ -113,7 +113,8 @@ void AppController::registerHotKeys()
         if (!ok)
             unavailable.append(Shortcut::all()[i]);
     }
-    m_model->setUnavailableShortcuts(unavailable);
+    m_model->setUnavailableShortcuts(
+        unavailable, m_services.hotKeys ? m_services.hotKeys->unavailableReason() : QString());
 }
 
 void AppController::installModelActions()
@@ -212,10 +213,12 @@ bool AppController::ensurePermission()
         return false;
     if (m_services.screens->screenCaptureAllowed() || m_services.screens->requestScreenCapture())
         return true;
-    const bool wayland = isWaylandSession();
-    const QString detail = wayland
-        ? QStringLiteral("Nesta versão o Velunta captura a tela só em sessões X11. Entre numa sessão X11 e "
-                         "abra o app de novo.")
+    // A Wayland session says what it lacks (the portal it needs); elsewhere
+    // the system's privacy settings decide.
+    const QString problem = m_services.screens->accessProblem();
+    const QString detail = !problem.isEmpty() ? problem
+        : isWaylandSession()
+        ? QStringLiteral("Nesta sessão Wayland o Velunta não consegue ver a tela.")
         : QStringLiteral("Nas configurações de privacidade do sistema, permita que o Velunta grave a tela e "
                          "abra o app de novo.");
     const int choice = m_services.alerts

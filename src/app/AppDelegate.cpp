@@ -165,6 +165,7 @@ bool AppDelegate::startNormalRun()
     modelServices.desktop = &run.desktop;
     modelServices.microphone = run.microphone.get();
     modelServices.screenPreflight = [screens] { return screens->screenCaptureAllowed(); };
+    modelServices.screenProblem = [screens] { return screens->accessProblem(); };
     run.updater = std::make_unique<Updater>(run.preferences, UpdateConfig::fromBundle());
     modelServices.updater = run.updater.get();
     modelServices.preferences = &run.preferences;

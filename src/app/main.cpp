@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 #include "core/Bundle.h"
 #include "platform/PlatformServices.h"
+#include "platform/ScreenSource.h"
 #include "theme/Icons.h"
 
 #include <QApplication>
@@ -10,13 +11,18 @@
 
 namespace {
 
-// Velunta speaks X11 (also through XWayland); the modes that draw nothing on
-// a screen run without any display.
+// Velunta speaks Wayland in a Wayland session (its windows through Qt's
+// wayland platform, the screen through the desktop portal) and X11 elsewhere;
+// the modes that draw nothing on a screen run without any display.
 bool choosePlatform(const LaunchOptions &options)
 {
     const QByteArray requested = qgetenv("QT_QPA_PLATFORM");
     if (!requested.isEmpty() && !requested.startsWith("wayland"))
         return true;
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && isWaylandSession()) {
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        return true;
+    }
     if (!qEnvironmentVariableIsEmpty("DISPLAY") && PlatformServices::displayReachable()) {
         qputenv("QT_QPA_PLATFORM", "xcb");
         return true;

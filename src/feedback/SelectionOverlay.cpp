@@ -68,9 +68,14 @@ QCoro::Task<bool> SelectionOverlay::show()
     std::vector<QImage> stills(displays.size());
     if (!translucent) {
         const std::vector<NativeWindowId> excluded = WindowLevel::excludedWindowIds();
+        // Every grab asked for before any is awaited: a source that takes
+        // one picture of the whole desktop (the Wayland portal) then takes
+        // it once for all screens.
+        std::vector<QCoro::Task<Result<QImage, PlatformError>>> grabs;
+        for (const DisplayInfo &display : displays)
+            grabs.push_back(m_screens.grab(GrabRequest {display.pixelGeometry, excluded, false}));
         for (std::size_t i = 0; i < displays.size(); ++i) {
-            auto grabbing = m_screens.grab(GrabRequest {displays[i].pixelGeometry, excluded, false});
-            auto still = co_await grabbing;
+            auto still = co_await grabs[i];
             if (!self)
                 co_return false;
             // A failed grab leaves the screen black under the dimming; the

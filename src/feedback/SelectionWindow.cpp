@@ -41,6 +41,14 @@ SelectionWindow::SelectionWindow(const DisplayInfo &display, QImage still, bool 
 
 void SelectionWindow::present()
 {
+    // A Wayland client cannot place its windows: full screen on the screen
+    // set above is the nearest it can ask for. The compositor decides; with
+    // several screens it has been seen to put a full-screen window on the
+    // first one whatever Qt 6.4 asked.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        showFullScreen();
+        return;
+    }
     show();
     raise();
 }

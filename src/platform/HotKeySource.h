@@ -3,6 +3,7 @@
 #include <QKeyCombination>
 #include <QList>
 #include <QObject>
+#include <QString>
 
 // System-wide key combinations: registered once, never released, presses
 // reported on the GUI thread. The registry above it (numbering, actions,
@@ -18,6 +19,10 @@ public:
     // registered (held by another program or refused by the system), in order.
     // Those never report a press.
     virtual QList<int> registerShortcuts(const QList<QKeyCombination> &combinations) = 0;
+
+    // One sentence for the settings page when the session offers no global
+    // shortcuts at all (rather than some held by other programs); else empty.
+    virtual QString unavailableReason() const { return {}; }
 
 signals:
     // A registered combination was pressed: once per press, however long the

@@ -2,18 +2,37 @@
 
 #include "platform/NullPlatform.h"
 #include "platform/audio/PulseAudioSource.h"
+#include "platform/wayland/Portal.h"
+#include "platform/wayland/WaylandHotKeys.h"
+#include "platform/wayland/WaylandScreenSource.h"
 #include "platform/x11/X11ClipboardProbe.h"
 #include "platform/x11/X11FrameSource.h"
 #include "platform/x11/X11HotKeys.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "platform/x11/X11Server.h"
 
+#include <QDBusConnection>
 #include <QGuiApplication>
+
+using namespace std::chrono_literals;
 
 PlatformServices PlatformServices::create()
 {
     PlatformServices services;
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    bool complete = false;
+    // The session first: XWayland also reports xcb, and an X11 capture there
+    // sees only X clients and saves black or partial pictures.
+    if (isWaylandSession()) {
+        // Screens and shortcuts through the desktop portal. A session without
+        // its Screenshot interface gets screens that refuse with a text
+        // naming it; one without GlobalShortcuts keeps the command line.
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        const Portal::Versions portals = Portal::detect(bus, 2s);
+        services.screens = std::make_unique<WaylandScreenSource>(bus, portals);
+        services.hotKeys = std::make_unique<WaylandHotKeys>(bus, portals.count(Portal::globalShortcutsInterface) > 0);
+        complete = services.screens->screenCaptureAllowed();
+        services.backend = QStringLiteral("wayland");
+    } else if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         // Each service falls back on its own: a server without Composite
         // still has key grabs.
         if (auto screens = X11ScreenSource::create())
@@ -22,7 +41,12 @@ PlatformServices PlatformServices::create()
         services.frames = std::make_unique<X11FrameSource>();
         services.clipboard = std::make_unique<X11ClipboardProbe>();
     }
-    const bool complete = services.screens && services.hotKeys;
+    if (services.backend.isEmpty()) {
+        complete = services.screens && services.hotKeys;
+        services.backend = complete ? QStringLiteral("x11") : QStringLiteral("null");
+    } else if (!complete) {
+        services.backend = QStringLiteral("null");
+    }
     if (!services.screens)
         services.screens = std::make_unique<NullScreenSource>();
     if (!services.hotKeys)
@@ -32,7 +56,6 @@ PlatformServices PlatformServices::create()
     if (!services.clipboard)
         services.clipboard = std::make_unique<NullClipboardProbe>();
     services.audio = std::make_unique<PulseAudioSource>();
-    services.backend = complete ? QStringLiteral("x11") : QStringLiteral("null");
     return services;
 }
 

@@ -46,7 +46,7 @@ struct GrabRequest {
 };
 
 // What capture needs from the window system, and nothing about how.
-// X11 provides it today; a Wayland source can sit beside it later.
+// X11 and Wayland (through the desktop portal) provide it.
 // Every member is called on the GUI thread.
 class ScreenSource {
 public:
@@ -61,6 +61,9 @@ public:
     virtual bool screenCaptureAllowed() const = 0;
     // Asks for access where the platform has such a thing; the answer.
     virtual bool requestScreenCapture() { return screenCaptureAllowed(); }
+    // Why captures cannot see the screen, when the window system can say it
+    // better than a request for permission (a missing portal); else empty.
+    virtual QString accessProblem() const { return {}; }
 
     // The pixels of request.pixels, as an opaque RGB32 image of exactly that
     // size. Runs off the GUI thread; resumes on the caller's thread. Parts of

@@ -120,9 +120,10 @@ void AppModel::setRecording(bool recording)
     emit isRecordingChanged();
 }
 
-void AppModel::setUnavailableShortcuts(QList<Shortcut> shortcuts)
+void AppModel::setUnavailableShortcuts(QList<Shortcut> shortcuts, QString note)
 {
     m_unavailableShortcuts = std::move(shortcuts);
+    m_shortcutsNote = std::move(note);
     emit unavailableShortcutsChanged();
 }
 

@@ -27,11 +27,14 @@ class AppModel : public QObject {
     Q_PROPERTY(QList<CaptureItem> captures READ captures NOTIFY capturesChanged)
     Q_PROPERTY(QString saveFolder READ saveFolder NOTIFY saveFolderChanged)
     Q_PROPERTY(bool hasScreenPermission READ hasScreenPermission NOTIFY hasScreenPermissionChanged)
+    Q_PROPERTY(QString screenProblem READ screenProblem NOTIFY hasScreenPermissionChanged)
     Q_PROPERTY(int microphoneStatus READ microphoneStatus NOTIFY microphoneStatusChanged)
     Q_PROPERTY(QVariantList microphoneChoices READ microphoneChoices NOTIFY microphoneChoicesChanged)
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
     Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
     Q_PROPERTY(QStringList unavailableShortcutKeys READ unavailableShortcutKeys NOTIFY unavailableShortcutsChanged)
+    // Why no global shortcut works in this session at all; empty when they can.
+    Q_PROPERTY(QString shortcutsNote READ shortcutsNote NOTIFY unavailableShortcutsChanged)
     Q_PROPERTY(bool isPreview READ isPreview CONSTANT)
     Q_PROPERTY(Updater *updater READ updater CONSTANT)
 
@@ -54,6 +57,9 @@ public:
         DesktopServices *desktop = nullptr;
         MicrophoneAccess *microphone = nullptr;
         std::function<bool()> screenPreflight = {};
+        // Why the screen cannot be seen, when the session can say (a missing
+        // portal); empty otherwise.
+        std::function<QString()> screenProblem = {};
         LibraryScanner::DateSource captureDate = {};
         // The run's settings: the save folder, and where a chosen folder or
         // a microphone grant is written.
@@ -80,6 +86,7 @@ public:
     const QList<CaptureItem> &captures() const { return m_captures; }
     QString saveFolder() const;
     bool hasScreenPermission() const { return m_hasScreenPermission; }
+    QString screenProblem() const { return m_services.screenProblem ? m_services.screenProblem() : QString(); }
     int microphoneStatus() const { return m_microphoneStatus; }
     // The settings page's "Dispositivo" list: "Padrão do sistema" (name
     // empty) first, then every input by description. A chosen input that is
@@ -91,7 +98,8 @@ public:
     bool isRecording() const { return m_isRecording; }
     void setRecording(bool recording);
     const QList<Shortcut> &unavailableShortcuts() const { return m_unavailableShortcuts; }
-    void setUnavailableShortcuts(QList<Shortcut> shortcuts);
+    void setUnavailableShortcuts(QList<Shortcut> shortcuts, QString note = {});
+    QString shortcutsNote() const { return m_shortcutsNote; }
     QStringList unavailableShortcutKeys() const;
     bool isPreview() const { return m_isPreview; }
     // The one updater of the run; the controller gives it its busy check and starts it.
@@ -157,5 +165,6 @@ private:
     bool m_isBusy = false;
     bool m_isRecording = false;
     QList<Shortcut> m_unavailableShortcuts;
+    QString m_shortcutsNote;
     bool m_isPreview = false;
 };

@@ -20,6 +20,8 @@ public:
     std::vector<DisplayInfo> list;
     QPoint pointer;
     bool allowed = true;
+    // What accessProblem() answers.
+    QString problem;
     // Set: every grab fails with it (and is still recorded).
     std::optional<PlatformError> failure;
     QColor fill = Qt::darkCyan;
@@ -28,6 +30,7 @@ public:
     std::vector<DisplayInfo> displays() const override { return list; }
     QPoint pointerPosition() const override { return pointer; }
     bool screenCaptureAllowed() const override { return allowed; }
+    QString accessProblem() const override { return problem; }
     QCoro::Task<Result<QImage, PlatformError>> grab(GrabRequest request) override
     {
         grabs.push_back(request);

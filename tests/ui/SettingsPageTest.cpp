@@ -139,6 +139,13 @@ TEST(SettingsPage, UnavailableShortcutsLineOnlyWhenSomeAreTaken)
     page.model.setUnavailableShortcuts({});
     settle();
     EXPECT_FALSE(page.shown("unavailableShortcuts"));
+
+    // A session without global shortcuts says so, instead of blaming another app.
+    const QString note = "Esta sessão Wayland não oferece atalhos globais.";
+    page.model.setUnavailableShortcuts(shortcuts({0, 1, 2, 3}), note);
+    settle();
+    EXPECT_TRUE(page.shown("unavailableShortcuts"));
+    EXPECT_EQ(page.text("unavailableShortcutsText"), note);
 }
 
 TEST(SettingsPage, PermissionRowsByState)

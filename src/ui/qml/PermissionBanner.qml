@@ -32,8 +32,8 @@ Card {
             }
             Text {
                 width: parent.width
-                text: Platform.isWaylandSession ? "Nesta versão o Velunta captura a tela só em sessões X11."
-                                                : "Permita a gravação de tela nas configurações do sistema. Pode ser preciso reabrir o app."
+                text: banner.model.screenProblem.length > 0 ? banner.model.screenProblem
+                                                            : "Permita a gravação de tela nas configurações do sistema. Pode ser preciso reabrir o app."
                 color: Theme.inkSoft
                 font.pixelSize: Theme.calloutSize
                 wrapMode: Text.Wrap

@@ -350,7 +350,9 @@ Flickable {
                 Text {
                     objectName: "unavailableShortcutsText"
                     Layout.fillWidth: true
-                    text: "Em uso por outro app: " + page.model.unavailableShortcutKeys.join(", ")
+                    text: page.model.shortcutsNote.length > 0
+                          ? page.model.shortcutsNote
+                          : "Em uso por outro app: " + page.model.unavailableShortcutKeys.join(", ")
                     color: Theme.warning
                     font.pixelSize: Theme.bodySize
                     wrapMode: Text.Wrap

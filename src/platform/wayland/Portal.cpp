@@ -1,0 +1,188 @@
+#include "platform/wayland/Portal.h"
+
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QXmlStreamReader>
+#include <atomic>
+
+namespace Portal {
+
+QString requestPath(const QString &uniqueName, const QString &token)
+{
+    QString sender = uniqueName;
+    if (sender.startsWith(QLatin1Char(':')))
+        sender.remove(0, 1);
+    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+    return QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+}
+
+QStringList interfacesIn(const QString &introspectionXml)
+{
+    QStringList names;
+    QXmlStreamReader reader(introspectionXml);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement()) {
+            ++depth;
+            // Only the object's own interfaces, not those of child nodes.
+            if (depth == 2 && reader.name() == QLatin1String("interface"))
+                names << reader.attributes().value(QLatin1String("name")).toString();
+        } else if (reader.isEndElement()) {
+            --depth;
+        }
+    }
+    return reader.hasError() ? QStringList {} : names;
+}
+
+Versions detect(QDBusConnection bus, std::chrono::milliseconds timeout)
+{
+    Versions versions;
+    if (!bus.isConnected())
+        return versions;
+    QDBusMessage introspect = QDBusMessage::createMethodCall(
+        service, objectPath, QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
+    const QDBusMessage xml = bus.call(introspect, QDBus::Block, int(timeout.count()));
+    if (xml.type() != QDBusMessage::ReplyMessage || xml.arguments().isEmpty())
+        return versions;
+    for (const QString &name : interfacesIn(xml.arguments().constFirst().toString())) {
+        if (!name.startsWith(QLatin1String("org.freedesktop.portal.")))
+            continue;
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            service, objectPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << name << QStringLiteral("version");
+        const QDBusMessage reply = bus.call(get, QDBus::Block, int(timeout.count()));
+        uint version = 0;
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+            version = reply.arguments().constFirst().value<QDBusVariant>().variant().toUInt();
+        // An interface without a readable version is still there: count it
+        // as the first one.
+        versions[name] = std::max(version, 1u);
+    }
+    return versions;
+}
+
+QString missingText(const QString &interface)
+{
+    return QStringLiteral("Esta sessão Wayland não oferece o portal %1, de que o Velunta precisa para ver a tela. "
+                          "Instale o xdg-desktop-portal do seu ambiente e abra o app de novo.")
+        .arg(interface);
+}
+
+bool isTemporaryFile(const QString &path, const QStringList &roots)
+{
+    const QString file = QFileInfo(path).absoluteFilePath();
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    for (const QString &root : roots) {
+        if (root.isEmpty())
+            continue;
+        for (const QString &base : {QDir::cleanPath(root), QFileInfo(root).canonicalFilePath()}) {
+            if (base.isEmpty() || base == QLatin1String("/"))
+                continue;
+            const QString prefix = base + QLatin1Char('/');
+            if (file.startsWith(prefix) || (!canonical.isEmpty() && canonical.startsWith(prefix)))
+                return true;
+        }
+    }
+    return false;
+}
+
+QStringList temporaryRoots()
+{
+    QStringList roots {QDir::tempPath(), QStringLiteral("/tmp"), QStringLiteral("/var/tmp")};
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty())
+        roots << runtime;
+    return roots;
+}
+
+PlatformError responseError(uint code, const QString &what)
+{
+    if (code == 1)
+        return {QStringLiteral("%1: o pedido foi cancelado.").arg(what)};
+    return {QStringLiteral("%1: o portal do sistema recusou o pedido.").arg(what)};
+}
+
+} // namespace Portal
+
+PortalRequest::PortalRequest(QDBusConnection bus, QString what, QObject *parent)
+    : QObject(parent)
+    , m_bus(std::move(bus))
+    , m_what(std::move(what))
+{
+}
+
+void PortalRequest::start(
+    const QString &interface, const QString &method, QVariantList arguments, std::chrono::milliseconds timeout)
+{
+    static std::atomic<unsigned> counter {0};
+    const QString token = QStringLiteral("velunta%1").arg(++counter);
+    if (arguments.isEmpty() || arguments.constLast().typeId() != QMetaType::QVariantMap) {
+        finish(Portal::Answer::failure({m_what}));
+        return;
+    }
+    QVariantMap options = arguments.takeLast().toMap();
+    options.insert(QStringLiteral("handle_token"), token);
+    arguments << options;
+    subscribe(Portal::requestPath(m_bus.baseService(), token));
+
+    QDBusMessage call = QDBusMessage::createMethodCall(Portal::service, Portal::objectPath, interface, method);
+    call.setArguments(arguments);
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, int(timeout.count())), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *done) {
+        done->deleteLater();
+        QDBusPendingReply<QDBusObjectPath> reply = *done;
+        if (reply.isError()) {
+            finish(Portal::Answer::failure({QStringLiteral("%1: %2").arg(m_what, reply.error().message())}));
+            return;
+        }
+        const QString path = reply.value().path();
+        if (path != m_path && !m_done) {
+            unsubscribe();
+            subscribe(path);
+        }
+    });
+    // The portal may wait on the user; Velunta's requests never ask it to,
+    // so a request that hangs this long has failed.
+    QTimer::singleShot(timeout, this, [this] {
+        finish(Portal::Answer::failure({QStringLiteral("%1: o portal do sistema não respondeu.").arg(m_what)}));
+    });
+}
+
+void PortalRequest::subscribe(const QString &path)
+{
+    m_path = path;
+    m_bus.connect(Portal::service, m_path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"),
+        this, SLOT(onResponse(uint, QVariantMap)));
+}
+
+void PortalRequest::unsubscribe()
+{
+    if (m_path.isEmpty())
+        return;
+    m_bus.disconnect(Portal::service, m_path, QStringLiteral("org.freedesktop.portal.Request"),
+        QStringLiteral("Response"), this, SLOT(onResponse(uint, QVariantMap)));
+    m_path.clear();
+}
+
+void PortalRequest::onResponse(uint code, const QVariantMap &results)
+{
+    finish(code == 0 ? Portal::Answer(results) : Portal::Answer::failure(Portal::responseError(code, m_what)));
+}
+
+void PortalRequest::finish(const Portal::Answer &answer)
+{
+    if (m_done)
+        return;
+    m_done = true;
+    unsubscribe();
+    emit finished(answer);
+    deleteLater();
+}

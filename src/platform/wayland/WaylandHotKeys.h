@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/HotKeySource.h"
+
+#include <QDBusConnection>
+#include <QDBusObjectPath>
+#include <QKeyCombination>
+#include <QString>
+
+// Global shortcuts through the GlobalShortcuts portal: one session, bound
+// once with every combination registered in the same turn of the event loop
+// as its preferred trigger (the desktop may let the user pick others).
+// Presses arrive as the portal's Activated signal.
+class WaylandHotKeys : public HotKeySource {
+    Q_OBJECT
+public:
+    // OFFERED: whether the portal has GlobalShortcuts; without it every
+    // combination is reported unavailable (the command-line actions remain).
+    WaylandHotKeys(QDBusConnection bus, bool offered, QObject *parent = nullptr);
+    // Closes the portal session: its shortcuts go with it.
+    ~WaylandHotKeys() override;
+
+    QList<int> registerShortcuts(const QList<QKeyCombination> &combinations) override;
+    QString unavailableReason() const override;
+
+    // The trigger in the shortcuts specification's words, e.g. "ALT+SHIFT+1".
+    static QString triggerText(QKeyCombination combination);
+    // The portal's id for the combination at INDEX, and back (-1 when not ours).
+    static QString shortcutId(int index);
+    static int indexOf(const QString &shortcutId);
+
+private slots:
+    void onActivated(
+        const QDBusObjectPath &session, const QString &shortcutId, qulonglong timestamp, const QVariantMap &options);
+
+private:
+    void bindPending();
+
+    QDBusConnection m_bus;
+    bool m_offered;
+    QList<QKeyCombination> m_combinations;
+    QString m_session;
+    bool m_bindScheduled = false;
+    bool m_creating = false;
+};

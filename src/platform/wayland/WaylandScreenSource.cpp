@@ -1,0 +1,250 @@
+#include "platform/wayland/WaylandScreenSource.h"
+
+#include <QCoroFuture>
+#include <QCoroSignal>
+#include <QCoroTimer>
+#include <QCryptographicHash>
+#include <QEvent>
+#include <QFile>
+#include <QFutureWatcher>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QUrl>
+#include <QWindow>
+#include <QtConcurrent/QtConcurrentRun>
+#include <optional>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using ImageResult = Result<QImage, PlatformError>;
+
+const QString failedText = QStringLiteral("Não foi possível capturar a tela");
+
+// Reads the portal's file and, when it sits in a temporary place, removes it:
+// a file in one of the user's folders is the user's. Off the GUI thread.
+ImageResult readPortalFile(const QString &uri)
+{
+    const QUrl url(uri);
+    if (!url.isLocalFile())
+        return ImageResult::failure(
+            {QStringLiteral("%1: o portal do sistema não entregou um arquivo.").arg(failedText)});
+    const QString path = url.toLocalFile();
+    QImage image(path);
+    if (Portal::isTemporaryFile(path, Portal::temporaryRoots()))
+        QFile::remove(path);
+    if (image.isNull())
+        return ImageResult::failure(
+            {QStringLiteral("%1: a imagem do portal do sistema não pôde ser lida.").arg(failedText)});
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace
+
+// One picture from the portal, shared by every grab that waits for it.
+class WaylandScreenSource::Shot : public QObject {
+    Q_OBJECT
+public:
+    std::optional<ImageResult> result;
+
+    void take(QDBusConnection bus)
+    {
+        auto *request = new PortalRequest(std::move(bus), failedText);
+        connect(request, &PortalRequest::finished, this, &Shot::answered);
+        request->start(Portal::screenshotInterface, QStringLiteral("Screenshot"),
+            {QString(), QVariantMap {{QStringLiteral("interactive"), false}, {QStringLiteral("modal"), false}}}, 30s);
+    }
+
+signals:
+    void done();
+
+private:
+    void answered(const Portal::Answer &answer)
+    {
+        if (!answer) {
+            finish(ImageResult::failure(answer.error()));
+            return;
+        }
+        const QString uri = answer->value(QStringLiteral("uri")).toString();
+        auto *watcher = new QFutureWatcher<ImageResult>(this);
+        connect(watcher, &QFutureWatcher<ImageResult>::finished, this, [this, watcher] {
+            watcher->deleteLater();
+            finish(watcher->result());
+        });
+        watcher->setFuture(QtConcurrent::run(readPortalFile, uri));
+    }
+
+    void finish(ImageResult image)
+    {
+        result = std::move(image);
+        emit done();
+    }
+};
+
+WaylandPointer::WaylandPointer(QObject *parent)
+    : QObject(parent)
+{
+    qApp->installEventFilter(this);
+}
+
+bool WaylandPointer::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Enter:
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonPress:
+        if (auto *window = qobject_cast<QWindow *>(watched); window && window->screen())
+            m_screen = window->screen()->name();
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+WaylandScreenSource::WaylandScreenSource(QDBusConnection bus, Portal::Versions versions)
+    : m_bus(std::move(bus))
+    , m_versions(std::move(versions))
+    , m_pointer(new WaylandPointer(qApp))
+{
+}
+
+WaylandScreenSource::~WaylandScreenSource()
+{
+    delete m_pointer;
+}
+
+DisplayId WaylandScreenSource::idForName(const QString &name)
+{
+    const QByteArray digest = QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1);
+    DisplayId id = 0;
+    for (int i = 0; i < 4; ++i)
+        id = (id << 8) | quint8(digest[i]);
+    // 0 means "no display" to the rest of the program.
+    return id == 0 ? 1 : id;
+}
+
+std::vector<DisplayInfo> WaylandScreenSource::displays() const
+{
+    std::vector<DisplayInfo> displays;
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    for (const QScreen *screen : QGuiApplication::screens()) {
+        DisplayInfo display;
+        display.id = idForName(screen->name());
+        display.name = screen->name();
+        display.frame = screen->geometry();
+        display.scale = screen->devicePixelRatio();
+        display.primary = screen == primary;
+        display.pixelGeometry
+            = QRect(QPoint(qRound(display.frame.x() * display.scale), qRound(display.frame.y() * display.scale)),
+                QSize(qRound(display.frame.width() * display.scale), qRound(display.frame.height() * display.scale)));
+        displays.push_back(display);
+    }
+    return displays;
+}
+
+QPoint WaylandScreenSource::pointerPosition() const
+{
+    const QString last = m_pointer->lastScreen();
+    const QScreen *chosen = QGuiApplication::primaryScreen();
+    for (const QScreen *screen : QGuiApplication::screens()) {
+        if (screen->name() == last)
+            chosen = screen;
+    }
+    return chosen ? chosen->geometry().center() : QPoint();
+}
+
+bool WaylandScreenSource::screenCaptureAllowed() const
+{
+    return m_versions.count(Portal::screenshotInterface) > 0;
+}
+
+QString WaylandScreenSource::accessProblem() const
+{
+    return screenCaptureAllowed() ? QString() : Portal::missingText(Portal::screenshotInterface);
+}
+
+QCoro::Task<ImageResult> WaylandScreenSource::desktopPicture()
+{
+    std::shared_ptr<Shot> shot = m_pending;
+    // A picture already taken is never handed out again: it may be stale.
+    if (!shot || shot->result) {
+        shot = std::make_shared<Shot>();
+        m_pending = shot;
+        shot->take(m_bus);
+    }
+    if (!shot->result)
+        co_await qCoro(shot.get(), &Shot::done);
+    if (m_pending == shot)
+        m_pending.reset();
+    co_return *shot->result;
+}
+
+QCoro::Task<ImageResult> WaylandScreenSource::grab(GrabRequest request)
+{
+    if (!screenCaptureAllowed())
+        co_return ImageResult::failure({accessProblem()});
+    // The desktop's pixel rectangle, computed now: the screens may change
+    // while the portal works.
+    QRect desktop;
+    for (const DisplayInfo &display : displays())
+        desktop = desktop.united(display.pixelGeometry);
+
+    std::vector<QPointer<QWindow>> hidden;
+    for (QWindow *window : QGuiApplication::topLevelWindows()) {
+        if (!window->isVisible())
+            continue;
+        const auto id = static_cast<NativeWindowId>(window->winId());
+        if (std::find(request.excludedWindows.begin(), request.excludedWindows.end(), id)
+            != request.excludedWindows.end()) {
+            window->hide();
+            hidden.emplace_back(window);
+        }
+    }
+    // Windows hidden just before (these, or the main window the controller
+    // hid) leave the screen only with the compositor's next frame.
+    co_await QCoro::sleepFor(100ms);
+    auto taking = desktopPicture();
+    ImageResult picture = co_await taking;
+    for (const QPointer<QWindow> &window : hidden) {
+        if (window)
+            window->show();
+    }
+    if (!picture)
+        co_return picture;
+    co_return cropDesktopPicture(*picture, desktop, request.pixels);
+}
+
+QImage cropDesktopPicture(const QImage &picture, const QRect &desktop, const QRect &pixels)
+{
+    QImage out(pixels.size(), QImage::Format_RGB32);
+    out.fill(Qt::black);
+    if (picture.isNull() || desktop.isEmpty() || pixels.isEmpty())
+        return out;
+    const QImage source = picture.convertToFormat(QImage::Format_RGB32);
+    if (source.size() == desktop.size()) {
+        const QRect inPicture = pixels.translated(-desktop.topLeft()).intersected(source.rect());
+        if (inPicture.isEmpty())
+            return out;
+        const QPoint at = inPicture.topLeft() - pixels.translated(-desktop.topLeft()).topLeft();
+        for (int y = 0; y < inPicture.height(); ++y) {
+            const auto *from = reinterpret_cast<const QRgb *>(source.constScanLine(inPicture.y() + y)) + inPicture.x();
+            auto *to = reinterpret_cast<QRgb *>(out.scanLine(at.y() + y)) + at.x();
+            std::copy(from, from + inPicture.width(), to);
+        }
+        return out;
+    }
+    // A portal whose picture has another density than Qt's screens: scale.
+    const double sx = double(source.width()) / desktop.width();
+    const double sy = double(source.height()) / desktop.height();
+    const QRectF from(
+        (pixels.x() - desktop.x()) * sx, (pixels.y() - desktop.y()) * sy, pixels.width() * sx, pixels.height() * sy);
+    QPainter painter(&out);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRectF(out.rect()), source, from);
+    return out;
+}
+
+#include "WaylandScreenSource.moc"
