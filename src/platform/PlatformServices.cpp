@@ -1,7 +1,9 @@
 #include "platform/PlatformServices.h"
 
+#include "core/Preferences.h"
 #include "platform/NullPlatform.h"
 #include "platform/audio/PulseAudioSource.h"
+#include "platform/wayland/WaylandFrameSource.h"
 #include "platform/x11/X11ClipboardProbe.h"
 #include "platform/x11/X11FrameSource.h"
 #include "platform/x11/X11HotKeys.h"
@@ -9,8 +11,36 @@
 #include "platform/x11/X11Server.h"
 
 #include <QGuiApplication>
+#include <QPointer>
 
-PlatformServices PlatformServices::create()
+namespace {
+
+// Qt may run on XWayland there, where an X11 capture sees X clients only.
+bool isWaylandSession()
+{
+    return QGuiApplication::platformName() == QLatin1String("wayland")
+        || qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+PortalScreenCast::TokenStore tokenStore(Preferences *preferences)
+{
+    if (!preferences) {
+        // Kept for this run only.
+        auto token = std::make_shared<QString>();
+        return {[token] { return *token; }, [token](const QString &value) { *token = value; }};
+    }
+    QPointer<Preferences> kept(preferences);
+    return {[kept] { return kept ? kept->screenCastRestoreToken() : QString(); },
+        [kept](const QString &value) {
+            if (kept)
+                kept->setScreenCastRestoreToken(value);
+        }};
+}
+
+} // namespace
+
+PlatformServices PlatformServices::create(Preferences *preferences)
 {
     PlatformServices services;
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
@@ -22,6 +52,8 @@ PlatformServices PlatformServices::create()
         services.frames = std::make_unique<X11FrameSource>();
         services.clipboard = std::make_unique<X11ClipboardProbe>();
     }
+    if (isWaylandSession())
+        services.frames = std::make_unique<WaylandFrameSource>(tokenStore(preferences));
     const bool complete = services.screens && services.hotKeys;
     if (!services.screens)
         services.screens = std::make_unique<NullScreenSource>();
