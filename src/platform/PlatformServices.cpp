@@ -1,6 +1,5 @@
 #include "platform/PlatformServices.h"
 
-#include "core/Preferences.h"
 #include "platform/NullPlatform.h"
 #include "platform/audio/PulseAudioSource.h"
 #include "platform/wayland/WaylandFrameSource.h"
@@ -11,7 +10,6 @@
 #include "platform/x11/X11Server.h"
 
 #include <QGuiApplication>
-#include <QPointer>
 
 namespace {
 
@@ -21,21 +19,6 @@ bool isWaylandSession()
     return QGuiApplication::platformName() == QLatin1String("wayland")
         || qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")
         || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-PortalScreenCast::TokenStore tokenStore(Preferences *preferences)
-{
-    if (!preferences) {
-        // Kept for this run only.
-        auto token = std::make_shared<QString>();
-        return {[token] { return *token; }, [token](const QString &value) { *token = value; }};
-    }
-    QPointer<Preferences> kept(preferences);
-    return {[kept] { return kept ? kept->screenCastRestoreToken() : QString(); },
-        [kept](const QString &value) {
-            if (kept)
-                kept->setScreenCastRestoreToken(value);
-        }};
 }
 
 } // namespace
@@ -53,7 +36,7 @@ PlatformServices PlatformServices::create(Preferences *preferences)
         services.clipboard = std::make_unique<X11ClipboardProbe>();
     }
     if (isWaylandSession())
-        services.frames = std::make_unique<WaylandFrameSource>(tokenStore(preferences));
+        services.frames = std::make_unique<WaylandFrameSource>(WaylandFrameSource::tokensIn(preferences));
     const bool complete = services.screens && services.hotKeys;
     if (!services.screens)
         services.screens = std::make_unique<NullScreenSource>();

@@ -1,7 +1,9 @@
 #include "platform/wayland/WaylandFrameSource.h"
 
+#include "core/Preferences.h"
 #include "platform/wayland/PipeWireStream.h"
 
+#include <QPointer>
 #include <QThread>
 #include <condition_variable>
 #include <mutex>
@@ -96,6 +98,20 @@ WaylandFrameSource::WaylandFrameSource(PortalScreenCast *portal)
 }
 
 WaylandFrameSource::~WaylandFrameSource() = default;
+
+PortalScreenCast::TokenStore WaylandFrameSource::tokensIn(Preferences *preferences)
+{
+    if (!preferences) {
+        auto token = std::make_shared<QString>();
+        return {[token] { return *token; }, [token](const QString &value) { *token = value; }};
+    }
+    QPointer<Preferences> kept(preferences);
+    return {[kept] { return kept ? kept->screenCastRestoreToken() : QString(); },
+        [kept](const QString &value) {
+            if (kept)
+                kept->setScreenCastRestoreToken(value);
+        }};
+}
 
 Result<std::unique_ptr<FrameStream>, PlatformError> WaylandFrameSource::open(const FrameArea &area)
 {
