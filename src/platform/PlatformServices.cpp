@@ -11,18 +11,6 @@
 
 #include <QGuiApplication>
 
-namespace {
-
-// Qt may run on XWayland there, where an X11 capture sees X clients only.
-bool isWaylandSession()
-{
-    return QGuiApplication::platformName() == QLatin1String("wayland")
-        || qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")
-        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-} // namespace
-
 PlatformServices PlatformServices::create(Preferences *preferences)
 {
     PlatformServices services;
@@ -35,6 +23,7 @@ PlatformServices PlatformServices::create(Preferences *preferences)
         services.frames = std::make_unique<X11FrameSource>();
         services.clipboard = std::make_unique<X11ClipboardProbe>();
     }
+    // Qt may run on XWayland there, where an X11 capture sees X clients only.
     if (isWaylandSession())
         services.frames = std::make_unique<WaylandFrameSource>(WaylandFrameSource::tokensIn(preferences));
     const bool complete = services.screens && services.hotKeys;
