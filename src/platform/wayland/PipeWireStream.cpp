@@ -46,6 +46,31 @@ QRect sourceRect(const QRect &shown, const QRect &wanted, QSize frame)
         qRound(wanted.width() * sx), qRound(wanted.height() * sy));
 }
 
+// The raw video formats we read, in shared memory or, with LINEAR, as a
+// DMA-BUF in the linear layout (modifier 0, DRM_FORMAT_MOD_LINEAR).
+const spa_pod *enumFormat(spa_pod_builder &builder, bool linear)
+{
+    spa_pod_frame frame {};
+    spa_rectangle defaultSize {1920, 1080};
+    spa_rectangle minimumSize {1, 1};
+    spa_rectangle maximumSize {16384, 16384};
+    spa_fraction defaultRate {30, 1};
+    spa_fraction minimumRate {0, 1};
+    spa_fraction maximumRate {1000, 1};
+    spa_pod_builder_push_object(&builder, &frame, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+    spa_pod_builder_add(&builder, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+        SPA_POD_CHOICE_ENUM_Id(5, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_RGBx,
+            SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBA),
+        SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &minimumSize, &maximumSize),
+        SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&defaultRate, &minimumRate, &maximumRate), 0);
+    if (linear) {
+        spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_modifier, SPA_POD_PROP_FLAG_MANDATORY);
+        spa_pod_builder_long(&builder, 0);
+    }
+    return static_cast<const spa_pod *>(spa_pod_builder_pop(&builder, &frame));
+}
+
 } // namespace
 
 struct PipeWireStream::State {
@@ -112,7 +137,8 @@ struct PipeWireStream::State {
         std::array<const spa_pod *, 2> params {};
         spa_pod_frame frame {};
         spa_pod_builder_push_object(&builder, &frame, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers);
-        const int dataTypes = (1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_DmaBuf);
+        const int dataTypes = (info.flags & SPA_VIDEO_FLAG_MODIFIER) ? (1 << SPA_DATA_DmaBuf)
+                                                                     : (1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr);
         spa_pod_builder_add(&builder, SPA_PARAM_BUFFERS_buffers, SPA_POD_CHOICE_RANGE_Int(4, 2, 16),
             SPA_PARAM_BUFFERS_dataType, SPA_POD_CHOICE_FLAGS_Int(dataTypes), 0);
         params[0] = static_cast<const spa_pod *>(spa_pod_builder_pop(&builder, &frame));
@@ -179,8 +205,8 @@ struct PipeWireStream::State {
         if (data.data) {
             pixels = static_cast<const uint8_t *>(data.data) + offset;
         } else if (data.type == SPA_DATA_DmaBuf) {
-            // Only offered when nothing else is: a linear buffer read through
-            // the CPU, bracketed by the driver's cache sync.
+            // Only negotiated when nothing else was: a linear buffer read
+            // through the CPU, bracketed by the driver's cache sync.
             mappedSize = data.maxsize + data.mapoffset;
             mapped = mmap(nullptr, mappedSize, PROT_READ, MAP_SHARED, int(data.fd), 0);
             if (mapped == MAP_FAILED)
@@ -388,26 +414,15 @@ Result<std::unique_ptr<PipeWireStream>, PlatformError> PipeWireStream::open(cons
     }
     pw_stream_add_listener(s.stream, &s.streamListener, &streamEventTable, &s);
 
-    std::array<uint8_t, 1024> storage {};
+    // Shared memory first; a DMA-BUF only in the linear layout the CPU can
+    // read, for producers that have nothing else.
+    std::array<uint8_t, 2048> storage {};
     spa_pod_builder builder {};
     spa_pod_builder_init(&builder, storage.data(), uint32_t(storage.size()));
-    spa_pod_frame frame {};
-    spa_rectangle defaultSize {1920, 1080};
-    spa_rectangle minimumSize {1, 1};
-    spa_rectangle maximumSize {16384, 16384};
-    spa_fraction defaultRate {30, 1};
-    spa_fraction minimumRate {0, 1};
-    spa_fraction maximumRate {1000, 1};
-    spa_pod_builder_push_object(&builder, &frame, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
-    spa_pod_builder_add(&builder, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
-        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
-        SPA_POD_CHOICE_ENUM_Id(5, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_RGBx,
-            SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBA),
-        SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &minimumSize, &maximumSize),
-        SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&defaultRate, &minimumRate, &maximumRate), 0);
-    const auto *format = static_cast<const spa_pod *>(spa_pod_builder_pop(&builder, &frame));
+    std::array<const spa_pod *, 2> formats {enumFormat(builder, false), enumFormat(builder, true)};
     const int connected = pw_stream_connect(s.stream, PW_DIRECTION_INPUT, options.node,
-        pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), &format, 1);
+        pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), formats.data(),
+        uint32_t(formats.size()));
     pw_thread_loop_unlock(s.loop);
     if (connected < 0)
         return R::failure(cannotConnect);
