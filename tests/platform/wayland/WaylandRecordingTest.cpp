@@ -210,7 +210,9 @@ TEST_F(WaylandRecording, SharingEndedByTheDesktopStopsTheRecordingAndKeepsWhatIt
     EXPECT_TRUE(stoppedByItself);
     auto stopped = awaitTask(recorder.stop());
     ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
-    EXPECT_NEAR(durationOf(*stopped), 1.5, 0.6);
+    // What came before the end, however slowly a loaded machine started.
+    EXPECT_GT(durationOf(*stopped), 0.5);
+    EXPECT_LT(durationOf(*stopped), 2.5);
 }
 
 } // namespace
