@@ -38,8 +38,12 @@ PlatformError connectionLost()
 // Where the wanted area lies in a picture of `frame` pixels showing `shown`.
 QRect sourceRect(const QRect &shown, const QRect &wanted, QSize frame)
 {
-    if (wanted.isEmpty() || shown.isEmpty())
+    if (wanted.isEmpty())
         return QRect(QPoint(0, 0), frame);
+    // A portal that did not say where the monitor lies: at the origin, one
+    // pixel a pixel.
+    if (shown.isEmpty())
+        return wanted;
     const double sx = double(frame.width()) / shown.width();
     const double sy = double(frame.height()) / shown.height();
     return QRect(qRound((wanted.x() - shown.x()) * sx), qRound((wanted.y() - shown.y()) * sy),

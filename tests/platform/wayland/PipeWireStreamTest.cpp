@@ -141,6 +141,18 @@ TEST_F(PipeWireStreamTest, RgbxIsTurnedAroundAndAnAreaIsCutOut)
     EXPECT_EQ(image.pixel(150, 100), qRgb(0x20, 0x40, 0xc0));
     EXPECT_EQ(image.pixel(300, 199), qRgb(0x20, 0x40, 0xc0));
     EXPECT_EQ(image.pixel(50, 100), qRgb(0, 0, 0));
+
+    // Without the monitor's place the picture counts as at the origin: the
+    // area is cut out, not the whole picture shrunk into it. Colour bars
+    // seven to the width: 64 pixels of the left lie in the first bar.
+    TestPattern bars("velunta-unplaced", "BGRx", QSize(640, 480), "smpte");
+    ASSERT_NE(bars.node, 0u);
+    auto part = open(bars.node, QRect(), QRect(0, 0, 64, 48));
+    ASSERT_TRUE(part);
+    const auto partFrames = frames(*part, 1);
+    ASSERT_EQ(partFrames.size(), 1u);
+    EXPECT_EQ(partFrames[0].image.size(), QSize(64, 48));
+    EXPECT_EQ(partFrames[0].image.pixel(60, 10), partFrames[0].image.pixel(0, 10));
 }
 
 TEST_F(PipeWireStreamTest, AFrameHeldByAReaderIsNeverOverwritten)
