@@ -2,6 +2,7 @@
 // back, against the test portal on headless mutter, and without any portal.
 #include "platform/wayland/PortalScreenCast.h"
 #include "CastDesktop.h"
+#include "platform/wayland/WaylandFrameSource.h"
 
 #include <QDBusInterface>
 #include <QStandardPaths>
@@ -40,6 +41,15 @@ TEST(PortalScreenCast, WithoutASessionBusTheAnswerIsAClearFailure)
     ASSERT_FALSE(result);
     EXPECT_EQ(
         result.error().description, QStringLiteral("O portal de captura de tela do sistema não está disponível."));
+}
+
+TEST(PortalScreenCast, OpeningAStreamOnThePortalsOwnThreadFailsInsteadOfWaitingOnItself)
+{
+    PortalScreenCast portal({}, QDBusConnection(QStringLiteral("not-connected")));
+    WaylandFrameSource frames(&portal);
+    auto opened = frames.open({1, QRect(0, 0, 64, 48), true});
+    ASSERT_FALSE(opened);
+    EXPECT_FALSE(opened.error().description.isEmpty());
 }
 
 class PortalOnMutter : public ::testing::Test {
