@@ -1,0 +1,428 @@
+#!/usr/bin/python3
+"""A desktop portal for the Wayland test desktop.
+
+Owns org.freedesktop.portal.Desktop on the session bus and answers the
+documented org.freedesktop.portal.Screenshot and GlobalShortcuts interfaces
+with real Request and Session objects. Screenshots come from mutter's own
+org.gnome.Mutter.ScreenCast (one stream per monitor, one frame each, read with
+gst-launch-1.0). GlobalShortcuts presses come from tests, through the private
+app.velunta.TestPortal interface on the same object.
+
+VELUNTA_TEST_PORTAL_WITHOUT=Screenshot,GlobalShortcuts leaves those
+interfaces out, so a test can see how the program copes without them. When a
+module screencast.py sits beside this file, its export(connection) adds more
+interfaces on the same connection.
+"""
+import os
+import sys
+import tempfile
+
+import gi
+
+gi.require_version("Gio", "2.0")
+from gi.repository import Gio, GLib  # noqa: E402
+
+BUS_NAME = "org.freedesktop.portal.Desktop"
+OBJECT_PATH = "/org/freedesktop/portal/desktop"
+MUTTER_SCREENCAST = "org.gnome.Mutter.ScreenCast"
+MUTTER_DISPLAYS = "org.gnome.Mutter.DisplayConfig"
+
+INTERFACES = {
+    "Screenshot": """
+  <interface name="org.freedesktop.portal.Screenshot">
+    <method name="Screenshot">
+      <arg type="s" name="parent_window" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="handle" direction="out"/>
+    </method>
+    <property name="version" type="u" access="read"/>
+  </interface>""",
+    "GlobalShortcuts": """
+  <interface name="org.freedesktop.portal.GlobalShortcuts">
+    <method name="CreateSession">
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="handle" direction="out"/>
+    </method>
+    <method name="BindShortcuts">
+      <arg type="o" name="session_handle" direction="in"/>
+      <arg type="a(sa{sv})" name="shortcuts" direction="in"/>
+      <arg type="s" name="parent_window" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="request_handle" direction="out"/>
+    </method>
+    <method name="ListShortcuts">
+      <arg type="o" name="session_handle" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="request_handle" direction="out"/>
+    </method>
+    <signal name="Activated">
+      <arg type="o" name="session_handle"/>
+      <arg type="s" name="shortcut_id"/>
+      <arg type="t" name="timestamp"/>
+      <arg type="a{sv}" name="options"/>
+    </signal>
+    <signal name="Deactivated">
+      <arg type="o" name="session_handle"/>
+      <arg type="s" name="shortcut_id"/>
+      <arg type="t" name="timestamp"/>
+      <arg type="a{sv}" name="options"/>
+    </signal>
+    <signal name="ShortcutsChanged">
+      <arg type="o" name="session_handle"/>
+      <arg type="a(sa{sv})" name="shortcuts"/>
+    </signal>
+    <property name="version" type="u" access="read"/>
+  </interface>""",
+}
+VERSIONS = {"Screenshot": 2, "GlobalShortcuts": 1}
+
+CONTROL = """
+<node>
+  <interface name="app.velunta.TestPortal">
+    <!-- Presses and releases a bound shortcut in every session that bound it;
+         answers how many sessions got it. -->
+    <method name="Activate">
+      <arg type="s" name="shortcut_id" direction="in"/>
+      <arg type="u" name="sessions" direction="out"/>
+    </method>
+    <!-- The bound shortcuts as (session, id, preferred trigger). -->
+    <method name="Bound">
+      <arg type="a(oss)" name="shortcuts" direction="out"/>
+    </method>
+    <!-- The files handed out by Screenshot, newest last. -->
+    <method name="Screenshots">
+      <arg type="as" name="paths" direction="out"/>
+    </method>
+  </interface>
+</node>"""
+
+REQUEST = """
+<node>
+  <interface name="org.freedesktop.portal.Request">
+    <method name="Close"/>
+    <signal name="Response">
+      <arg type="u" name="response"/>
+      <arg type="a{sv}" name="results"/>
+    </signal>
+  </interface>
+</node>"""
+
+SESSION = """
+<node>
+  <interface name="org.freedesktop.portal.Session">
+    <method name="Close"/>
+    <signal name="Closed">
+      <arg type="a{sv}" name="details"/>
+    </signal>
+    <property name="version" type="u" access="read"/>
+  </interface>
+</node>"""
+
+RESPONSE_SUCCESS, RESPONSE_CANCELLED, RESPONSE_FAILED = 0, 1, 2
+
+
+def log(*parts):
+    print("test-portal:", *parts, file=sys.stderr, flush=True)
+
+
+def sender_part(sender):
+    return sender[1:].replace(".", "_")
+
+
+class Request:
+    """One org.freedesktop.portal.Request: answered once, then gone."""
+
+    info = Gio.DBusNodeInfo.new_for_xml(REQUEST).interfaces[0]
+
+    def __init__(self, connection, sender, token):
+        self.connection, self.sender = connection, sender
+        self.path = f"{OBJECT_PATH}/request/{sender_part(sender)}/{token or 'r' + str(id(self))}"
+        self.closed = False
+        self.registration = connection.register_object(self.path, self.info, self.on_call, None, None)
+
+    def on_call(self, connection, sender, path, interface, method, params, invocation):
+        self.closed = True
+        self.unregister()
+        invocation.return_value(None)
+
+    def respond(self, code, results):
+        if self.closed:
+            return
+        self.closed = True
+        self.connection.emit_signal(self.sender, self.path, "org.freedesktop.portal.Request", "Response",
+                                    GLib.Variant("(ua{sv})", (code, results)))
+        self.unregister()
+
+    def unregister(self):
+        if self.registration:
+            self.connection.unregister_object(self.registration)
+            self.registration = 0
+
+
+class Session:
+    info = Gio.DBusNodeInfo.new_for_xml(SESSION).interfaces[0]
+
+    def __init__(self, portal, sender, token):
+        self.portal, self.sender = portal, sender
+        self.path = f"{OBJECT_PATH}/session/{sender_part(sender)}/{token}"
+        self.shortcuts = []  # (id, {description, preferred_trigger})
+        self.registration = portal.connection.register_object(
+            self.path, self.info, self.on_call, self.on_property, None)
+
+    def on_call(self, connection, sender, path, interface, method, params, invocation):
+        self.close()
+        invocation.return_value(None)
+
+    def on_property(self, connection, sender, path, interface, name):
+        return GLib.Variant("u", 1)
+
+    def close(self):
+        if self.registration:
+            self.portal.connection.unregister_object(self.registration)
+            self.registration = 0
+        self.portal.sessions.pop(self.path, None)
+
+
+class Portal:
+    def __init__(self, connection, without):
+        self.connection = connection
+        self.offered = [name for name in INTERFACES if name not in without]
+        self.sessions = {}
+        self.screenshots = []
+        xml = "<node>" + "".join(INTERFACES[name] for name in self.offered) + "</node>"
+        for interface in Gio.DBusNodeInfo.new_for_xml(xml).interfaces:
+            connection.register_object(OBJECT_PATH, interface, self.on_call, self.on_property, None)
+        control = Gio.DBusNodeInfo.new_for_xml(CONTROL).interfaces[0]
+        connection.register_object(OBJECT_PATH, control, self.on_control, None, None)
+        connection.signal_subscribe("org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+                                    "/org/freedesktop/DBus", None, Gio.DBusSignalFlags.NONE,
+                                    self.on_name_owner_changed)
+
+    def on_property(self, connection, sender, path, interface, name):
+        return GLib.Variant("u", VERSIONS[interface.rsplit(".", 1)[1]])
+
+    def on_call(self, connection, sender, path, interface, method, params, invocation):
+        args = params.unpack()
+        try:
+            if method == "Screenshot":
+                request = Request(connection, sender, args[1].get("handle_token"))
+                invocation.return_value(GLib.Variant("(o)", (request.path,)))
+                Screenshot(self, request, args[1]).start()
+            elif method == "CreateSession":
+                request = Request(connection, sender, args[0].get("handle_token"))
+                session = Session(self, sender, args[0].get("session_handle_token") or "s" + str(id(request)))
+                self.sessions[session.path] = session
+                invocation.return_value(GLib.Variant("(o)", (request.path,)))
+                request.respond(RESPONSE_SUCCESS, {"session_handle": GLib.Variant("s", session.path)})
+            elif method in ("BindShortcuts", "ListShortcuts"):
+                session = self.sessions.get(args[0])
+                if session is None or session.sender != sender:
+                    invocation.return_dbus_error("org.freedesktop.portal.Error.NotFound", "no such session")
+                    return
+                options = args[-1]
+                request = Request(connection, sender, options.get("handle_token"))
+                invocation.return_value(GLib.Variant("(o)", (request.path,)))
+                if method == "BindShortcuts":
+                    session.shortcuts = [(sid, dict(props)) for sid, props in args[1]]
+                request.respond(RESPONSE_SUCCESS, {"shortcuts": self.shortcut_list(session)})
+            else:
+                invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownMethod", method)
+        except Exception as error:  # a bad call must not take the portal down
+            log("error in", method, repr(error))
+            invocation.return_dbus_error("org.freedesktop.portal.Error.Failed", str(error))
+
+    @staticmethod
+    def shortcut_list(session):
+        listed = []
+        for sid, props in session.shortcuts:
+            trigger = props.get("preferred_trigger", "")
+            listed.append((sid, {"description": GLib.Variant("s", props.get("description", "")),
+                                 "trigger_description": GLib.Variant("s", trigger)}))
+        return GLib.Variant("a(sa{sv})", listed)
+
+    def on_control(self, connection, sender, path, interface, method, params, invocation):
+        if method == "Activate":
+            (shortcut_id,) = params.unpack()
+            count = 0
+            stamp = GLib.get_monotonic_time() // 1000
+            for session in list(self.sessions.values()):
+                if any(sid == shortcut_id for sid, _ in session.shortcuts):
+                    for signal in ("Activated", "Deactivated"):
+                        connection.emit_signal(session.sender, OBJECT_PATH, "org.freedesktop.portal.GlobalShortcuts",
+                                               signal, GLib.Variant("(osta{sv})",
+                                                                    (session.path, shortcut_id, stamp, {})))
+                    count += 1
+            invocation.return_value(GLib.Variant("(u)", (count,)))
+        elif method == "Bound":
+            bound = [(s.path, sid, props.get("preferred_trigger", ""))
+                     for s in self.sessions.values() for sid, props in s.shortcuts]
+            invocation.return_value(GLib.Variant("(a(oss))", (bound,)))
+        elif method == "Screenshots":
+            invocation.return_value(GLib.Variant("(as)", (self.screenshots,)))
+
+    def on_name_owner_changed(self, connection, sender, path, interface, signal, params):
+        name, _, new_owner = params.unpack()
+        if new_owner == "" and name.startswith(":"):
+            for session in [s for s in self.sessions.values() if s.sender == name]:
+                session.close()
+
+
+class Screenshot:
+    """One picture of the whole desktop: each monitor's ScreenCast stream, one
+    frame each, placed at the monitor's position."""
+
+    def __init__(self, portal, request, options):
+        self.portal, self.request = portal, request
+        self.connection = portal.connection
+        self.streams = []  # (node, x, y)
+        self.stream_places = {}  # stream object path -> (x, y)
+        self.session = None
+
+    def call(self, name, path, interface, method, args, reply, callback):
+        self.connection.call(name, path, interface, method, args, reply and GLib.VariantType(reply),
+                             Gio.DBusCallFlags.NONE, 10000, None, callback)
+
+    def fail(self, why):
+        log("screenshot failed:", why)
+        self.stop_session()
+        self.request.respond(RESPONSE_FAILED, {})
+
+    def start(self):
+        self.call(MUTTER_DISPLAYS, "/org/gnome/Mutter/DisplayConfig", MUTTER_DISPLAYS, "GetCurrentState", None,
+                  None, self.on_state)
+
+    def on_state(self, connection, result):
+        try:
+            _, monitors, logical, _ = connection.call_finish(result).unpack()
+        except GLib.Error as error:
+            return self.fail(error.message)
+        # Where each connector sits on the desktop, in pixels.
+        self.places = {}
+        for x, y, scale, _, _, specs, _ in logical:
+            for spec in specs:
+                self.places[spec[0]] = (x, y)
+        self.connectors = [m[0][0] for m in monitors if m[0][0] in self.places]
+        if not self.connectors:
+            return self.fail("no monitor")
+        self.call(MUTTER_SCREENCAST, "/org/gnome/Mutter/ScreenCast", MUTTER_SCREENCAST, "CreateSession",
+                  GLib.Variant("(a{sv})", ({},)), "(o)", self.on_session)
+
+    def on_session(self, connection, result):
+        try:
+            (self.session,) = connection.call_finish(result).unpack()
+        except GLib.Error as error:
+            return self.fail(error.message)
+        self.pending = list(self.connectors)
+        self.record_next()
+
+    def record_next(self):
+        if not self.pending:
+            self.subscription = self.connection.signal_subscribe(
+                MUTTER_SCREENCAST, "org.gnome.Mutter.ScreenCast.Stream", "PipeWireStreamAdded", None, None,
+                Gio.DBusSignalFlags.NONE, self.on_stream_added)
+            self.call(MUTTER_SCREENCAST, self.session, "org.gnome.Mutter.ScreenCast.Session", "Start", None, "()",
+                      self.on_started)
+            return
+        connector = self.pending.pop(0)
+        options = {"cursor-mode": GLib.Variant("u", 0)}
+
+        def recorded(connection, result):
+            try:
+                (stream,) = connection.call_finish(result).unpack()
+            except GLib.Error as error:
+                return self.fail(error.message)
+            self.stream_places[stream] = self.places[connector]
+            self.record_next()
+
+        self.call(MUTTER_SCREENCAST, self.session, "org.gnome.Mutter.ScreenCast.Session", "RecordMonitor",
+                  GLib.Variant("(sa{sv})", (connector, options)), "(o)", recorded)
+
+    def on_started(self, connection, result):
+        try:
+            connection.call_finish(result)
+        except GLib.Error as error:
+            return self.fail(error.message)
+        self.timeout = GLib.timeout_add_seconds(10, lambda: self.fail("no PipeWire stream within 10 s"))
+
+    def on_stream_added(self, connection, sender, path, interface, signal, params):
+        if path not in self.stream_places:
+            return
+        (node,) = params.unpack()
+        x, y = self.stream_places[path]
+        self.streams.append((node, x, y))
+        if len(self.streams) == len(self.stream_places):
+            GLib.source_remove(self.timeout)
+            self.connection.signal_unsubscribe(self.subscription)
+            self.read_frames()
+
+    def read_frames(self):
+        handle, self.path = tempfile.mkstemp(prefix="velunta-portal-shot-", suffix=".png")
+        os.close(handle)
+        command = ["gst-launch-1.0", "-q"]
+        if len(self.streams) == 1:
+            node = self.streams[0][0]
+            command += ["pipewiresrc", f"path={node}", "num-buffers=1", "!", "videoconvert", "!", "pngenc",
+                        "!", "filesink", f"location={self.path}"]
+        else:
+            pads = " ".join(f"sink_{i}::xpos={x} sink_{i}::ypos={y}" for i, (_, x, y) in enumerate(self.streams))
+            command += ["compositor", "name=mix", "background=black"] + pads.split() + \
+                ["!", "videoconvert", "!", "pngenc", "!", "filesink", f"location={self.path}"]
+            for i, (node, _, _) in enumerate(self.streams):
+                command += ["pipewiresrc", f"path={node}", "num-buffers=1", "!", "videoconvert", "!",
+                            f"mix.sink_{i}"]
+        self.process = Gio.Subprocess.new(command, Gio.SubprocessFlags.STDERR_PIPE)
+        self.process.communicate_utf8_async(None, None, self.on_frames)
+        self.frames_timeout = GLib.timeout_add_seconds(15, self.on_frames_timeout)
+
+    def on_frames_timeout(self):
+        self.frames_timeout = 0
+        self.process.force_exit()
+        return False
+
+    def on_frames(self, process, result):
+        _, _, errors = process.communicate_utf8_finish(result)
+        if self.frames_timeout:
+            GLib.source_remove(self.frames_timeout)
+        self.stop_session()
+        if not process.get_successful() or os.path.getsize(self.path) == 0:
+            os.unlink(self.path)
+            return self.fail(f"gst-launch-1.0: {errors.strip()}")
+        self.portal.screenshots.append(self.path)
+        self.request.respond(RESPONSE_SUCCESS, {"uri": GLib.Variant("s", GLib.filename_to_uri(self.path))})
+
+    def stop_session(self):
+        if self.session:
+            self.connection.call(MUTTER_SCREENCAST, self.session, "org.gnome.Mutter.ScreenCast.Session", "Stop",
+                                 None, None, Gio.DBusCallFlags.NONE, -1, None, None)
+            self.session = None
+
+
+def main():
+    without = {name.strip() for name in os.environ.get("VELUNTA_TEST_PORTAL_WITHOUT", "").split(",") if name.strip()}
+    connection = Gio.bus_get_sync(Gio.BusType.SESSION)
+    Portal(connection, without)
+    here = os.path.dirname(os.path.abspath(__file__))
+    if os.path.exists(os.path.join(here, "screencast.py")) and "ScreenCast" not in without:
+        sys.path.insert(0, here)
+        import screencast
+        screencast.export(connection)
+    loop = GLib.MainLoop()
+
+    def acquired(*_):
+        log("serving", BUS_NAME, "without" if without else "with everything", ",".join(sorted(without)))
+
+    def lost(*_):
+        # Replaced by another test portal: queued, so the name comes back
+        # when that one leaves.
+        log("name lost")
+
+    # Replaceable, so a test can put a portal that lacks some interface in
+    # front of this one for a while.
+    Gio.bus_own_name_on_connection(connection, BUS_NAME,
+                                   Gio.BusNameOwnerFlags.ALLOW_REPLACEMENT | Gio.BusNameOwnerFlags.REPLACE,
+                                   acquired, lost)
+    loop.run()
+
+
+if __name__ == "__main__":
+    main()
