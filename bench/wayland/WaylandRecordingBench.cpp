@@ -83,21 +83,19 @@ std::set<int> videoSources()
 std::optional<QString> startDesktop()
 {
     QProcess start;
-    start.start(VELUNTA_CAST_DESKTOP, {"start"});
+    start.start(VELUNTA_TEST_DESKTOP, {"start", "--wayland"});
     start.waitForFinished(60000);
     if (start.exitCode() != 0) {
         std::fprintf(stderr, "%s\n", start.readAllStandardError().constData());
         return std::nullopt;
     }
-    const QRegularExpression pair(QStringLiteral("(\\w+)='?([^' \\n]*)'?"));
+    const QRegularExpression assignment(QStringLiteral("^export (\\w+)=(.*)$"));
     for (const QString &line : QString::fromUtf8(start.readAllStandardOutput()).split('\n')) {
-        auto matches = pair.globalMatch(line.mid(line.indexOf(' ') + 1));
-        while (matches.hasNext()) {
-            const auto match = matches.next();
+        const auto match = assignment.match(line.trimmed());
+        if (match.hasMatch())
             qputenv(match.captured(1).toUtf8().constData(), match.captured(2).toUtf8());
-        }
     }
-    return qEnvironmentVariable("VELUNTA_CAST_STATE");
+    return qEnvironmentVariable("VELUNTA_DESKTOP_STATE");
 }
 
 } // namespace
@@ -133,7 +131,7 @@ int main(int argc, char **argv)
     auto started = awaitTask(writer->startCapture());
     if (!started) {
         std::fprintf(stderr, "start failed: %s\n", qPrintable(started.error().description));
-        QProcess::execute(VELUNTA_CAST_DESKTOP, {"stop", *state});
+        QProcess::execute(VELUNTA_TEST_DESKTOP, {"stop", *state});
         return 1;
     }
     int node = 0;
@@ -162,7 +160,7 @@ int main(int argc, char **argv)
     const int theirFrames = frameCount(theirs);
     picture.terminate();
     picture.waitForFinished(3000);
-    QProcess::execute(VELUNTA_CAST_DESKTOP, {"stop", *state});
+    QProcess::execute(VELUNTA_TEST_DESKTOP, {"stop", *state});
 
     std::printf("node %d, %.1f s, 1920x1080 changing at 30 Hz\n", node, wall);
     std::printf("velunta: %lld read, %lld dropped, %d in the file; CPU %.2f s = %.2f ms a picture\n",

@@ -72,7 +72,7 @@ protected:
             || QStandardPaths::findExecutable("pw-dump").isEmpty())
             GTEST_SKIP() << "needs gst-launch-1.0 (with the pipewire plugin) and pw-dump";
         QString why;
-        if (!CastDesktop::get(false, &why))
+        if (!CastDesktop::get(&why))
             GTEST_SKIP() << why.toStdString();
     }
 

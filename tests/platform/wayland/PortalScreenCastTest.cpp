@@ -59,21 +59,21 @@ protected:
         if (QStandardPaths::findExecutable("mutter").isEmpty())
             GTEST_SKIP() << "needs mutter";
         QString why;
-        if (!CastDesktop::get(true, &why))
+        if (!CastDesktop::get(&why))
             GTEST_SKIP() << why.toStdString();
     }
 
     static void setCursorModes(uint modes)
     {
         QDBusInterface control(QStringLiteral("org.freedesktop.portal.Desktop"),
-            QStringLiteral("/org/freedesktop/portal/desktop"), QStringLiteral("org.velunta.TestPortal.ScreenCast"));
+            QStringLiteral("/org/freedesktop/portal/desktop"), QStringLiteral("app.velunta.TestPortal.ScreenCast"));
         control.call(QStringLiteral("SetCursorModes"), modes);
     }
 
     static uint openSessions()
     {
         QDBusInterface control(QStringLiteral("org.freedesktop.portal.Desktop"),
-            QStringLiteral("/org/freedesktop/portal/desktop"), QStringLiteral("org.velunta.TestPortal.ScreenCast"));
+            QStringLiteral("/org/freedesktop/portal/desktop"), QStringLiteral("app.velunta.TestPortal.ScreenCast"));
         return control.call(QStringLiteral("SessionCount")).arguments().value(0).toUInt();
     }
 };

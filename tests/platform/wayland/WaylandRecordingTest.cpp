@@ -65,7 +65,7 @@ void pauseRecorder(ScreenRecorder &recorder)
 QDBusInterface portalControl()
 {
     return QDBusInterface(QStringLiteral("org.freedesktop.portal.Desktop"),
-        QStringLiteral("/org/freedesktop/portal/desktop"), QStringLiteral("org.velunta.TestPortal.ScreenCast"));
+        QStringLiteral("/org/freedesktop/portal/desktop"), QStringLiteral("app.velunta.TestPortal.ScreenCast"));
 }
 
 uint dialogCount()
@@ -83,7 +83,7 @@ protected:
             if (QStandardPaths::findExecutable(tool).isEmpty())
                 GTEST_SKIP() << "needs " << tool;
         QString why;
-        if (!CastDesktop::get(true, &why))
+        if (!CastDesktop::get(&why))
             GTEST_SKIP() << why.toStdString();
         startPicture();
         ASSERT_TRUE(out.isValid());

@@ -55,7 +55,7 @@ XML = """
     <property name="AvailableCursorModes" type="u" access="read"/>
     <property name="version" type="u" access="read"/>
   </interface>
-  <interface name="org.velunta.TestPortal.ScreenCast">
+  <interface name="app.velunta.TestPortal.ScreenCast">
     <method name="DialogCount">
       <arg type="u" name="count" direction="out"/>
     </method>
