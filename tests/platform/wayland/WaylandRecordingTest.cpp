@@ -75,6 +75,20 @@ uint dialogCount()
     return reply.isValid() ? reply.value() : 9999;
 }
 
+// Sessions the portal still has open, once closing has had time to arrive.
+uint openSessionsAfterClosing()
+{
+    uint open = 9999;
+    for (int i = 0; i < 100 && open != 0; ++i) {
+        auto control = portalControl();
+        const QDBusReply<uint> reply = control.call(QStringLiteral("SessionCount"));
+        open = reply.isValid() ? reply.value() : 9999;
+        if (open != 0)
+            QTest::qWait(50);
+    }
+    return open;
+}
+
 class WaylandRecording : public ::testing::Test {
 protected:
     void SetUp() override
@@ -136,6 +150,8 @@ TEST_F(WaylandRecording, APausedRecordingIsOneFileOfTheRunningTimeWithMovingPict
     auto stopped = awaitTask(recorder.stop());
     ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
     EXPECT_EQ(*stopped, path);
+    // The desktop shows that it is being shared while a session lives.
+    EXPECT_EQ(openSessionsAfterClosing(), 0u);
 
     EXPECT_NEAR(durationOf(path), running / 1000.0, 0.3) << recorder.segmentReport().toStdString();
     const std::vector<QImage> pictures = framesOf(path, QSize(640, 360));
