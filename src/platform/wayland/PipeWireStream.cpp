@@ -92,6 +92,11 @@ struct PipeWireStream::State {
     // Written on the loop's thread only.
     spa_video_info_raw format {};
     bool hasFormat = false;
+    QImage clean;
+    QRect cleanFrom;
+    QPoint cursorPosition;
+    QPoint cursorHotspot;
+    QImage cursorImage;
 
     mutable std::mutex mutex;
     std::condition_variable changed;
@@ -138,7 +143,7 @@ struct PipeWireStream::State {
         std::array<uint8_t, 1024> storage {};
         spa_pod_builder builder {};
         spa_pod_builder_init(&builder, storage.data(), uint32_t(storage.size()));
-        std::array<const spa_pod *, 2> params {};
+        std::array<const spa_pod *, 3> params {};
         spa_pod_frame frame {};
         spa_pod_builder_push_object(&builder, &frame, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers);
         const int dataTypes = (info.flags & SPA_VIDEO_FLAG_MODIFIER) ? (1 << SPA_DATA_DmaBuf)
@@ -150,7 +155,14 @@ struct PipeWireStream::State {
         spa_pod_builder_add(&builder, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size,
             SPA_POD_Int(int(sizeof(spa_meta_header))), 0);
         params[1] = static_cast<const spa_pod *>(spa_pod_builder_pop(&builder, &frame));
-        pw_stream_update_params(stream, params.data(), uint32_t(params.size()));
+        const auto cursorMetaSize
+            = [](int side) { return int(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + side * side * 4; };
+        spa_pod_builder_push_object(&builder, &frame, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta);
+        spa_pod_builder_add(&builder, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size,
+            SPA_POD_CHOICE_RANGE_Int(cursorMetaSize(64), cursorMetaSize(1), cursorMetaSize(512)), 0);
+        params[2] = static_cast<const spa_pod *>(spa_pod_builder_pop(&builder, &frame));
+        const uint32_t count = options.drawsCursor ? 3 : 2;
+        pw_stream_update_params(stream, params.data(), count);
     }
 
     void onStateChanged(pw_stream_state state, const char *error)
@@ -192,10 +204,18 @@ struct PipeWireStream::State {
             spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
         if (header && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED))
             return;
+        const bool cursorChanged = options.drawsCursor && readCursor(buffer);
         const spa_data &data = buffer->datas[0];
-        // Cursor-only updates come with no picture.
-        if (!data.chunk || data.chunk->size == 0 || (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED))
+        // Cursor-only updates come with no picture: the last one is drawn again.
+        if (!data.chunk || data.chunk->size == 0 || (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)) {
+            if (cursorChanged && !clean.isNull()) {
+                const int index = freeImage(clean.size());
+                std::memcpy(pool[size_t(index)].bits(), clean.constBits(), size_t(clean.sizeInBytes()));
+                drawCursor(pool[size_t(index)]);
+                publish(index, arrival);
+            }
             return;
+        }
 
         const QSize frameSize(int(format.size.width), int(format.size.height));
         const int stride = data.chunk->stride > 0 ? data.chunk->stride : frameSize.width() * 4;
@@ -232,7 +252,17 @@ struct PipeWireStream::State {
 
         const int index = freeImage(outSize);
         QImage &out = pool[size_t(index)];
-        copy(source, from, out);
+        if (options.drawsCursor) {
+            // The picture without the pointer is kept for pointer-only updates.
+            if (clean.size() != outSize)
+                clean = QImage(outSize, QImage::Format_RGB32);
+            copy(source, from, clean);
+            cleanFrom = from;
+            std::memcpy(out.bits(), clean.constBits(), size_t(clean.sizeInBytes()));
+            drawCursor(out);
+        } else {
+            copy(source, from, out);
+        }
 
         if (mapped != MAP_FAILED) {
             dma_buf_sync sync {DMA_BUF_SYNC_END | DMA_BUF_SYNC_READ};
@@ -245,6 +275,11 @@ struct PipeWireStream::State {
         int64_t time = arrival;
         if (header && header->pts > 0 && std::abs(int64_t(header->pts) - arrival) < 500000000)
             time = int64_t(header->pts);
+        publish(index, time);
+    }
+
+    void publish(int index, int64_t time)
+    {
         {
             std::lock_guard lock(mutex);
             latestIndex = index;
@@ -252,6 +287,57 @@ struct PipeWireStream::State {
             ++sequence;
         }
         changed.notify_all();
+    }
+
+    // Takes the pointer's place and picture from the buffer's metadata;
+    // whether there was any news.
+    bool readCursor(spa_buffer *buffer)
+    {
+        const spa_meta *meta = spa_buffer_find_meta(buffer, SPA_META_Cursor);
+        if (!meta || meta->size < sizeof(spa_meta_cursor))
+            return false;
+        const auto *cursor = static_cast<const spa_meta_cursor *>(meta->data);
+        if (!spa_meta_cursor_is_valid(cursor))
+            return false;
+        cursorPosition = QPoint(cursor->position.x, cursor->position.y);
+        const uint64_t bitmapAt = cursor->bitmap_offset;
+        if (bitmapAt < sizeof(spa_meta_cursor) || bitmapAt + sizeof(spa_meta_bitmap) > meta->size)
+            return true;
+        const auto *bitmap = SPA_PTROFF(cursor, bitmapAt, const spa_meta_bitmap);
+        if (bitmap->format == 0)
+            return true;
+        cursorHotspot = QPoint(cursor->hotspot.x, cursor->hotspot.y);
+        const int width = int(bitmap->size.width);
+        const int height = int(bitmap->size.height);
+        const uint64_t end = bitmapAt + bitmap->offset + uint64_t(std::max(0, bitmap->stride)) * uint64_t(height);
+        if (bitmap->offset < sizeof(spa_meta_bitmap) || width <= 0 || height <= 0 || bitmap->stride < width * 4
+            || end > meta->size) {
+            cursorImage = QImage(); // hidden
+            return true;
+        }
+        QImage::Format bitmapFormat = QImage::Format_Invalid;
+        if (bitmap->format == SPA_VIDEO_FORMAT_BGRA)
+            bitmapFormat = QImage::Format_ARGB32;
+        else if (bitmap->format == SPA_VIDEO_FORMAT_RGBA)
+            bitmapFormat = QImage::Format_RGBA8888;
+        if (bitmapFormat == QImage::Format_Invalid)
+            return true;
+        const auto *pixels = SPA_PTROFF(bitmap, bitmap->offset, const uchar);
+        cursorImage = QImage(pixels, width, height, bitmap->stride, bitmapFormat)
+                          .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        return true;
+    }
+
+    void drawCursor(QImage &out) const
+    {
+        if (cursorImage.isNull() || cleanFrom.isEmpty())
+            return;
+        const double sx = double(out.width()) / cleanFrom.width();
+        const double sy = double(out.height()) / cleanFrom.height();
+        const QPoint tip = cursorPosition - cursorHotspot - cleanFrom.topLeft();
+        QPainter painter(&out);
+        painter.drawImage(
+            QRectF(tip.x() * sx, tip.y() * sy, cursorImage.width() * sx, cursorImage.height() * sy), cursorImage);
     }
 
     // An image of SIZE in the pool that no reader holds and is not the latest.

@@ -25,6 +25,9 @@ public:
         // desktop pixels. An empty `wanted` keeps the whole picture.
         QRect shown;
         QRect wanted;
+        // Draw the pointer sent beside the pictures (a cast whose pointer
+        // is not embedded).
+        bool drawsCursor = false;
         // How long open() waits for the node to start streaming.
         std::chrono::milliseconds startTimeout {10000};
     };

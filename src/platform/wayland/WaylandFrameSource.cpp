@@ -157,6 +157,7 @@ Result<std::unique_ptr<FrameStream>, PlatformError> WaylandFrameSource::open(con
     options.node = chosen.node;
     options.shown = chosen.geometry;
     options.wanted = area.pixels;
+    options.drawsCursor = area.showsCursor && !cast->cursorEmbedded;
     auto stream = PipeWireStream::open(options);
     if (!stream) {
         QMetaObject::invokeMethod(

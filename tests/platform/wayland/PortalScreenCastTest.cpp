@@ -2,9 +2,11 @@
 // back, against the test portal on headless mutter, and without any portal.
 #include "platform/wayland/PortalScreenCast.h"
 #include "CastDesktop.h"
+#include "platform/wayland/PipeWireStream.h"
 #include "platform/wayland/WaylandFrameSource.h"
 
 #include <QDBusInterface>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -116,6 +118,70 @@ TEST_F(PortalOnMutter, ThePointerGoesBesideThePictureWhereEmbeddingIsNotOffered)
         ::close((*cast)->pipeWireFd);
         portal.close((*cast)->session);
     }
+}
+
+// Moves the pointer to (X, Y) of the first monitor through mutter's remote desktop.
+void movePointer(int x, int y)
+{
+    QProcess::execute(QStringLiteral("/usr/bin/python3"),
+        {qEnvironmentVariable("VELUNTA_SOURCE_DIR") + QStringLiteral("/tests/support/portal/pointer.py"),
+            QStringLiteral("click"), QString::number(x), QString::number(y)});
+}
+
+// Pixels that differ between two pictures inside BOX.
+int differences(const QImage &a, const QImage &b, const QRect &box)
+{
+    int count = 0;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x)
+            count += a.pixel(x, y) != b.pixel(x, y);
+    return count;
+}
+
+PipeWireStream::Frame nextFrame(PipeWireStream &stream, uint64_t seen)
+{
+    for (int i = 0; i < 40; ++i)
+        if (stream.waitForFrame(seen, std::chrono::milliseconds(250)) == PipeWireStream::Wait::frame)
+            return stream.latest();
+    return {};
+}
+
+TEST_F(PortalOnMutter, APointerSentBesideThePictureIsDrawnWhereItIsAndFollowsItsMoves)
+{
+    movePointer(400, 300);
+    setCursorModes(1 | 4);
+    PortalScreenCast portal({});
+    CastResult cast = startCast(portal, true);
+    setCursorModes(1 | 2 | 4);
+    ASSERT_TRUE(cast) << cast.error().description.toStdString();
+    ASSERT_FALSE(cast->cursorEmbedded);
+
+    PipeWireStream::Options options;
+    options.node = cast->streams[0].node;
+    options.shown = cast->streams[0].geometry;
+    options.remoteFd = cast->pipeWireFd;
+    options.drawsCursor = true;
+    auto stream = PipeWireStream::open(options);
+    ASSERT_TRUE(stream) << stream.error().description.toStdString();
+    const PipeWireStream::Frame first = nextFrame(**stream, 0);
+    ASSERT_FALSE(first.image.isNull());
+
+    // A move alone sends no new picture, only the pointer's new place: the
+    // picture is drawn again with the pointer there and nowhere else.
+    movePointer(800, 600);
+    const QRect before(396, 296, 32, 40);
+    const QRect after(796, 596, 32, 40);
+    PipeWireStream::Frame moved = first;
+    for (int i = 0; i < 20 && differences(moved.image, first.image, after) == 0; ++i) {
+        const PipeWireStream::Frame next = nextFrame(**stream, moved.sequence);
+        if (next.image.isNull())
+            break;
+        moved = next;
+    }
+    EXPECT_GT(differences(moved.image, first.image, after), 20) << "the pointer did not follow";
+    EXPECT_GT(differences(moved.image, first.image, before), 20) << "no pointer at (400, 300), or it stayed there";
+    EXPECT_EQ(differences(moved.image, first.image, QRect(100, 100, 200, 100)), 0);
+    portal.close(cast->session);
 }
 
 } // namespace
