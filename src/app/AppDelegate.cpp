@@ -158,7 +158,7 @@ bool AppDelegate::startNormalRun()
     connect(&run.instance, &SingleInstance::reopenRequested, this, &AppDelegate::applicationShouldHandleReopen);
     connect(&run.instance, &SingleInstance::actionRequested, this, &AppDelegate::performAction);
 
-    run.platform = PlatformServices::create();
+    run.platform = PlatformServices::create(&run.preferences);
     run.microphone = std::make_unique<PulseMicrophone>();
     ScreenSource *screens = run.platform.screens.get();
     AppModel::Services modelServices;

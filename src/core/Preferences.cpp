@@ -20,6 +20,7 @@ constexpr auto updateBucketKey = "updateBucket";
 constexpr auto checksForUpdatesKey = "checksForUpdates";
 constexpr auto usesBetaUpdatesKey = "usesBetaUpdates";
 constexpr auto skippedUpdateBuildKey = "skippedUpdateBuild";
+constexpr auto screenCastRestoreTokenKey = "screenCastRestoreToken";
 constexpr auto mainWindowFrameKey = "MainWindow/frame";
 } // namespace
 
@@ -269,6 +270,18 @@ void Preferences::setSkippedUpdateBuild(qint64 build)
 {
     write(
         skippedUpdateBuildKey, build, [this] { return skippedUpdateBuild(); }, &Preferences::skippedUpdateBuildChanged);
+}
+
+QString Preferences::screenCastRestoreToken() const
+{
+    return storedString(screenCastRestoreTokenKey).value_or(QString());
+}
+
+void Preferences::setScreenCastRestoreToken(const QString &token)
+{
+    write(
+        screenCastRestoreTokenKey, token, [this] { return screenCastRestoreToken(); },
+        &Preferences::screenCastRestoreTokenChanged);
 }
 
 std::optional<QRect> Preferences::mainWindowFrame() const

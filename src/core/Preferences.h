@@ -35,6 +35,8 @@ class Preferences : public QObject {
     Q_PROPERTY(bool usesBetaUpdates READ usesBetaUpdates WRITE setUsesBetaUpdates NOTIFY usesBetaUpdatesChanged)
     Q_PROPERTY(
         int skippedUpdateBuild READ skippedUpdateBuild WRITE setSkippedUpdateBuild NOTIFY skippedUpdateBuildChanged)
+    Q_PROPERTY(QString screenCastRestoreToken READ screenCastRestoreToken WRITE setScreenCastRestoreToken NOTIFY
+            screenCastRestoreTokenChanged)
 
 public:
     // The user's store.
@@ -84,6 +86,10 @@ public:
     void setUsesBetaUpdates(bool value);
     int skippedUpdateBuild() const;
     void setSkippedUpdateBuild(qint64 build);
+    // What the desktop's ScreenCast portal handed back to skip its consent
+    // dialog next time; empty when there is none.
+    QString screenCastRestoreToken() const;
+    void setScreenCastRestoreToken(const QString &token);
     // The main window's frame; nullopt when absent or garbled.
     std::optional<QRect> mainWindowFrame() const;
     void setMainWindowFrame(const QRect &frame);
@@ -100,6 +106,7 @@ signals:
     void checksForUpdatesChanged();
     void usesBetaUpdatesChanged();
     void skippedUpdateBuildChanged();
+    void screenCastRestoreTokenChanged();
     // After any of the signals above, for what shows several settings at once.
     void changed();
 

@@ -3,6 +3,7 @@
 #include "platform/NullPlatform.h"
 #include "platform/audio/PulseAudioSource.h"
 #include "platform/wayland/Portal.h"
+#include "platform/wayland/WaylandFrameSource.h"
 #include "platform/wayland/WaylandHotKeys.h"
 #include "platform/wayland/WaylandScreenSource.h"
 #include "platform/x11/X11ClipboardProbe.h"
@@ -16,7 +17,7 @@
 
 using namespace std::chrono_literals;
 
-PlatformServices PlatformServices::create()
+PlatformServices PlatformServices::create(Preferences *preferences)
 {
     PlatformServices services;
     bool complete = false;
@@ -30,6 +31,7 @@ PlatformServices PlatformServices::create()
         const Portal::Versions portals = Portal::detect(bus, 2s);
         services.screens = std::make_unique<WaylandScreenSource>(bus, portals);
         services.hotKeys = std::make_unique<WaylandHotKeys>(bus, portals.count(Portal::globalShortcutsInterface) > 0);
+        services.frames = std::make_unique<WaylandFrameSource>(WaylandFrameSource::tokensIn(preferences));
         complete = services.screens->screenCaptureAllowed();
         services.backend = QStringLiteral("wayland");
     } else if (QGuiApplication::platformName() == QLatin1String("xcb")) {

@@ -9,6 +9,8 @@
 #include <QString>
 #include <memory>
 
+class Preferences;
+
 // The platform's backends, chosen once at start-up and handed to the logic
 // as interfaces. A new backend is a folder beside x11/ and audio/, a branch
 // in create() and a line in the velunta_backends library.
@@ -32,8 +34,11 @@ struct PlatformServices {
     // session; a missing server shows when a recording opens it. Call once,
     // after the QGuiApplication exists, on the GUI thread. The X11 screen
     // source starts redirecting the desktop's windows off-screen at once and
-    // keeps doing so for its whole life. Defined by the velunta_backends library.
-    static PlatformServices create();
+    // keeps doing so for its whole life. In a Wayland session recorded
+    // pictures come from the ScreenCast portal and PipeWire instead, and
+    // PREFERENCES (when given) keeps the portal's restore token. Defined by
+    // the velunta_backends library.
+    static PlatformServices create(Preferences *preferences = nullptr);
 
     // Whether the window system named by the environment answers ($DISPLAY:
     // an X server, also XWayland). For main() to choose Qt's platform with,

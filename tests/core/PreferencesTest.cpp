@@ -232,3 +232,21 @@ TEST(Preferences, AnIntegerIsDecimalTextWithNothingAfterIt)
     EXPECT_EQ(Preferences::intFromStored(QStringLiteral("+57")), 57);
     EXPECT_EQ(Preferences::boolFromStored(QStringLiteral("true\n")), std::nullopt);
 }
+
+TEST(Preferences, TheScreenCastTokenIsTextKeptAcrossRestarts)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("Velunta.conf");
+    {
+        Preferences preferences(file);
+        EXPECT_EQ(preferences.screenCastRestoreToken(), QString());
+        QSignalSpy token(&preferences, &Preferences::screenCastRestoreTokenChanged);
+        preferences.setScreenCastRestoreToken("4f0c-a1");
+        preferences.setScreenCastRestoreToken("4f0c-a1");
+        EXPECT_EQ(token.count(), 1);
+    }
+    EXPECT_EQ(Preferences(file).screenCastRestoreToken(), "4f0c-a1");
+    // A number written by hand is still a token's text, not a wrong type.
+    TestSupport::writeFile(file, "[General]\nscreenCastRestoreToken=1234\n");
+    EXPECT_EQ(Preferences(file).screenCastRestoreToken(), "1234");
+}

@@ -1,0 +1,293 @@
+#include "platform/wayland/PortalScreenCast.h"
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
+#include <QPointer>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const QString service = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString objectPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString screenCast = QStringLiteral("org.freedesktop.portal.ScreenCast");
+
+constexpr uint sourceMonitor = 1;
+constexpr uint cursorHidden = 1;
+constexpr uint cursorEmbedded = 2;
+constexpr uint cursorMetadata = 4;
+constexpr uint persistUntilRevoked = 2;
+
+PlatformError unavailable()
+{
+    return {QStringLiteral("O portal de captura de tela do sistema não está disponível.")};
+}
+
+PlatformError portalFailed()
+{
+    return {QStringLiteral("O portal de captura de tela não conseguiu começar a gravação.")};
+}
+
+// Values inside a{sv} arrive as QDBusArgument when they are structures.
+QPoint pairOf(const QVariant &value)
+{
+    if (!value.canConvert<QDBusArgument>())
+        return {};
+    const QDBusArgument argument = value.value<QDBusArgument>();
+    int first = 0;
+    int second = 0;
+    argument.beginStructure();
+    argument >> first >> second;
+    argument.endStructure();
+    return {first, second};
+}
+
+std::vector<PortalScreenCast::Stream> streamsOf(const QVariant &value)
+{
+    std::vector<PortalScreenCast::Stream> streams;
+    if (!value.canConvert<QDBusArgument>())
+        return streams;
+    const QDBusArgument argument = value.value<QDBusArgument>();
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        uint node = 0;
+        QVariantMap properties;
+        argument.beginStructure();
+        argument >> node >> properties;
+        argument.endStructure();
+        const QPoint position = pairOf(properties.value(QStringLiteral("position")));
+        const QPoint size = pairOf(properties.value(QStringLiteral("size")));
+        streams.push_back({node, QRect(position, QSize(size.x(), size.y()))});
+    }
+    argument.endArray();
+    return streams;
+}
+
+} // namespace
+
+// Hands the Response signal of one request path to a callback.
+class PortalRequestWatcher : public QObject {
+    Q_OBJECT
+
+public:
+    std::function<void(uint, const QVariantMap &)> answered;
+
+public slots:
+    void response(uint code, const QVariantMap &results)
+    {
+        auto callback = std::move(answered);
+        answered = nullptr;
+        deleteLater();
+        if (callback)
+            callback(code, results);
+    }
+};
+
+struct PortalScreenCast::Conversation {
+    bool showsCursor = true;
+    Done done;
+    uint version = 0;
+    uint cursorModes = 0;
+    uint cursorMode = cursorHidden;
+    Cast cast;
+};
+
+PortalScreenCast::PortalScreenCast(TokenStore tokens, QDBusConnection bus, QObject *parent)
+    : QObject(parent)
+    , m_tokens(std::move(tokens))
+    , m_bus(std::move(bus))
+{
+}
+
+PortalScreenCast::~PortalScreenCast() = default;
+
+QString PortalScreenCast::newToken()
+{
+    return QStringLiteral("velunta%1_%2").arg(QCoreApplication::applicationPid()).arg(++m_counter);
+}
+
+void PortalScreenCast::fail(const Talk &talk, PlatformError error)
+{
+    if (!talk->cast.session.isEmpty())
+        close(talk->cast.session);
+    if (talk->cast.pipeWireFd >= 0)
+        ::close(talk->cast.pipeWireFd);
+    if (auto done = std::move(talk->done))
+        done(Result<Cast, PlatformError>::failure(std::move(error)));
+}
+
+void PortalScreenCast::start(bool showsCursor, Done done)
+{
+    auto talk = std::make_shared<Conversation>();
+    talk->showsCursor = showsCursor;
+    talk->done = std::move(done);
+    if (!m_bus.isConnected()) {
+        fail(talk, unavailable());
+        return;
+    }
+    // What this portal offers decides the cursor mode and whether sessions
+    // can persist.
+    QDBusMessage getAll = QDBusMessage::createMethodCall(
+        service, objectPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
+    getAll << screenCast;
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(getAll), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, talk](QDBusPendingCallWatcher *call) {
+        call->deleteLater();
+        const QDBusPendingReply<QVariantMap> reply = *call;
+        if (reply.isError()) {
+            fail(talk, unavailable());
+            return;
+        }
+        const QVariantMap properties = reply.value();
+        talk->version = properties.value(QStringLiteral("version")).toUInt();
+        talk->cursorModes = properties.value(QStringLiteral("AvailableCursorModes")).toUInt();
+        if (!(properties.value(QStringLiteral("AvailableSourceTypes")).toUInt() & sourceMonitor)) {
+            fail(talk, {QStringLiteral("O portal de captura de tela do sistema não grava monitores.")});
+            return;
+        }
+        if (!talk->showsCursor)
+            talk->cursorMode = cursorHidden;
+        else if (talk->cursorModes & cursorEmbedded)
+            talk->cursorMode = cursorEmbedded;
+        else if (talk->cursorModes & cursorMetadata)
+            talk->cursorMode = cursorMetadata;
+        talk->cast.cursorEmbedded = talk->cursorMode == cursorEmbedded;
+        createSession(talk);
+    });
+}
+
+void PortalScreenCast::request(const Talk &talk, const QString &method, QList<QVariant> arguments, QVariantMap options,
+    std::function<void(uint, const QVariantMap &)> next)
+{
+    // The answer may come before the call's reply: listen on the path the
+    // portal derives from our name and token before calling.
+    const QString token = newToken();
+    QString sender = m_bus.baseService().mid(1);
+    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+    const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+    auto *watcher = new PortalRequestWatcher;
+    watcher->setParent(this);
+    watcher->answered = std::move(next);
+    m_bus.connect(service, path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"), watcher,
+        SLOT(response(uint, QVariantMap)));
+
+    options.insert(QStringLiteral("handle_token"), token);
+    QDBusMessage message = QDBusMessage::createMethodCall(service, objectPath, screenCast, method);
+    arguments.append(options);
+    message.setArguments(arguments);
+    auto *call = new QDBusPendingCallWatcher(m_bus.asyncCall(message), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this,
+        [this, talk, watcher = QPointer<PortalRequestWatcher>(watcher), path](QDBusPendingCallWatcher *done) {
+            done->deleteLater();
+            if (!done->isError())
+                return;
+            if (watcher) {
+                m_bus.disconnect(service, path, QStringLiteral("org.freedesktop.portal.Request"),
+                    QStringLiteral("Response"), watcher, SLOT(response(uint, QVariantMap)));
+                watcher->deleteLater();
+            }
+            fail(talk, portalFailed());
+        });
+}
+
+void PortalScreenCast::createSession(const Talk &talk)
+{
+    QVariantMap options;
+    options.insert(QStringLiteral("session_handle_token"), newToken());
+    request(talk, QStringLiteral("CreateSession"), {}, options, [this, talk](uint code, const QVariantMap &results) {
+        talk->cast.session = results.value(QStringLiteral("session_handle")).toString();
+        if (code != 0 || talk->cast.session.isEmpty()) {
+            fail(talk, portalFailed());
+            return;
+        }
+        selectSources(talk);
+    });
+}
+
+void PortalScreenCast::selectSources(const Talk &talk)
+{
+    QVariantMap options;
+    options.insert(QStringLiteral("types"), sourceMonitor);
+    options.insert(QStringLiteral("multiple"), false);
+    if (talk->cursorModes)
+        options.insert(QStringLiteral("cursor_mode"), talk->cursorMode);
+    // Restoring came with version 4 of the interface.
+    if (talk->version >= 4) {
+        options.insert(QStringLiteral("persist_mode"), persistUntilRevoked);
+        const QString token = m_tokens.load ? m_tokens.load() : QString();
+        if (!token.isEmpty())
+            options.insert(QStringLiteral("restore_token"), token);
+    }
+    request(talk, QStringLiteral("SelectSources"), {QVariant::fromValue(QDBusObjectPath(talk->cast.session))}, options,
+        [this, talk](uint code, const QVariantMap &) {
+            if (code == 1) {
+                fail(talk, {QStringLiteral("A gravação da tela não foi permitida.")});
+                return;
+            }
+            if (code != 0) {
+                fail(talk, portalFailed());
+                return;
+            }
+            startSession(talk);
+        });
+}
+
+void PortalScreenCast::startSession(const Talk &talk)
+{
+    request(talk, QStringLiteral("Start"), {QVariant::fromValue(QDBusObjectPath(talk->cast.session)), QString()}, {},
+        [this, talk](uint code, const QVariantMap &results) {
+            if (code == 1) {
+                fail(talk, {QStringLiteral("A gravação da tela não foi permitida.")});
+                return;
+            }
+            talk->cast.streams = streamsOf(results.value(QStringLiteral("streams")));
+            if (code != 0 || talk->cast.streams.empty()) {
+                fail(talk, portalFailed());
+                return;
+            }
+            // Tokens are good for one session: keep the new one at once.
+            const QString token = results.value(QStringLiteral("restore_token")).toString();
+            if (!token.isEmpty() && m_tokens.save)
+                m_tokens.save(token);
+            openRemote(talk);
+        });
+}
+
+void PortalScreenCast::openRemote(const Talk &talk)
+{
+    QDBusMessage message
+        = QDBusMessage::createMethodCall(service, objectPath, screenCast, QStringLiteral("OpenPipeWireRemote"));
+    message.setArguments({QVariant::fromValue(QDBusObjectPath(talk->cast.session)), QVariantMap()});
+    auto *call = new QDBusPendingCallWatcher(m_bus.asyncCall(message), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this, [this, talk](QDBusPendingCallWatcher *done) {
+        done->deleteLater();
+        const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *done;
+        if (reply.isError() || !reply.value().isValid()) {
+            fail(talk, {QStringLiteral("O portal de captura de tela não deu acesso ao PipeWire.")});
+            return;
+        }
+        // The reply closes its copy when it goes.
+        talk->cast.pipeWireFd = fcntl(reply.value().fileDescriptor(), F_DUPFD_CLOEXEC, 3);
+        if (talk->cast.pipeWireFd < 0) {
+            fail(talk, {QStringLiteral("O portal de captura de tela não deu acesso ao PipeWire.")});
+            return;
+        }
+        if (auto finished = std::move(talk->done))
+            finished(std::move(talk->cast));
+    });
+}
+
+void PortalScreenCast::close(const QString &session)
+{
+    if (session.isEmpty())
+        return;
+    m_bus.asyncCall(QDBusMessage::createMethodCall(
+        service, session, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
+}
+
+#include "PortalScreenCast.moc"

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "core/Result.h"
+#include "platform/PlatformError.h"
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QRect>
+#include <QString>
+#include <QVariantMap>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// The conversation with the desktop's ScreenCast portal that yields a
+// PipeWire node showing one monitor: CreateSession, SelectSources, Start,
+// OpenPipeWireRemote. Every call is asynchronous; lives on the GUI thread.
+//
+// Sessions ask to persist (persist_mode 2): the restore token the portal
+// hands back is kept through TokenStore and offered next time, so the
+// desktop asks the user once and not at every recording.
+class PortalScreenCast : public QObject {
+    Q_OBJECT
+
+public:
+    struct TokenStore {
+        std::function<QString()> load;
+        std::function<void(const QString &)> save;
+    };
+
+    struct Stream {
+        uint32_t node = 0;
+        // Where the monitor lies on the desktop (empty when not told).
+        QRect geometry;
+    };
+
+    struct Cast {
+        QString session;
+        std::vector<Stream> streams;
+        // A connection to PipeWire that can see the streams; the receiver
+        // owns it.
+        int pipeWireFd = -1;
+        // Whether the pointer is drawn into the pictures (otherwise it is
+        // sent beside them as metadata, or not at all).
+        bool cursorEmbedded = false;
+    };
+
+    using Done = std::function<void(Result<Cast, PlatformError>)>;
+
+    explicit PortalScreenCast(
+        TokenStore tokens, QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
+    ~PortalScreenCast() override;
+
+    // Starts a session showing a monitor; DONE runs once, on this object's
+    // thread, with the cast or why there is none.
+    void start(bool showsCursor, Done done);
+    // Ends a session start() delivered.
+    void close(const QString &session);
+
+private:
+    struct Conversation;
+    using Talk = std::shared_ptr<Conversation>;
+    void fail(const Talk &talk, PlatformError error);
+    void createSession(const Talk &talk);
+    void selectSources(const Talk &talk);
+    void startSession(const Talk &talk);
+    void openRemote(const Talk &talk);
+    // Calls METHOD, whose answer comes as a Response signal on the request
+    // path, and hands that answer to NEXT.
+    void request(const Talk &talk, const QString &method, QList<QVariant> arguments, QVariantMap options,
+        std::function<void(uint, const QVariantMap &)> next);
+    QString newToken();
+
+    TokenStore m_tokens;
+    QDBusConnection m_bus;
+    quint64 m_counter = 0;
+};

@@ -1,0 +1,234 @@
+// Recordings on headless mutter through the test portal's ScreenCast and
+// PipeWire, with the real recorder and encoder; the files are read back with
+// ffprobe and ffmpeg.
+#include "CastDesktop.h"
+#include "core/Preferences.h"
+#include "platform/NullPlatform.h"
+#include "platform/wayland/PortalScreenCast.h"
+#include "platform/wayland/WaylandFrameSource.h"
+#include "recording/ScreenRecorder.h"
+#include "recording/SegmentWriter.h"
+#include "support/AwaitTask.h"
+#include "support/FakeScreenSource.h"
+
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+double durationOf(const QString &path)
+{
+    QProcess process;
+    process.start("ffprobe", {"-v", "error", "-show_format", "-of", "json", path});
+    process.waitForFinished(30000);
+    return QJsonDocument::fromJson(process.readAllStandardOutput())
+        .object()["format"]
+        .toObject()["duration"]
+        .toString()
+        .toDouble();
+}
+
+// One frame a second, as RGB.
+std::vector<QImage> framesOf(const QString &path, QSize size)
+{
+    QProcess process;
+    process.start("ffmpeg",
+        {"-v", "error", "-i", path, "-map", "0:v:0", "-vf", "fps=1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    process.waitForFinished(120000);
+    const QByteArray raw = process.readAllStandardOutput();
+    const qsizetype bytes = qsizetype(size.width()) * size.height() * 3;
+    std::vector<QImage> frames;
+    for (qsizetype offset = 0; offset + bytes <= raw.size(); offset += bytes)
+        frames.push_back(QImage(reinterpret_cast<const uchar *>(raw.constData() + offset), size.width(), size.height(),
+            size.width() * 3, QImage::Format_RGB888)
+                             .copy());
+    return frames;
+}
+
+void pauseRecorder(ScreenRecorder &recorder)
+{
+    awaitTask([&]() -> QCoro::Task<bool> {
+        co_await recorder.pause();
+        co_return true;
+    }());
+}
+
+QDBusInterface portalControl()
+{
+    return QDBusInterface(QStringLiteral("org.freedesktop.portal.Desktop"),
+        QStringLiteral("/org/freedesktop/portal/desktop"), QStringLiteral("app.velunta.TestPortal.ScreenCast"));
+}
+
+uint dialogCount()
+{
+    auto control = portalControl();
+    const QDBusReply<uint> reply = control.call(QStringLiteral("DialogCount"));
+    return reply.isValid() ? reply.value() : 9999;
+}
+
+// Sessions the portal still has open, once closing has had time to arrive.
+uint openSessionsAfterClosing()
+{
+    uint open = 9999;
+    for (int i = 0; i < 100 && open != 0; ++i) {
+        auto control = portalControl();
+        const QDBusReply<uint> reply = control.call(QStringLiteral("SessionCount"));
+        open = reply.isValid() ? reply.value() : 9999;
+        if (open != 0)
+            QTest::qWait(50);
+    }
+    return open;
+}
+
+class WaylandRecording : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char *tool : {"mutter", "ffprobe", "ffmpeg"})
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                GTEST_SKIP() << "needs " << tool;
+        QString why;
+        if (!CastDesktop::get(&why))
+            GTEST_SKIP() << why.toStdString();
+        startPicture();
+        ASSERT_TRUE(out.isValid());
+        screens.list.push_back({1, "Meta-0", QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080), 1.0, true});
+    }
+
+    // The moving window, started once for the whole program.
+    static void startPicture()
+    {
+        static QProcess *picture = nullptr;
+        if (picture)
+            return;
+        picture = new QProcess;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "wayland");
+        environment.remove("DISPLAY");
+        picture->setProcessEnvironment(environment);
+        picture->start(QStringLiteral(VELUNTA_MOVING_PICTURE), {"300"});
+        picture->waitForStarted();
+        QTest::qWait(1500);
+    }
+
+    QTemporaryDir out;
+    FakeScreenSource screens;
+    NullAudioSource audio;
+};
+
+TEST_F(WaylandRecording, APausedRecordingIsOneFileOfTheRunningTimeWithMovingPictures)
+{
+    PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
+    WaylandFrameSource frames(&portal);
+    LiveSegmentCapture service(frames, audio);
+    ScreenRecorder recorder(screens, service);
+    const QString path = out.filePath("pausa.mp4");
+
+    QElapsedTimer clock;
+    clock.start();
+    auto started = awaitTask(recorder.start({1, QRectF(200, 100, 640, 360)}, path, {false, false}));
+    ASSERT_TRUE(started) << started.error().description().toStdString();
+    qint64 running = -clock.elapsed();
+    QTest::qWait(2500);
+    running += clock.elapsed();
+    pauseRecorder(recorder);
+    QTest::qWait(1500);
+    auto resumed = awaitTask(recorder.resume());
+    ASSERT_TRUE(resumed) << resumed.error().description().toStdString();
+    running -= clock.elapsed();
+    QTest::qWait(2500);
+    running += clock.elapsed();
+    auto stopped = awaitTask(recorder.stop());
+    ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
+    EXPECT_EQ(*stopped, path);
+    // The desktop shows that it is being shared while a session lives.
+    EXPECT_EQ(openSessionsAfterClosing(), 0u);
+
+    EXPECT_NEAR(durationOf(path), running / 1000.0, 0.3) << recorder.segmentReport().toStdString();
+    const std::vector<QImage> pictures = framesOf(path, QSize(640, 360));
+    ASSERT_GE(pictures.size(), 4u);
+    for (size_t i = 1; i < pictures.size(); ++i)
+        EXPECT_NE(pictures[i], pictures[i - 1]) << "frame " << i << " did not move";
+    // The window's colours, not mutter's black background.
+    const QColor middle = pictures[1].pixelColor(320, 180);
+    EXPECT_GT(middle.red() + middle.green() + middle.blue(), 100);
+}
+
+TEST_F(WaylandRecording, TheConsentIsAskedOnceAndTheTokenOutlivesTheProgram)
+{
+    QTemporaryDir settings;
+    const QString ini = settings.filePath("Velunta.conf");
+    const uint before = dialogCount();
+    QString firstToken;
+    for (int run = 0; run < 2; ++run) {
+        // A new Preferences and portal each time, as after a restart.
+        Preferences preferences(ini);
+        PortalScreenCast portal(WaylandFrameSource::tokensIn(&preferences));
+        WaylandFrameSource frames(&portal);
+        LiveSegmentCapture service(frames, audio);
+        ScreenRecorder recorder(screens, service);
+        const QString path = out.filePath(QStringLiteral("vez-%1.mp4").arg(run));
+        auto started = awaitTask(recorder.start({1, std::nullopt}, path, {false, false}));
+        ASSERT_TRUE(started) << started.error().description().toStdString();
+        QTest::qWait(1000);
+        auto stopped = awaitTask(recorder.stop());
+        ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
+        EXPECT_GT(durationOf(path), 0.5);
+        EXPECT_EQ(dialogCount(), before + 1) << "after recording " << run;
+        if (run == 0)
+            firstToken = preferences.screenCastRestoreToken();
+        else
+            EXPECT_NE(preferences.screenCastRestoreToken(), firstToken) << "a used token must be replaced";
+        EXPECT_FALSE(preferences.screenCastRestoreToken().isEmpty());
+    }
+}
+
+TEST_F(WaylandRecording, ARefusedConsentIsAClearFailure)
+{
+    auto control = portalControl();
+    control.call(QStringLiteral("SetRefusal"), true);
+    PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
+    WaylandFrameSource frames(&portal);
+    LiveSegmentCapture service(frames, audio);
+    ScreenRecorder recorder(screens, service);
+    auto started = awaitTask(recorder.start({1, std::nullopt}, out.filePath("recusa.mp4"), {false, false}));
+    control.call(QStringLiteral("SetRefusal"), false);
+    ASSERT_FALSE(started);
+    EXPECT_EQ(started.error().description(), QStringLiteral("A gravação da tela não foi permitida."));
+    EXPECT_FALSE(QFileInfo::exists(out.filePath("recusa.mp4")));
+}
+
+TEST_F(WaylandRecording, SharingEndedByTheDesktopStopsTheRecordingAndKeepsWhatItGot)
+{
+    PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
+    WaylandFrameSource frames(&portal);
+    LiveSegmentCapture service(frames, audio);
+    ScreenRecorder recorder(screens, service);
+    bool stoppedByItself = false;
+    recorder.onUnexpectedStop = [&] { stoppedByItself = true; };
+    const QString path = out.filePath("fim.mp4");
+    ASSERT_TRUE(awaitTask(recorder.start({1, QRectF(0, 0, 320, 240)}, path, {false, false})));
+    QTest::qWait(1500);
+    portalControl().call(QStringLiteral("StopAll"));
+    QElapsedTimer waited;
+    waited.start();
+    while (!stoppedByItself && waited.elapsed() < 10000)
+        QTest::qWait(50);
+    EXPECT_TRUE(stoppedByItself);
+    auto stopped = awaitTask(recorder.stop());
+    ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
+    // What came before the end, however slowly a loaded machine started.
+    EXPECT_GT(durationOf(*stopped), 0.5);
+    EXPECT_LT(durationOf(*stopped), 2.5);
+}
+
+} // namespace
