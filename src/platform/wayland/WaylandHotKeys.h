@@ -23,7 +23,7 @@ public:
     QList<int> registerShortcuts(const QList<QKeyCombination> &combinations) override;
     QString unavailableReason() const override;
 
-    // The trigger in the shortcuts specification's words, e.g. "ALT+SHIFT+1".
+    // The trigger as the portal writes it, e.g. "ALT+SHIFT+1".
     static QString triggerText(QKeyCombination combination);
     // The portal's id for the combination at INDEX, and back (-1 when not ours).
     static QString shortcutId(int index);
