@@ -1,11 +1,13 @@
 // Not a test: what recording costs. Run under the test desktop:
-//   eval "$(scripts/test-desktop start)"; build/bench/recording/bench_recording [SECONDS]
+//   eval "$(scripts/test-desktop start)"; build/bench/recording/bench_recording [SECONDS] [RUNS]
 //
 // 1. 1920x1080 content changing 30 times a second (ffplay's testsrc2), system
-//    audio on: pictures recorded a second, pictures dropped, CPU seconds a
-//    picture for the recorder and the X server, against ffmpeg's x11grab
-//    with the same encoders.
-// 2. A still screen: the recorder's share of one core.
+//    audio on, Velunta's recorder and then ffmpeg's x11grab with the same
+//    encoder settings, RUNS times each (3 by default), medians printed:
+//    CPU per second of recording (the recorder's process and the X server
+//    together, in % of one core), pictures a second in the file, MB per
+//    minute of recording.
+// 2. A still screen, both again: % of one core.
 // 3. Stop of a one-segment one-minute recording until the file is in place.
 #include "platform/PlatformServices.h"
 #include "recording/ScreenRecorder.h"
@@ -21,6 +23,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <sys/resource.h>
@@ -98,12 +101,19 @@ void wait(int ms)
     QTest::qWait(ms);
 }
 
+// One recording of SECONDS by either recorder: its costs, and the figures
+// of the file it left.
 struct Cost {
     double seconds = 0;
     double recorder = 0;
     double xServer = 0;
     int frames = 0;
     int64_t dropped = 0;
+    qint64 bytes = 0;
+
+    double cpuPercent() const { return seconds > 0 ? 100 * (recorder + xServer) / seconds : 0; }
+    double picturesASecond() const { return seconds > 0 ? frames / seconds : 0; }
+    double megabytesAMinute() const { return seconds > 0 ? bytes / 1e6 * 60 / seconds : 0; }
 };
 
 Cost recordWithWriter(
@@ -136,8 +146,65 @@ Cost recordWithWriter(
     cost.dropped = stats.dropped;
     cost.recorder = selfCpu() - cpu0;
     cost.xServer = processCpu(x) - x0;
-    cost.frames = int(stats.encoded);
+    cost.frames = frameCount(path);
+    cost.bytes = QFileInfo(path).size();
     return cost;
+}
+
+// ffmpeg's x11grab at 30 pictures a second with the encoders Velunta uses
+// (libx264 ultrafast, zero latency, CRF 23; AAC) and the default sink's monitor.
+Cost recordWithFfmpeg(const QString &path, int seconds)
+{
+    const qint64 x = xServerPid();
+    Cost cost;
+    const double children0 = childrenCpu();
+    const double x0 = processCpu(x);
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+        {"-v", "error", "-y", "-f", "x11grab", "-framerate", "30", "-video_size", "1920x1080", "-i",
+            qEnvironmentVariable("DISPLAY"), "-f", "pulse", "-i", monitorSource(), "-t", QString::number(seconds),
+            "-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-crf", "23", "-pix_fmt", "yuv420p",
+            "-c:a", "aac", path});
+    ffmpeg.waitForFinished(seconds * 1000 + 60000);
+    cost.seconds = seconds;
+    cost.recorder = childrenCpu() - children0;
+    cost.xServer = processCpu(x) - x0;
+    cost.frames = frameCount(path);
+    cost.bytes = QFileInfo(path).size();
+    return cost;
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+struct Medians {
+    double cpu = 0;
+    double pictures = 0;
+    double megabytes = 0;
+};
+
+Medians medians(const std::vector<Cost> &runs)
+{
+    std::vector<double> cpu, pictures, megabytes;
+    for (const Cost &run : runs) {
+        cpu.push_back(run.cpuPercent());
+        pictures.push_back(run.picturesASecond());
+        megabytes.push_back(run.megabytesAMinute());
+    }
+    return {median(cpu), median(pictures), median(megabytes)};
+}
+
+void printRun(const char *who, int run, const Cost &cost)
+{
+    std::printf("  %s run %d: CPU %.1f %% of a core (%.2f s own + %.2f s X server in %.1f s), %.1f pictures a "
+                "second, %.1f MB a minute%s\n",
+        who, run, cost.cpuPercent(), cost.recorder, cost.xServer, cost.seconds, cost.picturesASecond(),
+        cost.megabytesAMinute(), cost.dropped ? qPrintable(QStringLiteral(", %1 dropped").arg(cost.dropped)) : "");
 }
 
 } // namespace
@@ -145,6 +212,8 @@ Cost recordWithWriter(
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    // Each figure as soon as it is known: a run takes minutes.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int seconds = argc > 1 ? std::max(5, atoi(argv[1])) : 20;
     PlatformServices services = PlatformServices::create();
     DisplayInfo display;
@@ -155,12 +224,13 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "needs an X display with an output (scripts/test-desktop start)\n");
         return 1;
     }
+    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
     QTemporaryDir out;
     const qint64 x = xServerPid();
-    std::printf("display %dx%d, X server pid %lld, %d s a run\n", display.pixelGeometry.width(),
-        display.pixelGeometry.height(), x, seconds);
+    std::printf("display %dx%d, X server pid %lld, %d s a run, %d runs each\n", display.pixelGeometry.width(),
+        display.pixelGeometry.height(), x, seconds, runs);
 
-    // 1. Animated content.
+    // 1. Animated content, the two recorders taking turns.
     QProcessEnvironment sdl = QProcessEnvironment::systemEnvironment();
     sdl.insert("SDL_RENDER_DRIVER", "software");
     sdl.insert("SDL_FRAMEBUFFER_ACCELERATION", "0");
@@ -171,42 +241,41 @@ int main(int argc, char **argv)
             "0"});
     player.waitForStarted();
     wait(3000);
-    const QString ours = out.filePath("velunta.mp4");
-    const Cost velunta = recordWithWriter(services, display, ours, seconds, true);
-    wait(500);
-    const int written = frameCount(ours);
-    std::printf("velunta: %d pictures in %.1f s (%.1f a second, %d in the file), %lld dropped\n", velunta.frames,
-        velunta.seconds, velunta.frames / velunta.seconds, written, (long long)velunta.dropped);
-    std::printf("velunta: CPU %.2f s recorder + %.2f s X server = %.1f ms a picture (%.1f ms without the X server)\n",
-        velunta.recorder, velunta.xServer, 1000 * (velunta.recorder + velunta.xServer) / std::max(1, written),
-        1000 * velunta.recorder / std::max(1, written));
-
-    const QString theirs = out.filePath("ffmpeg.mp4");
-    const double children0 = childrenCpu();
-    const double x0 = processCpu(x);
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg",
-        {"-v", "error", "-y", "-f", "x11grab", "-framerate", "30", "-video_size", "1920x1080", "-i",
-            qEnvironmentVariable("DISPLAY"), "-f", "pulse", "-i", monitorSource(), "-t", QString::number(seconds),
-            "-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-pix_fmt", "yuv420p", "-c:a", "aac",
-            theirs});
-    ffmpeg.waitForFinished(seconds * 1000 + 60000);
-    const double ffmpegCpu = childrenCpu() - children0;
-    const double ffmpegX = processCpu(x) - x0;
-    const int theirFrames = frameCount(theirs);
+    std::vector<Cost> ours, theirs;
+    for (int run = 0; run < runs; ++run) {
+        const QString path = out.filePath(QStringLiteral("velunta-%1.mp4").arg(run));
+        ours.push_back(recordWithWriter(services, display, path, seconds, true));
+        printRun("velunta", run, ours.back());
+        QFile::remove(path);
+        wait(500);
+        const QString peer = out.filePath(QStringLiteral("ffmpeg-%1.mp4").arg(run));
+        theirs.push_back(recordWithFfmpeg(peer, seconds));
+        printRun("ffmpeg ", run, theirs.back());
+        QFile::remove(peer);
+        wait(500);
+    }
     player.terminate();
     player.waitForFinished(3000);
-    std::printf("ffmpeg x11grab: %d pictures, CPU %.2f s + %.2f s X server = %.1f ms a picture\n", theirFrames,
-        ffmpegCpu, ffmpegX, 1000 * (ffmpegCpu + ffmpegX) / std::max(1, theirFrames));
-    if (written > 0 && theirFrames > 0)
-        std::printf("ratio (CPU a picture, both counting the X server): %.2f\n",
-            ((velunta.recorder + velunta.xServer) / written) / ((ffmpegCpu + ffmpegX) / theirFrames));
+    const Medians velunta = medians(ours);
+    const Medians ffmpeg = medians(theirs);
+    std::printf("content changing 30 times a second, medians of %d runs:\n", runs);
+    std::printf(
+        "  CPU a second of recording (own + X server): velunta %.1f %%, ffmpeg %.1f %% of a core (ratio %.2f)\n",
+        velunta.cpu, ffmpeg.cpu, ffmpeg.cpu > 0 ? velunta.cpu / ffmpeg.cpu : 0);
+    std::printf("  pictures a second: velunta %.1f, ffmpeg %.1f\n", velunta.pictures, ffmpeg.pictures);
+    std::printf("  size: velunta %.1f MB a minute, ffmpeg %.1f MB a minute (ratio %.2f)\n", velunta.megabytes,
+        ffmpeg.megabytes, ffmpeg.megabytes > 0 ? velunta.megabytes / ffmpeg.megabytes : 0);
 
     // 2. Still screen.
     wait(1000);
-    const Cost still = recordWithWriter(services, display, out.filePath("still.mp4"), seconds, true);
-    std::printf("still screen: %.1f %% of a core (recorder), %.1f %% (X server), %d pictures\n",
-        100 * still.recorder / still.seconds, 100 * still.xServer / still.seconds, still.frames);
+    std::vector<Cost> stillOurs, stillTheirs;
+    for (int run = 0; run < runs; ++run) {
+        stillOurs.push_back(recordWithWriter(services, display, out.filePath("still.mp4"), seconds, true));
+        stillTheirs.push_back(recordWithFfmpeg(out.filePath("still-ffmpeg.mp4"), seconds));
+    }
+    std::printf("still screen, medians of %d runs: velunta %.2f %% of a core (own + X server, %d pictures), "
+                "ffmpeg %.2f %%\n",
+        runs, medians(stillOurs).cpu, stillOurs.back().frames, medians(stillTheirs).cpu);
 
     // 3. Stop of a one-minute recording.
     LiveSegmentCapture service(*services.frames, *services.audio);

@@ -232,11 +232,14 @@ struct SegmentWriter::Private {
             int64_t index = 0;
             const int64_t t0 = start;
             if (t0 >= 0) {
-                // Deadlines are t0 + k / rate: a rounded period would drift.
+                // Slots are t0 + k / rate: a rounded period would drift. A
+                // settled change is read at once into its nearest slot; only
+                // a change that comes sooner than the rate allows waits, to
+                // within half a slot of the next free one.
                 const int64_t elapsed = steadyNanoseconds() - t0;
-                index = std::max(lastIndex + 1, (elapsed * rate + 999999999) / 1000000000);
-                const auto deadline
-                    = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(t0 + index * 1000000000 / rate));
+                index = std::max(lastIndex + 1, (elapsed * rate + 500000000) / 1000000000);
+                const auto deadline = std::chrono::steady_clock::time_point(
+                    std::chrono::nanoseconds(t0 + (2 * index - 1) * 1000000000 / (2 * rate)));
                 std::unique_lock lock(mutex);
                 wake.wait_until(lock, deadline, [this] { return stopRequested.load(); });
                 if (stopRequested)
