@@ -18,6 +18,9 @@ struct CapturedFrame {
     QImage image;
     // Steady clock, the same clock as the sound's chunk times.
     int64_t captureNanoseconds = 0;
+    // The area was drawn to while it was read: the picture may mix the
+    // update before with the one after. The change is reported again.
+    bool drawnDuringRead = false;
 };
 
 // A desktop area being recorded: notices that its picture may have changed

@@ -220,6 +220,7 @@ struct SegmentWriter::Private {
     {
         const int64_t rate = settings.maximumFrameRate;
         int64_t lastIndex = -1;
+        bool retried = false;
         std::optional<PlatformError> lost;
         while (!stopRequested) {
             const FrameStream::Change change = frames->waitForChange(std::chrono::milliseconds(250));
@@ -255,6 +256,14 @@ struct SegmentWriter::Private {
                 lost = frame.error();
                 break;
             }
+            // A picture that may mix two updates is read again once the
+            // second has settled; once only, so that content that never
+            // stops changing still gets pictures.
+            if (frame->drawnDuringRead && !retried) {
+                retried = true;
+                continue;
+            }
+            retried = false;
             // The first picture's read fixes the segment's clock.
             if (t0 < 0)
                 start = frame->captureNanoseconds;

@@ -41,25 +41,17 @@ public:
 
     Result<CapturedFrame, PlatformError> readFrame(const std::vector<NativeWindowId> &excludedWindows) override
     {
+        // Rearmed before reading, so that drawing during the read is reported again.
+        m_watcher->rearm();
+        const int64_t time = steadyNanoseconds();
         GrabRequest request;
         request.pixels = m_area.pixels;
         request.showsCursor = m_area.showsCursor;
         request.excludedWindows = excludedWindows;
-        for (int attempt = 0;; ++attempt) {
-            // Rearmed before reading, so that drawing during the read is reported again.
-            m_watcher->rearm();
-            const int64_t time = steadyNanoseconds();
-            auto image = m_capture->grab(request);
-            if (!image)
-                return Result<CapturedFrame, PlatformError>::failure(image.error());
-            // Drawing that landed during the read may have left the picture
-            // half old, half new: read once more when that update has
-            // settled. Once only, so that content changing without pause
-            // still gets pictures.
-            if (attempt > 0 || !m_watcher->changedSinceRearm()
-                || m_watcher->wait(std::chrono::milliseconds(0)) != X11DamageWatcher::Event::changed)
-                return CapturedFrame {std::move(*image), time};
-        }
+        auto image = m_capture->grab(request);
+        if (!image)
+            return Result<CapturedFrame, PlatformError>::failure(image.error());
+        return CapturedFrame {std::move(*image), time, m_watcher->changedSinceRearm()};
     }
 
 private:
