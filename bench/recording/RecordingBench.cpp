@@ -1,8 +1,9 @@
 // Not a test: what recording costs. Run under the test desktop:
 //   eval "$(scripts/test-desktop start)"; build/bench/recording/bench_recording [SECONDS] [RUNS]
 //
-// 1. 1920x1080 content changing 30 times a second (ffplay's testsrc2), system
-//    audio on, Velunta's recorder and then ffmpeg's x11grab with the same
+// 1. 1920x1080 content changing 30 times a second (a window of this program,
+//    run as a process of its own: text that scrolls and a box that moves, as
+//    a desktop looks), system audio on, Velunta's recorder and then ffmpeg's x11grab with the same
 //    encoder settings, RUNS times each (3 by default), medians printed:
 //    CPU per second of recording (the recorder's process and the X server
 //    together, in % of one core), pictures a second in the file, MB per
@@ -20,9 +21,13 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QPainter>
 #include <QProcess>
+#include <QRasterWindow>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -207,11 +212,52 @@ void printRun(const char *who, int run, const Cost &cost)
         cost.megabytesAMinute(), cost.dropped ? qPrintable(QStringLiteral(", %1 dropped").arg(cost.dropped)) : "");
 }
 
+// The animated content: a full-screen window that repaints 30 times a
+// second, each picture a little different from the one before.
+class Animation : public QRasterWindow {
+public:
+    Animation()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(33);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { update(); });
+        m_timer.start();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(QRect(QPoint(), size()), QColor(245, 245, 240));
+        painter.setPen(QColor(30, 30, 40));
+        const int line = painter.fontMetrics().height();
+        for (int row = 0; row * line < height(); ++row)
+            painter.drawText(20, (row + 1) * line,
+                QStringLiteral("%1  linha %2 de um texto que rola devagar pela tela, como num terminal")
+                    .arg(m_frame + row, 8)
+                    .arg(row));
+        const int x = (m_frame * 12) % std::max(1, width() - 300);
+        painter.fillRect(x, height() / 3, 300, 200, QColor::fromHsv(m_frame * 3 % 360, 200, 220));
+        ++m_frame;
+    }
+
+private:
+    QTimer m_timer;
+    int m_frame = 0;
+};
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "--animate") {
+        Animation animation;
+        animation.setFlags(Qt::FramelessWindowHint);
+        animation.setGeometry(QGuiApplication::primaryScreen()->geometry());
+        animation.show();
+        return app.exec();
+    }
     // Each figure as soon as it is known: a run takes minutes.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int seconds = argc > 1 ? std::max(5, atoi(argv[1])) : 20;
@@ -226,19 +272,16 @@ int main(int argc, char **argv)
     }
     const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
     QTemporaryDir out;
+    // With VELUNTA_BENCH_KEEP set, the files of the first part stay in a folder named on the way out.
+    const bool keep = qEnvironmentVariableIsSet("VELUNTA_BENCH_KEEP");
+    out.setAutoRemove(!keep);
     const qint64 x = xServerPid();
     std::printf("display %dx%d, X server pid %lld, %d s a run, %d runs each\n", display.pixelGeometry.width(),
         display.pixelGeometry.height(), x, seconds, runs);
 
     // 1. Animated content, the two recorders taking turns.
-    QProcessEnvironment sdl = QProcessEnvironment::systemEnvironment();
-    sdl.insert("SDL_RENDER_DRIVER", "software");
-    sdl.insert("SDL_FRAMEBUFFER_ACCELERATION", "0");
     QProcess player;
-    player.setProcessEnvironment(sdl);
-    player.start("ffplay",
-        {"-v", "error", "-f", "lavfi", "-i", "testsrc2=s=1920x1080:r=30", "-an", "-noborder", "-left", "0", "-top",
-            "0"});
+    player.start(QCoreApplication::applicationFilePath(), {"--animate"});
     player.waitForStarted();
     wait(3000);
     std::vector<Cost> ours, theirs;
@@ -246,16 +289,20 @@ int main(int argc, char **argv)
         const QString path = out.filePath(QStringLiteral("velunta-%1.mp4").arg(run));
         ours.push_back(recordWithWriter(services, display, path, seconds, true));
         printRun("velunta", run, ours.back());
-        QFile::remove(path);
+        if (!keep)
+            QFile::remove(path);
         wait(500);
         const QString peer = out.filePath(QStringLiteral("ffmpeg-%1.mp4").arg(run));
         theirs.push_back(recordWithFfmpeg(peer, seconds));
         printRun("ffmpeg ", run, theirs.back());
-        QFile::remove(peer);
+        if (!keep)
+            QFile::remove(peer);
         wait(500);
     }
     player.terminate();
     player.waitForFinished(3000);
+    if (keep)
+        std::printf("files kept in %s\n", qPrintable(out.path()));
     const Medians velunta = medians(ours);
     const Medians ffmpeg = medians(theirs);
     std::printf("content changing 30 times a second, medians of %d runs:\n", runs);

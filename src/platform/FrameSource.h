@@ -14,7 +14,8 @@
 
 // One picture of a recorded area and when it was read.
 struct CapturedFrame {
-    // Opaque RGB32, exactly the area's size.
+    // RGB32 (its fourth byte undefined), exactly the area's size. It may
+    // share memory with the stream: valid until the next readFrame().
     QImage image;
     // Steady clock, the same clock as the sound's chunk times.
     int64_t captureNanoseconds = 0;
