@@ -101,9 +101,13 @@ int frameCount(const QString &path)
     return probe.readAllStandardOutput().trimmed().toInt();
 }
 
+// Sleeps in the event loop as the application does (QTest::qWait wakes
+// every 10 ms, which would count in the still screen's figure).
 void wait(int ms)
 {
-    QTest::qWait(ms);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 // One recording of SECONDS by either recorder: its costs, and the figures

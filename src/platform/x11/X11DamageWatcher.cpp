@@ -14,8 +14,12 @@
 
 namespace {
 
-// How often the pointer is looked at while the screen is still.
+// How often the pointer is looked at while it moves, and once it has been
+// still for a while: a pointer at rest is asked about less often, and the
+// first move after rest shows a little later.
 constexpr std::chrono::milliseconds pointerPeriod(16);
+constexpr std::chrono::milliseconds restingPointerPeriod(50);
+constexpr std::chrono::milliseconds pointerRest(1000);
 // A client draws one update as a burst of requests (a toolkit's repaint, a
 // player's frame); a gap this long ends the burst.
 constexpr std::chrono::milliseconds settleGap(3);
@@ -49,6 +53,7 @@ struct X11DamageWatcher::Private {
     PlatformError reason;
     QPoint pointer {-100000, -100000};
     std::chrono::steady_clock::time_point nextPointerCheck;
+    std::chrono::steady_clock::time_point pointerMoved;
 
     ~Private()
     {
@@ -173,13 +178,14 @@ struct X11DamageWatcher::Private {
         const auto now = std::chrono::steady_clock::now();
         if (now < nextPointerCheck)
             return;
-        nextPointerCheck = now + pointerPeriod;
+        nextPointerCheck = now + (now - pointerMoved < pointerRest ? pointerPeriod : restingPointerPeriod);
         auto reply = xcbReply(xcb_query_pointer_reply(connection, xcb_query_pointer(connection, root), nullptr));
         if (!reply)
             return;
         const QPoint position(reply->root_x, reply->root_y);
         if (position == pointer)
             return;
+        pointerMoved = now;
         const QRect reach = area.adjusted(-cursorReach, -cursorReach, cursorReach, cursorReach);
         if (reach.contains(position) || reach.contains(pointer))
             markChanged();

@@ -21,7 +21,8 @@
 // - Moving, mapping, unmapping or restacking a window changes the picture
 //   without any damage when windows are composited: those events count too.
 // - The cursor is drawn into recorded pictures, but moving it damages no
-//   window: its position is polled (about 60 times a second) while waiting.
+//   window: its position is polled while waiting, about 60 times a second
+//   while it moves and 20 once it has rested a second.
 // - Damage objects report once until their damage is subtracted: every
 //   notice is subtracted at once, so that the watcher sees each burst of
 //   drawing to its end. A change is reported only once the burst has settled
