@@ -268,9 +268,12 @@ struct X11Capture::Private {
     // The topmost window that hides the whole area under it: opaque, not
     // shaped, with a pixmap.
     std::optional<size_t> coveringWindow(const Scene &scene, const QRect &area) const;
-    // The canvas as an image, through shared memory when the server can;
-    // null when it could not be read.
-    QImage read(xcb_pixmap_t canvas, const QRect &area, bool borrowed);
+    // The one window that shows in the whole area (it covers it and nothing
+    // is painted over it), whose pixmap can be read as it is; else none.
+    const Candidate *onlyVisibleWindow(const Scene &scene, const QRect &area) const;
+    // SIZE pixels of SOURCE from ORIGIN as an image, through shared memory
+    // when the server can; null when they could not be read.
+    QImage read(xcb_drawable_t source, QPoint origin, QSize size, bool borrowed);
 };
 
 X11Capture::X11Capture()
@@ -391,10 +394,19 @@ Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &reque
     namePixmaps(*scene);
     if (broken())
         return Answer::failure(connectionLost());
-    compose(*scene, area);
-    QImage image = read(canvas.pixmap, area, borrowed);
+    QImage image;
+    if (const Candidate *alone = onlyVisibleWindow(*scene, area)) {
+        // Nothing to compose: the picture is read straight from the window's own pixmap.
+        image = read(alone->pixmap, area.topLeft() - QPoint(alone->x, alone->y), area.size(), borrowed);
+        for (const Candidate &candidate : scene->candidates)
+            if (candidate.pixmap)
+                xcb_free_pixmap(connection, candidate.pixmap);
+    } else {
+        compose(*scene, area);
+        image = read(canvas.pixmap, QPoint(), area.size(), borrowed);
+    }
     // A recording keeps its canvas; a screenshot does not hold the server's memory.
-    if (!borrowed) {
+    if (!borrowed && canvas.pixmap) {
         xcb_render_free_picture(connection, canvas.picture);
         xcb_free_pixmap(connection, canvas.pixmap);
         canvas = {};
@@ -569,15 +581,30 @@ const X11Capture::Private::Canvas &X11Capture::Private::compose(const Scene &sce
     return canvas;
 }
 
-QImage X11Capture::Private::read(xcb_pixmap_t canvas, const QRect &area, bool borrowed)
+const Candidate *X11Capture::Private::onlyVisibleWindow(const Scene &scene, const QRect &area) const
 {
+    const std::optional<size_t> cover = coveringWindow(scene, area);
+    if (!cover)
+        return nullptr;
+    for (size_t i = *cover + 1; i < scene.candidates.size(); ++i)
+        if (scene.candidates[i].pixmap)
+            return nullptr;
+    const Candidate &candidate = scene.candidates[*cover];
+    // Its pixels must read back as the canvas's would: depth 24, 32 bits a pixel.
+    const auto format = visualFormats.find(candidate.visual);
+    return format != visualFormats.end() && format->second == rgb24Format ? &candidate : nullptr;
+}
+
+QImage X11Capture::Private::read(xcb_drawable_t source, QPoint origin, QSize size, bool borrowed)
+{
+    const QRect area(origin, size);
     QImage image;
     const size_t bytes = size_t(area.width()) * size_t(area.height()) * 4;
     usedSharedMemory = false;
     if (ensureSharedMemory(bytes)) {
         auto reply = xcbReply(xcb_shm_get_image_reply(connection,
-            xcb_shm_get_image(connection, canvas, 0, 0, uint16_t(area.width()), uint16_t(area.height()), ~0u,
-                XCB_IMAGE_FORMAT_Z_PIXMAP, shmSegment, 0),
+            xcb_shm_get_image(connection, source, int16_t(area.x()), int16_t(area.y()), uint16_t(area.width()),
+                uint16_t(area.height()), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, shmSegment, 0),
             nullptr));
         if (reply) {
             // Rows are exactly width × 4 bytes: Z format, 32 bits a pixel.
@@ -590,8 +617,8 @@ QImage X11Capture::Private::read(xcb_pixmap_t canvas, const QRect &area, bool bo
     }
     if (!usedSharedMemory && !broken()) {
         auto reply = xcbReply(xcb_get_image_reply(connection,
-            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, canvas, 0, 0, uint16_t(area.width()),
-                uint16_t(area.height()), ~0u),
+            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, source, int16_t(area.x()), int16_t(area.y()),
+                uint16_t(area.width()), uint16_t(area.height()), ~0u),
             nullptr));
         if (reply && size_t(xcb_get_image_data_length(reply.get())) >= bytes)
             image = toImage(xcb_get_image_data(reply.get()), area.width(), area.height());
