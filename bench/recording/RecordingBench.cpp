@@ -1,13 +1,16 @@
 // Not a test: what recording costs. Run under the test desktop:
-//   eval "$(scripts/test-desktop start)"; build/bench/recording/bench_recording [SECONDS]
+//   eval "$(scripts/test-desktop start)"; build/bench/recording/bench_recording [SECONDS] [RUNS]
 //
-// 1. 1920x1080 content changing 30 times a second (ffplay's testsrc2), system
-//    audio on: pictures recorded a second, pictures dropped, CPU seconds a
-//    picture for the recorder and the X server, against ffmpeg's x11grab
-//    with the same encoders.
-// 2. A still screen: the recorder's share of one core, with system audio,
-//    and with system audio and microphone (three tracks: their mix first);
-//    the mixing alone, a second of sound at a time.
+// 1. 1920x1080 content changing 30 times a second (a window of this program,
+//    run as a process of its own: text that scrolls and a box that moves, as
+//    a desktop looks), system audio on, Velunta's recorder and then ffmpeg's x11grab with the same
+//    encoder settings, RUNS times each (3 by default), medians printed:
+//    CPU per second of recording (the recorder's process and the X server
+//    together, in % of one core), pictures a second in the file, MB per
+//    minute of recording.
+// 2. A still screen, both again: % of one core; then with system audio and
+//    microphone (three tracks: their mix first), and the mixing alone, a
+//    second of sound at a time.
 // 3. Stop of a one-segment one-minute recording until the file is in place.
 #include "platform/PlatformServices.h"
 #include "recording/AudioMix.h"
@@ -21,9 +24,14 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QPainter>
 #include <QProcess>
+#include <QRasterWindow>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <sys/resource.h>
@@ -96,17 +104,28 @@ int frameCount(const QString &path)
     return probe.readAllStandardOutput().trimmed().toInt();
 }
 
+// Sleeps in the event loop as the application does (QTest::qWait wakes
+// every 10 ms, which would count in the still screen's figure).
 void wait(int ms)
 {
-    QTest::qWait(ms);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
+// One recording of SECONDS by either recorder: its costs, and the figures
+// of the file it left.
 struct Cost {
     double seconds = 0;
     double recorder = 0;
     double xServer = 0;
     int frames = 0;
     int64_t dropped = 0;
+    qint64 bytes = 0;
+
+    double cpuPercent() const { return seconds > 0 ? 100 * (recorder + xServer) / seconds : 0; }
+    double picturesASecond() const { return seconds > 0 ? frames / seconds : 0; }
+    double megabytesAMinute() const { return seconds > 0 ? bytes / 1e6 * 60 / seconds : 0; }
 };
 
 Cost recordWithWriter(PlatformServices &services, const DisplayInfo &display, const QString &path, int seconds,
@@ -140,15 +159,115 @@ Cost recordWithWriter(PlatformServices &services, const DisplayInfo &display, co
     cost.dropped = stats.dropped;
     cost.recorder = selfCpu() - cpu0;
     cost.xServer = processCpu(x) - x0;
-    cost.frames = int(stats.encoded);
+    cost.frames = frameCount(path);
+    cost.bytes = QFileInfo(path).size();
     return cost;
 }
+
+// ffmpeg's x11grab at 30 pictures a second with the encoders Velunta uses
+// (libx264 ultrafast, zero latency, CRF 23; AAC) and the default sink's monitor.
+Cost recordWithFfmpeg(const QString &path, int seconds)
+{
+    const qint64 x = xServerPid();
+    Cost cost;
+    const double children0 = childrenCpu();
+    const double x0 = processCpu(x);
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+        {"-v", "error", "-y", "-f", "x11grab", "-framerate", "30", "-video_size", "1920x1080", "-i",
+            qEnvironmentVariable("DISPLAY"), "-f", "pulse", "-i", monitorSource(), "-t", QString::number(seconds),
+            "-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-crf", "23", "-pix_fmt", "yuv420p",
+            "-c:a", "aac", path});
+    ffmpeg.waitForFinished(seconds * 1000 + 60000);
+    cost.seconds = seconds;
+    cost.recorder = childrenCpu() - children0;
+    cost.xServer = processCpu(x) - x0;
+    cost.frames = frameCount(path);
+    cost.bytes = QFileInfo(path).size();
+    return cost;
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+struct Medians {
+    double cpu = 0;
+    double pictures = 0;
+    double megabytes = 0;
+};
+
+Medians medians(const std::vector<Cost> &runs)
+{
+    std::vector<double> cpu, pictures, megabytes;
+    for (const Cost &run : runs) {
+        cpu.push_back(run.cpuPercent());
+        pictures.push_back(run.picturesASecond());
+        megabytes.push_back(run.megabytesAMinute());
+    }
+    return {median(cpu), median(pictures), median(megabytes)};
+}
+
+void printRun(const char *who, int run, const Cost &cost)
+{
+    std::printf("  %s run %d: CPU %.1f %% of a core (%.2f s own + %.2f s X server in %.1f s), %.1f pictures a "
+                "second, %.1f MB a minute%s\n",
+        who, run, cost.cpuPercent(), cost.recorder, cost.xServer, cost.seconds, cost.picturesASecond(),
+        cost.megabytesAMinute(), cost.dropped ? qPrintable(QStringLiteral(", %1 dropped").arg(cost.dropped)) : "");
+}
+
+// The animated content: a full-screen window that repaints 30 times a
+// second, each picture a little different from the one before.
+class Animation : public QRasterWindow {
+public:
+    Animation()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(33);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { update(); });
+        m_timer.start();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(QRect(QPoint(), size()), QColor(245, 245, 240));
+        painter.setPen(QColor(30, 30, 40));
+        const int line = painter.fontMetrics().height();
+        for (int row = 0; row * line < height(); ++row)
+            painter.drawText(20, (row + 1) * line,
+                QStringLiteral("%1  linha %2 de um texto que rola devagar pela tela, como num terminal")
+                    .arg(m_frame + row, 8)
+                    .arg(row));
+        const int x = (m_frame * 12) % std::max(1, width() - 300);
+        painter.fillRect(x, height() / 3, 300, 200, QColor::fromHsv(m_frame * 3 % 360, 200, 220));
+        ++m_frame;
+    }
+
+private:
+    QTimer m_timer;
+    int m_frame = 0;
+};
 
 } // namespace
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "--animate") {
+        Animation animation;
+        animation.setFlags(Qt::FramelessWindowHint);
+        animation.setGeometry(QGuiApplication::primaryScreen()->geometry());
+        animation.show();
+        return app.exec();
+    }
+    // Each figure as soon as it is known: a run takes minutes.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int seconds = argc > 1 ? std::max(5, atoi(argv[1])) : 20;
     PlatformServices services = PlatformServices::create();
     DisplayInfo display;
@@ -159,61 +278,62 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "needs an X display with an output (scripts/test-desktop start)\n");
         return 1;
     }
+    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
     QTemporaryDir out;
+    // With VELUNTA_BENCH_KEEP set, the files of the first part stay in a folder named on the way out.
+    const bool keep = qEnvironmentVariableIsSet("VELUNTA_BENCH_KEEP");
+    out.setAutoRemove(!keep);
     const qint64 x = xServerPid();
-    std::printf("display %dx%d, X server pid %lld, %d s a run\n", display.pixelGeometry.width(),
-        display.pixelGeometry.height(), x, seconds);
+    std::printf("display %dx%d, X server pid %lld, %d s a run, %d runs each\n", display.pixelGeometry.width(),
+        display.pixelGeometry.height(), x, seconds, runs);
 
-    // 1. Animated content.
-    QProcessEnvironment sdl = QProcessEnvironment::systemEnvironment();
-    sdl.insert("SDL_RENDER_DRIVER", "software");
-    sdl.insert("SDL_FRAMEBUFFER_ACCELERATION", "0");
+    // 1. Animated content, the two recorders taking turns.
     QProcess player;
-    player.setProcessEnvironment(sdl);
-    player.start("ffplay",
-        {"-v", "error", "-f", "lavfi", "-i", "testsrc2=s=1920x1080:r=30", "-an", "-noborder", "-left", "0", "-top",
-            "0"});
+    player.start(QCoreApplication::applicationFilePath(), {"--animate"});
     player.waitForStarted();
     wait(3000);
-    const QString ours = out.filePath("velunta.mp4");
-    const Cost velunta = recordWithWriter(services, display, ours, seconds, true);
-    wait(500);
-    const int written = frameCount(ours);
-    std::printf("velunta: %d pictures in %.1f s (%.1f a second, %d in the file), %lld dropped\n", velunta.frames,
-        velunta.seconds, velunta.frames / velunta.seconds, written, (long long)velunta.dropped);
-    std::printf("velunta: CPU %.2f s recorder + %.2f s X server = %.1f ms a picture (%.1f ms without the X server)\n",
-        velunta.recorder, velunta.xServer, 1000 * (velunta.recorder + velunta.xServer) / std::max(1, written),
-        1000 * velunta.recorder / std::max(1, written));
-
-    const QString theirs = out.filePath("ffmpeg.mp4");
-    const double children0 = childrenCpu();
-    const double x0 = processCpu(x);
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg",
-        {"-v", "error", "-y", "-f", "x11grab", "-framerate", "30", "-video_size", "1920x1080", "-i",
-            qEnvironmentVariable("DISPLAY"), "-f", "pulse", "-i", monitorSource(), "-t", QString::number(seconds),
-            "-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-pix_fmt", "yuv420p", "-c:a", "aac",
-            theirs});
-    ffmpeg.waitForFinished(seconds * 1000 + 60000);
-    const double ffmpegCpu = childrenCpu() - children0;
-    const double ffmpegX = processCpu(x) - x0;
-    const int theirFrames = frameCount(theirs);
+    std::vector<Cost> ours, theirs;
+    for (int run = 0; run < runs; ++run) {
+        const QString path = out.filePath(QStringLiteral("velunta-%1.mp4").arg(run));
+        ours.push_back(recordWithWriter(services, display, path, seconds, true));
+        printRun("velunta", run, ours.back());
+        if (!keep)
+            QFile::remove(path);
+        wait(500);
+        const QString peer = out.filePath(QStringLiteral("ffmpeg-%1.mp4").arg(run));
+        theirs.push_back(recordWithFfmpeg(peer, seconds));
+        printRun("ffmpeg ", run, theirs.back());
+        if (!keep)
+            QFile::remove(peer);
+        wait(500);
+    }
     player.terminate();
     player.waitForFinished(3000);
-    std::printf("ffmpeg x11grab: %d pictures, CPU %.2f s + %.2f s X server = %.1f ms a picture\n", theirFrames,
-        ffmpegCpu, ffmpegX, 1000 * (ffmpegCpu + ffmpegX) / std::max(1, theirFrames));
-    if (written > 0 && theirFrames > 0)
-        std::printf("ratio (CPU a picture, both counting the X server): %.2f\n",
-            ((velunta.recorder + velunta.xServer) / written) / ((ffmpegCpu + ffmpegX) / theirFrames));
+    if (keep)
+        std::printf("files kept in %s\n", qPrintable(out.path()));
+    const Medians velunta = medians(ours);
+    const Medians ffmpeg = medians(theirs);
+    std::printf("content changing 30 times a second, medians of %d runs:\n", runs);
+    std::printf(
+        "  CPU a second of recording (own + X server): velunta %.1f %%, ffmpeg %.1f %% of a core (ratio %.2f)\n",
+        velunta.cpu, ffmpeg.cpu, ffmpeg.cpu > 0 ? velunta.cpu / ffmpeg.cpu : 0);
+    std::printf("  pictures a second: velunta %.1f, ffmpeg %.1f\n", velunta.pictures, ffmpeg.pictures);
+    std::printf("  size: velunta %.1f MB a minute, ffmpeg %.1f MB a minute (ratio %.2f)\n", velunta.megabytes,
+        ffmpeg.megabytes, ffmpeg.megabytes > 0 ? velunta.megabytes / ffmpeg.megabytes : 0);
 
     // 2. Still screen.
     wait(1000);
-    const Cost still = recordWithWriter(services, display, out.filePath("still.mp4"), seconds, true);
-    std::printf("still screen: %.1f %% of a core (recorder), %.1f %% (X server), %d pictures\n",
-        100 * still.recorder / still.seconds, 100 * still.xServer / still.seconds, still.frames);
+    std::vector<Cost> stillOurs, stillTheirs;
+    for (int run = 0; run < runs; ++run) {
+        stillOurs.push_back(recordWithWriter(services, display, out.filePath("still.mp4"), seconds, true));
+        stillTheirs.push_back(recordWithFfmpeg(out.filePath("still-ffmpeg.mp4"), seconds));
+    }
+    std::printf("still screen, medians of %d runs: velunta %.2f %% of a core (own + X server, %d pictures), "
+                "ffmpeg %.2f %%\n",
+        runs, medians(stillOurs).cpu, stillOurs.back().frames, medians(stillTheirs).cpu);
     const Cost mixed = recordWithWriter(services, display, out.filePath("still-mixed.mp4"), seconds, true, true);
-    std::printf("still screen, system audio and microphone mixed: %.1f %% of a core (recorder)\n",
-        100 * mixed.recorder / mixed.seconds);
+    std::printf("still screen, system audio and microphone mixed: velunta %.2f %% of a core (own + X server)\n",
+        mixed.cpuPercent());
     {
         AudioMix mix(2, 2, 48000);
         std::vector<float> second(48000 * 2, 0.25f), out;

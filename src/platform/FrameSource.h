@@ -14,10 +14,14 @@
 
 // One picture of a recorded area and when it was read.
 struct CapturedFrame {
-    // Opaque RGB32, exactly the area's size.
+    // RGB32 (its fourth byte undefined), exactly the area's size. It may
+    // share memory with the stream: valid until the next readFrame().
     QImage image;
     // Steady clock, the same clock as the sound's chunk times.
     int64_t captureNanoseconds = 0;
+    // The area was drawn to while it was read: the picture may mix the
+    // update before with the one after. The change is reported again.
+    bool drawnDuringRead = false;
 };
 
 // A desktop area being recorded: notices that its picture may have changed

@@ -305,6 +305,7 @@ struct SegmentWriter::Private {
     {
         const int64_t rate = settings.maximumFrameRate;
         int64_t lastIndex = -1;
+        bool retried = false;
         std::optional<PlatformError> lost;
         while (!stopRequested) {
             const FrameStream::Change change = frames->waitForChange(std::chrono::milliseconds(250));
@@ -317,11 +318,14 @@ struct SegmentWriter::Private {
             int64_t index = 0;
             const int64_t t0 = start;
             if (t0 >= 0) {
-                // Deadlines are t0 + k / rate: a rounded period would drift.
+                // Slots are t0 + k / rate: a rounded period would drift. A
+                // settled change is read at once into its nearest slot; only
+                // a change that comes sooner than the rate allows waits, to
+                // within half a slot of the next free one.
                 const int64_t elapsed = steadyNanoseconds() - t0;
-                index = std::max(lastIndex + 1, (elapsed * rate + 999999999) / 1000000000);
-                const auto deadline
-                    = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(t0 + index * 1000000000 / rate));
+                index = std::max(lastIndex + 1, (elapsed * rate + 500000000) / 1000000000);
+                const auto deadline = std::chrono::steady_clock::time_point(
+                    std::chrono::nanoseconds(t0 + (2 * index - 1) * 1000000000 / (2 * rate)));
                 std::unique_lock lock(mutex);
                 wake.wait_until(lock, deadline, [this] { return stopRequested.load(); });
                 if (stopRequested)
@@ -337,6 +341,14 @@ struct SegmentWriter::Private {
                 lost = frame.error();
                 break;
             }
+            // A picture that may mix two updates is read again once the
+            // second has settled; once only, so that content that never
+            // stops changing still gets pictures.
+            if (frame->drawnDuringRead && !retried) {
+                retried = true;
+                continue;
+            }
+            retried = false;
             // The first picture's read fixes the segment's clock.
             if (t0 < 0)
                 start = frame->captureNanoseconds;

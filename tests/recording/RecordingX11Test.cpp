@@ -27,6 +27,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -169,6 +170,50 @@ bool isBlack(const QImage &frame)
         }
     return true;
 }
+
+// A window that shows the next of 64 colours at every repaint, 30 times a
+// second, so that each picture of it tells which repaint it shows.
+class FlashingWindow : public QRasterWindow {
+public:
+    static constexpr int levels[4] = {40, 110, 180, 250};
+
+    static QColor colourOf(int paint)
+    {
+        const int code = paint % 64;
+        return QColor(levels[code % 4], levels[code / 4 % 4], levels[code / 16]);
+    }
+
+    // The colour code (0..63) of PIXEL, or -1 when it is none of them.
+    static int codeOf(QRgb pixel)
+    {
+        int code = 0;
+        const int channels[3] = {qRed(pixel), qGreen(pixel), qBlue(pixel)};
+        for (int c = 2; c >= 0; --c) {
+            const auto nearest = std::min_element(std::begin(levels), std::end(levels),
+                [&](int a, int b) { return std::abs(a - channels[c]) < std::abs(b - channels[c]); });
+            if (std::abs(*nearest - channels[c]) > 24)
+                return -1;
+            code = code * 4 + int(nearest - std::begin(levels));
+        }
+        return code;
+    }
+
+    FlashingWindow()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(33);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { update(); });
+        m_timer.start();
+    }
+
+    int paints = 0;
+
+protected:
+    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(QRect(QPoint(), size()), colourOf(paints++)); }
+
+private:
+    QTimer m_timer;
+};
 
 const QColor excludedMagenta(250, 0, 250);
 const QColor keptGreen(20, 230, 40);
@@ -451,6 +496,69 @@ TEST_F(RecordingX11, WholeScreenWithSystemAudioUnderACompositingManager)
     TestSupport::CompositingManagerRun compositor;
     ASSERT_TRUE(compositor.start());
     recordsScreenWithToneAndWithoutOverlays();
+}
+
+// Every repaint of a window changing 30 times a second is one picture, and
+// no picture mixes two repaints. Counted against the repaints that really
+// happened, so that a loaded machine painting fewer still passes.
+TEST_F(RecordingX11, EachRepaintIsOnePictureAndNoPictureMixesTwo)
+{
+    const DisplayInfo display = firstDisplay();
+    ASSERT_TRUE(display.id);
+    FlashingWindow window;
+    window.setFlags(Qt::FramelessWindowHint);
+    const QRect area(display.pixelGeometry.topLeft() + QPoint(100, 100), QSize(640, 360));
+    window.setGeometry(display.frame.x() + 100, display.frame.y() + 100, 640, 360);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    runFor(500);
+
+    SegmentSettings settings;
+    settings.path = out.filePath("cores.mp4");
+    settings.display = *display.id;
+    settings.pixels = area;
+    settings.showsCursor = false;
+    auto writer = std::make_unique<SegmentWriter>(settings, SegmentNotices {}, *services().frames, *services().audio);
+    const int paintsBefore = window.paints;
+    ASSERT_TRUE(awaitTask(writer->startCapture()));
+    QElapsedTimer clock;
+    clock.start();
+    runFor(4000);
+    ASSERT_TRUE(awaitTask(writer->stopCapture()));
+    const double seconds = clock.elapsed() / 1000.0;
+    const int paints = window.paints - paintsBefore;
+    window.hide();
+    EXPECT_EQ(writer->statistics().dropped, 0);
+    // The writer's thread finishes the file as it ends.
+    writer.reset();
+
+    const std::vector<QImage> frames = decodeFrames(settings.path, area.size());
+    ASSERT_GE(frames.size(), 2u);
+    std::vector<int> codes;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const int code = FlashingWindow::codeOf(frames[i].pixel(320, 180));
+        ASSERT_GE(code, 0) << "picture " << i << " shows none of the colours";
+        int other = 0;
+        for (int y = 0; y < frames[i].height(); y += 4)
+            for (int x = 0; x < frames[i].width(); x += 4)
+                other += FlashingWindow::codeOf(frames[i].pixel(x, y)) != code;
+        EXPECT_EQ(other, 0) << "picture " << i << " mixes two repaints";
+        codes.push_back(code);
+    }
+    int repeated = 0;
+    int skipped = 0;
+    for (size_t i = 1; i < codes.size(); ++i) {
+        const int step = (codes[i] - codes[i - 1] + 64) % 64;
+        repeated += step == 0;
+        skipped += std::max(0, step - 1);
+    }
+    const double pictures = double(frames.size());
+    std::printf("%d repaints (%.1f a second), %d pictures (%.1f a second), %d repeated, %d repaints missed\n", paints,
+        paints / seconds, int(frames.size()), pictures / seconds, repeated, skipped);
+    EXPECT_LE(repeated, 1) << "a repaint gave more than one picture";
+    EXPECT_LE(skipped, std::max(1, paints / 10)) << "repaints were missed";
+    // Pictures a second as the repaints a second, within one.
+    EXPECT_LE(std::abs(pictures - 1 - paints), seconds);
 }
 
 TEST_F(RecordingX11, PauseAndResumeGiveOneFileOfTheRunningStretches)

@@ -23,6 +23,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -42,6 +43,9 @@ struct FrameScript {
     int readsBeforeLoss = -1;
     bool lossIsReadFailure = false;
     std::optional<PlatformError> openFailure;
+    // Reads (counted from 1) that found the screen drawn to meanwhile; they
+    // show magenta.
+    std::set<int> mixedReads;
 
     std::mutex mutex;
     std::vector<FrameArea> opened;
@@ -89,10 +93,10 @@ public:
         }
         if (m_script.lossIsReadFailure && lost())
             return Result<CapturedFrame, PlatformError>::failure({QStringLiteral("A conexão com a tela caiu.")});
-        ++m_script.reads;
+        const bool mixed = m_script.mixedReads.count(++m_script.reads) > 0;
         QImage image(m_area.pixels.size(), QImage::Format_RGB32);
-        image.fill(m_script.colour);
-        return CapturedFrame {image, steadyNow()};
+        image.fill(mixed ? QColor(250, 0, 250) : m_script.colour);
+        return CapturedFrame {image, steadyNow(), mixed};
     }
 
 private:
@@ -411,6 +415,23 @@ TEST_F(SegmentWriterTest, AChosenMicrophoneIsAskedForAndItsAbsenceIsReported)
     ASSERT_TRUE(awaitTask(writer.stopCapture()));
     ASSERT_TRUE(second.waitUntil([&] { return second.finished; }));
     EXPECT_EQ(audio.devices, (std::vector<QString> {segment.microphoneDevice, segment.microphoneDevice}));
+
+TEST_F(SegmentWriterTest, APictureDrawnToWhileReadIsReadAgainOnceOnly)
+{
+    // The first read is mixed and read again; of two mixed reads in a row the
+    // second is kept, so that a screen that never settles is still recorded.
+    frames.script.mixedReads = {1, 3, 4};
+    SegmentWriter writer(settings(), reports.notices(), frames, audio);
+    record(writer, 300);
+    ASSERT_FALSE(reports.failed);
+    ASSERT_GT(frames.script.reads, 5);
+    EXPECT_EQ(writer.statistics().captured, frames.script.reads - 2);
+
+    auto extractor = FrameExtractor::open(out.filePath(QStringLiteral("trecho-0.mp4")));
+    ASSERT_TRUE(extractor);
+    auto first = extractor->firstFrame();
+    ASSERT_TRUE(first);
+    EXPECT_NEAR(first->pixelColor(80, 60).green(), 200, 16) << "the mixed first read was kept";
 }
 
 TEST_F(SegmentWriterTest, EveryReadLeavesOutTheWindowsLastGiven)

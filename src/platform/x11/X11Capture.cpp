@@ -33,6 +33,7 @@ struct Candidate {
     int border = 0;
     int width = 0;
     int height = 0;
+    bool shaped = false;
     xcb_pixmap_t pixmap = 0;
     xcb_void_cookie_t named {};
 };
@@ -52,6 +53,7 @@ struct X11Capture::Private {
     xcb_atom_t rootPixmapAtom = 0;
     xcb_atom_t wmStateAtom = 0;
 
+    bool hasShape = false;
     bool shmPossible = false;
     xcb_shm_seg_t shmSegment = 0;
     void *shmAddress = nullptr;
@@ -239,7 +241,7 @@ struct X11Capture::Private {
 
     // One grab, in phases: the windows to paint, their pixmaps named, the
     // desktop composed off-screen, the composed picture read back.
-    Result<QImage, PlatformError> grab(const GrabRequest &request);
+    Result<QImage, PlatformError> grab(const GrabRequest &request, bool borrowed);
 
     // The root's viewable children over the area, bottom to top, without the
     // skipped ones, and the published wallpaper. None: the server is gone.
@@ -255,15 +257,23 @@ struct X11Capture::Private {
     void namePixmaps(Scene &scene);
     // The off-screen picture the desktop is repainted into: black, the
     // wallpaper, then every window clipped to its shape. Frees the windows'
-    // pixmaps; the caller frees the canvas.
+    // pixmaps.
     struct Canvas {
         xcb_pixmap_t pixmap = 0;
         xcb_render_picture_t picture = 0;
     };
-    Canvas compose(const Scene &scene, const QRect &area);
-    // The canvas as an image, through shared memory when the server can;
-    // null when it could not be read.
-    QImage read(xcb_pixmap_t canvas, const QRect &area);
+    Canvas canvas;
+    QSize canvasSize;
+    const Canvas &compose(const Scene &scene, const QRect &area);
+    // The topmost window that hides the whole area under it: opaque, not
+    // shaped, with a pixmap.
+    std::optional<size_t> coveringWindow(const Scene &scene, const QRect &area) const;
+    // The one window that shows in the whole area (it covers it and nothing
+    // is painted over it), whose pixmap can be read as it is; else none.
+    const Candidate *onlyVisibleWindow(const Scene &scene, const QRect &area) const;
+    // SIZE pixels of SOURCE from ORIGIN as an image, through shared memory
+    // when the server can; null when they could not be read.
+    QImage read(xcb_drawable_t source, QPoint origin, QSize size, bool borrowed);
 };
 
 X11Capture::X11Capture()
@@ -305,6 +315,7 @@ Result<std::unique_ptr<X11Capture>, PlatformError> X11Capture::open(const QByteA
     xcb_prefetch_extension_data(p.connection, &xcb_render_id);
     xcb_prefetch_extension_data(p.connection, &xcb_xfixes_id);
     xcb_prefetch_extension_data(p.connection, &xcb_shm_id);
+    xcb_prefetch_extension_data(p.connection, &xcb_shape_id);
     const auto present = [&](xcb_extension_t *extension) {
         const xcb_query_extension_reply_t *reply = xcb_get_extension_data(p.connection, extension);
         return reply && reply->present;
@@ -325,6 +336,7 @@ Result<std::unique_ptr<X11Capture>, PlatformError> X11Capture::open(const QByteA
         return Answer::failure(
             {QStringLiteral("O servidor X não oferece o que a captura precisa (Composite, RENDER e XFixes).")});
 
+    p.hasShape = present(&xcb_shape_id);
     if (present(&xcb_shm_id)) {
         auto shm = xcbReply(xcb_shm_query_version_reply(p.connection, xcb_shm_query_version(p.connection), nullptr));
         p.shmPossible = shm != nullptr;
@@ -350,7 +362,13 @@ Result<std::unique_ptr<X11Capture>, PlatformError> X11Capture::open(const QByteA
 Result<QImage, PlatformError> X11Capture::grab(const GrabRequest &request)
 {
     std::lock_guard lock(d->mutex);
-    return d->grab(request);
+    return d->grab(request, false);
+}
+
+Result<QImage, PlatformError> X11Capture::grabBorrowed(const GrabRequest &request)
+{
+    std::lock_guard lock(d->mutex);
+    return d->grab(request, true);
 }
 
 bool X11Capture::usedSharedMemory() const
@@ -359,7 +377,7 @@ bool X11Capture::usedSharedMemory() const
     return d->usedSharedMemory;
 }
 
-Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &request)
+Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &request, bool borrowed)
 {
     using Answer = Result<QImage, PlatformError>;
     const QRect area = request.pixels;
@@ -376,10 +394,23 @@ Result<QImage, PlatformError> X11Capture::Private::grab(const GrabRequest &reque
     namePixmaps(*scene);
     if (broken())
         return Answer::failure(connectionLost());
-    const Canvas canvas = compose(*scene, area);
-    QImage image = read(canvas.pixmap, area);
-    xcb_render_free_picture(connection, canvas.picture);
-    xcb_free_pixmap(connection, canvas.pixmap);
+    QImage image;
+    if (const Candidate *alone = onlyVisibleWindow(*scene, area)) {
+        // Nothing to compose: the picture is read straight from the window's own pixmap.
+        image = read(alone->pixmap, area.topLeft() - QPoint(alone->x, alone->y), area.size(), borrowed);
+        for (const Candidate &candidate : scene->candidates)
+            if (candidate.pixmap)
+                xcb_free_pixmap(connection, candidate.pixmap);
+    } else {
+        compose(*scene, area);
+        image = read(canvas.pixmap, QPoint(), area.size(), borrowed);
+    }
+    // A recording keeps its canvas; a screenshot does not hold the server's memory.
+    if (!borrowed && canvas.pixmap) {
+        xcb_render_free_picture(connection, canvas.picture);
+        xcb_free_pixmap(connection, canvas.pixmap);
+        canvas = {};
+    }
 
     if (!image.isNull() && request.showsCursor)
         drawCursor(image, area);
@@ -403,9 +434,12 @@ std::optional<X11Capture::Private::Scene> X11Capture::Private::listWindows(
     const int childCount = xcb_query_tree_children_length(tree.get());
     std::vector<xcb_get_window_attributes_cookie_t> attributeCookies(childCount);
     std::vector<xcb_get_geometry_cookie_t> geometryCookies(childCount);
+    std::vector<xcb_shape_query_extents_cookie_t> shapeCookies(hasShape ? childCount : 0);
     for (int i = 0; i < childCount; ++i) {
         attributeCookies[i] = xcb_get_window_attributes(connection, children[i]);
         geometryCookies[i] = xcb_get_geometry(connection, children[i]);
+        if (hasShape)
+            shapeCookies[i] = xcb_shape_query_extents(connection, children[i]);
     }
     const bool asksWallpaper = rootPixmapAtom != 0;
     const xcb_get_property_cookie_t wallpaperCookie = asksWallpaper
@@ -416,6 +450,7 @@ std::optional<X11Capture::Private::Scene> X11Capture::Private::listWindows(
     for (int i = 0; i < childCount; ++i) {
         auto attributes = xcbReply(xcb_get_window_attributes_reply(connection, attributeCookies[i], nullptr));
         auto geometry = xcbReply(xcb_get_geometry_reply(connection, geometryCookies[i], nullptr));
+        auto shape = hasShape ? xcbReply(xcb_shape_query_extents_reply(connection, shapeCookies[i], nullptr)) : nullptr;
         if (!attributes || !geometry || attributes->map_state != XCB_MAP_STATE_VIEWABLE
             || attributes->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT || skipped.count(children[i]))
             continue;
@@ -427,6 +462,7 @@ std::optional<X11Capture::Private::Scene> X11Capture::Private::listWindows(
         candidate.border = geometry->border_width;
         candidate.width = geometry->width + 2 * geometry->border_width;
         candidate.height = geometry->height + 2 * geometry->border_width;
+        candidate.shaped = shape && shape->bounding_shaped;
         if (!QRect(candidate.x, candidate.y, candidate.width, candidate.height).intersects(area))
             continue;
         scene.candidates.push_back(candidate);
@@ -463,18 +499,46 @@ void X11Capture::Private::namePixmaps(Scene &scene)
     }
 }
 
-X11Capture::Private::Canvas X11Capture::Private::compose(const Scene &scene, const QRect &area)
+std::optional<size_t> X11Capture::Private::coveringWindow(const Scene &scene, const QRect &area) const
 {
-    Canvas canvas;
-    canvas.pixmap = xcb_generate_id(connection);
-    xcb_create_pixmap(connection, 24, canvas.pixmap, root, uint16_t(area.width()), uint16_t(area.height()));
-    canvas.picture = xcb_generate_id(connection);
-    xcb_render_create_picture(connection, canvas.picture, canvas.pixmap, rgb24Format, 0, nullptr);
-    const xcb_rectangle_t whole {0, 0, uint16_t(area.width()), uint16_t(area.height())};
-    xcb_render_fill_rectangles(
-        connection, XCB_RENDER_PICT_OP_SRC, canvas.picture, xcb_render_color_t {0, 0, 0, 0xffff}, 1, &whole);
+    for (size_t i = scene.candidates.size(); i-- > 0;) {
+        const Candidate &candidate = scene.candidates[i];
+        const auto format = visualFormats.find(candidate.visual);
+        if (!candidate.pixmap || candidate.shaped || format == visualFormats.end())
+            continue;
+        const auto alpha = formatHasAlpha.find(format->second);
+        const bool opaque = alpha != formatHasAlpha.end() && !alpha->second;
+        if (opaque && QRect(candidate.x, candidate.y, candidate.width, candidate.height).contains(area))
+            return i;
+    }
+    return std::nullopt;
+}
 
-    if (scene.wallpaper && formatForDepth(scene.wallpaperDepth)) {
+const X11Capture::Private::Canvas &X11Capture::Private::compose(const Scene &scene, const QRect &area)
+{
+    // What lies under an opaque window over the whole area is never seen:
+    // painting it would cost the server a pass over every pixel each.
+    const std::optional<size_t> cover = coveringWindow(scene, area);
+    // Kept from grab to grab while recording: the server clears every new
+    // pixmap, another pass over every pixel.
+    if (canvas.pixmap && canvasSize != area.size()) {
+        xcb_render_free_picture(connection, canvas.picture);
+        xcb_free_pixmap(connection, canvas.pixmap);
+        canvas = {};
+    }
+    if (!canvas.pixmap) {
+        canvas.pixmap = xcb_generate_id(connection);
+        xcb_create_pixmap(connection, 24, canvas.pixmap, root, uint16_t(area.width()), uint16_t(area.height()));
+        canvas.picture = xcb_generate_id(connection);
+        xcb_render_create_picture(connection, canvas.picture, canvas.pixmap, rgb24Format, 0, nullptr);
+        canvasSize = area.size();
+    }
+    const xcb_rectangle_t whole {0, 0, uint16_t(area.width()), uint16_t(area.height())};
+    if (!cover)
+        xcb_render_fill_rectangles(
+            connection, XCB_RENDER_PICT_OP_SRC, canvas.picture, xcb_render_color_t {0, 0, 0, 0xffff}, 1, &whole);
+
+    if (!cover && scene.wallpaper && formatForDepth(scene.wallpaperDepth)) {
         const xcb_render_picture_t picture = xcb_generate_id(connection);
         const uint32_t repeat = XCB_RENDER_REPEAT_NORMAL;
         xcb_render_create_picture(
@@ -485,9 +549,14 @@ X11Capture::Private::Canvas X11Capture::Private::compose(const Scene &scene, con
     }
 
     const xcb_xfixes_region_t shape = xcb_generate_id(connection);
-    for (const Candidate &candidate : scene.candidates) {
+    for (size_t i = 0; i < scene.candidates.size(); ++i) {
+        const Candidate &candidate = scene.candidates[i];
         if (!candidate.pixmap)
             continue;
+        if (cover && i < *cover) {
+            xcb_free_pixmap(connection, candidate.pixmap);
+            continue;
+        }
         auto format = visualFormats.find(candidate.visual);
         if (format != visualFormats.end()) {
             const xcb_render_picture_t picture = xcb_generate_id(connection);
@@ -508,28 +577,48 @@ X11Capture::Private::Canvas X11Capture::Private::compose(const Scene &scene, con
         }
         xcb_free_pixmap(connection, candidate.pixmap);
     }
+    xcb_xfixes_set_picture_clip_region(connection, canvas.picture, XCB_NONE, 0, 0);
     return canvas;
 }
 
-QImage X11Capture::Private::read(xcb_pixmap_t canvas, const QRect &area)
+const Candidate *X11Capture::Private::onlyVisibleWindow(const Scene &scene, const QRect &area) const
 {
+    const std::optional<size_t> cover = coveringWindow(scene, area);
+    if (!cover)
+        return nullptr;
+    for (size_t i = *cover + 1; i < scene.candidates.size(); ++i)
+        if (scene.candidates[i].pixmap)
+            return nullptr;
+    const Candidate &candidate = scene.candidates[*cover];
+    // Its pixels must read back as the canvas's would: depth 24, 32 bits a pixel.
+    const auto format = visualFormats.find(candidate.visual);
+    return format != visualFormats.end() && format->second == rgb24Format ? &candidate : nullptr;
+}
+
+QImage X11Capture::Private::read(xcb_drawable_t source, QPoint origin, QSize size, bool borrowed)
+{
+    const QRect area(origin, size);
     QImage image;
     const size_t bytes = size_t(area.width()) * size_t(area.height()) * 4;
     usedSharedMemory = false;
     if (ensureSharedMemory(bytes)) {
         auto reply = xcbReply(xcb_shm_get_image_reply(connection,
-            xcb_shm_get_image(connection, canvas, 0, 0, uint16_t(area.width()), uint16_t(area.height()), ~0u,
-                XCB_IMAGE_FORMAT_Z_PIXMAP, shmSegment, 0),
+            xcb_shm_get_image(connection, source, int16_t(area.x()), int16_t(area.y()), uint16_t(area.width()),
+                uint16_t(area.height()), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, shmSegment, 0),
             nullptr));
         if (reply) {
-            image = toImage(static_cast<const uint8_t *>(shmAddress), area.width(), area.height());
+            // Rows are exactly width × 4 bytes: Z format, 32 bits a pixel.
+            image = borrowed && lsbFirst
+                ? QImage(static_cast<uchar *>(shmAddress), area.width(), area.height(), area.width() * 4,
+                    QImage::Format_RGB32)
+                : toImage(static_cast<const uint8_t *>(shmAddress), area.width(), area.height());
             usedSharedMemory = true;
         }
     }
     if (!usedSharedMemory && !broken()) {
         auto reply = xcbReply(xcb_get_image_reply(connection,
-            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, canvas, 0, 0, uint16_t(area.width()),
-                uint16_t(area.height()), ~0u),
+            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, source, int16_t(area.x()), int16_t(area.y()),
+                uint16_t(area.width()), uint16_t(area.height()), ~0u),
             nullptr));
         if (reply && size_t(xcb_get_image_data_length(reply.get())) >= bytes)
             image = toImage(xcb_get_image_data(reply.get()), area.width(), area.height());

@@ -35,6 +35,9 @@
 //   shape so that their unshaped corners do not paint over what is below.
 // - Behind everything: the wallpaper pixmap desktops publish in _XROOTPMAP_ID,
 //   else black. A desktop whose wallpaper is a window is just another child.
+// - Each window painted is a pass over its pixels in the server. Under an
+//   opaque, unshaped window that covers the whole area nothing shows, so
+//   painting starts there (a full-screen window, a maximised one).
 //
 // The finished picture is read with one MIT-SHM GetImage; a client in another
 // IPC namespace cannot share memory with the server and falls back to a plain
@@ -55,6 +58,12 @@ public:
     // An opaque RGB32 image of exactly request.pixels' size, or the reason
     // there is none (for example the connection to the X server was lost).
     Result<QImage, PlatformError> grab(const GrabRequest &request);
+    // The same, without the copy out of shared memory that costs a pass over
+    // every pixel: the image may point into this capture's buffer, valid
+    // until the next grab, and its unused fourth byte is not made opaque.
+    // For a reader that converts the picture at once (a recording); the
+    // off-screen picture it is composed in is kept for the next grab too.
+    Result<QImage, PlatformError> grabBorrowed(const GrabRequest &request);
 
     // Whether the last read went through shared memory.
     bool usedSharedMemory() const;

@@ -14,8 +14,20 @@
 
 namespace {
 
-// How often the pointer is looked at while the screen is still.
+// How often the pointer is looked at while it moves, and once it has been
+// still for a while: a pointer at rest is asked about less often, and the
+// first move after rest shows a little later.
 constexpr std::chrono::milliseconds pointerPeriod(16);
+constexpr std::chrono::milliseconds restingPointerPeriod(50);
+constexpr std::chrono::milliseconds pointerRest(1000);
+// A client draws one update as a burst of requests (a toolkit's repaint, a
+// player's frame); a gap this long ends the burst.
+constexpr std::chrono::milliseconds settleGap(3);
+// Drawing that never pauses is taken as it stands after this long.
+constexpr std::chrono::milliseconds settleLimit(16);
+// Rounds of subtract-and-sync before a read; a client drawing without pause
+// could otherwise hold the reader forever.
+constexpr int armRounds = 3;
 // A cursor image reaches this far from its hot spot.
 constexpr int cursorReach = 64;
 
@@ -33,12 +45,15 @@ struct X11DamageWatcher::Private {
     std::atomic<bool> interrupted {false};
 
     std::unordered_map<xcb_window_t, xcb_damage_damage_t> damages;
-    std::unordered_set<xcb_damage_damage_t> damaged;
+    std::unordered_set<xcb_damage_damage_t> damaged; // notified, not yet subtracted
     bool changed = false;
+    std::chrono::steady_clock::time_point firstChange;
+    std::chrono::steady_clock::time_point lastChange;
     bool lost = false;
     PlatformError reason;
     QPoint pointer {-100000, -100000};
     std::chrono::steady_clock::time_point nextPointerCheck;
+    std::chrono::steady_clock::time_point pointerMoved;
 
     ~Private()
     {
@@ -72,6 +87,21 @@ struct X11DamageWatcher::Private {
         }
     }
 
+    void markChanged()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (!changed)
+            firstChange = now;
+        lastChange = now;
+        changed = true;
+    }
+
+    // When the change seen so far counts as one finished screen update.
+    std::chrono::steady_clock::time_point settledAt() const
+    {
+        return std::min(lastChange + settleGap, firstChange + settleLimit);
+    }
+
     void handle(xcb_generic_event_t *event)
     {
         const uint8_t type = event->response_type & 0x7f;
@@ -79,13 +109,13 @@ struct X11DamageWatcher::Private {
             return; // errors of windows that vanished
         if (type == damageEvent) {
             damaged.insert(reinterpret_cast<xcb_damage_notify_event_t *>(event)->damage);
-            changed = true;
+            markChanged();
             return;
         }
         if (hasRandr
             && (type == randrEvent + XCB_RANDR_SCREEN_CHANGE_NOTIFY || type == randrEvent + XCB_RANDR_NOTIFY)) {
             checkOutput();
-            changed = true;
+            markChanged();
             return;
         }
         switch (type) {
@@ -99,52 +129,66 @@ struct X11DamageWatcher::Private {
             auto *reparented = reinterpret_cast<xcb_reparent_notify_event_t *>(event);
             if (reparented->parent == root)
                 watch(reparented->window);
-            changed = true;
+            markChanged();
             break;
         }
         case XCB_DESTROY_NOTIFY:
             damages.erase(reinterpret_cast<xcb_destroy_notify_event_t *>(event)->window);
-            changed = true;
+            markChanged();
             break;
         case XCB_MAP_NOTIFY:
         case XCB_UNMAP_NOTIFY:
         case XCB_CONFIGURE_NOTIFY:
         case XCB_CIRCULATE_NOTIFY:
         case XCB_GRAVITY_NOTIFY:
-            changed = true;
+            markChanged();
             break;
         default:
             break;
         }
     }
 
-    void drain()
+    // Reads what arrived and subtracts the damage it reported, so that the
+    // next drawing is reported too. Returns whether anything was subtracted.
+    bool drain()
     {
         while (xcb_generic_event_t *event = xcb_poll_for_event(connection)) {
             handle(event);
             std::free(event);
         }
+        const bool subtracted = !damaged.empty();
+        for (const xcb_damage_damage_t damage : damaged)
+            xcb_damage_subtract(connection, damage, XCB_NONE, XCB_NONE);
+        damaged.clear();
+        if (subtracted)
+            xcb_flush(connection);
         if (broken() && !lost) {
             lost = true;
             reason = {QStringLiteral("A conexão com a tela X11 foi perdida.")};
         }
+        return subtracted;
     }
+
+    // A round trip: every event the server sent before it has arrived, and
+    // every request sent before it (the subtracts) has been carried out.
+    void sync() { std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr)); }
 
     void checkPointer()
     {
         const auto now = std::chrono::steady_clock::now();
         if (now < nextPointerCheck)
             return;
-        nextPointerCheck = now + pointerPeriod;
+        nextPointerCheck = now + (now - pointerMoved < pointerRest ? pointerPeriod : restingPointerPeriod);
         auto reply = xcbReply(xcb_query_pointer_reply(connection, xcb_query_pointer(connection, root), nullptr));
         if (!reply)
             return;
         const QPoint position(reply->root_x, reply->root_y);
         if (position == pointer)
             return;
+        pointerMoved = now;
         const QRect reach = area.adjusted(-cursorReach, -cursorReach, cursorReach, cursorReach);
         if (reach.contains(position) || reach.contains(pointer))
-            changed = true;
+            markChanged();
         pointer = position;
     }
 };
@@ -240,14 +284,22 @@ X11DamageWatcher::Event X11DamageWatcher::wait(std::chrono::milliseconds timeout
             return Event::interrupted;
         }
         p.checkPointer();
-        if (p.changed)
-            return Event::changed;
         const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline)
+        // A change is reported once its update has settled, however long the
+        // caller meant to wait: settling takes a frame interval at most.
+        auto wakeAt = p.nextPointerCheck;
+        if (p.changed) {
+            const auto settled = p.settledAt();
+            if (now >= settled)
+                return Event::changed;
+            wakeAt = std::min(wakeAt, settled);
+        } else if (now >= deadline) {
             return Event::timedOut;
-        const auto untilPointer = std::chrono::duration_cast<std::chrono::milliseconds>(p.nextPointerCheck - now);
-        const auto untilDeadline = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-        const int waitMs = int(std::max<int64_t>(1, std::min(untilPointer.count() + 1, untilDeadline.count() + 1)));
+        } else {
+            wakeAt = std::min(wakeAt, deadline);
+        }
+        const auto untilWake = std::chrono::duration_cast<std::chrono::microseconds>(wakeAt - now).count();
+        const int waitMs = int(std::max<int64_t>(1, (untilWake + 999) / 1000));
         pollfd fds[2] = {{xcb_get_file_descriptor(p.connection), POLLIN, 0}, {p.wakeFd, POLLIN, 0}};
         ::poll(fds, 2, waitMs);
     }
@@ -256,11 +308,26 @@ X11DamageWatcher::Event X11DamageWatcher::wait(std::chrono::milliseconds timeout
 void X11DamageWatcher::rearm()
 {
     Private &p = *d;
-    for (const xcb_damage_damage_t damage : p.damaged)
-        xcb_damage_subtract(p.connection, damage, XCB_NONE, XCB_NONE);
-    p.damaged.clear();
-    p.changed = false;
-    xcb_flush(p.connection);
+    // Damage notices travel on this connection and the picture is read on
+    // another, so order them through the server: once a round trip finds no
+    // new notice, every damage object is armed and all drawing before it is
+    // in the picture read next.
+    bool quiet = false;
+    for (int round = 0; round < armRounds && !quiet; ++round) {
+        p.sync();
+        quiet = !p.drain();
+    }
+    // Drawing that would not pause stays a change, so that it is read again.
+    if (quiet)
+        p.changed = false;
+}
+
+bool X11DamageWatcher::changedSinceRearm()
+{
+    Private &p = *d;
+    p.sync();
+    p.drain();
+    return p.changed;
 }
 
 void X11DamageWatcher::interrupt()

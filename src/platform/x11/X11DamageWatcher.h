@@ -21,15 +21,22 @@
 // - Moving, mapping, unmapping or restacking a window changes the picture
 //   without any damage when windows are composited: those events count too.
 // - The cursor is drawn into recorded pictures, but moving it damages no
-//   window: its position is polled (about 60 times a second) while waiting.
-// - Damage objects report once until their damage is subtracted: rearm()
-//   subtracts, and must be called just before reading the picture so that
-//   any drawing after it is reported again.
+//   window: its position is polled while waiting, about 60 times a second
+//   while it moves and 20 once it has rested a second.
+// - Damage objects report once until their damage is subtracted: every
+//   notice is subtracted at once, so that the watcher sees each burst of
+//   drawing to its end. A change is reported only once the burst has settled
+//   (a short gap, or a frame interval at most), so that one screen update
+//   gives one picture and not one per request the client drew it with.
+// - The picture is read on another connection, and the server interleaves
+//   clients' requests: rearm() syncs with the server before the read, and
+//   changedSinceRearm() after it tells whether drawing landed in between
+//   (the picture may then mix two updates).
 // - An output switched off (RandR: no CRTC any more, or gone) and a broken
 //   connection to the server both mean the display is gone.
 //
-// The watcher owns its X connection. wait() and rearm() belong to one thread;
-// interrupt() may be called from any thread.
+// The watcher owns its X connection. wait(), rearm() and changedSinceRearm()
+// belong to one thread; interrupt() may be called from any thread.
 class X11DamageWatcher {
 public:
     enum class Event { changed, timedOut, interrupted, displayLost };
@@ -42,12 +49,15 @@ public:
     X11DamageWatcher(const X11DamageWatcher &) = delete;
     X11DamageWatcher &operator=(const X11DamageWatcher &) = delete;
 
-    // Returns at once with `changed` when something changed since the last
-    // rearm(), else waits for a change, the time-out, interrupt() or the
-    // display's loss.
+    // Returns with `changed` once something that changed since the last
+    // rearm() has settled, else waits for a change, the time-out, interrupt()
+    // or the display's loss.
     Event wait(std::chrono::milliseconds timeout);
-    // Starts a new round of change reports.
+    // Starts a new round of change reports; call it just before reading the
+    // picture. Blocks for a round trip or a few.
     void rearm();
+    // Whether anything changed since rearm(): call it after the read.
+    bool changedSinceRearm();
     // Makes a waiting (or the next) wait() return `interrupted`.
     void interrupt();
     // Why the display counts as gone.

@@ -48,10 +48,10 @@ public:
         request.pixels = m_area.pixels;
         request.showsCursor = m_area.showsCursor;
         request.excludedWindows = excludedWindows;
-        auto image = m_capture->grab(request);
+        auto image = m_capture->grabBorrowed(request);
         if (!image)
             return Result<CapturedFrame, PlatformError>::failure(image.error());
-        return CapturedFrame {std::move(*image), time};
+        return CapturedFrame {std::move(*image), time, m_watcher->changedSinceRearm()};
     }
 
 private:

@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -51,7 +52,72 @@ private:
     QString m_socket;
 };
 
+// Plain windows of one colour each (their background), straight on the root
+// as no window manager runs.
+class Windows {
+public:
+    explicit Windows(const QByteArray &display)
+        : m_connection(xcb_connect(display.constData(), nullptr))
+    {
+        m_screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
+    }
+    ~Windows() { xcb_disconnect(m_connection); }
+
+    xcb_window_t add(QRect geometry, QRgb colour)
+    {
+        const xcb_window_t window = xcb_generate_id(m_connection);
+        const uint32_t values[] = {colour & 0xffffffu};
+        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, window, m_screen->root, int16_t(geometry.x()),
+            int16_t(geometry.y()), uint16_t(geometry.width()), uint16_t(geometry.height()), 0,
+            XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen->root_visual, XCB_CW_BACK_PIXEL, values);
+        xcb_map_window(m_connection, window);
+        std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+        return window;
+    }
+
+private:
+    xcb_connection_t *m_connection;
+    xcb_screen_t *m_screen;
+};
+
 } // namespace
+
+// A window covering the whole area is read as it is, or composed with what
+// lies over it; what is left out never shows, borrowed or copied.
+TEST(X11Capture, AWindowOverTheWholeAreaIsReadWithWhatLiesOverIt)
+{
+    PrivateServer server;
+    if (!server.running())
+        GTEST_SKIP() << "needs Xvfb";
+    auto capture = X11Capture::open(server.name());
+    ASSERT_TRUE(capture);
+    Windows windows(server.name());
+    windows.add(QRect(0, 0, 320, 200), qRgb(20, 200, 60));
+    const xcb_window_t left = windows.add(QRect(10, 10, 40, 40), qRgb(250, 0, 250));
+    // The redirect made at open needs a moment to expose the new windows.
+    QThread::msleep(300);
+    const QRect area(5, 5, 100, 60);
+
+    auto alone = (*capture)->grabBorrowed(GrabRequest {area, {left}, false});
+    ASSERT_TRUE(alone);
+    EXPECT_EQ(alone->size(), area.size());
+    EXPECT_EQ(alone->pixel(0, 0) & 0xffffff, qRgb(20, 200, 60) & 0xffffff);
+    EXPECT_EQ(alone->pixel(20, 20) & 0xffffff, qRgb(20, 200, 60) & 0xffffff) << "a left-out window shows";
+    EXPECT_EQ(alone->pixel(99, 59) & 0xffffff, qRgb(20, 200, 60) & 0xffffff);
+
+    for (const bool borrowed : {true, false}) {
+        const GrabRequest everything {area, {}, false};
+        auto composed = borrowed ? (*capture)->grabBorrowed(everything) : (*capture)->grab(everything);
+        ASSERT_TRUE(composed);
+        EXPECT_EQ(composed->pixel(0, 0) & 0xffffff, qRgb(20, 200, 60) & 0xffffff);
+        EXPECT_EQ(composed->pixel(20, 20) & 0xffffff, qRgb(250, 0, 250) & 0xffffff) << "borrowed " << borrowed;
+        EXPECT_EQ(composed->pixel(50, 50) & 0xffffff, qRgb(20, 200, 60) & 0xffffff);
+    }
+    // The copy is opaque, as QImage's RGB32 wants.
+    auto copied = (*capture)->grab(GrabRequest {area, {left}, false});
+    ASSERT_TRUE(copied);
+    EXPECT_EQ(copied->pixel(20, 20), qRgb(20, 200, 60));
+}
 
 TEST(X11Capture, LostServerGivesAnErrorNotACrash)
 {
