@@ -71,6 +71,9 @@ public:
     virtual QCoro::Task<Result<Done, QString>> resume() = 0;
     // After the stop: what sound the saved recording lacks, system audio first.
     virtual QList<MissingAudio> missingAudio() const { return {}; }
+    // After the stop: whether the recording ended because its disk was full
+    // or about to be.
+    virtual bool stoppedForLackOfSpace() const { return false; }
 };
 
 // What is on screen while recording: the ring around an area and the bar.

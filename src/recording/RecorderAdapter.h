@@ -24,6 +24,7 @@ public:
     QCoro::Task<void> pause() override;
     QCoro::Task<Result<Done, QString>> resume() override;
     QList<MissingAudio> missingAudio() const override;
+    bool stoppedForLackOfSpace() const override { return m_recorder->stoppedForLackOfSpace(); }
 
     ScreenRecorder &recorder() { return *m_recorder; }
 

@@ -5,7 +5,12 @@
 #include <QCoroFuture>
 #include <QtConcurrent/QtConcurrentRun>
 
+extern "C" {
+#include <libavutil/error.h>
+}
+
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -48,8 +53,18 @@ int64_t steadyNanoseconds()
         .count();
 }
 
+constexpr int64_t fragmentNanoseconds = 1'000'000'000;
+constexpr int64_t pictureReadNanoseconds = 200'000'000;
+
+bool isOutOfSpace(const MediaError &error)
+{
+    return error.code == AVERROR(ENOSPC) || error.code == AVERROR(EDQUOT);
+}
+
 PlatformError fromMedia(const MediaError &error)
 {
+    if (isOutOfSpace(error))
+        return {QStringLiteral("O disco está cheio.")};
     return {QStringLiteral("Não foi possível gravar o vídeo: %1").arg(error.description)};
 }
 
@@ -291,17 +306,16 @@ struct SegmentWriter::Private {
         bool ended = false;
         int64_t end = 0;
         std::vector<int> silent;
+        int64_t lastFlush = 0;
         while (!ended && !failure) {
             std::deque<Picture> takenPictures;
             std::deque<QueuedAudio> takenChunks;
             {
                 std::unique_lock lock(mutex);
                 // Silent tracks are padded as time passes, also on a still screen.
+                // Also wakes up on a still screen to close a fragment in time.
                 const auto ready = [this] { return !pictures.empty() || !chunks.empty() || captureEnded; };
-                if (silentTracks.empty())
-                    wake.wait(lock, ready);
-                else
-                    wake.wait_for(lock, std::chrono::milliseconds(250), ready);
+                wake.wait_for(lock, std::chrono::milliseconds(250), ready);
                 takenPictures.swap(pictures);
                 takenChunks.swap(chunks);
                 // Taken with the chunks: a lost track's last chunks are among them.
@@ -355,6 +369,17 @@ struct SegmentWriter::Private {
                     }
                 }
             }
+            // What is written so far goes to the file about every second,
+            // as a fragment that a crash cannot take back.
+            if (!failure && !ended && t0 >= 0) {
+                const int64_t now = steadyNanoseconds() - t0;
+                if (now - lastFlush >= fragmentNanoseconds) {
+                    // A picture being read right now may still belong before NOW.
+                    if (auto flushed = encoder->flush(now - pictureReadNanoseconds); !flushed)
+                        failure = flushed.error();
+                    lastFlush = now;
+                }
+            }
         }
         audio.clear();
         if (!failure) {
@@ -363,6 +388,8 @@ struct SegmentWriter::Private {
         }
         if (failure) {
             requestStop();
+            if (isOutOfSpace(*failure) && notices.outOfSpace)
+                notices.outOfSpace();
             if (notices.failed)
                 notices.failed(fromMedia(*failure));
             return;
