@@ -159,6 +159,7 @@ public:
         bool holdPause = false;
         QStringList *log = nullptr;
         QList<MissingAudio> missingAudio;
+        bool lacksSpace = false;
     };
     explicit FakeRecorder(Script script)
         : m_script(script)
@@ -203,6 +204,7 @@ public:
         co_return Done {};
     }
     QList<MissingAudio> missingAudio() const override { return m_script.missingAudio; }
+    bool stoppedForLackOfSpace() const override { return m_script.lacksSpace; }
     void release() { emit released(); }
     void stopBySystem() { onUnexpectedStop(); }
 
