@@ -7,8 +7,13 @@
 //    with the same encoders.
 // 2. A still screen: the recorder's share of one core.
 // 3. Stop of a one-segment one-minute recording until the file is in place.
+// 4. What a crash loses: copies of the live segment taken at moments through
+//    a recording (what a killed program leaves on disk), trimmed to their
+//    whole fragments, against the time recorded then; busy and still screen.
 #include "platform/PlatformServices.h"
+#include "platform/media/MediaAsset.h"
 #include "recording/ScreenRecorder.h"
+#include "recording/SegmentChecks.h"
 #include "recording/SegmentWriter.h"
 
 #include <QApplication>
@@ -140,6 +145,51 @@ Cost recordWithWriter(
     return cost;
 }
 
+// Seconds a crash at each of COUNT moments, about a second apart, would lose.
+std::vector<double> crashLosses(
+    PlatformServices &services, const DisplayInfo &display, const QString &folder, int count)
+{
+    SegmentSettings settings;
+    settings.path = folder + "/trecho-0.mp4";
+    settings.display = *display.id;
+    settings.pixels = QRect(display.pixelGeometry.topLeft(),
+        QSize(display.pixelGeometry.width() & ~1, display.pixelGeometry.height() & ~1));
+    settings.capturesSystemAudio = true;
+    SegmentWriter writer(settings, SegmentNotices {}, *services.frames, *services.audio);
+    std::vector<double> losses;
+    QElapsedTimer clock;
+    clock.start();
+    if (!awaitTask(writer.startCapture()))
+        return losses;
+    for (int i = 0; i < count; ++i) {
+        // Moments that do not line up with the writer's seconds.
+        wait(1000 + 137 * (i % 7));
+        const double recorded = clock.elapsed() / 1000.0;
+        const QString copy = folder + QStringLiteral("/crash-%1.mp4").arg(i);
+        QFile::copy(settings.path, copy);
+        SegmentChecks::trimToCompleteFragments(copy);
+        const auto duration = MediaAsset::open(copy).duration();
+        losses.push_back(recorded - (duration ? duration->seconds() : 0.0));
+        QFile::remove(copy);
+    }
+    awaitTask(writer.stopCapture());
+    return losses;
+}
+
+void printLosses(const char *what, const std::vector<double> &losses)
+{
+    if (losses.empty())
+        return;
+    double worst = 0;
+    double sum = 0;
+    for (const double loss : losses) {
+        worst = std::max(worst, loss);
+        sum += loss;
+    }
+    std::printf("crash loss, %s: %.2f s on average, %.2f s at worst (%zu moments)\n", what, sum / double(losses.size()),
+        worst, losses.size());
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -194,6 +244,7 @@ int main(int argc, char **argv)
     const double ffmpegCpu = childrenCpu() - children0;
     const double ffmpegX = processCpu(x) - x0;
     const int theirFrames = frameCount(theirs);
+    const std::vector<double> busyLosses = crashLosses(services, display, out.path(), 12);
     player.terminate();
     player.waitForFinished(3000);
     std::printf("ffmpeg x11grab: %d pictures, CPU %.2f s + %.2f s X server = %.1f ms a picture\n", theirFrames,
@@ -202,11 +253,15 @@ int main(int argc, char **argv)
         std::printf("ratio (CPU a picture, both counting the X server): %.2f\n",
             ((velunta.recorder + velunta.xServer) / written) / ((ffmpegCpu + ffmpegX) / theirFrames));
 
+    printLosses("busy screen", busyLosses);
+
     // 2. Still screen.
     wait(1000);
     const Cost still = recordWithWriter(services, display, out.filePath("still.mp4"), seconds, true);
     std::printf("still screen: %.1f %% of a core (recorder), %.1f %% (X server), %d pictures\n",
         100 * still.recorder / still.seconds, 100 * still.xServer / still.seconds, still.frames);
+
+    printLosses("still screen", crashLosses(services, display, out.path(), 12));
 
     // 3. Stop of a one-minute recording.
     LiveSegmentCapture service(*services.frames, *services.audio);
