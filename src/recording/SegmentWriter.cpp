@@ -3,6 +3,7 @@
 #include "platform/media/SegmentEncoder.h"
 
 #include <QCoroFuture>
+#include <QFile>
 #include <QtConcurrent/QtConcurrentRun>
 
 extern "C" {
@@ -17,6 +18,7 @@ extern "C" {
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unistd.h>
 
 namespace AudioPlacement {
 
@@ -84,6 +86,7 @@ struct SegmentWriter::Private {
 
     std::unique_ptr<FrameStream> frames;
     std::unique_ptr<SegmentEncoder> encoder;
+    std::unique_ptr<QFile> syncHandle;
     std::vector<std::unique_ptr<AudioStream>> audio; // one per source that opened
     std::vector<AudioLoss> droppedAudio; // sources whose tracks the file leaves out
 
@@ -193,6 +196,11 @@ struct SegmentWriter::Private {
         if (!encoding_)
             return R::failure(fromMedia(encoding_.error()));
         encoder = std::move(*encoding_);
+        // A handle only to push the file's fragments to the disk itself: a
+        // power cut takes what is still in the page cache.
+        syncHandle = std::make_unique<QFile>(settings.path);
+        if (!syncHandle->open(QIODevice::ReadOnly))
+            syncHandle.reset();
         captureThread = std::thread([this] { runCapture(); });
         writerThread = std::thread([this] { runWriter(); });
         return Done {};
@@ -377,6 +385,8 @@ struct SegmentWriter::Private {
                     // A picture being read right now may still belong before NOW.
                     if (auto flushed = encoder->flush(now - pictureReadNanoseconds); !flushed)
                         failure = flushed.error();
+                    else if (syncHandle)
+                        ::fdatasync(syncHandle->handle());
                     lastFlush = now;
                 }
             }
