@@ -107,11 +107,15 @@ QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::start(CaptureTarget ta
     m_target = target;
     m_options = options;
     m_finalURL = path;
-    auto folder = makeSegmentsFolder(path);
-    if (!folder)
-        co_return R::failure(folder.error());
-    m_segmentsFolder = *folder;
     QPointer<ScreenRecorder> self(this);
+    auto making = QtConcurrent::run([path, probe = m_freeSpace] { return makeSegmentsFolder(path, probe); });
+    const NewFolder folder = co_await making;
+    if (!self)
+        co_return R::failure(CaptureError::emptyRecording);
+    m_lacksSpace = folder.lacksSpace;
+    if (!folder.path)
+        co_return R::failure(folder.path.error());
+    m_segmentsFolder = *folder.path;
     auto started = co_await startSegment();
     if (self && started) {
         m_lastFolderBytes = 0;
@@ -121,7 +125,7 @@ QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::start(CaptureTarget ta
     co_return started;
 }
 
-Result<QString, CaptureFailure> ScreenRecorder::makeSegmentsFolder(const QString &finalPath)
+ScreenRecorder::NewFolder ScreenRecorder::makeSegmentsFolder(const QString &finalPath, const FreeSpaceProbe &freeSpace)
 {
     using R = Result<QString, CaptureFailure>;
     // The cache first; the save folder's disk when only that one has room,
@@ -131,18 +135,17 @@ Result<QString, CaptureFailure> ScreenRecorder::makeSegmentsFolder(const QString
     QDir().mkpath(cache);
     const QStringList candidates {cache, saveFolder};
     for (const QString &place : candidates) {
-        const auto free = m_freeSpace ? m_freeSpace(place) : std::nullopt;
+        const auto free = freeSpace ? freeSpace(place) : std::nullopt;
         if (free && !DiskSpace::hasRoom(*free, DiskSpace::leastBytesPerSecond))
             continue;
         const QString root = place == cache ? cache : SegmentFolder::saveFolderRoot(saveFolder);
         auto made = SegmentFolder::create(root, SegmentFolder::currentOwner(finalPath));
         if (made)
-            return *made;
+            return {R(*made), false};
         if (place == candidates.last())
-            return R::failure(made.error());
+            return {R::failure(made.error()), false};
     }
-    m_lacksSpace = true;
-    return R::failure(PlatformError {QStringLiteral("O disco está cheio.")});
+    return {R::failure(PlatformError {QStringLiteral("O disco está cheio.")}), true};
 }
 
 QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::startSegment()

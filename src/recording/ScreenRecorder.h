@@ -133,7 +133,12 @@ private:
     void noteMissingAudio(const AudioLoss &loss, bool isPartial);
     void updateExcludedWindows();
     QCoro::Task<void> checkSpace();
-    Result<QString, CaptureFailure> makeSegmentsFolder(const QString &finalPath);
+    struct NewFolder {
+        Result<QString, CaptureFailure> path;
+        bool lacksSpace = false;
+    };
+    // On a worker thread.
+    static NewFolder makeSegmentsFolder(const QString &finalPath, const FreeSpaceProbe &freeSpace);
 
     ScreenSource &m_screens;
     SegmentCaptureService &m_service;
