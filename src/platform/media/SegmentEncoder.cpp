@@ -361,7 +361,9 @@ Result<Done, MediaError> SegmentEncoder::flush(int64_t nowNanoseconds)
     // fragmented file closes by pulling every later picture forward.
     const int64_t now = av_rescale(nowNanoseconds, s.video->time_base.den, 1000000000LL * s.video->time_base.num);
     const int64_t index = now / 1000;
-    if (s.pendingVideo && s.lastPicture && now - s.pendingVideo->pts >= s.video->time_base.den / 2
+    // Not more often than every two seconds: even an unchanged picture costs
+    // a few milliseconds to encode at full size.
+    if (s.pendingVideo && s.lastPicture && now - s.pendingVideo->pts >= 2 * s.video->time_base.den
         && index > s.lastFrameIndex) {
         s.lastPicture->pts = index * 1000;
         s.lastFrameIndex = index;

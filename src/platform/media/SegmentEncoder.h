@@ -86,7 +86,7 @@ public:
 
     // Writes out what the file can hold so far as one complete fragment,
     // NOWNANOSECONDS after the segment's start: a picture held for its
-    // duration for half a second or more goes out lasting until then (the
+    // duration for two seconds or more goes out lasting until then (the
     // same picture is encoded again from then on).
     Result<Done, MediaError> flush(int64_t nowNanoseconds);
 

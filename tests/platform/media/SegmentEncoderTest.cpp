@@ -155,18 +155,18 @@ TEST(SegmentEncoderFragments, AStillPictureReachesTheFileAndTheNextChangeKeepsIt
 
     ASSERT_TRUE(encoder.addPicture(picture(Qt::green), 0));
     // Nothing changes on screen: the held picture goes out with the flush.
-    ASSERT_TRUE(encoder.flush(1'500'000'000));
+    ASSERT_TRUE(encoder.flush(2'500'000'000));
     const QString cut = out.filePath("cortado.mp4");
     ASSERT_TRUE(QFile::copy(settings.path, cut));
     EXPECT_EQ(videoTimes(cut), std::vector<double>({0.0}));
-    EXPECT_NEAR(MediaAsset::open(cut).duration()->seconds(), 1.5, 0.02);
+    EXPECT_NEAR(MediaAsset::open(cut).duration()->seconds(), 2.5, 0.02);
 
     ASSERT_TRUE(encoder.addPicture(picture(Qt::black), 180));
     ASSERT_TRUE(encoder.finish(4'000'000'000));
     // The picture again from the flush on, then the change at its own time.
     const std::vector<double> times = videoTimes(settings.path);
     ASSERT_EQ(times.size(), 3u);
-    EXPECT_NEAR(times[1], 1.5, 0.001);
+    EXPECT_NEAR(times[1], 2.5, 0.001);
     EXPECT_NEAR(times[2], 3.0, 0.001) << "the change is not pulled back to the flush";
     EXPECT_NEAR(MediaAsset::open(settings.path).duration()->seconds(), 4.0, 0.02);
 }
