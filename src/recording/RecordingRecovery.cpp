@@ -64,24 +64,25 @@ QString recoverFolder(const QString &folder, const QString &saveFolder)
     for (const QString &segment : segments)
         if (!SegmentChecks::trimToCompleteFragments(segment))
             qWarning("Velunta: could not trim %s", qPrintable(segment));
-    QString delivered;
-    if (!segments.isEmpty()) {
-        const auto owner = SegmentFolder::readLock(folder);
-        const QDateTime started = QFileInfo(segments.front()).lastModified();
-        QDir().mkpath(saveFolder);
-        const QString target = recoveredPath(owner ? owner->finalPath : QString(), saveFolder, started);
-        // Lengths as the files have them: the wall clock died with the program.
-        auto recovered = ScreenRecorder::deliver(segments, {}, target, std::nullopt, nullptr);
-        if (recovered)
-            delivered = *recovered;
-        else
-            qWarning("Velunta: nothing of the recording in %s could be recovered: %s", qPrintable(folder),
-                qPrintable(recovered.error().description()));
-    } else {
-        qWarning("Velunta: the recording in %s left no segment to recover", qPrintable(folder));
+    if (SegmentChecks::usableSegments(segments).isEmpty()) {
+        qWarning("Velunta: the recording in %s left nothing readable; its folder is removed", qPrintable(folder));
+        SegmentFolder::remove(folder);
+        return {};
+    }
+    const auto owner = SegmentFolder::readLock(folder);
+    const QDateTime started = QFileInfo(segments.front()).lastModified();
+    QDir().mkpath(saveFolder);
+    const QString target = recoveredPath(owner ? owner->finalPath : QString(), saveFolder, started);
+    // Lengths as the files have them: the wall clock died with the program.
+    auto recovered = ScreenRecorder::deliver(segments, {}, target, std::nullopt, nullptr);
+    if (!recovered) {
+        // The save folder may be full or gone for now: the next start tries again.
+        qWarning("Velunta: the recording in %s could not be recovered yet: %s", qPrintable(folder),
+            qPrintable(recovered.error().description()));
+        return {};
     }
     SegmentFolder::remove(folder);
-    return delivered;
+    return *recovered;
 }
 
 QStringList recoverAll(const QStringList &roots, const QString &saveFolder, const SegmentFolder::ProcessLookup &lookup,

@@ -18,8 +18,9 @@ namespace RecordingRecovery {
 // named after STARTED, as any new recording). Never an existing file.
 QString recoveredPath(const QString &finalPath, const QString &saveFolder, const QDateTime &started);
 
-// Recovers the recording in FOLDER and removes the folder. The recovered
-// file's path, or empty when nothing in it could be read.
+// Recovers the recording in FOLDER and removes the folder: the recovered
+// file's path. Empty when nothing in it could be read (the folder goes too)
+// or when the file could not be written (the folder stays for another try).
 QString recoverFolder(const QString &folder, const QString &saveFolder);
 
 // Every orphaned segment folder in ROOTS: the recovered files' paths.

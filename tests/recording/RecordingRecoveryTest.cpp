@@ -140,3 +140,16 @@ TEST_F(Recovery, RecoveredNamesNeverReplaceAFile)
     EXPECT_EQ(RecordingRecovery::recoveredPath({}, saveFolder, started),
         saveFolder + "/Gravação 2026-12-07 às 09.08.07 (recuperada).mp4");
 }
+
+TEST_F(Recovery, ASaveFolderThatCannotTakeTheFileKeepsTheSegmentsForNextTime)
+{
+    TestSupport::writeFile(dir.filePath("arquivo"), "x");
+    const QString folder = folderOf({4000, 1, {}});
+    writeCutOffSegment(folder + "/trecho-0.mp4", 2);
+    EXPECT_TRUE(
+        RecordingRecovery::recoverAll({root}, dir.filePath("arquivo/Capturas"), processes(), "Velunta").isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(folder + "/trecho-0.mp4"));
+    // Room again: the next start gets it.
+    EXPECT_EQ(recover().size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(folder));
+}
