@@ -12,9 +12,14 @@
 //    microphone (three tracks: their mix first), and the mixing alone, a
 //    second of sound at a time.
 // 3. Stop of a one-segment one-minute recording until the file is in place.
+// 4. What a crash loses: copies of the live segment taken at moments through
+//    a recording (what a killed program leaves on disk), trimmed to their
+//    whole fragments, against the time recorded then; busy and still screen.
 #include "platform/PlatformServices.h"
 #include "recording/AudioMix.h"
+#include "platform/media/MediaAsset.h"
 #include "recording/ScreenRecorder.h"
+#include "recording/SegmentChecks.h"
 #include "recording/SegmentWriter.h"
 
 #include <QApplication>
@@ -254,6 +259,52 @@ private:
     int m_frame = 0;
 };
 
+
+// Seconds a crash at each of COUNT moments, about a second apart, would lose.
+std::vector<double> crashLosses(
+    PlatformServices &services, const DisplayInfo &display, const QString &folder, int count)
+{
+    SegmentSettings settings;
+    settings.path = folder + "/trecho-0.mp4";
+    settings.display = *display.id;
+    settings.pixels = QRect(display.pixelGeometry.topLeft(),
+        QSize(display.pixelGeometry.width() & ~1, display.pixelGeometry.height() & ~1));
+    settings.capturesSystemAudio = true;
+    SegmentWriter writer(settings, SegmentNotices {}, *services.frames, *services.audio);
+    std::vector<double> losses;
+    QElapsedTimer clock;
+    clock.start();
+    if (!awaitTask(writer.startCapture()))
+        return losses;
+    for (int i = 0; i < count; ++i) {
+        // Moments that do not line up with the writer's seconds.
+        wait(1000 + 137 * (i % 7));
+        const double recorded = clock.elapsed() / 1000.0;
+        const QString copy = folder + QStringLiteral("/crash-%1.mp4").arg(i);
+        QFile::copy(settings.path, copy);
+        SegmentChecks::trimToCompleteFragments(copy);
+        const auto duration = MediaAsset::open(copy).duration();
+        losses.push_back(recorded - (duration ? duration->seconds() : 0.0));
+        QFile::remove(copy);
+    }
+    awaitTask(writer.stopCapture());
+    return losses;
+}
+
+void printLosses(const char *what, const std::vector<double> &losses)
+{
+    if (losses.empty())
+        return;
+    double worst = 0;
+    double sum = 0;
+    for (const double loss : losses) {
+        worst = std::max(worst, loss);
+        sum += loss;
+    }
+    std::printf("crash loss, %s: %.2f s on average, %.2f s at worst (%zu moments)\n", what, sum / double(losses.size()),
+        worst, losses.size());
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -307,6 +358,7 @@ int main(int argc, char **argv)
             QFile::remove(peer);
         wait(500);
     }
+    const std::vector<double> busyLosses = crashLosses(services, display, out.path(), 12);
     player.terminate();
     player.waitForFinished(3000);
     if (keep)
@@ -320,6 +372,8 @@ int main(int argc, char **argv)
     std::printf("  pictures a second: velunta %.1f, ffmpeg %.1f\n", velunta.pictures, ffmpeg.pictures);
     std::printf("  size: velunta %.1f MB a minute, ffmpeg %.1f MB a minute (ratio %.2f)\n", velunta.megabytes,
         ffmpeg.megabytes, ffmpeg.megabytes > 0 ? velunta.megabytes / ffmpeg.megabytes : 0);
+
+    printLosses("busy screen", busyLosses);
 
     // 2. Still screen.
     wait(1000);
@@ -346,6 +400,8 @@ int main(int argc, char **argv)
         }
         std::printf("mixing alone: %.3f %% of a core\n", 100 * (selfCpu() - cpu0) / 600);
     }
+
+    printLosses("still screen", crashLosses(services, display, out.path(), 12));
 
     // 3. Stop of a one-minute recording.
     LiveSegmentCapture service(*services.frames, *services.audio);

@@ -14,8 +14,10 @@
 #include <QCoreApplication>
 #include <QCoroFuture>
 #include <QCoroTimer>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <chrono>
 
@@ -44,6 +46,11 @@ QString missingAudioDetail(const QList<CaptureRecorder::MissingAudio> &missing)
         if (!audio.reason.isEmpty() && !reasons.contains(audio.reason))
             reasons << audio.reason;
     return reasons.join(QLatin1Char('\n'));
+}
+
+QString diskFullMessage()
+{
+    return QStringLiteral("A gravação parou porque o disco está cheio");
 }
 
 } // namespace
@@ -510,6 +517,13 @@ QCoro::Task<void> AppController::runStop()
                 co_return;
             self->m_services.toast->show(title, *saved, thumbnail);
         }
+        if (self->m_recorder->stoppedForLackOfSpace()) {
+            self->alert(diskFullMessage(),
+                QStringLiteral("O que foi gravado até aqui está salvo em “%1”.").arg(QFileInfo(*saved).fileName()));
+            self->m_recorder.reset();
+            self->endCapture();
+            co_return;
+        }
         QList<CaptureRecorder::MissingAudio> missing = self->m_recorder->missingAudio();
         const bool listsMicrophone = std::any_of(missing.cbegin(), missing.cend(),
             [](const CaptureRecorder::MissingAudio &audio) { return audio.isMicrophone; });
@@ -518,7 +532,8 @@ QCoro::Task<void> AppController::runStop()
         if (!missing.isEmpty())
             self->alert(missingAudioMessage(missing), missingAudioDetail(missing));
     } else {
-        self->alert(QStringLiteral("A gravação falhou"), saved.error());
+        self->alert(self->m_recorder->stoppedForLackOfSpace() ? diskFullMessage() : QStringLiteral("A gravação falhou"),
+            saved.error());
     }
     self->m_recorder.reset();
     self->endCapture();
@@ -531,6 +546,27 @@ void AppController::showInitialWindow()
         return;
     }
     showOnboarding(m_preferences.onboardingStep());
+}
+
+QCoro::Task<void> AppController::recoverRecordings()
+{
+    QPointer<AppController> self(this);
+    if (!m_services.recoverRecordings)
+        co_return;
+    auto recover = m_services.recoverRecordings;
+    auto recovering = QtConcurrent::run([recover, folder = m_preferences.saveFolder()] { return recover(folder); });
+    const QStringList recovered = co_await recovering;
+    if (!self || recovered.isEmpty())
+        co_return;
+    self->m_model->reloadCaptures();
+    for (const QString &path : recovered) {
+        if (!self->m_services.toast)
+            break;
+        const QImage thumbnail = co_await self->m_services.toast->videoThumbnail(path);
+        if (!self)
+            co_return;
+        self->m_services.toast->show(QStringLiteral("Gravação recuperada"), path, thumbnail);
+    }
 }
 
 void AppController::showOnboarding(int step)

@@ -40,6 +40,9 @@ public:
         WindowHost *windows = nullptr;
         StatusItemHost *statusItem = nullptr;
         std::function<std::unique_ptr<CaptureRecorder>()> makeRecorder;
+        // Recovers the recordings a dead Velunta left behind into the save
+        // folder given, answering the files made. Blocks: run off the GUI thread.
+        std::function<QStringList(const QString &saveFolder)> recoverRecordings;
         // Pause before a capture started from a window, so it is gone first.
         int windowHideDelayMs = 200;
     };
@@ -58,6 +61,9 @@ public:
     void perform(StatusMenu::Action action);
 
     void showInitialWindow();
+    // Recovers, off the GUI thread, what recordings cut off by a crash left
+    // behind, with a toast for each file made.
+    QCoro::Task<void> recoverRecordings();
     void screenshotFull();
     void screenshotArea();
     void toggleRecordFull();

@@ -16,6 +16,7 @@
 #include "platform/audio/PulseMicrophone.h"
 #include "platform/desktop/LinuxDesktop.h"
 #include "recording/RecorderAdapter.h"
+#include "recording/RecordingRecovery.h"
 #include "ui/AppModel.h"
 #include "ui/Windows.h"
 #include "updater/UpdateLeftovers.h"
@@ -198,6 +199,10 @@ bool AppDelegate::startNormalRun()
     FrameSource *frames = run.platform.frames.get();
     AudioSource *audio = run.platform.audio.get();
     services.makeRecorder = [screens, frames, audio] { return makeScreenRecorder(*screens, *frames, *audio); };
+    services.recoverRecordings = [](const QString &saveFolder) {
+        return RecordingRecovery::recoverAll(SegmentFolder::roots(saveFolder), saveFolder, SegmentFolder::lookUpProcess,
+            SegmentFolder::currentProgramName());
+    };
     run.controller = std::make_unique<AppController>(services, run.preferences, run.model.get());
     MainMenu::Actions menu;
     menu.showSettings = [&run] {
@@ -214,6 +219,7 @@ bool AppDelegate::startNormalRun()
     };
     run.windows->setMenuActions(menu);
     run.statusItem->invalidate();
+    run.controller->recoverRecordings();
     // Started for a capture, the main window would only be in the way (and in
     // the picture); the introduction still comes first for a new user.
     if (m_options.action == LaunchOptions::Action::none || !run.preferences.hasCompletedOnboarding())

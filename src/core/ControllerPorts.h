@@ -78,6 +78,9 @@ public:
     // After a start: the microphone chosen in the settings was not there and
     // the system's default is being recorded instead.
     virtual bool usesDefaultMicrophone() const { return false; }
+    // After the stop: whether the recording ended because its disk was full
+    // or about to be.
+    virtual bool stoppedForLackOfSpace() const { return false; }
 };
 
 // What is on screen while recording: the ring around an area and the bar.

@@ -25,6 +25,7 @@ public:
     QCoro::Task<Result<Done, QString>> resume() override;
     QList<MissingAudio> missingAudio() const override;
     bool usesDefaultMicrophone() const override;
+    bool stoppedForLackOfSpace() const override { return m_recorder->stoppedForLackOfSpace(); }
 
     ScreenRecorder &recorder() { return *m_recorder; }
 

@@ -3,7 +3,9 @@
 #include "recording/ScreenRecorder.h"
 
 #include "platform/WindowLevel.h"
+#include "recording/DiskSpace.h"
 #include "recording/SegmentChecks.h"
+#include "recording/SegmentFolder.h"
 #include "recording/SegmentJoin.h"
 
 #include <QCoreApplication>
@@ -13,7 +15,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
-#include <QUuid>
 #include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -60,6 +61,9 @@ ScreenRecorder::ScreenRecorder(ScreenSource &screens, SegmentCaptureService &ser
     // eventFilter); the timer only catches level changes of shown windows.
     m_exclusionRefresh.setInterval(std::chrono::milliseconds(250));
     connect(&m_exclusionRefresh, &QTimer::timeout, this, &ScreenRecorder::updateExcludedWindows);
+    m_freeSpace = DiskSpace::available;
+    m_spaceCheck.setInterval(DiskSpace::checkInterval);
+    connect(&m_spaceCheck, &QTimer::timeout, this, &ScreenRecorder::checkSpace);
 }
 
 ScreenRecorder::~ScreenRecorder()
@@ -69,7 +73,7 @@ ScreenRecorder::~ScreenRecorder()
     // Stops its threads; the half-written segment goes with the folder.
     m_stream.reset();
     if (m_segmentsFolder)
-        QDir(*m_segmentsFolder).removeRecursively();
+        SegmentFolder::remove(*m_segmentsFolder);
 }
 
 QString ScreenRecorder::segmentFileName(int index)
@@ -103,14 +107,45 @@ QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::start(CaptureTarget ta
     m_target = target;
     m_options = options;
     m_finalURL = path;
-    const QString folder
-        = QDir(QDir::tempPath())
-              .filePath(QStringLiteral("Velunta-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
-    if (!QDir().mkpath(folder))
-        co_return R::failure(
-            PlatformError {QStringLiteral("Não foi possível criar a pasta temporária %1.").arg(folder)});
-    m_segmentsFolder = folder;
-    co_return co_await startSegment();
+    QPointer<ScreenRecorder> self(this);
+    auto making = QtConcurrent::run([path, probe = m_freeSpace] { return makeSegmentsFolder(path, probe); });
+    const NewFolder folder = co_await making;
+    if (!self)
+        co_return R::failure(CaptureError::emptyRecording);
+    m_lacksSpace = folder.lacksSpace;
+    if (!folder.path)
+        co_return R::failure(folder.path.error());
+    m_segmentsFolder = *folder.path;
+    auto started = co_await startSegment();
+    if (self && started) {
+        m_lastFolderBytes = 0;
+        m_lastSpaceCheck = std::chrono::steady_clock::now();
+        m_spaceCheck.start();
+    }
+    co_return started;
+}
+
+ScreenRecorder::NewFolder ScreenRecorder::makeSegmentsFolder(const QString &finalPath, const FreeSpaceProbe &freeSpace)
+{
+    using R = Result<QString, CaptureFailure>;
+    // The cache first; the save folder's disk when only that one has room,
+    // where the join writes its file anyway. No room anywhere: no recording.
+    const QString saveFolder = QFileInfo(finalPath).absolutePath();
+    const QString cache = SegmentFolder::cacheRoot();
+    QDir().mkpath(cache);
+    const QStringList candidates {cache, saveFolder};
+    for (const QString &place : candidates) {
+        const auto free = freeSpace ? freeSpace(place) : std::nullopt;
+        if (free && !DiskSpace::hasRoom(*free, DiskSpace::leastBytesPerSecond))
+            continue;
+        const QString root = place == cache ? cache : SegmentFolder::saveFolderRoot(saveFolder);
+        auto made = SegmentFolder::create(root, SegmentFolder::currentOwner(finalPath));
+        if (made)
+            return {R(*made), false};
+        if (place == candidates.last())
+            return {R::failure(made.error()), false};
+    }
+    return {R::failure(PlatformError {QStringLiteral("O disco está cheio.")}), true};
 }
 
 QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::startSegment()
@@ -150,6 +185,15 @@ QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::startSegment()
     notices.failed = [this, generation](PlatformError error) {
         QMetaObject::invokeMethod(
             this, [this, generation, error] { segmentDidFail(generation, error); }, Qt::QueuedConnection);
+    };
+    notices.outOfSpace = [this, generation] {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                if (generation == m_generation)
+                    m_lacksSpace = true;
+            },
+            Qt::QueuedConnection);
     };
     notices.stopped = [this, generation](PlatformError error) {
         QMetaObject::invokeMethod(
@@ -202,6 +246,7 @@ QCoro::Task<void> ScreenRecorder::stopSegment()
     // From here on, notices of this stream are no unexpected stop.
     std::unique_ptr<SegmentStream> stream = std::move(m_stream);
     m_exclusionRefresh.stop();
+    m_spaceCheck.stop();
     if (QCoreApplication::instance())
         QCoreApplication::instance()->removeEventFilter(this);
     if (m_segmentStart && !m_segments.isEmpty()) {
@@ -286,8 +331,11 @@ QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::resume()
     if (!m_isPaused)
         co_return Done {};
     auto started = co_await startSegment();
-    if (self && started)
+    if (self && started) {
         m_isPaused = false;
+        m_lastSpaceCheck = std::chrono::steady_clock::now();
+        m_spaceCheck.start();
+    }
     co_return started;
 }
 
@@ -312,7 +360,7 @@ QCoro::Task<Result<QString, CaptureFailure>> ScreenRecorder::stop()
         Delivered delivered;
         delivered.result = deliver(segments, measured, finalPath, lastFailure, &delivered.report);
         if (folder)
-            QDir(*folder).removeRecursively();
+            SegmentFolder::remove(*folder);
         return delivered;
     });
     Delivered delivered = co_await delivering;
@@ -333,6 +381,8 @@ Result<QString, CaptureFailure> ScreenRecorder::deliver(const QStringList &segme
     using R = Result<QString, CaptureFailure>;
     if (!finalPath)
         return R::failure(CaptureError::emptyRecording);
+    for (const QString &segment : segments)
+        SegmentChecks::trimToCompleteFragments(segment);
     const QStringList usable = SegmentChecks::usableSegments(segments);
     if (usable.isEmpty()) {
         if (lastFailure)
@@ -345,11 +395,8 @@ Result<QString, CaptureFailure> ScreenRecorder::deliver(const QStringList &segme
     for (const QString &url : usable)
         pairs.push_back({url, measured.value(url, 0.0)});
 
-    if (pairs.size() == 1 && !SegmentChecks::endsEarly(pairs.front())) {
-        if (auto moved = moveFile(pairs.front().url, *finalPath); !moved)
-            return R::failure(moved.error());
-        return *finalPath;
-    }
+    // Even a lone segment is joined: it is written in fragments, which not
+    // every player reads, and its index belongs in front.
     if (SegmentJoin::join(pairs, *finalPath))
         return *finalPath;
 
@@ -382,6 +429,40 @@ bool ScreenRecorder::eventFilter(QObject *watched, QEvent *event)
     if ((event->type() == QEvent::Show || event->type() == QEvent::PlatformSurface) && watched->isWindowType())
         updateExcludedWindows();
     return QObject::eventFilter(watched, event);
+}
+
+QCoro::Task<void> ScreenRecorder::checkSpace()
+{
+    QPointer<ScreenRecorder> self(this);
+    if (!m_stream || !m_segmentsFolder || m_isCheckingSpace || m_lacksSpace)
+        co_return;
+    m_isCheckingSpace = true;
+    const QString folder = *m_segmentsFolder;
+    const FreeSpaceProbe probe = m_freeSpace;
+    struct Measure {
+        std::optional<uint64_t> available;
+        uint64_t written = 0;
+    };
+    auto measuring = QtConcurrent::run([folder, probe] {
+        return Measure {probe ? probe(folder) : std::nullopt, DiskSpace::folderSize(folder)};
+    });
+    const Measure measured = co_await measuring;
+    if (!self)
+        co_return;
+    m_isCheckingSpace = false;
+    const auto now = std::chrono::steady_clock::now();
+    const double rate = DiskSpace::rate(
+        m_lastFolderBytes, measured.written, std::chrono::duration<double>(now - m_lastSpaceCheck).count());
+    m_lastFolderBytes = measured.written;
+    m_lastSpaceCheck = now;
+    // Stopped or paused meanwhile: nothing more will be written.
+    if (!m_stream || !measured.available || DiskSpace::hasRoom(*measured.available, rate))
+        co_return;
+    m_lacksSpace = true;
+    if (!m_failure)
+        m_failure = PlatformError {QStringLiteral("O disco está cheio.")};
+    if (onUnexpectedStop)
+        onUnexpectedStop();
 }
 
 void ScreenRecorder::updateExcludedWindows()

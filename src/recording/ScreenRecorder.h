@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -83,8 +84,9 @@ public:
     // asked for was not there.
     bool usesDefaultMicrophone() const { return m_usesDefaultMicrophone; }
 
-    // Creates the private folder and opens the first segment. On failure the
-    // folder stays until stop() or destruction.
+    // Creates the private folder (SegmentFolder: in the cache, else beside
+    // PATH when only that disk has room) and opens the first segment. On
+    // failure the folder stays until stop() or destruction.
     QCoro::Task<Result<Done, CaptureFailure>> start(CaptureTarget target, QString path, Options options);
     // Closes the open segment and delivers the recording: the path of the
     // file that holds it (PATH of start(), or the first numbered part when
@@ -96,6 +98,15 @@ public:
     // stays paused.
     QCoro::Task<Result<Done, CaptureFailure>> resume();
 
+    // Whether the recording ended because its disk was full or about to be.
+    bool stoppedForLackOfSpace() const { return m_lacksSpace; }
+
+    // Free bytes on the file system of a path (statvfs by default), and how
+    // often a running recording asks.
+    using FreeSpaceProbe = std::function<std::optional<uint64_t>(const QString &path)>;
+    void setFreeSpaceProbe(FreeSpaceProbe probe) { m_freeSpace = std::move(probe); }
+    void setSpaceCheckInterval(std::chrono::milliseconds interval) { m_spaceCheck.setInterval(interval); }
+
     // How long stopping a segment waits for its file to be finished.
     void setFinishTimeout(std::chrono::milliseconds timeout) { m_finishTimeout.setInterval(timeout); }
 
@@ -103,9 +114,11 @@ public:
     // "trecho-N.mp4".
     static QString segmentFileName(int index);
 
-    // What stop() does with the closed segments, on a worker thread: check
-    // them, join them (or move a lone clean one) into FINALPATH, else leave
-    // them as numbered parts. REPORT receives the segment report.
+    // What stop() does with the closed segments, on a worker thread: trim
+    // any cut off mid-write to their complete fragments, check them, join
+    // them into FINALPATH (a regular MP4 with its index in front, also for a
+    // lone segment), else leave them as they are: a lone one moved to
+    // FINALPATH, several as numbered parts. REPORT receives the segment report.
     static Result<QString, CaptureFailure> deliver(const QStringList &segments, const QHash<QString, double> &measured,
         const std::optional<QString> &finalPath, const std::optional<PlatformError> &lastFailure, QString *report);
 
@@ -125,6 +138,13 @@ private:
     void streamDidStop(quint64 generation, PlatformError error);
     void noteMissingAudio(const AudioLoss &loss, bool isPartial);
     void updateExcludedWindows();
+    QCoro::Task<void> checkSpace();
+    struct NewFolder {
+        Result<QString, CaptureFailure> path;
+        bool lacksSpace = false;
+    };
+    // On a worker thread.
+    static NewFolder makeSegmentsFolder(const QString &finalPath, const FreeSpaceProbe &freeSpace);
 
     ScreenSource &m_screens;
     SegmentCaptureService &m_service;
@@ -147,6 +167,12 @@ private:
     std::optional<PlatformError> m_failure;
     QTimer m_finishTimeout;
     QTimer m_exclusionRefresh;
+    QTimer m_spaceCheck;
+    FreeSpaceProbe m_freeSpace;
+    bool m_isCheckingSpace = false;
+    bool m_lacksSpace = false;
+    uint64_t m_lastFolderBytes = 0;
+    std::chrono::steady_clock::time_point m_lastSpaceCheck;
     // Notices of an earlier segment's stream are not about the current one.
     quint64 m_generation = 0;
 };

@@ -5,6 +5,7 @@
 #include "platform/media/MediaError.h"
 #include "platform/media/MediaTime.h"
 
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 
@@ -23,7 +24,16 @@ namespace SegmentChecks {
 // a lone segment is re-written with its last frame held.
 inline constexpr MediaTime tolerance = MediaTime::make(1, 20);
 
-// The segments that hold at least one video track, in order.
+// The length of the part of an MP4 file that ends with a complete top-level
+// box, a fragment counting only with its data: what a segment file cut off by
+// a crash or a full disk can be trimmed to. 0 when not even the header is
+// whole.
+int64_t completeLength(QIODevice &file);
+// Cuts a segment file back to its complete part (nothing to do for a file
+// that was finished). False when the file cannot be read or written.
+bool trimToCompleteFragments(const QString &path);
+
+// The segments that hold at least one video track with pictures, in order.
 QStringList usableSegments(const QStringList &segments);
 // How long a segment lasts in the joined recording: its wall-clock length,
 // but never less than its file.

@@ -54,6 +54,9 @@ struct SegmentNotices {
     std::function<void()> finished;
     // The file could not be written.
     std::function<void(PlatformError)> failed;
+    // Just before `failed`, when the file could not be written for lack of
+    // room on its disk.
+    std::function<void()> outOfSpace;
     // Capture ended by itself (the display went away); the file is still
     // finished as far as it got. Sound going away does not end it (audioLost).
     std::function<void(PlatformError)> stopped;

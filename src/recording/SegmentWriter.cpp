@@ -4,15 +4,22 @@
 #include "recording/AudioMix.h"
 
 #include <QCoroFuture>
+#include <QFile>
 #include <QtConcurrent/QtConcurrentRun>
 
+extern "C" {
+#include <libavutil/error.h>
+}
+
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unistd.h>
 
 namespace AudioPlacement {
 
@@ -60,8 +67,18 @@ int64_t steadyNanoseconds()
         .count();
 }
 
+constexpr int64_t fragmentNanoseconds = 1'000'000'000;
+constexpr int64_t pictureReadNanoseconds = 200'000'000;
+
+bool isOutOfSpace(const MediaError &error)
+{
+    return error.code == AVERROR(ENOSPC) || error.code == AVERROR(EDQUOT);
+}
+
 PlatformError fromMedia(const MediaError &error)
 {
+    if (isOutOfSpace(error))
+        return {QStringLiteral("O disco está cheio.")};
     return {QStringLiteral("Não foi possível gravar o vídeo: %1").arg(error.description)};
 }
 
@@ -81,6 +98,7 @@ struct SegmentWriter::Private {
 
     std::unique_ptr<FrameStream> frames;
     std::unique_ptr<SegmentEncoder> encoder;
+    std::unique_ptr<QFile> syncHandle;
     std::vector<std::unique_ptr<AudioStream>> audio; // one per source that opened
     std::vector<AudioLoss> droppedAudio; // sources whose tracks the file leaves out
     bool usesDefaultMicrophone = false;
@@ -208,6 +226,11 @@ struct SegmentWriter::Private {
         if (!encoding_)
             return R::failure(fromMedia(encoding_.error()));
         encoder = std::move(*encoding_);
+        // A handle only to push the file's fragments to the disk itself: a
+        // power cut takes what is still in the page cache.
+        syncHandle = std::make_unique<QFile>(settings.path);
+        if (!syncHandle->open(QIODevice::ReadOnly))
+            syncHandle.reset();
         captureThread = std::thread([this] { runCapture(); });
         writerThread = std::thread([this] { runWriter(); });
         return Done {};
@@ -388,17 +411,16 @@ struct SegmentWriter::Private {
         bool ended = false;
         int64_t end = 0;
         std::vector<int> silent;
+        int64_t lastFlush = 0;
         while (!ended && !failure) {
             std::deque<Picture> takenPictures;
             std::deque<QueuedAudio> takenChunks;
             {
                 std::unique_lock lock(mutex);
                 // Silent tracks are padded as time passes, also on a still screen.
+                // Also wakes up on a still screen to close a fragment in time.
                 const auto ready = [this] { return !pictures.empty() || !chunks.empty() || captureEnded; };
-                if (silentTracks.empty())
-                    wake.wait(lock, ready);
-                else
-                    wake.wait_for(lock, std::chrono::milliseconds(250), ready);
+                wake.wait_for(lock, std::chrono::milliseconds(250), ready);
                 takenPictures.swap(pictures);
                 takenChunks.swap(chunks);
                 // Taken with the chunks: a lost track's last chunks are among them.
@@ -449,6 +471,19 @@ struct SegmentWriter::Private {
                     failure = writeMix();
                 }
             }
+            // What is written so far goes to the file about every second,
+            // as a fragment that a crash cannot take back.
+            if (!failure && !ended && t0 >= 0) {
+                const int64_t now = steadyNanoseconds() - t0;
+                if (now - lastFlush >= fragmentNanoseconds) {
+                    // A picture being read right now may still belong before NOW.
+                    if (auto flushed = encoder->flush(now - pictureReadNanoseconds); !flushed)
+                        failure = flushed.error();
+                    else if (syncHandle)
+                        ::fdatasync(syncHandle->handle());
+                    lastFlush = now;
+                }
+            }
         }
         audio.clear();
         if (!failure)
@@ -459,6 +494,8 @@ struct SegmentWriter::Private {
         }
         if (failure) {
             requestStop();
+            if (isOutOfSpace(*failure) && notices.outOfSpace)
+                notices.outOfSpace();
             if (notices.failed)
                 notices.failed(fromMedia(*failure));
             return;

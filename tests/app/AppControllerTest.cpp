@@ -3,10 +3,13 @@
 #include "support/TestSupport.h"
 #include "ui/AppModel.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <gtest/gtest.h>
 
 using State = AppController::State;
@@ -465,4 +468,47 @@ TEST_F(ControllerTest, AMicrophoneThatCannotBeUsedIsNamedWhenTheSettingIsOn)
     ASSERT_TRUE(waitForState(State::idle));
     EXPECT_EQ(alerts.shown.size(), 1);
     EXPECT_EQ(toast.titles.size(), 2);
+}
+
+TEST_F(ControllerTest, ARecordingStoppedForLackOfSpaceIsSavedAndTheAlertSaysTheDiskIsFull)
+{
+    script.lacksSpace = true;
+    script.missingAudio = {{true, false, "sem microfone"}};
+    startFullRecording();
+    lastRecorder->stopBySystem();
+    ASSERT_TRUE(waitForState(State::idle));
+    EXPECT_EQ(toast.titles.size(), 1) << "saved as usual";
+    ASSERT_EQ(alerts.shown.size(), 1) << "the disk, not the sound";
+    EXPECT_EQ(alerts.shown[0].message, "A gravação parou porque o disco está cheio");
+    EXPECT_TRUE(alerts.shown[0].detail.contains(QFileInfo(toast.paths.first()).fileName()));
+
+    // Nothing could be saved: the same cause, with the recorder's reason.
+    script.stopError = "O disco está cheio.";
+    startFullRecording();
+    lastRecorder->stopBySystem();
+    ASSERT_TRUE(waitForState(State::idle));
+    ASSERT_EQ(alerts.shown.size(), 2);
+    EXPECT_EQ(alerts.shown[1].message, "A gravação parou porque o disco está cheio");
+    EXPECT_EQ(alerts.shown[1].detail, "O disco está cheio.");
+}
+
+TEST_F(ControllerTest, RecoveredRecordingsEachGetAToastOffTheGuiThread)
+{
+    AppController::Services s = services(&statusItem);
+    QStringList folders;
+    bool offTheGuiThread = false;
+    s.recoverRecordings = [&](const QString &saveFolder) {
+        folders << saveFolder;
+        offTheGuiThread = QThread::currentThread() != qApp->thread();
+        return QStringList {"/v/Gravação A (recuperada).mp4", "/v/Gravação B (recuperada).mp4"};
+    };
+    AppController controller(s, preferences, model.get());
+    auto recovering = controller.recoverRecordings();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return toast.titles.size() == 2; }, 5000));
+    EXPECT_EQ(folders, QStringList {preferences.saveFolder()});
+    EXPECT_TRUE(offTheGuiThread);
+    EXPECT_EQ(toast.titles, QStringList({"Gravação recuperada", "Gravação recuperada"}));
+    EXPECT_EQ(toast.paths, QStringList({"/v/Gravação A (recuperada).mp4", "/v/Gravação B (recuperada).mp4"}));
+    EXPECT_TRUE(alerts.shown.isEmpty());
+    EXPECT_EQ(controller.state(), State::idle);
 }

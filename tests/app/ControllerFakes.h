@@ -162,6 +162,7 @@ public:
         QList<MissingAudio> missingAudio;
         // The microphone asked for is not there: the default is recorded.
         bool usesDefaultMicrophone = false;
+        bool lacksSpace = false;
     };
     explicit FakeRecorder(Script script)
         : m_script(script)
@@ -208,6 +209,7 @@ public:
     }
     QList<MissingAudio> missingAudio() const override { return m_script.missingAudio; }
     bool usesDefaultMicrophone() const override { return m_script.usesDefaultMicrophone; }
+    bool stoppedForLackOfSpace() const override { return m_script.lacksSpace; }
     void release() { emit released(); }
     void stopBySystem() { onUnexpectedStop(); }
 

@@ -73,4 +73,7 @@ TEST_F(RecordingRun, QuittingWhileRecordingLeavesNothing)
     EXPECT_TRUE(QDir(saveFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
     EXPECT_TRUE(QDir(home.tempDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
         << "no segments left behind";
+    // (Qt keeps its own cache beside them.)
+    EXPECT_TRUE(QDir(home.cacheHome() + "/Velunta").entryList({"*Velunta-*"}, QDir::Dirs | QDir::Hidden).isEmpty())
+        << "nor in the cache, where they are written";
 }

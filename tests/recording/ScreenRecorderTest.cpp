@@ -4,10 +4,12 @@
 #include "recording/ScreenRecorder.h"
 #include "platform/media/MediaAsset.h"
 #include "platform/media/SyntheticVideo.h"
+#include "recording/SegmentFolder.h"
 #include "recording/SegmentWriter.h"
 #include "support/AwaitTask.h"
 #include "support/FakeScreenSource.h"
 
+#include <QCoreApplication>
 #include <QCoroTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -105,12 +107,19 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(out.isValid());
+        ASSERT_TRUE(cache.isValid());
+        m_cacheBefore = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
         screens.list = {display(7, QSize(1000, 800), 1.0)};
     }
+    void TearDown() override { qputenv("XDG_CACHE_HOME", m_cacheBefore); }
 
     QString finalPath() const { return out.filePath(QStringLiteral("Gravação.mp4")); }
+    QString cacheRoot() const { return cache.filePath(QStringLiteral("Velunta")); }
 
     QTemporaryDir out;
+    QTemporaryDir cache;
+    QByteArray m_cacheBefore;
     // Screens that cannot be grabbed: these tests never look at pixels.
     FakeScreenSource screens {PlatformError {QStringLiteral("no grabs here")}};
     FakeService service;
@@ -170,14 +179,19 @@ TEST(AudioPlacementTest, FirstChunkIsPlacedExactlyLaterOnesFollowUnlessTheyDrift
     EXPECT_EQ(place(48000, 900'000'000, 960, 48000, true), (Step {0, 960}));
 }
 
-TEST_F(ScreenRecorderTest, SegmentsLiveInAPrivateFolderAndOneCleanSegmentIsMoved)
+TEST_F(ScreenRecorderTest, SegmentsLiveInALockedPrivateCacheFolderAndALoneSegmentIsJoined)
 {
     ScreenRecorder recorder(screens, service);
     ASSERT_TRUE(awaitTask(recorder.start({7, QRectF(100, 100, 401, 301)}, finalPath(), {true, false})));
     const QString folder = recorder.segmentsFolder();
-    EXPECT_EQ(QFileInfo(folder).absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+    EXPECT_EQ(QFileInfo(folder).absolutePath(), cacheRoot());
     EXPECT_TRUE(QFileInfo(folder).fileName().contains(
         QRegularExpression(QStringLiteral("^Velunta-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))));
+    EXPECT_EQ(QFileInfo(folder).permissions() & 0x0077, QFileDevice::Permissions()) << "private";
+    const auto lock = SegmentFolder::readLock(folder);
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(lock->pid, QCoreApplication::applicationPid());
+    EXPECT_EQ(lock->finalPath, finalPath());
     ASSERT_EQ(service.made.size(), 1u);
     EXPECT_EQ(service.made[0].path, QDir(folder).filePath("trecho-0.mp4"));
     EXPECT_EQ(service.made[0].pixels, QRect(100, 100, 400, 300));
@@ -191,6 +205,88 @@ TEST_F(ScreenRecorderTest, SegmentsLiveInAPrivateFolderAndOneCleanSegmentIsMoved
     EXPECT_TRUE(QFileInfo::exists(finalPath()));
     EXPECT_FALSE(QFileInfo::exists(folder));
     EXPECT_TRUE(recorder.segmentReport().startsWith("dur=0.5"));
+    // Joined, not moved: the wall clock's length, the index in front.
+    EXPECT_NEAR(MediaAsset::open(finalPath()).duration()->seconds(), 0.6, 0.1);
+    EXPECT_FALSE(recorder.stoppedForLackOfSpace());
+}
+
+TEST_F(ScreenRecorderTest, SegmentsGoBesideTheSaveFolderWhenOnlyItsDiskHasRoom)
+{
+    ScreenRecorder recorder(screens, service);
+    const QString cache = cacheRoot();
+    recorder.setFreeSpaceProbe([cache](const QString &path) -> std::optional<uint64_t> {
+        return path.startsWith(cache) ? 1'000'000 : 10'000'000'000;
+    });
+    ASSERT_TRUE(awaitTask(recorder.start({7, std::nullopt}, finalPath(), {})));
+    const QString folder = recorder.segmentsFolder();
+    EXPECT_EQ(QFileInfo(folder).absolutePath(), out.filePath(".Velunta"));
+    ASSERT_TRUE(awaitTask(recorder.stop()));
+    EXPECT_TRUE(QFileInfo::exists(finalPath()));
+    EXPECT_FALSE(QFileInfo::exists(out.filePath(".Velunta"))) << "the hidden place goes with the recording";
+}
+
+TEST_F(ScreenRecorderTest, NoRoomOnEitherDiskRefusesToStart)
+{
+    ScreenRecorder recorder(screens, service);
+    recorder.setFreeSpaceProbe([](const QString &) -> std::optional<uint64_t> { return 20'000'000; });
+    auto started = awaitTask(recorder.start({7, std::nullopt}, finalPath(), {}));
+    ASSERT_FALSE(started);
+    EXPECT_EQ(started.error().description(), QStringLiteral("O disco está cheio."));
+    EXPECT_TRUE(recorder.stoppedForLackOfSpace());
+    EXPECT_TRUE(service.made.empty());
+}
+
+TEST_F(ScreenRecorderTest, RunningOutOfRoomWhileRecordingIsAnUnexpectedStop)
+{
+    ScreenRecorder recorder(screens, service);
+    uint64_t free = 10'000'000'000;
+    recorder.setFreeSpaceProbe([&free](const QString &) -> std::optional<uint64_t> { return free; });
+    recorder.setSpaceCheckInterval(30ms);
+    int unexpected = 0;
+    recorder.onUnexpectedStop = [&] { ++unexpected; };
+    ASSERT_TRUE(awaitTask(recorder.start({7, std::nullopt}, finalPath(), {})));
+    QTest::qWait(150);
+    EXPECT_EQ(unexpected, 0);
+    EXPECT_FALSE(recorder.stoppedForLackOfSpace());
+    // Less than two minutes at the least rate.
+    free = 30'000'000;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return unexpected > 0; }, 2000));
+    EXPECT_TRUE(recorder.stoppedForLackOfSpace());
+    auto stopped = awaitTask(recorder.stop());
+    ASSERT_TRUE(stopped) << "what was written is saved";
+    EXPECT_EQ(*stopped, finalPath());
+}
+
+TEST_F(ScreenRecorderTest, APausedRecordingDoesNotStopForSpace)
+{
+    ScreenRecorder recorder(screens, service);
+    uint64_t free = 10'000'000'000;
+    recorder.setFreeSpaceProbe([&free](const QString &) -> std::optional<uint64_t> { return free; });
+    recorder.setSpaceCheckInterval(30ms);
+    int unexpected = 0;
+    recorder.onUnexpectedStop = [&] { ++unexpected; };
+    ASSERT_TRUE(awaitTask(recorder.start({7, std::nullopt}, finalPath(), {})));
+    awaitTask([&]() -> QCoro::Task<bool> {
+        co_await recorder.pause();
+        co_return true;
+    }());
+    free = 1000;
+    QTest::qWait(200);
+    EXPECT_EQ(unexpected, 0);
+    EXPECT_TRUE(awaitTask(recorder.stop()));
+}
+
+TEST_F(ScreenRecorderTest, ADiskFullWhileWritingIsNotedBeforeTheFailure)
+{
+    ScreenRecorder recorder(screens, service);
+    int unexpected = 0;
+    recorder.onUnexpectedStop = [&] { ++unexpected; };
+    ASSERT_TRUE(awaitTask(recorder.start({7, std::nullopt}, finalPath(), {})));
+    service.lastNotices.outOfSpace();
+    service.lastNotices.failed({QStringLiteral("O disco está cheio.")});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return unexpected > 0; }, 2000));
+    EXPECT_TRUE(recorder.stoppedForLackOfSpace());
+    EXPECT_TRUE(awaitTask(recorder.stop()));
 }
 
 TEST_F(ScreenRecorderTest, PauseResumeAndStopWhilePausedJoinTheSegments)

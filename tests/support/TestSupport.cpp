@@ -30,6 +30,7 @@ QProcessEnvironment TempHome::environment() const
     env.insert("HOME", path());
     env.insert("XDG_CONFIG_HOME", configHome());
     env.insert("XDG_STATE_HOME", stateHome());
+    env.insert("XDG_CACHE_HOME", cacheHome());
     env.insert("XDG_RUNTIME_DIR", runtimeDir());
     env.insert("TMPDIR", tempDir());
     env.insert("XDG_PICTURES_DIR", path() + "/Pictures");

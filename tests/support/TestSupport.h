@@ -20,6 +20,10 @@ public:
     QString stateHome() const { return path() + "/state"; }
     QString runtimeDir() const { return path() + "/runtime"; }
     QString tempDir() const { return path() + "/tmp"; }
+    // Where the program keeps its cache (and its recordings' segments); in
+    // this home unless a test points it elsewhere.
+    QString cacheHome() const { return m_cacheHome.isEmpty() ? path() + "/cache" : m_cacheHome; }
+    void setCacheHome(const QString &path) { m_cacheHome = path; }
     QString settingsFile() const { return configHome() + "/Velunta/Velunta.conf"; }
     // The environment of this process with the XDG variables and TMPDIR pointed here.
     QProcessEnvironment environment() const;
@@ -28,6 +32,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QString m_cacheHome;
 };
 
 struct ProcessResult {

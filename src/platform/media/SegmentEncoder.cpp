@@ -66,6 +66,8 @@ struct SegmentEncoder::State {
     AVStream *videoStream = nullptr;
     Packet pendingVideo; // held until the next picture gives it its duration
     int64_t lastFrameIndex = -1;
+    Frame lastPicture; // sent again to end a picture held on a still screen
+    bool lastWasRepeat = false;
 
     struct AudioTrack {
         CodecContext encoder;
@@ -264,8 +266,18 @@ Result<std::unique_ptr<SegmentEncoder>, MediaError> SegmentEncoder::open(const S
 
     if ((rc = avio_open(&s.output->pb, name.constData(), AVIO_FLAG_WRITE)) < 0)
         return R::failure(failed(rc, "mp4"));
+    // Fragmented, so that a file cut off by a crash or a power cut plays up
+    // to its last complete fragment: the index goes out with every fragment
+    // instead of at the end. The caller closes a fragment about every second
+    // (flush()), and every write leaves the buffer at once.
     AVDictionary *options = nullptr;
-    av_dict_set(&options, "movflags", "+faststart", 0);
+    av_dict_set(&options, "movflags", "+empty_moov+default_base_moof+frag_custom", 0);
+    // Sound's priming stays before time zero, as in a regular file, instead
+    // of every track being shifted by it.
+    av_dict_set(&options, "use_editlist", "1", 0);
+    s.output->flush_packets = 1;
+    // Sound must not wait long for a picture on a still screen.
+    s.output->max_interleave_delta = 500'000;
     rc = avformat_write_header(s.output.get(), &options);
     av_dict_free(&options);
     if (rc < 0)
@@ -277,6 +289,9 @@ Result<Done, MediaError> SegmentEncoder::addPicture(Picture picture, int64_t fra
 {
     using R = Result<Done, MediaError>;
     State &s = *d;
+    // A picture read just before a repeat (flush()) comes a tick after it.
+    if (s.lastWasRepeat && frameIndex <= s.lastFrameIndex)
+        frameIndex = s.lastFrameIndex + 1;
     if (s.finished || s.broken || picture.isNull() || frameIndex <= s.lastFrameIndex
         || picture.d->frame->width != s.video->width || picture.d->frame->height != s.video->height)
         return R::failure(failed(AVERROR(EINVAL), "picture"));
@@ -285,6 +300,7 @@ Result<Done, MediaError> SegmentEncoder::addPicture(Picture picture, int64_t fra
     frame->color_range = AVCOL_RANGE_MPEG;
     frame->colorspace = AVCOL_SPC_SMPTE170M;
     s.lastFrameIndex = frameIndex;
+    s.lastWasRepeat = false;
     int rc = avcodec_send_frame(s.video.get(), frame);
     if (rc >= 0)
         rc = s.drainVideo();
@@ -292,6 +308,7 @@ Result<Done, MediaError> SegmentEncoder::addPicture(Picture picture, int64_t fra
         s.broken = true;
         return R::failure(failed(rc, "video"));
     }
+    s.lastPicture = std::move(picture.d->frame);
     return Done {};
 }
 
@@ -335,6 +352,46 @@ Result<Done, MediaError> SegmentEncoder::addSilence(int track, int64_t frames)
 int64_t SegmentEncoder::audioPosition(int track) const
 {
     return track >= 0 && size_t(track) < d->audio.size() ? d->audio[size_t(track)].position : 0;
+}
+
+Result<Done, MediaError> SegmentEncoder::flush(int64_t nowNanoseconds)
+{
+    using R = Result<Done, MediaError>;
+    State &s = *d;
+    if (s.finished || s.broken)
+        return R::failure(failed(AVERROR(EINVAL), "segment"));
+    int rc = 0;
+    // On a still screen the held picture would reach the file only with the
+    // next change. The same picture again, shown from NOW, ends it there (a
+    // skipped frame costs the encoder little). Writing it with a guessed
+    // duration instead would leave a hole before the next picture, which a
+    // fragmented file closes by pulling every later picture forward.
+    const int64_t now = av_rescale(nowNanoseconds, s.video->time_base.den, 1000000000LL * s.video->time_base.num);
+    const int64_t index = now / 1000;
+    // Not more often than every two seconds: even an unchanged picture costs
+    // a few milliseconds to encode at full size.
+    if (s.pendingVideo && s.lastPicture && now - s.pendingVideo->pts >= 2 * s.video->time_base.den
+        && index > s.lastFrameIndex) {
+        s.lastPicture->pts = index * 1000;
+        s.lastFrameIndex = index;
+        s.lastWasRepeat = true;
+        rc = avcodec_send_frame(s.video.get(), s.lastPicture.get());
+        if (rc >= 0)
+            rc = s.drainVideo();
+    }
+    if (rc >= 0)
+        rc = av_interleaved_write_frame(s.output.get(), nullptr);
+    if (rc >= 0)
+        rc = av_write_frame(s.output.get(), nullptr);
+    if (rc >= 0 && s.output->pb) {
+        avio_flush(s.output->pb);
+        rc = s.output->pb->error;
+    }
+    if (rc < 0) {
+        s.broken = true;
+        return R::failure(failed(rc, "mp4"));
+    }
+    return Done {};
 }
 
 Result<Done, MediaError> SegmentEncoder::finish(int64_t endNanoseconds)

@@ -12,7 +12,9 @@
 #include <memory>
 #include <vector>
 
-// Encodes one recording segment into a regular MP4: captured screen pictures
+// Encodes one recording segment into a fragmented MP4 (a fragment about every
+// second, so that a file cut off at any moment plays up to its last complete
+// fragment): captured screen pictures
 // as H.264 (HEVC for pictures wider or taller than 4096 pixels) and any number
 // of AAC audio tracks.
 //
@@ -87,9 +89,15 @@ public:
     // Samples already handed to audio track TRACK.
     int64_t audioPosition(int track) const;
 
+    // Writes out what the file can hold so far as one complete fragment,
+    // NOWNANOSECONDS after the segment's start: a picture held for its
+    // duration for two seconds or more goes out lasting until then (the
+    // same picture is encoded again from then on).
+    Result<Done, MediaError> flush(int64_t nowNanoseconds);
+
     // Ends the segment at ENDNANOSECONDS after its start: audio is padded with
-    // silence up to there, the last picture lasts until then, and the file is
-    // completed (its index in front, so players can start it at once).
+    // silence up to there, the last picture lasts until then, and the last
+    // fragment is written.
     Result<Done, MediaError> finish(int64_t endNanoseconds);
 
 private:

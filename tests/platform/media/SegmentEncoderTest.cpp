@@ -1,8 +1,11 @@
-// The segment encoder's sound track: silence that stands in for a source that
-// went away is encoded as it is handed over, and lasts exactly as asked.
+// The segment encoder: silence that stands in for a sound source that went
+// away is encoded as it is handed over, and a file cut off at any moment
+// holds everything up to its last flush.
 #include "platform/media/SegmentEncoder.h"
 #include "platform/media/MediaAsset.h"
+#include "platform/media/TrackReader.h"
 
+#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -71,4 +74,99 @@ TEST(SegmentEncoderSound, MinutesOfSilenceAfterTheSoundAreEncodedAsTheyComeAndLa
     auto video = asset.tracks(MediaType::video);
     ASSERT_TRUE(video && video->size() == 1u);
     EXPECT_NEAR(asset.timeRange(video->front())->end().seconds(), endNanoseconds / 1e9, 0.03);
+}
+
+namespace {
+
+SegmentEncoder::Picture picture(QColor colour)
+{
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(colour);
+    auto made = SegmentEncoder::Picture::fromImage(image);
+    EXPECT_TRUE(made);
+    return std::move(*made);
+}
+
+std::vector<double> videoTimes(const QString &path)
+{
+    const MediaAsset asset = MediaAsset::open(path);
+    std::vector<double> times;
+    auto tracks = asset.tracks(MediaType::video);
+    if (!tracks || tracks->empty())
+        return times;
+    auto reader = TrackReader::start(asset, tracks->front());
+    EXPECT_TRUE(reader);
+    while (reader) {
+        auto next = reader->next();
+        EXPECT_TRUE(next) << next.error().description.toStdString();
+        if (!next || !*next)
+            break;
+        times.push_back((*next)->timing().presentationTimeStamp.seconds());
+    }
+    return times;
+}
+
+} // namespace
+
+// A copy taken at any moment stands for a file whose writer died then.
+TEST(SegmentEncoderFragments, AFileCutOffAfterAFlushPlaysUpToThatFlush)
+{
+    QTemporaryDir out;
+    ASSERT_TRUE(out.isValid());
+    SegmentEncoder::Settings settings;
+    settings.path = out.filePath("trecho-0.mp4");
+    settings.size = QSize(64, 48);
+    settings.maximumFrameRate = 30;
+    settings.audioTracks = {{48000, 2}};
+    auto opened = SegmentEncoder::open(settings);
+    ASSERT_TRUE(opened) << opened.error().description.toStdString();
+    SegmentEncoder &encoder = **opened;
+
+    // Two seconds of a busy screen, flushed at each second, then a little more.
+    for (int frame = 0; frame < 75; ++frame) {
+        ASSERT_TRUE(encoder.addPicture(picture(frame % 2 ? Qt::red : Qt::blue), frame));
+        if (frame % 30 == 0) {
+            ASSERT_TRUE(encoder.addSilence(0, 48000));
+        }
+        if (frame == 30 || frame == 60) {
+            ASSERT_TRUE(encoder.flush(int64_t(frame) * 1'000'000'000 / 30));
+        }
+    }
+    const QString cut = out.filePath("cortado.mp4");
+    ASSERT_TRUE(QFile::copy(settings.path, cut));
+    const std::vector<double> times = videoTimes(cut);
+    ASSERT_GE(times.size(), 60u) << "every picture up to the last flush";
+    EXPECT_LE(times.size(), 75u);
+    EXPECT_NEAR(times[59], 59 / 30.0, 0.001);
+    ASSERT_TRUE(encoder.finish(3'000'000'000));
+}
+
+TEST(SegmentEncoderFragments, AStillPictureReachesTheFileAndTheNextChangeKeepsItsTime)
+{
+    QTemporaryDir out;
+    ASSERT_TRUE(out.isValid());
+    SegmentEncoder::Settings settings;
+    settings.path = out.filePath("trecho-0.mp4");
+    settings.size = QSize(64, 48);
+    settings.maximumFrameRate = 60;
+    auto opened = SegmentEncoder::open(settings);
+    ASSERT_TRUE(opened);
+    SegmentEncoder &encoder = **opened;
+
+    ASSERT_TRUE(encoder.addPicture(picture(Qt::green), 0));
+    // Nothing changes on screen: the held picture goes out with the flush.
+    ASSERT_TRUE(encoder.flush(2'500'000'000));
+    const QString cut = out.filePath("cortado.mp4");
+    ASSERT_TRUE(QFile::copy(settings.path, cut));
+    EXPECT_EQ(videoTimes(cut), std::vector<double>({0.0}));
+    EXPECT_NEAR(MediaAsset::open(cut).duration()->seconds(), 2.5, 0.02);
+
+    ASSERT_TRUE(encoder.addPicture(picture(Qt::black), 180));
+    ASSERT_TRUE(encoder.finish(4'000'000'000));
+    // The picture again from the flush on, then the change at its own time.
+    const std::vector<double> times = videoTimes(settings.path);
+    ASSERT_EQ(times.size(), 3u);
+    EXPECT_NEAR(times[1], 2.5, 0.001);
+    EXPECT_NEAR(times[2], 3.0, 0.001) << "the change is not pulled back to the flush";
+    EXPECT_NEAR(MediaAsset::open(settings.path).duration()->seconds(), 4.0, 0.02);
 }
