@@ -36,7 +36,7 @@ protected:
         settings.path = path;
         settings.size = QSize(160, 120);
         settings.maximumFrameRate = 30;
-        settings.audioTracks = {{48000, 2}};
+        settings.audioTracks = {{48000, 2, {}, false}};
         auto encoder = SegmentEncoder::open(settings);
         ASSERT_TRUE(encoder);
         for (int frame = 0; frame <= seconds * 30; ++frame) {

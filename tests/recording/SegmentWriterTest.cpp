@@ -415,6 +415,7 @@ TEST_F(SegmentWriterTest, AChosenMicrophoneIsAskedForAndItsAbsenceIsReported)
     ASSERT_TRUE(awaitTask(writer.stopCapture()));
     ASSERT_TRUE(second.waitUntil([&] { return second.finished; }));
     EXPECT_EQ(audio.devices, (std::vector<QString> {segment.microphoneDevice, segment.microphoneDevice}));
+}
 
 TEST_F(SegmentWriterTest, APictureDrawnToWhileReadIsReadAgainOnceOnly)
 {

@@ -64,7 +64,7 @@ struct ModelTest : ::testing::Test {
 
     AppModel::Services services()
     {
-        return {&desktop, &microphone, [this] { return screenAllowed; }, {}, &preferences};
+        return {&desktop, &microphone, [this] { return screenAllowed; }, {}, {}, &preferences};
     }
 
     AppModel makeModel(std::optional<QString> folder = std::nullopt) { return AppModel(services(), folder); }

@@ -37,7 +37,7 @@ TEST(SegmentEncoderSound, MinutesOfSilenceAfterTheSoundAreEncodedAsTheyComeAndLa
     SegmentEncoder::Settings settings;
     settings.path = out.filePath("trecho-0.mp4");
     settings.size = QSize(64, 48);
-    settings.audioTracks = {{48000, 2}};
+    settings.audioTracks = {{48000, 2, {}, false}};
     auto opened = SegmentEncoder::open(settings);
     ASSERT_TRUE(opened) << opened.error().description.toStdString();
     SegmentEncoder &encoder = **opened;
@@ -117,7 +117,7 @@ TEST(SegmentEncoderFragments, AFileCutOffAfterAFlushPlaysUpToThatFlush)
     settings.path = out.filePath("trecho-0.mp4");
     settings.size = QSize(64, 48);
     settings.maximumFrameRate = 30;
-    settings.audioTracks = {{48000, 2}};
+    settings.audioTracks = {{48000, 2, {}, false}};
     auto opened = SegmentEncoder::open(settings);
     ASSERT_TRUE(opened) << opened.error().description.toStdString();
     SegmentEncoder &encoder = **opened;
