@@ -16,8 +16,8 @@
 //    a recording (what a killed program leaves on disk), trimmed to their
 //    whole fragments, against the time recorded then; busy and still screen.
 #include "platform/PlatformServices.h"
-#include "recording/AudioMix.h"
 #include "platform/media/MediaAsset.h"
+#include "recording/AudioMix.h"
 #include "recording/ScreenRecorder.h"
 #include "recording/SegmentChecks.h"
 #include "recording/SegmentWriter.h"
@@ -258,7 +258,6 @@ private:
     QTimer m_timer;
     int m_frame = 0;
 };
-
 
 // Seconds a crash at each of COUNT moments, about a second apart, would lose.
 std::vector<double> crashLosses(

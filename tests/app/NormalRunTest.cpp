@@ -9,8 +9,8 @@
 #include <QImageReader>
 #include <QProcess>
 #include <QThread>
-#include <signal.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 
 using namespace TestSupport;
 
