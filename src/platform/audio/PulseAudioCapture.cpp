@@ -291,7 +291,7 @@ Result<std::unique_ptr<PulseAudioCapture>, PlatformError> PulseAudioCapture::ope
     attributes.tlength = uint32_t(-1);
     attributes.prebuf = uint32_t(-1);
     attributes.minreq = uint32_t(-1);
-    attributes.fragsize = uint32_t(pa_usec_to_bytes(100000, &format));
+    attributes.fragsize = uint32_t(pa_usec_to_bytes(20000, &format));
     for (size_t i = 0; i < names.size(); ++i) {
         auto stream = std::make_unique<Private::Stream>();
         stream->owner = &p;

@@ -17,10 +17,8 @@
 // - System audio is the default sink's monitor source; the microphone is the
 //   input asked for by name when the server has it (never a monitor), else
 //   the default source unless that is a monitor, else the first real input.
-// - Streams ask for 100 ms fragments (a recording needs no low latency, and
-//   every fragment wakes this process and its writer: 20 ms ones cost a
-//   still screen's recording a fifth of its CPU) and deliberately not for
-//   adjusted latency: on a null sink that flag gave a 2-second start delay.
+// - Streams ask for 20 ms fragments and deliberately not for adjusted
+//   latency: on a null sink that flag gave a 2-second start delay.
 // - Without a low-latency client a null sink may hand over up to 2 s of
 //   audio at once, so a chunk's time cannot be its arrival time: whenever
 //   data arrives, everything readable is taken, and the last sample read is
