@@ -640,3 +640,14 @@ void AppController::quit()
 {
     QCoreApplication::quit();
 }
+
+QCoro::Task<void> AppController::quitKeepingRecording()
+{
+    if (m_state == State::recording && m_recorder) {
+        // No other request while the segment closes.
+        setState(State::finishing);
+        co_await m_recorder->closeForRecovery();
+    }
+    // Static: fine even if the controller went meanwhile.
+    QCoreApplication::quit();
+}

@@ -79,6 +79,10 @@ public:
     void toggleCopy();
     void openFolder();
     void quit();
+    // The program is told to end (the session closing): unlike quit(), a
+    // recording in progress is closed and left for the next start to
+    // recover; then the event loop quits.
+    QCoro::Task<void> quitKeepingRecording();
     void finishOnboarding();
     void showOnboarding(int step);
     // Hides the main window, waits a moment, then runs ACTION.

@@ -204,6 +204,12 @@ bool AppDelegate::startNormalRun()
             SegmentFolder::currentProgramName());
     };
     run.controller = std::make_unique<AppController>(services, run.preferences, run.model.get());
+    run.termination.onTermination = [&run] {
+        if (run.controller)
+            run.controller->quitKeepingRecording();
+        else
+            QCoreApplication::quit();
+    };
     MainMenu::Actions menu;
     menu.showSettings = [&run] {
         if (run.controller)

@@ -29,10 +29,16 @@ TerminationSignals::TerminationSignals(QObject *parent)
     if (signalPipe[0] >= 0 || ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     m_notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-    connect(m_notifier.get(), &QSocketNotifier::activated, this, [] {
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] {
         char bytes[16];
         while (::read(signalPipe[0], bytes, sizeof bytes) > 0) { }
-        QCoreApplication::quit();
+        if (m_hasReceived)
+            return;
+        m_hasReceived = true;
+        if (onTermination)
+            onTermination();
+        else
+            QCoreApplication::quit();
     });
     struct sigaction action = {};
     action.sa_handler = onSignal;

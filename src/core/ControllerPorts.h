@@ -73,6 +73,10 @@ public:
     virtual QCoro::Task<void> pause() = 0;
     // Does nothing when not paused; on failure the recording stays paused.
     virtual QCoro::Task<Result<Done, QString>> resume() = 0;
+    // The program is told to end (the session is closing): the open segment
+    // is closed and the recording left where the next start recovers it,
+    // instead of being dropped with the recorder.
+    virtual QCoro::Task<void> closeForRecovery() { co_return; }
     // After the stop: what sound the saved recording lacks, system audio first.
     virtual QList<MissingAudio> missingAudio() const { return {}; }
     // After a start: the microphone chosen in the settings was not there and

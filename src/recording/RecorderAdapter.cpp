@@ -54,6 +54,11 @@ QCoro::Task<Result<Done, QString>> RecorderAdapter::resume()
     co_return Done {};
 }
 
+QCoro::Task<void> RecorderAdapter::closeForRecovery()
+{
+    co_await m_recorder->closeForRecovery();
+}
+
 bool RecorderAdapter::usesDefaultMicrophone() const
 {
     return m_recorder->usesDefaultMicrophone();

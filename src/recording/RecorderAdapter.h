@@ -23,6 +23,7 @@ public:
     QCoro::Task<Result<QString, QString>> stop() override;
     QCoro::Task<void> pause() override;
     QCoro::Task<Result<Done, QString>> resume() override;
+    QCoro::Task<void> closeForRecovery() override;
     QList<MissingAudio> missingAudio() const override;
     bool usesDefaultMicrophone() const override;
     bool stoppedForLackOfSpace() const override { return m_recorder->stoppedForLackOfSpace(); }

@@ -89,6 +89,7 @@ QStringList recoverAll(const QStringList &roots, const QString &saveFolder, cons
     const QString &programName)
 {
     QStringList recovered;
+    SegmentFolder::removeUnfinished(roots);
     for (const QString &folder : SegmentFolder::orphans(roots, lookup, programName)) {
         const QString path = recoverFolder(folder, saveFolder);
         if (!path.isEmpty())

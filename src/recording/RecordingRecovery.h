@@ -23,7 +23,8 @@ QString recoveredPath(const QString &finalPath, const QString &saveFolder, const
 // or when the file could not be written (the folder stays for another try).
 QString recoverFolder(const QString &folder, const QString &saveFolder);
 
-// Every orphaned segment folder in ROOTS: the recovered files' paths.
+// Every orphaned segment folder in ROOTS: the recovered files' paths. Folders
+// a crash left half made are removed first (SegmentFolder::removeUnfinished).
 QStringList recoverAll(const QStringList &roots, const QString &saveFolder, const SegmentFolder::ProcessLookup &lookup,
     const QString &programName);
 

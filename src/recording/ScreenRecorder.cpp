@@ -339,6 +339,22 @@ QCoro::Task<Result<Done, CaptureFailure>> ScreenRecorder::resume()
     co_return started;
 }
 
+QCoro::Task<void> ScreenRecorder::closeForRecovery()
+{
+    QPointer<ScreenRecorder> self(this);
+    co_await stopSegment();
+    if (!self)
+        co_return;
+    // A pause may have been closing the segment already.
+    if (!m_didFinishSegment)
+        co_await waitForSegmentFinish();
+    if (!self)
+        co_return;
+    m_spaceCheck.stop();
+    m_segmentsFolder.reset();
+    m_segments.clear();
+}
+
 QCoro::Task<Result<QString, CaptureFailure>> ScreenRecorder::stop()
 {
     using R = Result<QString, CaptureFailure>;

@@ -59,8 +59,9 @@ public:
     };
 
     ScreenRecorder(ScreenSource &screens, SegmentCaptureService &service, QObject *parent = nullptr);
-    // An open segment is abandoned and the private folder removed: quitting
-    // while recording leaves nothing behind in the save folder.
+    // An open segment is abandoned and the private folder removed (unless
+    // closeForRecovery() let go of it): quitting while recording leaves
+    // nothing behind in the save folder.
     ~ScreenRecorder() override;
 
     // Called on the GUI thread when capture stops by itself during a segment
@@ -97,6 +98,11 @@ public:
     // Opens a new segment; nothing when not paused. On failure the recording
     // stays paused.
     QCoro::Task<Result<Done, CaptureFailure>> resume();
+    // Closes the open segment (or waits for one being closed) and lets go
+    // of the private folder, which then outlives the recorder: with its
+    // owner's process gone, the next start recovers it (RecordingRecovery).
+    // For a program told to end, not for a quit by the user.
+    QCoro::Task<void> closeForRecovery();
 
     // Whether the recording ended because its disk was full or about to be.
     bool stoppedForLackOfSpace() const { return m_lacksSpace; }

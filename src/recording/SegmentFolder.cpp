@@ -1,5 +1,6 @@
 #include "recording/SegmentFolder.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +9,7 @@
 #include <QStandardPaths>
 #include <QUuid>
 
+#include <algorithm>
 #include <unistd.h>
 
 namespace SegmentFolder {
@@ -196,6 +198,36 @@ QStringList orphans(const QStringList &roots, const ProcessLookup &lookup, const
         }
     }
     return found;
+}
+
+QStringList removeUnfinished(const QStringList &roots, qint64 minimumAgeSeconds)
+{
+    QStringList removed;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const QString &root : roots) {
+        const QDir dir(root);
+        for (const QFileInfo &entry : dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name)) {
+            const QString name = entry.fileName();
+            if (entry.isSymLink() || !name.startsWith(QLatin1Char('.')) || !isSegmentFolderName(name.mid(1)))
+                continue;
+            if (entry.lastModified().toUTC().secsTo(now) < minimumAgeSeconds)
+                continue;
+            const QDir folder(entry.filePath());
+            const QFileInfoList inside
+                = folder.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+            // Only the lock, written through a temporary file of its own.
+            const bool onlyLock = std::all_of(inside.cbegin(), inside.cend(), [](const QFileInfo &file) {
+                return file.isFile() && !file.isSymLink() && file.fileName().startsWith(lockFileName());
+            });
+            if (!onlyLock)
+                continue;
+            for (const QFileInfo &file : inside)
+                QFile::remove(file.filePath());
+            if (QDir().rmdir(entry.filePath()))
+                removed.append(entry.filePath());
+        }
+    }
+    return removed;
 }
 
 } // namespace SegmentFolder

@@ -82,4 +82,11 @@ void remove(const QString &folder);
 // The segment folders in ROOTS that no running Velunta owns.
 QStringList orphans(const QStringList &roots, const ProcessLookup &lookup, const QString &programName);
 
+// Removes what a crash in create() left in ROOTS: a hidden ".Velunta-<UUID>"
+// folder that never got its final name, holding at most its lock (and the
+// lock's own temporary file), and untouched for MINIMUMAGESECONDS, so that a
+// folder another Velunta is making right now stays. Anything else in such a
+// folder (a user's file) keeps it. Returns the folders removed.
+QStringList removeUnfinished(const QStringList &roots, qint64 minimumAgeSeconds = 60);
+
 } // namespace SegmentFolder

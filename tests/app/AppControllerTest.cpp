@@ -512,3 +512,17 @@ TEST_F(ControllerTest, RecoveredRecordingsEachGetAToastOffTheGuiThread)
     EXPECT_TRUE(alerts.shown.isEmpty());
     EXPECT_EQ(controller.state(), State::idle);
 }
+
+TEST_F(ControllerTest, ToldToEndWhileRecordingItClosesTheRecordingForRecoveryAndSavesNothing)
+{
+    script.log = &recorderLog;
+    startFullRecording();
+    controller().quitKeepingRecording();
+    EXPECT_EQ(controller().state(), State::finishing) << "no other request meanwhile";
+    controller().toggleRecordFull();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorderLog.contains("close for recovery"); }, 5000));
+    QTest::qWait(20);
+    EXPECT_EQ(recorderLog.count("stop"), 0) << "the recording is not delivered";
+    EXPECT_TRUE(toast.titles.isEmpty());
+    EXPECT_TRUE(savedFiles().isEmpty());
+}

@@ -207,6 +207,11 @@ public:
         m_paused = false;
         co_return Done {};
     }
+    QCoro::Task<void> closeForRecovery() override
+    {
+        log("close for recovery");
+        co_await QCoro::sleepFor(std::chrono::milliseconds(1));
+    }
     QList<MissingAudio> missingAudio() const override { return m_script.missingAudio; }
     bool usesDefaultMicrophone() const override { return m_script.usesDefaultMicrophone; }
     bool stoppedForLackOfSpace() const override { return m_script.lacksSpace; }

@@ -1,5 +1,6 @@
-// The real program killed while recording (kill -9: no clean-up at all) and
-// started again: what it had written comes back as "(recuperada).mp4", and
+// The real program killed while recording (kill -9: no clean-up at all), or
+// told to end (SIGTERM: the session closing), and started again: what it had
+// written comes back as "(recuperada).mp4", and
 // a folder another running Velunta owns is left alone. Then a recording on a
 // small disk that fills up stops by itself, keeps what it has and alerts.
 #include "support/TestSupport.h"
@@ -116,6 +117,25 @@ TEST_F(RecoveryRun, AKillAfterAResumeKeepsBothStretches)
     clickPause();
     wiggle(3500);
     killAndStartAgain();
+    expectRecovered(4.0);
+}
+
+TEST_F(RecoveryRun, TheSessionEndingWhileRecordingIsRecoveredAtTheNextStart)
+{
+    ASSERT_TRUE(app.start());
+    startRecording();
+    wiggle(5000);
+    app.process().terminate();
+    ASSERT_TRUE(app.process().waitForFinished(20000));
+    EXPECT_EQ(app.process().exitCode(), 0);
+    ASSERT_EQ(segmentFolders().size(), 1);
+    EXPECT_TRUE(recordings().isEmpty()) << "unlike a stop, nothing is saved yet";
+    // Closed, not cut off: the file ends with the fragment index written at
+    // its end ("mfro" is the last box).
+    const QByteArray segment = readFile(cacheFolder() + "/" + segmentFolders().first() + "/trecho-0.mp4");
+    ASSERT_GT(segment.size(), 16);
+    EXPECT_EQ(segment.mid(segment.size() - 12, 4), QByteArray("mfro"));
+    ASSERT_TRUE(app.start());
     expectRecovered(4.0);
 }
 

@@ -473,3 +473,46 @@ TEST_F(ScreenRecorderTest, ASoundSourceLostWhileRecordingKeepsTheRecordingGoing)
     ASSERT_TRUE(stopped);
     EXPECT_EQ(*stopped, finalPath());
 }
+
+TEST_F(ScreenRecorderTest, ClosingForRecoveryEndsTheSegmentAndLeavesTheFolderBehind)
+{
+    QString folder;
+    {
+        ScreenRecorder recorder(screens, service);
+        ASSERT_TRUE(awaitTask(recorder.start({7, std::nullopt}, finalPath(), {})));
+        folder = recorder.segmentsFolder();
+        awaitTask([&]() -> QCoro::Task<bool> {
+            co_await recorder.closeForRecovery();
+            co_return true;
+        }());
+        EXPECT_EQ(service.stops, 1) << "the open segment is closed";
+        EXPECT_TRUE(recorder.segmentsFolder().isEmpty());
+    }
+    // What the next start recovers: the closed segment and its owner's lock.
+    EXPECT_TRUE(QFileInfo::exists(folder + "/trecho-0.mp4"));
+    EXPECT_TRUE(SegmentFolder::readLock(folder).has_value());
+    EXPECT_FALSE(QFileInfo::exists(finalPath()));
+}
+
+TEST_F(ScreenRecorderTest, ClosingForRecoveryWhilePausedKeepsEverySegment)
+{
+    QString folder;
+    {
+        ScreenRecorder recorder(screens, service);
+        ASSERT_TRUE(awaitTask(recorder.start({7, std::nullopt}, finalPath(), {})));
+        folder = recorder.segmentsFolder();
+        awaitTask([&]() -> QCoro::Task<bool> {
+            co_await recorder.pause();
+            co_return true;
+        }());
+        ASSERT_TRUE(awaitTask(recorder.resume()));
+        awaitTask([&]() -> QCoro::Task<bool> {
+            co_await recorder.pause();
+            co_await recorder.closeForRecovery();
+            co_return true;
+        }());
+        EXPECT_EQ(service.stops, 2) << "nothing was open any more";
+    }
+    EXPECT_TRUE(QFileInfo::exists(folder + "/trecho-0.mp4"));
+    EXPECT_TRUE(QFileInfo::exists(folder + "/trecho-1.mp4"));
+}

@@ -141,6 +141,41 @@ TEST(SegmentFolderPlaces, OrphansAreTheFoldersNoRunningVeluntaOwns)
     EXPECT_FALSE(found.contains(live));
 }
 
+TEST(SegmentFolderPlaces, FoldersACrashLeftHalfMadeGoButNeverAUsersFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString root = dir.filePath(".Velunta");
+    const auto folder = [&](const QString &name, const QStringList &files) {
+        const QString path = root + "/" + name;
+        EXPECT_TRUE(QDir().mkpath(path));
+        for (const QString &file : files) {
+            QFile made(path + "/" + file);
+            EXPECT_TRUE(made.open(QIODevice::WriteOnly));
+            made.write("pid=1\n");
+        }
+        return path;
+    };
+    const QString locked = folder(".Velunta-11111111-1111-1111-1111-111111111111", {"dono.lock"});
+    const QString lockBeingWritten = folder(".Velunta-22222222-2222-2222-2222-222222222222", {"dono.lock.aB3dE9"});
+    const QString empty = folder(".Velunta-33333333-3333-3333-3333-333333333333", {});
+    const QString usersFile = folder(".Velunta-44444444-4444-4444-4444-444444444444", {"dono.lock", "foto.png"});
+    const QString otherName = folder(".Velunta-fotos", {"dono.lock"});
+    const QString finished = *SegmentFolder::create(root, Owner {101, 1, {}});
+
+    // Made a moment ago: another Velunta may be making it right now.
+    EXPECT_TRUE(SegmentFolder::removeUnfinished({root}).isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(locked));
+
+    const QStringList removed = SegmentFolder::removeUnfinished({root, dir.filePath("missing")}, 0);
+    EXPECT_EQ(removed, QStringList({locked, lockBeingWritten, empty}));
+    for (const QString &gone : removed)
+        EXPECT_FALSE(QFileInfo::exists(gone)) << gone.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(usersFile + "/foto.png"));
+    EXPECT_TRUE(QFileInfo::exists(otherName + "/dono.lock"));
+    EXPECT_TRUE(QFileInfo::exists(finished + "/dono.lock"));
+}
+
 TEST(SegmentFolderPlaces, TheCacheFollowsXdgCacheHome)
 {
     const QByteArray before = qgetenv("XDG_CACHE_HOME");

@@ -8,6 +8,8 @@ extern "C" {
 }
 
 #include <QFile>
+#include <algorithm>
+#include <climits>
 #include <libyuv/convert_from_argb.h>
 
 using namespace Media;
@@ -74,8 +76,22 @@ struct SegmentEncoder::State {
         AVStream *stream = nullptr;
         std::vector<std::vector<float>> planes; // not yet encoded, one vector per channel
         int64_t position = 0; // samples handed over
-        int64_t encoded = 0; // samples sent to the encoder
+        int64_t encoded = 0; // samples sent to the encoder, on its own time line
+        // Silence costs the encoder as much as sound. Once it has been fed
+        // enough silent frames that its window holds nothing else, every
+        // further silent frame gives the same packet: that packet is kept
+        // and written again instead, and the encoder is not told. Its time
+        // line then runs behind the track's by the samples skipped; its
+        // window still holds silence, as the track's does, when sound comes back.
+        int silentFramesFed = 0;
+        Packet silentPacket;
+        int64_t skipped = 0;
+        int64_t lastWritten = INT64_MIN; // pts of the last packet written, on the track's time line
     };
+    // Frames the encoder must have seen silent before its packets count as
+    // pure silence: its window spans two frames, and one more for its look-ahead.
+    static constexpr int settledSilentFrames = 3;
+
     std::vector<AudioTrack> audio;
     bool finished = false;
     bool broken = false;
@@ -120,9 +136,30 @@ struct SegmentEncoder::State {
                 return 0;
             if (rc < 0)
                 return rc;
+            if (track.silentFramesFed >= settledSilentFrames && !track.silentPacket) {
+                track.silentPacket.reset(av_packet_clone(packet.get()));
+                if (!track.silentPacket)
+                    return AVERROR(ENOMEM);
+            }
+            packet->pts += track.skipped;
+            packet->dts = packet->pts;
+            track.lastWritten = packet->pts;
             if (const int written = write(packet.get(), track.encoder.get(), track.stream); written < 0)
                 return written;
         }
+    }
+
+    // The kept silent packet again, right after the last packet written.
+    int writeSilentPacket(AudioTrack &track, int frameSize)
+    {
+        Packet packet(av_packet_clone(track.silentPacket.get()));
+        if (!packet)
+            return AVERROR(ENOMEM);
+        packet->pts = packet->dts = track.lastWritten + frameSize;
+        packet->duration = frameSize;
+        track.lastWritten = packet->pts;
+        track.skipped += frameSize;
+        return write(packet.get(), track.encoder.get(), track.stream);
     }
 
     // Sends whole encoder frames (and with FINAL the rest) of TRACK's queued samples.
@@ -135,6 +172,18 @@ struct SegmentEncoder::State {
         int rc = 0;
         while (queued - offset >= size_t(frameSize) || (final && offset < queued)) {
             const int count = int(std::min<size_t>(frameSize, queued - offset));
+            bool silent = count == frameSize;
+            for (int c = 0; c < channels && silent; ++c) {
+                const float *samples = track.planes[c].data() + offset;
+                silent = std::all_of(samples, samples + count, [](float sample) { return sample == 0.0f; });
+            }
+            if (silent && track.silentPacket && track.silentFramesFed >= settledSilentFrames) {
+                if ((rc = writeSilentPacket(track, count)) < 0)
+                    return rc;
+                offset += count;
+                continue;
+            }
+            track.silentFramesFed = silent ? track.silentFramesFed + 1 : 0;
             Frame frame(av_frame_alloc());
             if (!frame)
                 return AVERROR(ENOMEM);

@@ -4,6 +4,7 @@
 #include "platform/media/SegmentEncoder.h"
 #include "platform/media/MediaAsset.h"
 #include "platform/media/TrackReader.h"
+#include "recording/AudioChecks.h"
 
 #include <QFile>
 #include <QImage>
@@ -74,6 +75,91 @@ TEST(SegmentEncoderSound, MinutesOfSilenceAfterTheSoundAreEncodedAsTheyComeAndLa
     auto video = asset.tracks(MediaType::video);
     ASSERT_TRUE(video && video->size() == 1u);
     EXPECT_NEAR(asset.timeRange(video->front())->end().seconds(), endNanoseconds / 1e9, 0.03);
+}
+
+// Silent frames past the first few are written as one kept packet instead of
+// being encoded: the track must still be one unbroken run of packets, and
+// sound after the silence must come back at its place and sound the same.
+TEST(SegmentEncoderSound, SoundAfterALongSilenceComesBackInPlaceAndThePacketsRunOn)
+{
+    QTemporaryDir out;
+    ASSERT_TRUE(out.isValid());
+    SegmentEncoder::Settings settings;
+    settings.path = out.filePath("trecho-0.mp4");
+    settings.size = QSize(64, 48);
+    settings.audioTracks = {{48000, 2, {}, false}};
+    auto opened = SegmentEncoder::open(settings);
+    ASSERT_TRUE(opened) << opened.error().description.toStdString();
+    SegmentEncoder &encoder = **opened;
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    auto picture = SegmentEncoder::Picture::fromImage(image);
+    ASSERT_TRUE(picture && encoder.addPicture(std::move(*picture), 0));
+
+    const auto tone = [](int64_t frames) {
+        std::vector<float> samples(size_t(2 * frames));
+        for (size_t i = 0; i < samples.size(); ++i)
+            samples[i] = 0.5f * float(std::sin(double(i / 2) * 2 * M_PI * 440 / 48000));
+        return samples;
+    };
+    // Sound, then silence in uneven chunks (as the sound server hands it
+    // over, zeros included), sound again, and silence to the end.
+    const std::vector<float> first = tone(24000);
+    ASSERT_TRUE(encoder.addAudio(0, first.data(), 24000));
+    const std::vector<float> zeros(2 * 4801, 0.0f);
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(encoder.addAudio(0, zeros.data(), 4801));
+    ASSERT_TRUE(encoder.addSilence(0, 120000 - 20 * 4801));
+    const std::vector<float> second = tone(24000);
+    ASSERT_TRUE(encoder.addAudio(0, second.data(), 24000));
+    ASSERT_TRUE(encoder.addSilence(0, 100000));
+    const int64_t total = 24000 + 120000 + 24000 + 100000;
+    ASSERT_TRUE(encoder.finish(total * 1'000'000'000LL / 48000));
+
+    const MediaAsset asset = MediaAsset::open(settings.path);
+    auto tracks = asset.tracks(MediaType::audio);
+    ASSERT_TRUE(tracks && tracks->size() == 1u);
+    auto reader = TrackReader::start(asset, tracks->front());
+    ASSERT_TRUE(reader);
+    std::optional<double> last;
+    int packets = 0;
+    for (;;) {
+        auto next = reader->next();
+        ASSERT_TRUE(next) << next.error().description.toStdString();
+        if (!*next)
+            break;
+        const double at = (*next)->timing().presentationTimeStamp.seconds();
+        // One AAC frame after the other (the encoder's priming packet is
+        // read back at a place of its own).
+        if (last && packets > 1) {
+            ASSERT_NEAR(at - *last, 1024 / 48000.0, 1e-6) << "packet " << packets;
+        }
+        last = at;
+        ++packets;
+    }
+    ASSERT_TRUE(last);
+    EXPECT_NEAR(*last, total / 48000.0, 0.05);
+
+    const std::vector<float> decoded = AudioChecks::decode(settings.path, 0);
+    ASSERT_GE(decoded.size(), size_t(total - 2048));
+    const auto slice = [&](double from, double to) {
+        return std::vector<float>(decoded.begin() + ptrdiff_t(from * 48000), decoded.begin() + ptrdiff_t(to * 48000));
+    };
+    const double level = AudioChecks::toneAmplitude(slice(0.1, 0.4), 440);
+    EXPECT_GT(level, 0.3);
+    EXPECT_NEAR(AudioChecks::toneAmplitude(slice(3.1, 3.4), 440), level, 0.02 * level);
+    float quiet = 0;
+    for (const float sample : slice(0.6, 2.9))
+        quiet = std::max(quiet, std::abs(sample));
+    EXPECT_LT(quiet, 0.01f) << "the silence stays silent";
+    // The second tone starts 3.0 s after the first, as handed over.
+    const auto onset = [&](double from) {
+        size_t at = size_t(from * 48000);
+        while (at < decoded.size() && std::abs(decoded[at]) < 0.2f)
+            ++at;
+        return double(at) / 48000;
+    };
+    EXPECT_NEAR(onset(2.9) - onset(0), 3.0, 0.005) << "not a frame (21 ms) off";
 }
 
 namespace {
