@@ -276,3 +276,59 @@ TEST(RecentCapturesView, ANewCaptureShowsFirstAndTheOthersKeepTheirThumbnails)
     // One tile came in front, so one fewer of the old ones fits.
     EXPECT_GE(keptThumbnails(before, after), int(before.size()) - 1);
 }
+
+// Far down and back: rows taken from the pool bind the tiles they already
+// have to their new captures instead of building new ones, and each row
+// shows its own captures in order.
+TEST(LibraryView, ScrollingReusesTilesAndEachRowShowsItsCaptures)
+{
+    LibraryView v;
+    ASSERT_NE(v.library, nullptr);
+    const auto allThumbnails = [&] {
+        QSet<QQuickItem *> items;
+        for (QQuickItem *image : MainWindowFixture::itemsNamed(v.list, "thumbnail"))
+            items.insert(image);
+        return items;
+    };
+    const auto topRowShowsItsCaptures = [&] {
+        const LibraryView::TopRow top = v.topRow();
+        QQuickItem *row = nullptr;
+        QMetaObject::invokeMethod(v.list, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, top.index));
+        if (!row)
+            return false;
+        QList<QQuickItem *> shown;
+        for (QQuickItem *image : MainWindowFixture::itemsNamed(row, "thumbnail"))
+            if (image->isVisible())
+                shown << image;
+        std::sort(shown.begin(), shown.end(), [&](QQuickItem *a, QQuickItem *b) {
+            return a->mapToItem(row, QPointF(0, 0)).x() < b->mapToItem(row, QPointF(0, 0)).x();
+        });
+        QStringList sources;
+        for (QQuickItem *image : shown)
+            sources << image->property("source").toString();
+        QStringList expected;
+        for (const QString &path : top.paths)
+            expected << LibraryModel::thumbnailSource(path);
+        EXPECT_EQ(sources, expected) << "row " << top.index;
+        return sources == expected;
+    };
+
+    v.scrollTo(v.rowOf(v.paths[40]));
+    v.scrollTo(v.rowOf(v.paths[80]));
+    const QSet<QQuickItem *> made = allThumbnails();
+    ASSERT_FALSE(made.isEmpty());
+    QSet<QQuickItem *> created;
+    for (const int capture : {120, 400, 401, 650, 999, 80, 3}) {
+        v.scrollTo(v.rowOf(v.paths[capture]));
+        EXPECT_TRUE(topRowShowsItsCaptures()) << "at capture " << capture;
+        for (QQuickItem *image : allThumbnails())
+            if (!made.contains(image))
+                created.insert(image);
+    }
+    // A few more rows fit where days are short (headings are lower than
+    // tiles), and need tiles of their own; how many depends on where each jump
+    // lands and on what the view builds ahead. Rows that built their tiles
+    // anew at every jump would make several hundred.
+    EXPECT_LE(created.size(), made.size()) << made.size() << " made at first";
+    EXPECT_TRUE(MainWindowFixture::waitUntil([&] { return v.thumbnailsReady(); }, 20000));
+}
