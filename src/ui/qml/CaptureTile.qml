@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Controls.Basic
-import QtQuick.Window
 import Velunta
 
 // One saved capture: its thumbnail and a caption. A click opens the file; the
@@ -42,18 +41,10 @@ Item {
         radius: 8
         color: Theme.surface
 
-        Image {
+        ThumbnailView {
             objectName: "thumbnail"
             anchors.fill: parent
             source: tile.tileData.thumbnail
-            // Made at the size drawn, cropped, on a worker (see Thumbnails).
-            sourceSize: Qt.size(Math.round(width * Screen.devicePixelRatio), Math.round(height * Screen.devicePixelRatio))
-            fillMode: Image.PreserveAspectCrop
-            asynchronous: true
-            // The provider keeps its own cache, which knows a file replaced
-            // under the same name; the engine's would show the old picture.
-            cache: false
-            clip: true
         }
         // Rounds the picture's corners by covering them with the page colour
         // (clipping to a rounded shape needs effects the software renderer lacks).

@@ -156,16 +156,25 @@ Item {
             ListModel {
                 id: tiles
             }
+            // A row taken from the pool gets its new kind and items one
+            // role at a time, in no set order: each change syncs, and once
+            // all have arrived (onReused) the row syncs again with both.
             onItemsChanged: syncTiles()
+            onKindChanged: syncTiles()
             Component.onCompleted: syncTiles()
             // A row out of the list (scrolled away, or its day gone) waits in
             // the pool, hidden, until another row takes it.
             ListView.onPooled: visible = false
-            ListView.onReused: visible = true
+            ListView.onReused: {
+                visible = true
+                syncTiles()
+            }
             // A tile whose capture left the row takes the next capture that
             // has none, rather than being destroyed while another is built:
             // a row taken from the pool, while scrolling, rebinds its tiles.
-            // Tiles left over (a shorter row, a heading) wait hidden.
+            // Tiles left over (a shorter row, a heading) wait hidden, and
+            // show again when their capture comes back, as after a jump
+            // away and back to the same row.
             function syncTiles() {
                 if (row.kind !== LibraryModel.Tiles) {
                     for (let i = 0; i < tiles.count; ++i)
@@ -175,8 +184,11 @@ Item {
                 const next = row.items
                 const wanted = new Set(next.map(tile => tile.key))
                 for (let i = 0; i < next.length; ++i) {
-                    if (i < tiles.count && tiles.get(i).key === next[i].key)
+                    if (i < tiles.count && tiles.get(i).key === next[i].key) {
+                        if (!tiles.get(i).shown)
+                            tiles.setProperty(i, "shown", true)
                         continue
+                    }
                     let from = i + 1
                     while (from < tiles.count && tiles.get(from).key !== next[i].key)
                         ++from
