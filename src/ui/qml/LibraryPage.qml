@@ -176,6 +176,10 @@ Item {
             // show again when their capture comes back, as after a jump
             // away and back to the same row.
             function syncTiles() {
+                // Roles arrive one by one while the row is made: the kind
+                // can come before the items.
+                if (row.items === undefined)
+                    return
                 if (row.kind !== LibraryModel.Tiles) {
                     for (let i = 0; i < tiles.count; ++i)
                         tiles.setProperty(i, "shown", false)
