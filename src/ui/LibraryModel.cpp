@@ -164,10 +164,10 @@ void LibraryModel::layoutRows()
     rows.reserve(m_groups.size() + m_items.size() / m_columns + 1);
     for (const Group &group : m_groups) {
         const qint64 day = group.day.isValid() ? group.day.toJulianDay() : std::numeric_limits<qint64>::min();
-        rows.push_back({{day, -1}, group.title, m_items, 0, 0, rows.empty(), false});
+        rows.push_back({{day, -1}, group.title, m_items, 0, 0, rows.empty(), false, {}});
         for (int start = group.begin, line = 0; start < group.end; start += m_columns, ++line) {
             const int end = std::min(start + m_columns, group.end);
-            rows.push_back({{day, line}, {}, m_items, start, end, false, end == group.end});
+            rows.push_back({{day, line}, {}, m_items, start, end, false, end == group.end, {}});
         }
     }
     replaceRows(
@@ -194,12 +194,12 @@ QVariant LibraryModel::data(const QModelIndex &index, int role) const
         return row.isFirst;
     case IsLastInGroupRole:
         return row.isLastInGroup;
-    case ItemsRole: {
-        QVariantList tiles;
-        for (int i = row.begin; i < row.end; ++i)
-            tiles.append(tileData(row.items.at(i), DateTexts::captureTime(row.items.at(i).date)));
-        return tiles;
-    }
+    case ItemsRole:
+        if (row.tiles.isEmpty()) {
+            for (int i = row.begin; i < row.end; ++i)
+                row.tiles.append(tileData(row.items.at(i), DateTexts::captureTime(row.items.at(i).date)));
+        }
+        return row.tiles;
     default:
         return {};
     }

@@ -91,6 +91,9 @@ private:
         int end = 0;
         bool isFirst = false;
         bool isLastInGroup = false;
+        // Its tiles' data, made on the first read: a view reads a row again
+        // each time it scrolls back into view.
+        mutable QVariantList tiles;
         bool sameAs(const Row &other) const;
     };
 

@@ -4,8 +4,12 @@
 #include <QCoreApplication>
 #include <QCoroTask>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
 
@@ -132,4 +136,40 @@ TEST(LibraryScanner, CreationDateOfAMissingFileIsTheDistantPast)
     EXPECT_LT(LibraryScanner::creationDate(dir.filePath("nada.png")).date().year(), 1000);
     touch(dir.filePath("Print.png"));
     EXPECT_GT(LibraryScanner::creationDate(dir.filePath("Print.png")).date().year(), 2000);
+}
+
+TEST(LibraryScanner, TenThousandCapturesScanWhileTheGuiThreadKeepsTurning)
+{
+    QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/velunta-scan-XXXXXX")
+                                                                : QDir::tempPath() + "/velunta-scan-XXXXXX");
+    for (int i = 0; i < 10000; ++i) {
+        const QString name = i % 10 == 0 ? QStringLiteral("Gravação %1.mp4").arg(i, 5, 10, QChar('0'))
+                                         : QStringLiteral("Print %1.png").arg(i, 5, 10, QChar('0'));
+        QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
+    }
+    const QThread *gui = QThread::currentThread();
+    std::atomic<int> datedOnGui = 0;
+    // Dated by number, so that the order shows the whole list was sorted.
+    LibraryScanner scanner([&](const QString &path) {
+        if (QThread::currentThread() == gui)
+            ++datedOnGui;
+        const int number = QFileInfo(path).completeBaseName().section(' ', -1).toInt();
+        return QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC).addSecs(number * 60);
+    });
+    // Turns of the GUI thread's event loop while the scan runs.
+    int turns = 0;
+    QTimer turn;
+    turn.setInterval(0);
+    QObject::connect(&turn, &QTimer::timeout, [&] { ++turns; });
+    turn.start();
+    const auto items = QCoro::waitFor(scanner.scan(dir.path()));
+    turn.stop();
+
+    ASSERT_TRUE(items.has_value());
+    ASSERT_EQ(items->size(), 10000);
+    EXPECT_EQ(datedOnGui, 0);
+    EXPECT_GT(turns, 0);
+    EXPECT_EQ(QFileInfo(items->first().path).fileName(), "Print 09999.png");
+    EXPECT_EQ(QFileInfo(items->last().path).fileName(), "Gravação 00000.mp4");
+    EXPECT_EQ(std::count_if(items->begin(), items->end(), [](const CaptureItem &item) { return item.isVideo; }), 1000);
 }

@@ -276,3 +276,148 @@ TEST(RecentCapturesView, ANewCaptureShowsFirstAndTheOthersKeepTheirThumbnails)
     // One tile came in front, so one fewer of the old ones fits.
     EXPECT_GE(keptThumbnails(before, after), int(before.size()) - 1);
 }
+
+namespace {
+
+// Rows in view and what each shows: a row of tiles must show its own
+// captures, in order, and nothing else.
+struct RowCheck {
+    int index = -1;
+    QStringList shown;
+    QStringList expected;
+};
+
+QList<RowCheck> rowsInView(const LibraryView &v)
+{
+    QList<RowCheck> rows;
+    const qreal contentY = v.list->property("contentY").toReal();
+    for (int index = 0; index < v.library->rowCount(); ++index) {
+        QQuickItem *row = nullptr;
+        QMetaObject::invokeMethod(v.list, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, index));
+        if (!row || !row->isVisible() || row->y() + row->height() <= contentY
+            || row->y() >= contentY + v.list->height())
+            continue;
+        RowCheck check {index, {}, {}};
+        QList<QQuickItem *> shown;
+        for (QQuickItem *image : MainWindowFixture::itemsNamed(row, "thumbnail"))
+            if (image->isVisible())
+                shown << image;
+        std::sort(shown.begin(), shown.end(), [&](QQuickItem *a, QQuickItem *b) {
+            return a->mapToItem(row, QPointF(0, 0)).x() < b->mapToItem(row, QPointF(0, 0)).x();
+        });
+        for (QQuickItem *image : shown)
+            check.shown << image->property("source").toString();
+        for (const QVariant &tile : v.library->data(v.library->index(index), LibraryModel::ItemsRole).toList())
+            check.expected << tile.toMap().value("thumbnail").toString();
+        rows << check;
+    }
+    return rows;
+}
+
+} // namespace
+
+// Jumps far down, back and to the same rows again: rows taken from the pool
+// (a heading before, or the very row they showed last time) bind the tiles
+// they already have to their row's captures, never stay empty, and build
+// few tiles of their own.
+TEST(LibraryView, JumpsThroughTheListShowEveryRowsCapturesWithReusedTiles)
+{
+    LibraryView v;
+    ASSERT_NE(v.library, nullptr);
+    const auto allThumbnails = [&] {
+        QSet<QQuickItem *> items;
+        for (QQuickItem *image : MainWindowFixture::itemsNamed(v.list, "thumbnail"))
+            items.insert(image);
+        return items;
+    };
+
+    v.scrollTo(v.rowOf(v.paths[40]));
+    v.scrollTo(v.rowOf(v.paths[80]));
+    const QSet<QQuickItem *> made = allThumbnails();
+    ASSERT_FALSE(made.isEmpty());
+    QSet<QQuickItem *> created;
+    int checked = 0;
+    for (int round = 0; round < 3; ++round) {
+        for (const int capture : {120, 400, 401, 650, 999, 80, 3, 400, 120, 650, 651, 80, 998, 120}) {
+            v.scrollTo(v.rowOf(v.paths[capture]));
+            const QList<RowCheck> rows = rowsInView(v);
+            EXPECT_GE(rows.size(), 3) << "at capture " << capture;
+            for (const RowCheck &row : rows) {
+                EXPECT_TRUE(row.shown == row.expected)
+                    << "row " << row.index << " at capture " << capture << " shows " << row.shown.size() << " of its "
+                    << row.expected.size() << ", or not in order";
+                checked += row.expected.isEmpty() ? 0 : 1;
+            }
+            for (QQuickItem *image : allThumbnails())
+                if (!made.contains(image))
+                    created.insert(image);
+        }
+    }
+    EXPECT_GT(checked, 100);
+    // A few more rows fit where days are short (headings are lower than
+    // tiles), and need tiles of their own; how many depends on where each jump
+    // lands and on what the view builds ahead. Rows that built their tiles
+    // anew at every jump would make several hundred.
+    EXPECT_LE(created.size(), made.size()) << made.size() << " made at first";
+    EXPECT_TRUE(MainWindowFixture::waitUntil([&] { return v.thumbnailsReady(); }, 20000));
+}
+
+// A narrower window draws every tile smaller: each thumbnail is made again
+// at its new size, and the picture already there stays on screen at every
+// frame until then.
+TEST(LibraryView, ANarrowerWindowRemakesThumbnailsAtTheirNewSizeWithoutGoingBlank)
+{
+    LibraryView v;
+    ASSERT_NE(v.library, nullptr);
+    // Four columns with 40 pixels to spare before they become three.
+    QQuickItem *page = v.f->find("libraryPage");
+    ASSERT_NE(page, nullptr);
+    const int sidebar = v.f->window()->width() - qRound(page->width());
+    v.f->window()->resize(sidebar + 48 + 4 * 170 + 3 * 14 + 40, v.f->window()->height());
+    ASSERT_TRUE(MainWindowFixture::waitUntil([&] { return v.library->columns() == 4; }, 10000));
+    v.scrollTo(v.rowOf(v.paths[199]));
+    ASSERT_TRUE(MainWindowFixture::waitUntil([&] { return v.thumbnailsReady(); }, 20000));
+    const auto before = v.thumbnails();
+    ASSERT_GE(before.size(), 8);
+
+    // Blank: a thumbnail of a tile that stays with its capture showing
+    // nothing in a frame.
+    QStringList blank;
+    const auto watch = QObject::connect(v.f->window(), &QQuickWindow::afterAnimating, [&] {
+        for (auto it = before.begin(); it != before.end(); ++it) {
+            QQuickItem *image = it.value();
+            if (image && image->isVisible() && image->property("source").toString() == it.key()
+                && image->property("status").toInt() != 1)
+                blank << it.key();
+        }
+    });
+    // The picture on screen was made at the size it is drawn.
+    const qreal scale = v.f->window()->devicePixelRatio();
+    const auto drawnAtItsSize = [&] {
+        const auto shown = v.thumbnails();
+        return !shown.isEmpty() && std::all_of(shown.begin(), shown.end(), [&](const QPointer<QQuickItem> &image) {
+            const QSizeF size = image->property("shownSize").toSizeF();
+            return image->property("status").toInt() == 1 && qRound(image->width() * scale) == qRound(size.width())
+                && qRound(image->height() * scale) == qRound(size.height());
+        });
+    };
+
+    // Narrower by steps, each its own frame, as a dragged window edge does;
+    // the columns stay, the tiles shrink.
+    const int columns = v.library->columns();
+    const qreal tileWidth = before.begin().value()->width();
+    for (int step = 0; step < 4; ++step) {
+        v.f->window()->resize(v.f->window()->width() - 8, v.f->window()->height());
+        v.f->settle(30);
+    }
+    ASSERT_EQ(v.library->columns(), columns);
+    ASSERT_LT(before.begin().value()->width(), tileWidth);
+    EXPECT_TRUE(MainWindowFixture::waitUntil([&] { return v.thumbnailsReady(); }, 20000));
+    EXPECT_TRUE(blank.isEmpty()) << blank.size() << " blank, first " << blank.value(0).toStdString();
+    EXPECT_TRUE(MainWindowFixture::waitUntil(drawnAtItsSize, 20000));
+    int kept = 0;
+    for (auto it = before.begin(); it != before.end(); ++it)
+        kept += it.value() && it.value()->property("source").toString() == it.key();
+    EXPECT_EQ(kept, before.size());
+    QObject::disconnect(watch);
+}

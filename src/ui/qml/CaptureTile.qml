@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Controls.Basic
-import QtQuick.Window
 import Velunta
 
 // One saved capture: its thumbnail and a caption. A click opens the file; the
@@ -26,7 +25,7 @@ Item {
     Keys.onReturnPressed: open()
     Keys.onEnterPressed: open()
     Keys.onSpacePressed: open()
-    Keys.onMenuPressed: menu.popup(tile, 0, thumb.height)
+    Keys.onMenuPressed: popupMenu(0, thumb.height)
 
     Drag.dragType: Drag.Automatic
     Drag.supportedActions: Qt.CopyAction
@@ -36,21 +35,16 @@ Item {
     Rectangle {
         id: thumb
         width: parent.width
-        height: width / 1.6
+        // Whole pixels: the software renderer copies a picture drawn at its
+        // own size on whole pixels, and scales anything else on every frame.
+        height: Math.round(width / 1.6)
         radius: 8
         color: Theme.surface
 
-        Image {
+        ThumbnailView {
             objectName: "thumbnail"
             anchors.fill: parent
             source: tile.tileData.thumbnail
-            sourceSize: Qt.size(340 * Screen.devicePixelRatio, 220 * Screen.devicePixelRatio)
-            fillMode: Image.PreserveAspectCrop
-            asynchronous: true
-            // Each tile makes its own: a file replaced under the same name
-            // must not show the old picture.
-            cache: false
-            clip: true
         }
         // Rounds the picture's corners by covering them with the page colour
         // (clipping to a rounded shape needs effects the software renderer lacks).
@@ -101,7 +95,7 @@ Item {
         cursorShape: Qt.PointingHandCursor
         onClicked: (event) => {
             if (event.button === Qt.RightButton)
-                menu.popup()
+                tile.popupMenu()
             else
                 tile.open()
         }
@@ -111,16 +105,29 @@ Item {
         target: null
     }
 
-    Menu {
-        id: menu
-        objectName: "tileMenu"
-        MenuItem { text: "Abrir"; onTriggered: tile.open() }
-        MenuItem { text: "Mostrar na pasta"; onTriggered: tile.model.revealCapture(tile.tileData.path) }
-        MenuItem { text: "Copiar"; onTriggered: tile.model.copyCaptureToClipboard(tile.tileData.path, tile.tileData.isVideo) }
-        MenuSeparator {}
-        MenuItem {
-            text: "Mover para a Lixeira"
-            onTriggered: tile.model.moveToTrash(tile.tileData.path)
+    // Made on first use: a menu and its items cost more to build than the
+    // rest of the tile, and a scrolled library builds tiles by the hundred.
+    property Menu menu: null
+    function popupMenu(x, y) {
+        if (!menu)
+            menu = menuComponent.createObject(tile)
+        if (x === undefined)
+            menu.popup()
+        else
+            menu.popup(tile, x, y)
+    }
+    Component {
+        id: menuComponent
+        Menu {
+            objectName: "tileMenu"
+            MenuItem { text: "Abrir"; onTriggered: tile.open() }
+            MenuItem { text: "Mostrar na pasta"; onTriggered: tile.model.revealCapture(tile.tileData.path) }
+            MenuItem { text: "Copiar"; onTriggered: tile.model.copyCaptureToClipboard(tile.tileData.path, tile.tileData.isVideo) }
+            MenuSeparator {}
+            MenuItem {
+                text: "Mover para a Lixeira"
+                onTriggered: tile.model.moveToTrash(tile.tileData.path)
+            }
         }
     }
 }

@@ -12,8 +12,10 @@ Item {
     readonly property var filterLabels: ["Tudo", "Prints", "Gravações"]
     readonly property real gridWidth: Math.max(0, width - 48)
     readonly property int columns: library.columnsFor(gridWidth)
-    readonly property real tileWidth: (gridWidth - (columns - 1) * 14) / columns
-    readonly property real tileHeight: tileWidth / 1.6 + 6 + 20
+    // Whole pixels, so that tiles and rows sit on whole pixels and the
+    // software renderer copies thumbnails instead of scaling them.
+    readonly property real tileWidth: Math.floor((gridWidth - (columns - 1) * 14) / columns)
+    readonly property real tileHeight: Math.round(tileWidth / 1.6) + 6 + 20
     property alias libraryModel: library
 
     LibraryModel {
@@ -135,7 +137,7 @@ Item {
             required property bool isFirst
             x: 24
             width: page.gridWidth
-            height: kind === LibraryModel.Heading ? (isFirst ? 0 : 24) + heading.implicitHeight + 10
+            height: kind === LibraryModel.Heading ? (isFirst ? 0 : 24) + Math.ceil(heading.implicitHeight) + 10
                                                   : page.tileHeight + (isLastInGroup ? 0 : 16)
             Text {
                 id: heading
@@ -154,30 +156,64 @@ Item {
             ListModel {
                 id: tiles
             }
+            // A row taken from the pool gets its new kind and items one
+            // role at a time, in no set order: each change syncs, and once
+            // all have arrived (onReused) the row syncs again with both.
             onItemsChanged: syncTiles()
+            onKindChanged: syncTiles()
             Component.onCompleted: syncTiles()
             // A row out of the list (scrolled away, or its day gone) waits in
             // the pool, hidden, until another row takes it.
             ListView.onPooled: visible = false
-            ListView.onReused: visible = true
+            ListView.onReused: {
+                visible = true
+                syncTiles()
+            }
+            // A tile whose capture left the row takes the next capture that
+            // has none, rather than being destroyed while another is built:
+            // a row taken from the pool, while scrolling, rebinds its tiles.
+            // Tiles left over (a shorter row, a heading) wait hidden, and
+            // show again when their capture comes back, as after a jump
+            // away and back to the same row.
             function syncTiles() {
-                const next = row.kind === LibraryModel.Tiles ? row.items : []
-                const wanted = new Set(next.map(tile => tile.key))
-                for (let i = tiles.count - 1; i >= 0; --i) {
-                    if (!wanted.has(tiles.get(i).key))
-                        tiles.remove(i)
+                // Roles arrive one by one while the row is made: the kind
+                // can come before the items.
+                if (row.items === undefined)
+                    return
+                if (row.kind !== LibraryModel.Tiles) {
+                    for (let i = 0; i < tiles.count; ++i)
+                        tiles.setProperty(i, "shown", false)
+                    return
                 }
+                const next = row.items
+                const wanted = new Set(next.map(tile => tile.key))
                 for (let i = 0; i < next.length; ++i) {
-                    if (i < tiles.count && tiles.get(i).key === next[i].key)
+                    if (i < tiles.count && tiles.get(i).key === next[i].key) {
+                        if (!tiles.get(i).shown)
+                            tiles.setProperty(i, "shown", true)
                         continue
+                    }
                     let from = i + 1
                     while (from < tiles.count && tiles.get(from).key !== next[i].key)
                         ++from
-                    if (from < tiles.count)
+                    if (from < tiles.count) {
                         tiles.move(from, i, 1)
-                    else
-                        tiles.insert(i, { key: next[i].key, tile: next[i] })
+                        tiles.setProperty(i, "shown", true)
+                        continue
+                    }
+                    let spare = i
+                    while (spare < tiles.count && wanted.has(tiles.get(spare).key))
+                        ++spare
+                    if (spare < tiles.count) {
+                        if (spare !== i)
+                            tiles.move(spare, i, 1)
+                        tiles.set(i, { key: next[i].key, tile: next[i], shown: true })
+                    } else {
+                        tiles.insert(i, { key: next[i].key, tile: next[i], shown: true })
+                    }
                 }
+                for (let i = next.length; i < tiles.count; ++i)
+                    tiles.setProperty(i, "shown", false)
             }
             Row {
                 visible: row.kind === LibraryModel.Tiles
@@ -186,6 +222,8 @@ Item {
                     model: tiles
                     CaptureTile {
                         required property var tile
+                        required property bool shown
+                        visible: shown
                         width: page.tileWidth
                         model: page.model
                         tileData: tile
