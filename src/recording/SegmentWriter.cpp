@@ -559,10 +559,13 @@ SegmentWriter::Statistics SegmentWriter::statistics() const
 }
 
 LiveSegmentCapture::LiveSegmentCapture(FrameSource &frames, AudioSource &audio)
-    : m_frames(frames)
+    : m_recording(frames.forOneRecording())
+    , m_frames(m_recording ? *m_recording : frames)
     , m_audio(audio)
 {
 }
+
+LiveSegmentCapture::~LiveSegmentCapture() = default;
 
 Result<std::unique_ptr<SegmentStream>, PlatformError> LiveSegmentCapture::makeStream(
     SegmentSettings settings, SegmentNotices notices)

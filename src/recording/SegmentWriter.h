@@ -71,14 +71,17 @@ private:
     std::shared_ptr<Private> d;
 };
 
-// Makes SegmentWriters over the platform's sources, which outlive it.
+// Makes the SegmentWriters of one recording over the platform's sources,
+// which outlive it.
 class LiveSegmentCapture : public SegmentCaptureService {
 public:
     LiveSegmentCapture(FrameSource &frames, AudioSource &audio);
+    ~LiveSegmentCapture() override;
     Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(
         SegmentSettings settings, SegmentNotices notices) override;
 
 private:
+    std::unique_ptr<FrameSource> m_recording;
     FrameSource &m_frames;
     AudioSource &m_audio;
 };
