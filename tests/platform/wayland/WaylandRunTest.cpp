@@ -124,7 +124,8 @@ TEST_F(WaylandRun, ASlowPortalHoldsUpNeitherTheWindowNorTheShortcutsItAnswersLat
     const qint64 shownAfter = clock.elapsed();
     EXPECT_TRUE(shown) << "no window while the portal was slow";
     std::cout << "[ measured ] window made " << shownAfter << " ms after the portal froze\n";
-    EXPECT_LT(shownAfter, frozenMs / 2) << "the start waited on the portal";
+    // Asked on the GUI thread, the portal held the start for its 2 s time-out.
+    EXPECT_LT(shownAfter, 2000) << "the start waited on the portal";
 
     // The portal's late answer still counts: the shortcuts get bound.
     const QByteArray ours = "/session/" + QDBusConnection::sessionBus().baseService().mid(1).replace('.', '_').toUtf8();
