@@ -122,6 +122,19 @@ void AppController::registerHotKeys()
     }
     m_model->setUnavailableShortcuts(
         unavailable, m_services.hotKeys ? m_services.hotKeys->unavailableReason() : QString());
+    // A source that asks the desktop in the background may learn later that
+    // there are no global shortcuts.
+    connect(&m_hotKeys, &HotKeys::lost, this, [this](const QList<int> &registrations) {
+        if (!m_model)
+            return;
+        QList<Shortcut> now;
+        for (std::size_t i = 0; i < Shortcut::all().size(); ++i) {
+            const Shortcut &shortcut = Shortcut::all()[i];
+            if (m_model->unavailableShortcuts().contains(shortcut) || registrations.contains(int(i)))
+                now.append(shortcut);
+        }
+        m_model->setUnavailableShortcuts(now, m_services.hotKeys ? m_services.hotKeys->unavailableReason() : QString());
+    });
 }
 
 void AppController::installModelActions()

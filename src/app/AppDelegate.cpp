@@ -27,6 +27,7 @@
 #include <QCoroTask>
 #include <QFile>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QWindow>
@@ -231,8 +232,15 @@ bool AppDelegate::startNormalRun()
     if (m_options.action == LaunchOptions::Action::none || !run.preferences.hasCompletedOnboarding())
         run.controller->showInitialWindow();
     if (m_options.action != LaunchOptions::Action::none) {
+        // Once the window system has said whether captures can see the
+        // screen (a Wayland portal answers in the background), so that a
+        // refusal is the right one.
         const LaunchOptions::Action action = m_options.action;
-        QTimer::singleShot(0, this, [this, action] { performAction(action); });
+        const QPointer<AppDelegate> self(this);
+        screens->whenAccessKnown([self, action] {
+            if (self)
+                QTimer::singleShot(0, self.data(), [self, action] { self->performAction(action); });
+        });
     }
     return true;
 }

@@ -6,8 +6,26 @@ HotKeys::HotKeys(HotKeySource *source, QObject *parent)
     : QObject(parent)
     , m_source(source)
 {
-    if (m_source)
+    if (m_source) {
         connect(m_source, &HotKeySource::pressed, this, &HotKeys::dispatch);
+        connect(m_source, &HotKeySource::becameUnavailable, this, &HotKeys::sourceLost);
+    }
+}
+
+void HotKeys::sourceLost(const QList<int> &sourceIndices)
+{
+    // One combination per registration: the source's index is its order.
+    QList<int> registrations;
+    for (const int index : sourceIndices) {
+        const auto number = m_numbers.find(index);
+        if (number == m_numbers.end())
+            continue;
+        m_actions.remove(*number);
+        m_numbers.erase(number);
+        registrations << index;
+    }
+    if (!registrations.isEmpty())
+        emit lost(registrations);
 }
 
 bool HotKeys::registerKey(Qt::Key key, std::function<void()> action)

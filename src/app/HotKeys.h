@@ -21,8 +21,14 @@ public:
     // The numbers of the registered keys, in order.
     QList<quint32> numbers() const { return m_numbers.values(); }
 
+signals:
+    // Registrations (by their order, from 0) that the system took at first
+    // and later turned out unavailable; they never run their action.
+    void lost(const QList<int> &registrations);
+
 private:
     void dispatch(int sourceIndex);
+    void sourceLost(const QList<int> &sourceIndices);
 
     HotKeySource *m_source;
     int m_sourceCount = 0;

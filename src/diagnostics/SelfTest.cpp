@@ -181,6 +181,22 @@ QString recordingLine(const QString &name, const RecordingFindings &findings)
         findings.magentaWithoutExclusion);
 }
 
+QString waylandRecordingLine(const QString &name, const RecordingFindings &findings, bool blackFrame)
+{
+    const bool ok = !blackFrame && findings.duration >= 2.5 && findings.width > 0 && findings.height > 0;
+    return QString::asprintf("%s %s: %dx%d %.1fs magenta_no_video=%d magenta_sem_exclusao=%d", ok ? "OK" : "FAIL",
+               name.toUtf8().constData(), findings.width, findings.height, findings.duration, findings.magentaInVideo,
+               findings.magentaWithoutExclusion)
+        + (blackFrame ? QStringLiteral(" quadro_preto") : QString())
+        + QStringLiteral(" (exclusão não verificável no Wayland: o compositor desenha as janelas do Velunta nas "
+                         "gravações)");
+}
+
+QString skipLine(const QString &name, const QString &why)
+{
+    return QStringLiteral("SKIP ") + name + QStringLiteral(": ") + why;
+}
+
 QString pauseLine(const QString &name, const PauseFindings &findings)
 {
     const bool ok = findings.deliveredRequestedFile && findings.duration >= 3.8 && findings.duration <= 5.0

@@ -84,6 +84,15 @@ struct RecordingFindings {
 // nothing out does.
 QString recordingLine(const QString &name, const RecordingFindings &findings);
 
+// The same recording on Wayland, where the compositor draws Velunta's own
+// windows into every recording: the magenta counts are reported and the line
+// says that the exclusion cannot hold there. OK when the recording is at
+// least 2.5 s long and its frame at 2 s is not black (BLACKFRAME).
+QString waylandRecordingLine(const QString &name, const RecordingFindings &findings, bool blackFrame);
+
+// A check that cannot hold in this session: "SKIP ", its name, ": " and why.
+QString skipLine(const QString &name, const QString &why);
+
 struct PauseFindings {
     // The stop delivered the file asked for, not numbered parts.
     bool deliveredRequestedFile = false;

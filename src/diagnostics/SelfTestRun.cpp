@@ -24,11 +24,13 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRasterWindow>
 #include <QSaveFile>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -55,6 +57,9 @@ struct Context {
     WindowManager &windowManager;
     QDir folder;
     SelfTestReport &report;
+    // Wayland: windows go where the compositor puts them, and every window
+    // of the application shows in captures and recordings.
+    bool onWayland = false;
 };
 
 QString failLine(const QString &name, const QString &why)
@@ -100,6 +105,21 @@ std::unique_ptr<SolidWindow> backdropWindow(const DisplayInfo &screen, const Cap
     const QRectF area = target.rect.value_or(QRectF(QPointF(), screen.frame.size()));
     window->setGeometry(area.translated(screen.frame.topLeft()).toAlignedRect());
     return window;
+}
+
+// Shows the backdrop over its area; on Wayland, where a client cannot place
+// its windows, over its whole screen instead.
+void showBackdrop(QWindow &window, const DisplayInfo &screen, bool onWayland)
+{
+    if (!onWayland) {
+        window.show();
+        return;
+    }
+    for (QScreen *candidate : QGuiApplication::screens()) {
+        if (candidate->name() == screen.name)
+            window.setScreen(candidate);
+    }
+    window.showFullScreen();
 }
 
 // Removes an earlier run's file off the GUI thread; errors ignored.
@@ -201,6 +221,7 @@ QCoro::Task<void> checkScreenshot(Context &context, QString name, CaptureTarget 
 struct RecordedFrame {
     QString error;
     RecordingFindings findings;
+    bool blackFrame = false;
 };
 
 RecordedFrame inspectRecording(const QString &path)
@@ -231,6 +252,7 @@ RecordedFrame inspectRecording(const QString &path)
     result.findings.height = extractor->naturalSize().height();
     result.findings.duration = duration->seconds();
     result.findings.magentaInVideo = magentaCount(*frame);
+    result.blackFrame = isBlackFrame(frame->scaled(32, 32));
     return result;
 }
 
@@ -240,11 +262,21 @@ RecordedFrame inspectRecording(const QString &path)
 QCoro::Task<void> checkRecording(Context &context, QString name, CaptureTarget target, DisplayInfo screen)
 {
     const std::unique_ptr<SolidWindow> window = magentaWindow(screen, target);
+    // Only on Wayland: there the recording shows whatever lies under the area.
+    const std::unique_ptr<SolidWindow> backdrop = backdropWindow(screen, target);
     RecordingControls bar(context.screens, &context.windowManager);
-    const auto tidy = qScopeGuard([&window, &bar] {
+    const auto tidy = qScopeGuard([&window, &backdrop, &bar] {
         window->hide();
+        backdrop->hide();
         bar.hide();
     });
+    if (context.onWayland) {
+        showBackdrop(*backdrop, screen, true);
+        const QWindow *shown = backdrop.get();
+        const auto exposed = [shown] { return shown->isExposed(); };
+        auto exposing = waitFor(exposed, 2s);
+        co_await exposing;
+    }
 
     const QString path = context.folder.filePath(name + QStringLiteral(".mp4"));
     auto removing = removeFile(path);
@@ -289,7 +321,8 @@ QCoro::Task<void> checkRecording(Context &context, QString name, CaptureTarget t
         co_return;
     }
     recorded.findings.magentaWithoutExclusion = *without;
-    context.report.record(recordingLine(name, recorded.findings));
+    context.report.record(context.onWayland ? waylandRecordingLine(name, recorded.findings, recorded.blackFrame)
+                                            : recordingLine(name, recorded.findings));
 }
 
 // What the pause check finds in the file, or why it could not look.
@@ -344,7 +377,7 @@ QCoro::Task<void> checkPause(Context &context, QString name, CaptureTarget targe
 {
     const std::unique_ptr<SolidWindow> backdrop = backdropWindow(screen, target);
     const auto tidy = qScopeGuard([&backdrop] { backdrop->hide(); });
-    backdrop->show();
+    showBackdrop(*backdrop, screen, context.onWayland);
     const QWindow *shown = backdrop.get();
     const auto exposed = [shown] { return shown->isExposed(); };
     auto exposing = waitFor(exposed, 2s);
@@ -459,6 +492,11 @@ QCoro::Task<void> checkSelection(Context &context)
 // read back, as an application pasting it would.
 QCoro::Task<void> checkClipboard(Context &context)
 {
+    if (context.onWayland) {
+        context.report.record(skipLine(QStringLiteral("clipboard"),
+            QStringLiteral("a ida e volta pela seleção do X não existe numa sessão Wayland")));
+        co_return;
+    }
     const QList<QUrl> written {QUrl::fromLocalFile(QStringLiteral("/tmp/gravação de teste.mp4"))};
     ClipboardProbe *probe = context.platform.clipboard.get();
     const auto roundTrip = [probe, written] { return probe->roundTrip(written, clipboardTimeout); };
@@ -512,10 +550,19 @@ QCoro::Task<void> run(QString folderPath, PlatformServices &platform, WindowMana
     const auto makeFolder = [folder] { QDir().mkpath(folder); };
     QFuture<void> making = QtConcurrent::run(makeFolder);
     co_await making;
-    Context context {platform, screens, windowManager, QDir(folderPath), report};
+    Context context {
+        platform, screens, windowManager, QDir(folderPath), report, platform.backend == QLatin1String("wayland")};
 
+    // A Wayland portal is still being asked at start.
+    const auto accessKnown = std::make_shared<bool>(false);
+    screens.whenAccessKnown([accessKnown] { *accessKnown = true; });
+    const auto known = [accessKnown] { return *accessKnown; };
+    auto asking = waitFor(known, 10s);
+    co_await asking;
     if (!screens.screenCaptureAllowed()) {
-        report.record(QStringLiteral("FAIL permission: Gravação de Tela não autorizada"));
+        const QString problem = screens.accessProblem();
+        report.record(QStringLiteral("FAIL permission: Gravação de Tela não autorizada")
+            + (problem.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(problem)));
         auto flushing = report.flush();
         co_await flushing;
         co_return;

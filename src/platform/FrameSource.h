@@ -67,4 +67,9 @@ public:
     // Connects to the window system for one recorded area. Blocks: call it
     // off the GUI thread (any thread will do).
     virtual Result<std::unique_ptr<FrameStream>, PlatformError> open(const FrameArea &area) = 0;
+    // A source for the segments of one recording, kept from its start to its
+    // stop; null when each segment may as well open a stream of its own. A
+    // screen cast that the desktop shows as shared is opened once this way,
+    // so that a pause neither ends the sharing nor asks for it again.
+    virtual std::unique_ptr<FrameSource> forOneRecording() { return nullptr; }
 };

@@ -28,4 +28,8 @@ signals:
     // A registered combination was pressed: once per press, however long the
     // keys are held (auto-repeat is not a press). Emitted on the GUI thread.
     void pressed(int index);
+    // Combinations registered before the source knew that the session offers
+    // no global shortcuts (it asks the desktop in the background) turned out
+    // unavailable: their indices. unavailableReason() says why from now on.
+    void becameUnavailable(const QList<int> &indices);
 };

@@ -26,13 +26,17 @@ PlatformServices PlatformServices::create(Preferences *preferences)
     if (isWaylandSession()) {
         // Screens and shortcuts through the desktop portal. A session without
         // its Screenshot interface gets screens that refuse with a text
-        // naming it; one without GlobalShortcuts keeps the command line.
+        // naming it; one without GlobalShortcuts keeps the command line. The
+        // portal is asked in the background: a slow one must not hold up the
+        // start, and both learn its answer when it comes.
         QDBusConnection bus = QDBusConnection::sessionBus();
-        const Portal::Versions portals = Portal::detect(bus, 2s);
-        services.screens = std::make_unique<WaylandScreenSource>(bus, portals);
-        services.hotKeys = std::make_unique<WaylandHotKeys>(bus, portals.count(Portal::globalShortcutsInterface) > 0);
+        // Nothing waits on it, so it may take as long as a portal started
+        // by D-Bus activation at login needs.
+        auto portal = std::make_shared<PortalInterfaces>(bus, 25s);
+        services.screens = std::make_unique<WaylandScreenSource>(bus, portal);
+        services.hotKeys = std::make_unique<WaylandHotKeys>(bus, portal);
         services.frames = std::make_unique<WaylandFrameSource>(WaylandFrameSource::tokensIn(preferences));
-        complete = services.screens->screenCaptureAllowed();
+        complete = true;
         services.backend = QStringLiteral("wayland");
     } else if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         // Each service falls back on its own: a server without Composite

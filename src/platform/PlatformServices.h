@@ -21,13 +21,14 @@ struct PlatformServices {
     std::unique_ptr<FrameSource> frames;
     std::unique_ptr<AudioSource> audio;
     std::unique_ptr<ClipboardProbe> clipboard;
-    // "x11" when both services are X11 ones, "wayland" when the portal lets
-    // Velunta see the screen, else "null", for diagnostics.
+    // "x11" when both services are X11 ones, "wayland" in a Wayland session
+    // (whose portal may still refuse: see ScreenSource::whenAccessKnown),
+    // else "null", for diagnostics.
     QString backend;
 
-    // Wayland when Qt runs on its wayland platform: screens from the
-    // Screenshot portal, hot keys from the GlobalShortcuts portal (the portal
-    // is asked once, here). X11 when Qt runs on xcb: screens when the X server has what capture
+    // Wayland in a Wayland session: screens from the Screenshot portal, hot
+    // keys from the GlobalShortcuts portal (the portal is asked once, from
+    // here, in the background). X11 when Qt runs on xcb: screens when the X server has what capture
     // needs (Composite, RENDER, XFixes), hot keys, recorded pictures and the
     // clipboard probe always; each service that cannot be X11 is the null
     // one. Sound comes from PulseAudio (or PipeWire's Pulse server) on every

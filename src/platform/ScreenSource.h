@@ -11,6 +11,7 @@
 #include <QRect>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -64,6 +65,10 @@ public:
     // Why captures cannot see the screen, when the window system can say it
     // better than a request for permission (a missing portal); else empty.
     virtual QString accessProblem() const { return {}; }
+    // Runs THEN once screenCaptureAllowed() gives the settled answer: at
+    // once, or later where the window system is still being asked (until
+    // then it answers allowed).
+    virtual void whenAccessKnown(std::function<void()> then) { then(); }
 
     // The pixels of request.pixels, as an opaque RGB32 image of exactly that
     // size. Runs off the GUI thread; resumes on the caller's thread. Parts of

@@ -362,6 +362,7 @@ QCoro::Task<Result<QString, CaptureFailure>> ScreenRecorder::stop()
     co_await stopSegment();
     if (!self)
         co_return R::failure(CaptureError::emptyRecording);
+    m_service.recordingEnded();
 
     const QStringList segments = m_segments;
     const QHash<QString, double> measured = m_measuredDurations;

@@ -92,4 +92,7 @@ public:
     virtual Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(
         SegmentSettings settings, SegmentNotices notices)
         = 0;
+    // The recording stopped: what was kept for its segments (a screen cast)
+    // can go.
+    virtual void recordingEnded() { }
 };

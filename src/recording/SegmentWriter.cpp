@@ -560,8 +560,16 @@ SegmentWriter::Statistics SegmentWriter::statistics() const
 
 LiveSegmentCapture::LiveSegmentCapture(FrameSource &frames, AudioSource &audio)
     : m_frames(frames)
+    , m_recording(frames.forOneRecording())
     , m_audio(audio)
 {
+}
+
+LiveSegmentCapture::~LiveSegmentCapture() = default;
+
+void LiveSegmentCapture::recordingEnded()
+{
+    m_recording = m_frames.forOneRecording();
 }
 
 Result<std::unique_ptr<SegmentStream>, PlatformError> LiveSegmentCapture::makeStream(
@@ -570,5 +578,5 @@ Result<std::unique_ptr<SegmentStream>, PlatformError> LiveSegmentCapture::makeSt
     using R = Result<std::unique_ptr<SegmentStream>, PlatformError>;
     if (settings.pixels.isEmpty() || settings.pixels.width() % 2 || settings.pixels.height() % 2)
         return R::failure({QStringLiteral("A área a gravar está vazia.")});
-    return R(std::make_unique<SegmentWriter>(std::move(settings), std::move(notices), m_frames, m_audio));
+    return R(std::make_unique<SegmentWriter>(std::move(settings), std::move(notices), frames(), m_audio));
 }

@@ -71,14 +71,21 @@ private:
     std::shared_ptr<Private> d;
 };
 
-// Makes SegmentWriters over the platform's sources, which outlive it.
+// Makes SegmentWriters over the platform's sources, which outlive it. What
+// a source keeps for the segments of one recording (a screen cast) lasts
+// until the recording ends.
 class LiveSegmentCapture : public SegmentCaptureService {
 public:
     LiveSegmentCapture(FrameSource &frames, AudioSource &audio);
+    ~LiveSegmentCapture() override;
     Result<std::unique_ptr<SegmentStream>, PlatformError> makeStream(
         SegmentSettings settings, SegmentNotices notices) override;
+    void recordingEnded() override;
 
 private:
+    FrameSource &frames() { return m_recording ? *m_recording : m_frames; }
+
     FrameSource &m_frames;
+    std::unique_ptr<FrameSource> m_recording;
     AudioSource &m_audio;
 };

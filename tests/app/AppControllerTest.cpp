@@ -360,6 +360,19 @@ TEST_F(ControllerTest, HotKeysAreNumberedAndTakenOnesListed)
     ASSERT_TRUE(waitForState(State::idle));
 }
 
+TEST_F(ControllerTest, HotKeysFoundUnavailableLaterAreListedWithTheReasonAndDoNothing)
+{
+    hotKeys.taken = {Qt::Key_2};
+    controller();
+    hotKeys.loseAll("Sem atalhos globais nesta sessão.");
+    EXPECT_EQ(
+        model->unavailableShortcutKeys(), (QStringList {"Alt+Shift+1", "Alt+Shift+2", "Alt+Shift+3", "Alt+Shift+4"}));
+    EXPECT_EQ(model->shortcutsNote(), "Sem atalhos globais nesta sessão.");
+    hotKeys.press(0);
+    hotKeys.press(2);
+    EXPECT_EQ(controller().state(), State::idle);
+}
+
 TEST_F(ControllerTest, InitialWindowFollowsTheIntroductionProgress)
 {
     controller().showInitialWindow();

@@ -36,8 +36,20 @@ public:
         return failed;
     }
     void press(int index) { emit pressed(index); }
+    // As a source that learns late that the session has no global shortcuts.
+    void loseAll(QString why)
+    {
+        reason = std::move(why);
+        QList<int> all;
+        for (int i = 0; i < next; ++i)
+            if (!taken.contains(registered[i].key()))
+                all << i;
+        emit becameUnavailable(all);
+    }
+    QString unavailableReason() const override { return reason; }
 
     QList<Qt::Key> taken;
+    QString reason;
     QList<QKeyCombination> registered;
     int next = 0;
 };

@@ -42,33 +42,6 @@ QStringList interfacesIn(const QString &introspectionXml)
     return reader.hasError() ? QStringList {} : names;
 }
 
-Versions detect(QDBusConnection bus, std::chrono::milliseconds timeout)
-{
-    Versions versions;
-    if (!bus.isConnected())
-        return versions;
-    QDBusMessage introspect = QDBusMessage::createMethodCall(
-        service, objectPath, QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
-    const QDBusMessage xml = bus.call(introspect, QDBus::Block, int(timeout.count()));
-    if (xml.type() != QDBusMessage::ReplyMessage || xml.arguments().isEmpty())
-        return versions;
-    for (const QString &name : interfacesIn(xml.arguments().constFirst().toString())) {
-        if (!name.startsWith(QLatin1String("org.freedesktop.portal.")))
-            continue;
-        QDBusMessage get = QDBusMessage::createMethodCall(
-            service, objectPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        get << name << QStringLiteral("version");
-        const QDBusMessage reply = bus.call(get, QDBus::Block, int(timeout.count()));
-        uint version = 0;
-        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
-            version = reply.arguments().constFirst().value<QDBusVariant>().variant().toUInt();
-        // An interface without a readable version is still there: count it
-        // as the first one.
-        versions[name] = std::max(version, 1u);
-    }
-    return versions;
-}
-
 QString missingText(const QString &interface)
 {
     return QStringLiteral("Esta sessão Wayland não oferece o portal %1, de que o Velunta precisa para ver a tela. "
@@ -111,6 +84,79 @@ PlatformError responseError(uint code, const QString &what)
 }
 
 } // namespace Portal
+
+PortalInterfaces::PortalInterfaces(QDBusConnection bus, std::chrono::milliseconds timeout, QObject *parent)
+    : QObject(parent)
+    , m_bus(std::move(bus))
+{
+    if (!m_bus.isConnected()) {
+        QTimer::singleShot(0, this, &PortalInterfaces::finish);
+        return;
+    }
+    // Whatever has not come by then counts as not offered.
+    QTimer::singleShot(timeout, this, &PortalInterfaces::finish);
+    QDBusMessage introspect = QDBusMessage::createMethodCall(Portal::service, Portal::objectPath,
+        QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(introspect, int(timeout.count())), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, timeout](QDBusPendingCallWatcher *call) {
+        call->deleteLater();
+        const QDBusPendingReply<QString> reply = *call;
+        if (m_known)
+            return;
+        if (reply.isError()) {
+            finish();
+            return;
+        }
+        ++m_waiting;
+        for (const QString &name : Portal::interfacesIn(reply.value())) {
+            if (name.startsWith(QLatin1String("org.freedesktop.portal.")))
+                askVersion(name, timeout);
+        }
+        answered();
+    });
+}
+
+PortalInterfaces::PortalInterfaces(Portal::Versions versions, QObject *parent)
+    : QObject(parent)
+    , m_bus(QString())
+    , m_versions(std::move(versions))
+    , m_known(true)
+{
+}
+
+void PortalInterfaces::askVersion(const QString &interface, std::chrono::milliseconds timeout)
+{
+    ++m_waiting;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        Portal::service, Portal::objectPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << interface << QStringLiteral("version");
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(get, int(timeout.count())), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, interface](QDBusPendingCallWatcher *call) {
+        call->deleteLater();
+        const QDBusPendingReply<QDBusVariant> reply = *call;
+        if (m_known)
+            return;
+        const uint version = reply.isError() ? 0 : reply.value().variant().toUInt();
+        // An interface without a readable version is still there: count it
+        // as the first one.
+        m_versions[interface] = std::max(version, 1u);
+        answered();
+    });
+}
+
+void PortalInterfaces::answered()
+{
+    if (--m_waiting == 0)
+        finish();
+}
+
+void PortalInterfaces::finish()
+{
+    if (m_known)
+        return;
+    m_known = true;
+    emit known();
+}
 
 PortalRequest::PortalRequest(QDBusConnection bus, QString what, QObject *parent)
     : QObject(parent)

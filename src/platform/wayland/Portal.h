@@ -30,11 +30,6 @@ QStringList interfacesIn(const QString &introspectionXml);
 // The offered interfaces and their `version` properties.
 using Versions = std::map<QString, uint>;
 
-// Asks the portal which interfaces it offers. Blocking, for at most TIMEOUT
-// per call: made once at start, before any window shows. Empty when no
-// portal answers.
-Versions detect(QDBusConnection bus, std::chrono::milliseconds timeout);
-
 // The sentence for a session without INTERFACE, naming it.
 QString missingText(const QString &interface);
 
@@ -51,6 +46,37 @@ using Answer = Result<QVariantMap, PlatformError>;
 PlatformError responseError(uint code, const QString &what);
 
 } // namespace Portal
+
+// The interfaces the portal offers, asked once at start in the background:
+// a portal that is slow to start (or a session bus that does not answer)
+// must not hold up the tray and the windows. Known once every answer came,
+// or at the time-out with what came by then (nothing, without a portal).
+class PortalInterfaces : public QObject {
+    Q_OBJECT
+public:
+    PortalInterfaces(QDBusConnection bus, std::chrono::milliseconds timeout, QObject *parent = nullptr);
+    // Known from the start.
+    explicit PortalInterfaces(Portal::Versions versions, QObject *parent = nullptr);
+
+    bool isKnown() const { return m_known; }
+    // What is offered; empty until known.
+    const Portal::Versions &versions() const { return m_versions; }
+    bool offers(const QString &interface) const { return m_versions.count(interface) > 0; }
+
+signals:
+    // Once, on the GUI thread.
+    void known();
+
+private:
+    void askVersion(const QString &interface, std::chrono::milliseconds timeout);
+    void answered();
+    void finish();
+
+    QDBusConnection m_bus;
+    Portal::Versions m_versions;
+    int m_waiting = 0;
+    bool m_known = false;
+};
 
 // One portal call and its Response. The Response is subscribed to on the
 // path the portal is expected to use before the call goes out, so an answer

@@ -15,25 +15,79 @@ namespace {
 // The user may be looking at the desktop's consent dialog meanwhile.
 constexpr std::chrono::minutes portalPatience {3};
 
-class WaylandFrameStream : public FrameStream {
-public:
-    WaylandFrameStream(PortalScreenCast *portal, QString session, std::unique_ptr<PipeWireStream> stream)
-        : m_portal(portal)
-        , m_session(std::move(session))
-        , m_stream(std::move(stream))
+int64_t steadyNanoseconds()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The portal's answer, handed from the GUI thread to the waiting one. An
+// answer nobody waits for any more is given back.
+struct Pending {
+    std::mutex mutex;
+    std::condition_variable answered;
+    std::optional<Result<PortalScreenCast::Cast, PlatformError>> result;
+    bool abandoned = false;
+};
+
+// The stream whose monitor holds the whole of AREA. A portal that does not
+// say where its monitors lie is trusted with a lone stream.
+const PortalScreenCast::Stream *streamFor(const std::vector<PortalScreenCast::Stream> &streams, const QRect &area)
+{
+    for (const auto &stream : streams)
+        if (stream.geometry.contains(area))
+            return &stream;
+    if (streams.size() == 1 && streams.front().geometry.isEmpty())
+        return &streams.front();
+    return nullptr;
+}
+
+void closeLater(PortalScreenCast *portal, const QString &session)
+{
+    QMetaObject::invokeMethod(
+        portal, [portal, session] { portal->close(session); }, Qt::QueuedConnection);
+}
+
+} // namespace
+
+// An open portal session and its PipeWire stream, closed with the last
+// holder: the frame stream of a segment and, for a whole recording, the
+// recording's source.
+struct WaylandFrameSource::Cast {
+    Cast(PortalScreenCast *portal, QString session, FrameArea area, std::unique_ptr<PipeWireStream> stream)
+        : portal(portal)
+        , session(std::move(session))
+        , area(std::move(area))
+        , stream(std::move(stream))
     {
     }
-
-    ~WaylandFrameStream() override
+    ~Cast()
     {
-        m_stream.reset();
-        QMetaObject::invokeMethod(
-            m_portal, [portal = m_portal, session = m_session] { portal->close(session); }, Qt::QueuedConnection);
+        stream.reset();
+        closeLater(portal, session);
+    }
+    Cast(const Cast &) = delete;
+    Cast &operator=(const Cast &) = delete;
+
+    PortalScreenCast *portal;
+    QString session;
+    FrameArea area;
+    std::unique_ptr<PipeWireStream> stream;
+};
+
+namespace {
+
+class WaylandFrameStream : public FrameStream {
+public:
+    explicit WaylandFrameStream(std::shared_ptr<WaylandFrameSource::Cast> cast)
+        : m_cast(std::move(cast))
+        , m_opened(steadyNanoseconds())
+    {
     }
 
     Change waitForChange(std::chrono::milliseconds timeout) override
     {
-        switch (m_stream->waitForFrame(m_seen, timeout)) {
+        switch (m_cast->stream->waitForFrame(m_seen, timeout)) {
         case PipeWireStream::Wait::frame:
             return Change::changed;
         case PipeWireStream::Wait::timedOut:
@@ -46,45 +100,59 @@ public:
         return Change::timedOut;
     }
 
-    void interrupt() override { m_stream->interrupt(); }
+    void interrupt() override { m_cast->stream->interrupt(); }
 
-    PlatformError lossReason() const override { return m_stream->endReason(); }
+    PlatformError lossReason() const override { return m_cast->stream->endReason(); }
 
     Result<CapturedFrame, PlatformError> readFrame(const std::vector<NativeWindowId> &) override
     {
-        PipeWireStream::Frame frame = m_stream->latest();
+        PipeWireStream::Frame frame = m_cast->stream->latest();
         if (frame.image.isNull())
-            return Result<CapturedFrame, PlatformError>::failure(m_stream->endReason());
+            return Result<CapturedFrame, PlatformError>::failure(m_cast->stream->endReason());
         m_seen = frame.sequence;
-        return CapturedFrame {std::move(frame.image), frame.nanoseconds};
+        // A picture that came during a pause is still what the screen shows,
+        // but it belongs to this segment from its start: an earlier time
+        // would stretch the segment by the pause.
+        return CapturedFrame {std::move(frame.image), std::max(frame.nanoseconds, m_opened)};
     }
 
 private:
-    PortalScreenCast *m_portal;
-    QString m_session;
-    std::unique_ptr<PipeWireStream> m_stream;
+    std::shared_ptr<WaylandFrameSource::Cast> m_cast;
+    int64_t m_opened;
     uint64_t m_seen = 0;
 };
 
-// The portal's answer, handed from the GUI thread to the waiting one. An
-// answer nobody waits for any more is given back.
-struct Pending {
-    std::mutex mutex;
-    std::condition_variable answered;
-    std::optional<Result<PortalScreenCast::Cast, PlatformError>> result;
-    bool abandoned = false;
-};
-
-// The stream showing the middle of AREA, else the first.
-const PortalScreenCast::Stream &streamFor(const std::vector<PortalScreenCast::Stream> &streams, const QRect &area)
-{
-    for (const auto &stream : streams)
-        if (stream.geometry.contains(area.center()))
-            return stream;
-    return streams.front();
-}
-
 } // namespace
+
+// The segments of one recording, all on the session the first one opened.
+class WaylandFrameSource::Recording : public FrameSource {
+public:
+    explicit Recording(WaylandFrameSource &source)
+        : m_source(source)
+    {
+    }
+
+    Result<std::unique_ptr<FrameStream>, PlatformError> open(const FrameArea &area) override
+    {
+        using R = Result<std::unique_ptr<FrameStream>, PlatformError>;
+        std::lock_guard lock(m_mutex);
+        // A stream that ended during a pause is handed on as it is: the
+        // segment reports it lost, and the recording stops as it would have
+        // while running.
+        if (!m_cast || !(m_cast->area == area)) {
+            auto cast = m_source.openCast(area);
+            if (!cast)
+                return R::failure(cast.error());
+            m_cast = std::move(*cast);
+        }
+        return R(std::make_unique<WaylandFrameStream>(m_cast));
+    }
+
+private:
+    WaylandFrameSource &m_source;
+    std::mutex m_mutex;
+    std::shared_ptr<Cast> m_cast;
+};
 
 WaylandFrameSource::WaylandFrameSource(PortalScreenCast::TokenStore tokens)
     : m_ownPortal(std::make_unique<PortalScreenCast>(std::move(tokens)))
@@ -113,9 +181,28 @@ PortalScreenCast::TokenStore WaylandFrameSource::tokensIn(Preferences *preferenc
         }};
 }
 
+QString WaylandFrameSource::areaOutsideText()
+{
+    return QStringLiteral("A área a gravar não está inteira no monitor que o portal de captura de tela compartilhou.");
+}
+
+std::unique_ptr<FrameSource> WaylandFrameSource::forOneRecording()
+{
+    return std::make_unique<Recording>(*this);
+}
+
 Result<std::unique_ptr<FrameStream>, PlatformError> WaylandFrameSource::open(const FrameArea &area)
 {
     using R = Result<std::unique_ptr<FrameStream>, PlatformError>;
+    auto cast = openCast(area);
+    if (!cast)
+        return R::failure(cast.error());
+    return R(std::make_unique<WaylandFrameStream>(std::move(*cast)));
+}
+
+Result<std::shared_ptr<WaylandFrameSource::Cast>, PlatformError> WaylandFrameSource::openCast(const FrameArea &area)
+{
+    using R = Result<std::shared_ptr<Cast>, PlatformError>;
     if (QThread::currentThread() == m_portal->thread())
         return R::failure({QStringLiteral("A gravação da tela não pôde começar.")});
 
@@ -151,18 +238,22 @@ Result<std::unique_ptr<FrameStream>, PlatformError> WaylandFrameSource::open(con
     if (!cast)
         return R::failure(cast.error());
 
-    const PortalScreenCast::Stream &chosen = streamFor(cast->streams, area.pixels);
+    const PortalScreenCast::Stream *chosen = streamFor(cast->streams, area.pixels);
+    if (!chosen) {
+        closeLater(portal, cast->session);
+        ::close(cast->pipeWireFd);
+        return R::failure({areaOutsideText()});
+    }
     PipeWireStream::Options options;
     options.remoteFd = cast->pipeWireFd;
-    options.node = chosen.node;
-    options.shown = chosen.geometry;
+    options.node = chosen->node;
+    options.shown = chosen->geometry;
     options.wanted = area.pixels;
     options.drawsCursor = area.showsCursor && !cast->cursorEmbedded;
     auto stream = PipeWireStream::open(options);
     if (!stream) {
-        QMetaObject::invokeMethod(
-            portal, [portal, session = cast->session] { portal->close(session); }, Qt::QueuedConnection);
+        closeLater(portal, cast->session);
         return R::failure(stream.error());
     }
-    return R(std::make_unique<WaylandFrameStream>(portal, cast->session, std::move(*stream)));
+    return R(std::make_shared<Cast>(portal, cast->session, area, std::move(*stream)));
 }

@@ -52,22 +52,45 @@ QString describe(QKeyCombination combination, int index)
 
 Q_DECLARE_METATYPE(PortalShortcut)
 
-WaylandHotKeys::WaylandHotKeys(QDBusConnection bus, bool offered, QObject *parent)
+WaylandHotKeys::WaylandHotKeys(QDBusConnection bus, std::shared_ptr<PortalInterfaces> portal, QObject *parent)
     : HotKeySource(parent)
     , m_bus(std::move(bus))
-    , m_offered(offered)
+    , m_portal(std::move(portal))
 {
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
-    if (m_offered) {
-        // The slot's types are looked up by name: QDBusObjectPath must be
-        // known to the meta-type system before anything else registered it.
-        qRegisterMetaType<QDBusObjectPath>();
-        if (!m_bus.connect(Portal::service, Portal::objectPath, Portal::globalShortcutsInterface,
-                QStringLiteral("Activated"), this,
-                SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap))))
-            qWarning("Velunta: %s", qPrintable(m_bus.lastError().message()));
+    if (!m_portal->isKnown())
+        connect(m_portal.get(), &PortalInterfaces::known, this, &WaylandHotKeys::portalKnown);
+    if (m_portal->isKnown() && !offered())
+        return;
+    // The slot's types are looked up by name: QDBusObjectPath must be known
+    // to the meta-type system before anything else registered it.
+    qRegisterMetaType<QDBusObjectPath>();
+    if (m_bus.isConnected()
+        && !m_bus.connect(Portal::service, Portal::objectPath, Portal::globalShortcutsInterface,
+            QStringLiteral("Activated"), this, SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap))))
+        qWarning("Velunta: %s", qPrintable(m_bus.lastError().message()));
+}
+
+bool WaylandHotKeys::offered() const
+{
+    return m_portal->offers(Portal::globalShortcutsInterface);
+}
+
+void WaylandHotKeys::portalKnown()
+{
+    if (offered()) {
+        if (!m_combinations.isEmpty() && !m_bindScheduled) {
+            m_bindScheduled = true;
+            QTimer::singleShot(0, this, &WaylandHotKeys::bindPending);
+        }
+        return;
     }
+    QList<int> unavailable;
+    for (int i = 0; i < m_combinations.size(); ++i)
+        unavailable << i;
+    if (!unavailable.isEmpty())
+        emit becameUnavailable(unavailable);
 }
 
 WaylandHotKeys::~WaylandHotKeys()
@@ -80,7 +103,7 @@ WaylandHotKeys::~WaylandHotKeys()
 
 QString WaylandHotKeys::unavailableReason() const
 {
-    if (m_offered)
+    if (!m_portal->isKnown() || offered())
         return {};
     return QStringLiteral("Esta sessão Wayland não oferece atalhos globais: nas configurações de teclado do sistema, "
                           "crie atalhos para os comandos velunta --screenshot, velunta --screenshot-area, "
@@ -121,15 +144,15 @@ QList<int> WaylandHotKeys::registerShortcuts(const QList<QKeyCombination> &combi
 {
     const int first = int(m_combinations.size());
     m_combinations.append(combinations);
-    if (!m_offered) {
+    if (m_portal->isKnown() && !offered()) {
         QList<int> unavailable;
         for (int i = first; i < m_combinations.size(); ++i)
             unavailable << i;
         return unavailable;
     }
     // The portal binds a session's shortcuts once: gather what comes in this
-    // turn of the event loop.
-    if (!m_bindScheduled) {
+    // turn of the event loop (or before the portal's answer).
+    if (m_portal->isKnown() && !m_bindScheduled) {
         m_bindScheduled = true;
         QTimer::singleShot(0, this, &WaylandHotKeys::bindPending);
     }

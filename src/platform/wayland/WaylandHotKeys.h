@@ -1,11 +1,13 @@
 #pragma once
 
 #include "platform/HotKeySource.h"
+#include "platform/wayland/Portal.h"
 
 #include <QDBusConnection>
 #include <QDBusObjectPath>
 #include <QKeyCombination>
 #include <QString>
+#include <memory>
 
 // Global shortcuts through the GlobalShortcuts portal: one session, bound
 // once with every combination registered in the same turn of the event loop
@@ -14,9 +16,11 @@
 class WaylandHotKeys : public HotKeySource {
     Q_OBJECT
 public:
-    // OFFERED: whether the portal has GlobalShortcuts; without it every
-    // combination is reported unavailable (the command-line actions remain).
-    WaylandHotKeys(QDBusConnection bus, bool offered, QObject *parent = nullptr);
+    // PORTAL: what the portal offers, perhaps still being asked. Without
+    // GlobalShortcuts every combination is unavailable (the command-line
+    // actions remain): answered at once when that is known, else reported
+    // through becameUnavailable once it is.
+    WaylandHotKeys(QDBusConnection bus, std::shared_ptr<PortalInterfaces> portal, QObject *parent = nullptr);
     // Closes the portal session: its shortcuts go with it.
     ~WaylandHotKeys() override;
 
@@ -35,9 +39,11 @@ private slots:
 
 private:
     void bindPending();
+    void portalKnown();
+    bool offered() const;
 
     QDBusConnection m_bus;
-    bool m_offered;
+    std::shared_ptr<PortalInterfaces> m_portal;
     QList<QKeyCombination> m_combinations;
     QString m_session;
     bool m_bindScheduled = false;

@@ -104,9 +104,9 @@ bool WaylandPointer::eventFilter(QObject *watched, QEvent *event)
     return false;
 }
 
-WaylandScreenSource::WaylandScreenSource(QDBusConnection bus, Portal::Versions versions)
+WaylandScreenSource::WaylandScreenSource(QDBusConnection bus, std::shared_ptr<PortalInterfaces> portal)
     : m_bus(std::move(bus))
-    , m_versions(std::move(versions))
+    , m_portal(std::move(portal))
     , m_pointer(new WaylandPointer(qApp))
 {
 }
@@ -158,12 +158,22 @@ QPoint WaylandScreenSource::pointerPosition() const
 
 bool WaylandScreenSource::screenCaptureAllowed() const
 {
-    return m_versions.count(Portal::screenshotInterface) > 0;
+    return !m_portal->isKnown() || m_portal->offers(Portal::screenshotInterface);
 }
 
 QString WaylandScreenSource::accessProblem() const
 {
     return screenCaptureAllowed() ? QString() : Portal::missingText(Portal::screenshotInterface);
+}
+
+void WaylandScreenSource::whenAccessKnown(std::function<void()> then)
+{
+    if (m_portal->isKnown()) {
+        then();
+        return;
+    }
+    QObject::connect(
+        m_portal.get(), &PortalInterfaces::known, m_portal.get(), std::move(then), Qt::SingleShotConnection);
 }
 
 QCoro::Task<ImageResult> WaylandScreenSource::desktopPicture()
@@ -184,13 +194,29 @@ QCoro::Task<ImageResult> WaylandScreenSource::desktopPicture()
 
 QCoro::Task<ImageResult> WaylandScreenSource::grab(GrabRequest request)
 {
+    if (!m_portal->isKnown()) {
+        const std::shared_ptr<PortalInterfaces> portal = m_portal;
+        co_await qCoro(portal.get(), &PortalInterfaces::known);
+    }
     if (!screenCaptureAllowed())
         co_return ImageResult::failure({accessProblem()});
     // The desktop's pixel rectangle, computed now: the screens may change
     // while the portal works.
     QRect desktop;
-    for (const DisplayInfo &display : displays())
-        desktop = desktop.united(display.pixelGeometry);
+    std::optional<QRect> wanted;
+    for (const DisplayInfo &display : displays()) {
+        const QRect &screen = display.pixelGeometry;
+        desktop = desktop.united(screen);
+        if (!wanted && holdsArea(screen, request.pixels)) {
+            // A pixel past the far edges is rounding: the same size, inside.
+            wanted = request.pixels;
+            wanted->moveRight(std::min(wanted->right(), screen.right()));
+            wanted->moveBottom(std::min(wanted->bottom(), screen.bottom()));
+        }
+    }
+    // The portal's picture is black between and beyond the monitors.
+    if (!wanted)
+        co_return ImageResult::failure({areaOutsideText()});
 
     std::vector<QPointer<QWindow>> hidden;
     for (QWindow *window : QGuiApplication::topLevelWindows()) {
@@ -214,7 +240,19 @@ QCoro::Task<ImageResult> WaylandScreenSource::grab(GrabRequest request)
     }
     if (!picture)
         co_return picture;
-    co_return cropDesktopPicture(*picture, desktop, request.pixels);
+    co_return cropDesktopPicture(*picture, desktop, *wanted);
+}
+
+QString WaylandScreenSource::areaOutsideText()
+{
+    return QStringLiteral("A área a capturar não está inteira numa das telas.");
+}
+
+bool WaylandScreenSource::holdsArea(const QRect &screen, const QRect &area)
+{
+    // A scaled area's edges are rounded on their own, so one that reaches the
+    // screen's far edge may pass it by a pixel.
+    return !area.isEmpty() && screen.adjusted(0, 0, 1, 1).contains(area);
 }
 
 QImage cropDesktopPicture(const QImage &picture, const QRect &desktop, const QRect &pixels)

@@ -35,8 +35,9 @@ private:
 // since no Wayland client can keep a window out of another's capture.
 class WaylandScreenSource : public ScreenSource {
 public:
-    // VERSIONS: what the portal offered at start.
-    WaylandScreenSource(QDBusConnection bus, Portal::Versions versions);
+    // PORTAL: what the portal offers, perhaps still being asked. Until it
+    // is known, captures count as allowed and a grab waits for the answer.
+    WaylandScreenSource(QDBusConnection bus, std::shared_ptr<PortalInterfaces> portal);
     ~WaylandScreenSource() override;
 
     std::vector<DisplayInfo> displays() const override;
@@ -45,17 +46,22 @@ public:
     QPoint pointerPosition() const override;
     bool screenCaptureAllowed() const override;
     QString accessProblem() const override;
+    void whenAccessKnown(std::function<void()> then) override;
     QCoro::Task<Result<QImage, PlatformError>> grab(GrabRequest request) override;
 
     // The id Velunta gives the screen named NAME.
     static DisplayId idForName(const QString &name);
+    // Whether AREA lies on SCREEN (pixel rectangles), and the refusal when an
+    // area lies on no single screen.
+    static bool holdsArea(const QRect &screen, const QRect &area);
+    static QString areaOutsideText();
 
 private:
     class Shot;
     QCoro::Task<Result<QImage, PlatformError>> desktopPicture();
 
     QDBusConnection m_bus;
-    Portal::Versions m_versions;
+    std::shared_ptr<PortalInterfaces> m_portal;
     WaylandPointer *m_pointer;
     // The picture being taken; grabs that come while it is pending share it.
     std::shared_ptr<Shot> m_pending;

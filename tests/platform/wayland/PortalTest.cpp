@@ -1,9 +1,12 @@
 // The pieces of the Wayland backend that need no compositor: request paths,
 // what an introspection lists, which files a portal leaves to be cleaned up,
-// shortcut triggers, and cutting a screen out of a desktop picture.
+// shortcut triggers, what holds until the portal answers, and cutting a
+// screen out of a desktop picture.
 #include "platform/wayland/Portal.h"
 #include "platform/wayland/WaylandHotKeys.h"
 #include "platform/wayland/WaylandScreenSource.h"
+#include "support/AwaitTask.h"
+#include "support/EventLoopWait.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,13 +72,85 @@ TEST(WaylandHotKeys, TriggersAndIdsInThePortalsWords)
 
 TEST(WaylandHotKeys, WithoutThePortalEveryShortcutIsUnavailableAndTheReasonSaysSo)
 {
-    WaylandHotKeys keys(QDBusConnection(QStringLiteral("none")), false);
+    WaylandHotKeys keys(
+        QDBusConnection(QStringLiteral("none")), std::make_shared<PortalInterfaces>(Portal::Versions {}));
     EXPECT_EQ(
         keys.registerShortcuts({QKeyCombination(Qt::AltModifier | Qt::ShiftModifier, Qt::Key_1)}), QList<int>({0}));
     EXPECT_EQ(keys.registerShortcuts({QKeyCombination(Qt::AltModifier | Qt::ShiftModifier, Qt::Key_2),
                   QKeyCombination(Qt::AltModifier | Qt::ShiftModifier, Qt::Key_3)}),
         QList<int>({1, 2}));
     EXPECT_TRUE(keys.unavailableReason().contains("velunta --screenshot"));
+}
+
+namespace {
+
+using TestSupport::spin;
+using TestSupport::waitUntil;
+
+// A bus that is not connected: the portal's answer (nothing offered) comes
+// from the event loop, as a real one would some time after the start.
+std::shared_ptr<PortalInterfaces> portalStillBeingAsked()
+{
+    return std::make_shared<PortalInterfaces>(QDBusConnection(QStringLiteral("none")), std::chrono::seconds(5));
+}
+
+} // namespace
+
+TEST(WaylandHotKeys, ShortcutsRegisteredBeforeThePortalAnswersAreReportedLostWhenItHasNone)
+{
+    const auto portal = portalStillBeingAsked();
+    ASSERT_FALSE(portal->isKnown());
+    WaylandHotKeys keys(QDBusConnection(QStringLiteral("none")), portal);
+    QList<QList<int>> lost;
+    QObject::connect(&keys, &HotKeySource::becameUnavailable, [&](const QList<int> &indices) { lost << indices; });
+    const QKeyCombination one(Qt::AltModifier | Qt::ShiftModifier, Qt::Key_1);
+    const QKeyCombination two(Qt::AltModifier | Qt::ShiftModifier, Qt::Key_2);
+    EXPECT_EQ(keys.registerShortcuts({one, two}), QList<int>());
+    EXPECT_TRUE(keys.unavailableReason().isEmpty()) << "nothing is known to be missing yet";
+
+    ASSERT_TRUE(waitUntil([&] { return portal->isKnown(); }, 2000));
+    EXPECT_EQ(lost, QList<QList<int>>({{0, 1}}));
+    EXPECT_TRUE(keys.unavailableReason().contains("velunta --screenshot"));
+    // Registered after the answer: refused at once, and not reported again.
+    EXPECT_EQ(
+        keys.registerShortcuts({QKeyCombination(Qt::AltModifier | Qt::ShiftModifier, Qt::Key_3)}), QList<int>({2}));
+    spin(50);
+    EXPECT_EQ(lost.size(), 1);
+}
+
+TEST(WaylandScreenSource, UntilThePortalAnswersCapturesCountAsAllowedAndAGrabWaitsForTheAnswer)
+{
+    const auto portal = portalStillBeingAsked();
+    WaylandScreenSource screens(QDBusConnection(QStringLiteral("none")), portal);
+    int told = 0;
+    screens.whenAccessKnown([&] { ++told; });
+    EXPECT_TRUE(screens.screenCaptureAllowed());
+    EXPECT_TRUE(screens.accessProblem().isEmpty());
+    EXPECT_EQ(told, 0);
+
+    const DisplayInfo display = screens.displays().at(0);
+    auto grab = awaitTask(screens.grab(GrabRequest {display.pixelGeometry, {}, false}));
+    ASSERT_FALSE(grab) << "a picture without a Screenshot portal";
+    EXPECT_TRUE(grab.error().description.contains("org.freedesktop.portal.Screenshot"))
+        << grab.error().description.toStdString();
+    EXPECT_EQ(told, 1);
+    EXPECT_FALSE(screens.screenCaptureAllowed());
+    EXPECT_TRUE(screens.accessProblem().contains("org.freedesktop.portal.Screenshot"));
+    // Asked afterwards: answered at once.
+    screens.whenAccessKnown([&] { ++told; });
+    EXPECT_EQ(told, 2);
+}
+
+TEST(WaylandScreenSource, AnAreaMustLieOnOneScreenSaveForItsRoundedFarEdges)
+{
+    const QRect screen(1920, 0, 1280, 1024);
+    EXPECT_TRUE(WaylandScreenSource::holdsArea(screen, screen));
+    EXPECT_TRUE(WaylandScreenSource::holdsArea(screen, QRect(2020, 100, 401, 301)));
+    // A scaled area's edges are rounded apart: one pixel past the far edges.
+    EXPECT_TRUE(WaylandScreenSource::holdsArea(screen, QRect(1921, 1, 1280, 1024)));
+    EXPECT_FALSE(WaylandScreenSource::holdsArea(screen, QRect(1919, 0, 100, 100))) << "begins on the screen beside";
+    EXPECT_FALSE(WaylandScreenSource::holdsArea(screen, QRect(3000, 900, 401, 301))) << "reaches past both edges";
+    EXPECT_FALSE(WaylandScreenSource::holdsArea(screen, QRect(1920, 0, 0, 0)));
 }
 
 TEST(WaylandScreenSource, ScreenIdsAreStableAndNeverZero)

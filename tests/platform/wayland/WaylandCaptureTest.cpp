@@ -10,6 +10,7 @@
 #include "platform/WindowManager.h"
 #include "platform/wayland/Portal.h"
 #include "platform/wayland/WaylandDesktop.h"
+#include "platform/wayland/WaylandScreenSource.h"
 #include "support/AwaitTask.h"
 #include "support/ColouredWindow.h"
 
@@ -158,13 +159,38 @@ TEST_F(WaylandCapture, ShortcutsAreBoundOnceAndThePortalsPressesArrive)
     EXPECT_EQ(pressed.first().first().toInt(), 1);
 }
 
+TEST_F(WaylandCapture, AnAreaThatLeavesItsScreenIsRefusedAndNoPictureIsAsked)
+{
+    const DisplayInfo display = shownDisplay();
+    ASSERT_TRUE(display.id);
+    const qsizetype handedOut = portalFiles().size();
+    const QSizeF points = display.frame.size();
+    for (const QRectF &area : {QRectF(points.width() - 200, 100, 401, 301), QRectF(-50, -50, 200, 200),
+             QRectF(100, points.height() - 1, 300, 200)}) {
+        auto shot = awaitTask(CaptureEngine::screenshot(*services.screens, CaptureTarget {*display.id, area}));
+        ASSERT_FALSE(shot) << "a picture, partly black, of " << area.x() << "," << area.y();
+        EXPECT_EQ(shot.error().description(), WaylandScreenSource::areaOutsideText());
+    }
+    EXPECT_EQ(portalFiles().size(), handedOut);
+
+    // Up to the far edges is fine.
+    auto edge = awaitTask(CaptureEngine::screenshot(
+        *services.screens, CaptureTarget {*display.id, QRectF(points.width() - 401, points.height() - 301, 401, 301)}));
+    ASSERT_TRUE(edge) << edge.error().description().toStdString();
+    EXPECT_TRUE(nearColour(edge->image.pixel(edge->image.width() - 1, edge->image.height() - 1), bottomRight, 2));
+}
+
 // Run with the portal started without its Screenshot interface.
 TEST(WaylandWithoutScreenshot, CaptureIsRefusedNamingTheMissingPortal)
 {
     if (!QGuiApplication::platformName().startsWith("wayland"))
         GTEST_SKIP() << "needs the Wayland test desktop (tests/support/on-wayland --without=Screenshot)";
     PlatformServices services = PlatformServices::create();
-    EXPECT_EQ(services.backend, "null");
+    EXPECT_EQ(services.backend, "wayland");
+    // The portal is asked in the background.
+    bool known = false;
+    services.screens->whenAccessKnown([&] { known = true; });
+    ASSERT_TRUE(waitUntil([&] { return known; }, 10000));
     EXPECT_FALSE(services.screens->screenCaptureAllowed());
     EXPECT_TRUE(services.screens->accessProblem().contains("org.freedesktop.portal.Screenshot"))
         << services.screens->accessProblem().toStdString();

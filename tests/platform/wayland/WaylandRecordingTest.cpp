@@ -75,6 +75,13 @@ uint dialogCount()
     return reply.isValid() ? reply.value() : 9999;
 }
 
+uint openSessions()
+{
+    auto control = portalControl();
+    const QDBusReply<uint> reply = control.call(QStringLiteral("SessionCount"));
+    return reply.isValid() ? reply.value() : 9999;
+}
+
 // Sessions the portal still has open, once closing has had time to arrive.
 uint openSessionsAfterClosing()
 {
@@ -102,6 +109,8 @@ protected:
         startPicture();
         ASSERT_TRUE(out.isValid());
         screens.list.push_back({1, "Meta-0", QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080), 1.0, true});
+        // A monitor beside it, which the test portal never casts.
+        screens.list.push_back({2, "Meta-1", QRect(1920, 0, 1280, 1024), QRect(1920, 0, 1280, 1024), 1.0, false});
     }
 
     // The moving window, started once for the whole program.
@@ -138,12 +147,19 @@ TEST_F(WaylandRecording, APausedRecordingIsOneFileOfTheRunningTimeWithMovingPict
     auto started = awaitTask(recorder.start({1, QRectF(200, 100, 640, 360)}, path, {false, false}));
     ASSERT_TRUE(started) << started.error().description().toStdString();
     qint64 running = -clock.elapsed();
+    const uint dialogs = dialogCount();
+    EXPECT_EQ(openSessions(), 1u);
     QTest::qWait(2500);
     running += clock.elapsed();
     pauseRecorder(recorder);
     QTest::qWait(1500);
+    // One session for the whole recording: the desktop keeps showing that
+    // the screen is shared, and a resume asks nothing.
+    EXPECT_EQ(openSessions(), 1u) << "the pause closed the screen cast";
     auto resumed = awaitTask(recorder.resume());
     ASSERT_TRUE(resumed) << resumed.error().description().toStdString();
+    EXPECT_EQ(openSessions(), 1u);
+    EXPECT_EQ(dialogCount(), dialogs);
     running -= clock.elapsed();
     QTest::qWait(2500);
     running += clock.elapsed();
@@ -205,6 +221,60 @@ TEST_F(WaylandRecording, ARefusedConsentIsAClearFailure)
     ASSERT_FALSE(started);
     EXPECT_EQ(started.error().description(), QStringLiteral("A gravação da tela não foi permitida."));
     EXPECT_FALSE(QFileInfo::exists(out.filePath("recusa.mp4")));
+}
+
+TEST_F(WaylandRecording, SharingEndedDuringAPauseStopsTheRecordingAtTheResumeAndKeepsWhatItGot)
+{
+    PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
+    WaylandFrameSource frames(&portal);
+    LiveSegmentCapture service(frames, audio);
+    ScreenRecorder recorder(screens, service);
+    bool stoppedByItself = false;
+    recorder.onUnexpectedStop = [&] { stoppedByItself = true; };
+    const QString path = out.filePath("fim-na-pausa.mp4");
+    ASSERT_TRUE(awaitTask(recorder.start({1, QRectF(0, 0, 320, 240)}, path, {false, false})));
+    QTest::qWait(1500);
+    pauseRecorder(recorder);
+    portalControl().call(QStringLiteral("StopAll"));
+    QTest::qWait(500);
+    EXPECT_FALSE(stoppedByItself);
+    const uint dialogs = dialogCount();
+    // No new session behind the user's back: the one that ended is reported.
+    auto resumed = awaitTask(recorder.resume());
+    QElapsedTimer waited;
+    waited.start();
+    while (resumed && !stoppedByItself && waited.elapsed() < 10000)
+        QTest::qWait(50);
+    EXPECT_TRUE(!resumed || stoppedByItself);
+    EXPECT_EQ(dialogCount(), dialogs);
+    EXPECT_EQ(openSessions(), 0u);
+    auto stopped = awaitTask(recorder.stop());
+    ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
+    EXPECT_GT(durationOf(*stopped), 0.5);
+    EXPECT_LT(durationOf(*stopped), 2.5);
+}
+
+TEST_F(WaylandRecording, AnAreaNotWhollyOnTheCastMonitorIsRefusedAndNothingIsSaved)
+{
+    PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
+    WaylandFrameSource frames(&portal);
+    const std::vector<std::pair<CaptureTarget, QString>> targets {
+        {{1, QRectF(1700, 100, 401, 301)}, "borda.mp4"}, // runs off the cast monitor
+        {{2, QRectF(100, 100, 401, 301)}, "outra.mp4"}, // on the monitor beside it
+        {{2, std::nullopt}, "outra-inteira.mp4"},
+    };
+    for (const auto &[target, name] : targets) {
+        LiveSegmentCapture service(frames, audio);
+        ScreenRecorder recorder(screens, service);
+        const QString path = out.filePath(name);
+        auto started = awaitTask(recorder.start(target, path, {false, false}));
+        ASSERT_FALSE(started) << name.toStdString() << " was recorded";
+        EXPECT_EQ(started.error().description(), WaylandFrameSource::areaOutsideText());
+        auto stopped = awaitTask(recorder.stop());
+        EXPECT_FALSE(stopped && QFileInfo::exists(*stopped)) << name.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(path)) << name.toStdString();
+    }
+    EXPECT_EQ(openSessionsAfterClosing(), 0u);
 }
 
 TEST_F(WaylandRecording, SharingEndedByTheDesktopStopsTheRecordingAndKeepsWhatItGot)

@@ -9,13 +9,15 @@ gst-launch-1.0). GlobalShortcuts presses come from tests, through the private
 app.velunta.TestPortal interface on the same object.
 
 VELUNTA_TEST_PORTAL_WITHOUT=Screenshot,GlobalShortcuts leaves those
-interfaces out, so a test can see how the program copes without them. When a
+interfaces out, so a test can see how the program copes without them; the
+control method Freeze makes the whole portal stop answering for a while. When a
 module screencast.py sits beside this file, its export(connection) adds more
 interfaces on the same connection.
 """
 import os
 import sys
 import tempfile
+import time
 
 import gi
 
@@ -88,6 +90,11 @@ CONTROL = """
     <!-- The bound shortcuts as (session, id, preferred trigger). -->
     <method name="Bound">
       <arg type="a(oss)" name="shortcuts" direction="out"/>
+    </method>
+    <!-- Answers, then stops answering anything for that long, as a portal
+         that is slow to start (D-Bus activation at login) does. -->
+    <method name="Freeze">
+      <arg type="u" name="milliseconds" direction="in"/>
     </method>
     <!-- The files handed out by Screenshot, newest last. -->
     <method name="Screenshots">
@@ -257,6 +264,17 @@ class Portal:
             bound = [(s.path, sid, props.get("preferred_trigger", ""))
                      for s in self.sessions.values() for sid, props in s.shortcuts]
             invocation.return_value(GLib.Variant("(a(oss))", (bound,)))
+        elif method == "Freeze":
+            (milliseconds,) = params.unpack()
+            invocation.return_value(None)
+
+            def freeze():
+                # Blocks the main loop: calls queue up on the bus meanwhile.
+                connection.flush_sync(None)
+                time.sleep(milliseconds / 1000)
+                return False
+
+            GLib.idle_add(freeze)
         elif method == "Screenshots":
             invocation.return_value(GLib.Variant("(as)", (self.screenshots,)))
 
