@@ -29,7 +29,8 @@ PlatformServices PlatformServices::create(Preferences *preferences)
         // naming it; one without GlobalShortcuts keeps the command line.
         QDBusConnection bus = QDBusConnection::sessionBus();
         const Portal::Versions portals = Portal::detect(bus, 2s);
-        services.screens = std::make_unique<WaylandScreenSource>(bus, portals);
+        services.screens
+            = std::make_unique<WaylandScreenSource>(bus, portals, WaylandFrameSource::tokensIn(preferences));
         services.hotKeys = std::make_unique<WaylandHotKeys>(bus, portals.count(Portal::globalShortcutsInterface) > 0);
         services.frames = std::make_unique<WaylandFrameSource>(WaylandFrameSource::tokensIn(preferences));
         complete = services.screens->screenCaptureAllowed();

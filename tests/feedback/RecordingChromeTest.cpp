@@ -7,6 +7,9 @@
 #include "theme/Theme.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QImage>
+#include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -283,4 +286,77 @@ TEST_F(Chrome, WithACompositorTheBarIsTranslucentAndTheRingStillShaped)
     EXPECT_TRUE(overlays->controls().panel()->mask().isEmpty());
     EXPECT_TRUE(overlays->frame().window()->testAttribute(Qt::WA_TranslucentBackground));
     EXPECT_FALSE(overlays->frame().window()->mask().isEmpty());
+}
+
+TEST(SessionRules, OnlyWaylandTakesPlacingAndExclusionAwayFromVelunta)
+{
+    EXPECT_TRUE(WindowLevel::canPlaceWindows(QStringLiteral("xcb")));
+    EXPECT_TRUE(WindowLevel::canPlaceWindows(QStringLiteral("offscreen")));
+    EXPECT_FALSE(WindowLevel::canPlaceWindows(QStringLiteral("wayland")));
+    EXPECT_FALSE(WindowLevel::canPlaceWindows(QStringLiteral("wayland-egl")));
+
+    const CaptureTarget area {7, QRectF(10, 10, 300, 200)};
+    const CaptureTarget whole {7, std::nullopt};
+    EXPECT_EQ(RecordingFrame::kindFor(whole, true), RecordingFrame::Kind::none);
+    EXPECT_EQ(RecordingFrame::kindFor(whole, false), RecordingFrame::Kind::none);
+    EXPECT_EQ(RecordingFrame::kindFor(area, true), RecordingFrame::Kind::ringWindow);
+    EXPECT_EQ(RecordingFrame::kindFor(area, false), RecordingFrame::Kind::screenWindow);
+
+    // A screen-filling ring is only kept on the recorded screen.
+    EXPECT_TRUE(RecordingFrame::keepsScreenWindow(QStringLiteral("Meta-0"), QStringLiteral("Meta-0")));
+    EXPECT_FALSE(RecordingFrame::keepsScreenWindow(QStringLiteral("Meta-1"), QStringLiteral("Meta-0")));
+    EXPECT_FALSE(RecordingFrame::keepsScreenWindow(QStringLiteral("Meta-1"), QString()));
+}
+
+// Where the compositor places windows: the bar is an ordinary window the user
+// drags, the ring a click-through window over the whole recorded screen with
+// the ring drawn two points outside the area.
+TEST_F(Chrome, WithoutPlacingTheBarIsAWindowAndTheRingFillsTheScreen)
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    ASSERT_TRUE(screen);
+    screens.list = {DisplayInfo {5, screen->name(), screen->geometry(), screen->geometry(), 1.0, true}};
+    overlays->controls().setWindowsPlaceable(false);
+    overlays->frame().setWindowsPlaceable(false);
+
+    overlays->show(CaptureTarget {5, QRectF(100, 100, 401, 301)}, countPauses(), countStops());
+    RecordingFrameWindow *ring = overlays->frame().window();
+    ASSERT_TRUE(ring);
+    EXPECT_TRUE(ring->coversScreen());
+    EXPECT_EQ(ring->geometry(), screen->geometry());
+    EXPECT_EQ(ring->ring(), QRect(98, 98, 405, 305));
+    EXPECT_TRUE(ring->windowFlags() & Qt::WindowTransparentForInput);
+    EXPECT_TRUE(ring->testAttribute(Qt::WA_TranslucentBackground));
+    ASSERT_TRUE(ring->windowHandle());
+    EXPECT_FALSE(WindowLevel::isCapturable(ring->windowHandle()));
+
+    // Drawn: the ring's pixels and nothing inside or outside it.
+    QImage picture(ring->size(), QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::transparent);
+    ring->render(&picture, QPoint(), QRegion(), QWidget::DrawChildren);
+    EXPECT_EQ(QColor(picture.pixel(98, 98)), SystemColors::red);
+    EXPECT_EQ(QColor(picture.pixel(98 + 404, 98 + 304)), SystemColors::red);
+    EXPECT_EQ(qAlpha(picture.pixel(100, 100)), 0) << "inside the area";
+    EXPECT_EQ(qAlpha(picture.pixel(97, 97)), 0) << "outside the ring";
+    overlays->setPaused(true);
+    EXPECT_EQ(ring->color(), SystemColors::orange);
+
+    ControlsBackground *bar = overlays->controls().panel();
+    ASSERT_TRUE(bar);
+    EXPECT_FALSE(bar->isPlaceable());
+    EXPECT_TRUE(bar->isMovable()) << "the user must be able to drag it off the area";
+    EXPECT_FALSE(bar->windowFlags() & Qt::X11BypassWindowManagerHint);
+    EXPECT_EQ(bar->windowFlags() & Qt::WindowType_Mask, Qt::Window);
+    EXPECT_EQ(bar->size(), RecordingControls::barSize);
+    EXPECT_TRUE(bar->testAttribute(Qt::WA_TranslucentBackground));
+    EXPECT_TRUE(bar->mask().isEmpty());
+}
+
+TEST_F(Chrome, WithoutPlacingAWholeDisplayRecordingStillHasNoRing)
+{
+    overlays->frame().setWindowsPlaceable(false);
+    overlays->controls().setWindowsPlaceable(false);
+    overlays->show(CaptureTarget {7, std::nullopt}, countPauses(), countStops());
+    EXPECT_FALSE(overlays->frame().window());
+    EXPECT_TRUE(overlays->controls().panel());
 }
