@@ -9,7 +9,6 @@
 #include <QRegion>
 #include <QWidget>
 
-class QScreen;
 class WindowManager;
 
 // The desktop's status colours have no Linux counterpart: these are the
@@ -29,25 +28,15 @@ public:
     // the ring exists (the window is shaped), since a translucent window
     // would come out as an opaque rectangle over the recorded area.
     RecordingFrameWindow(const QRect &frame, bool translucent);
-    // Where windows cannot be placed (Wayland): a transparent window that
-    // fills SCREEN, asked for in full-screen state on that screen (the one
-    // placement a Wayland client can ask for), with the ring drawn at RING
-    // (window coordinates) and no input region at all.
-    RecordingFrameWindow(QScreen *screen, const QRect &ring);
 
     QColor color() const { return m_color; }
     void setColor(const QColor &color);
-    // The ring's outer edge in the window's coordinates.
-    QRect ring() const { return m_ring; }
-    bool coversScreen() const { return m_coversScreen; }
 
 protected:
     void paintEvent(QPaintEvent *) override;
 
 private:
     QColor m_color = SystemColors::red;
-    QRect m_ring;
-    bool m_coversScreen = false;
 };
 
 // The outline around an area being recorded. GUI thread only.
@@ -61,24 +50,17 @@ public:
     RecordingFrame(ScreenSource &screens, WindowManager *windowManager, QObject *parent = nullptr);
     ~RecordingFrame() override;
 
-    // How the ring is shown.
-    enum class Kind {
-        // Whole-display recordings have none.
-        none,
-        // A window of the ring's own size, shaped to the ring (X11).
-        ringWindow,
-        // A click-through window over the whole screen, the ring drawn in it
-        // (Wayland, where a window of its own size cannot be placed).
-        screenWindow,
-    };
-    static Kind kindFor(const CaptureTarget &target, bool windowsPlaceable);
-    // Whether a screen-filling ring window that the compositor showed on
-    // SHOWNON (a screen name) still marks an area of TARGETSCREEN: on any
-    // other screen it would frame the wrong place, so it goes.
-    static bool keepsScreenWindow(const QString &targetScreen, const QString &shownOn);
+    // Whether there is a ring for TARGET: around an area, and only where
+    // Velunta places its windows. A Wayland client cannot place a window of
+    // the ring's size, and a transparent full-screen window around it takes
+    // the clicks meant for the recorded area (mutter, with Qt 6.4: neither
+    // WindowTransparentForInput nor an input mask lets them through), so
+    // there the area shows only while it is being chosen.
+    static bool hasRing(const CaptureTarget &target, bool windowsPlaceable);
 
     // Shows the ring around the target's rectangle. Does nothing for a
-    // whole-display target or a display that is not there.
+    // whole-display target, a display that is not there, or a session that
+    // does not let Velunta place windows.
     void show(const CaptureTarget &target);
     void hide();
     // Red while recording, orange while paused.
@@ -99,8 +81,6 @@ public:
     static QRegion ringRegion(const QSize &size);
 
 private:
-    void showOverScreen(const QString &screenName, const QRect &frame);
-
     ScreenSource &m_screens;
     WindowManager *m_windowManager;
     QPointer<RecordingFrameWindow> m_window;
