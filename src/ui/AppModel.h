@@ -61,17 +61,17 @@ public:
         // Why the screen cannot be seen, when the session can say (a missing
         // portal); empty otherwise.
         std::function<QString()> screenProblem = {};
-        // Asks the system to let Velunta see the screen; whether it may now.
-        std::function<bool()> screenRequest = {};
-        // The system asks the user before it shares the screen (a Wayland
-        // desktop's portal): the permission texts speak of that question.
-        bool asksToShareScreen = false;
         LibraryScanner::DateSource captureDate = {};
         // The run's settings: the save folder, and where a chosen folder or
         // a microphone grant is written.
         Preferences *preferences = nullptr;
         // The one updater of the run, owned by it; none: no updates.
         Updater *updater = nullptr;
+        // Asks the system to let Velunta see the screen; whether it may now.
+        std::function<bool()> screenRequest = {};
+        // The system asks the user before it shares the screen (a Wayland
+        // desktop's portal): the permission texts speak of that question.
+        bool asksToShareScreen = false;
     };
 
     // A model given a save folder is a preview model of that folder: it
