@@ -166,7 +166,9 @@ bool AppDelegate::startNormalRun()
     AppModel::Services modelServices;
     modelServices.desktop = &run.desktop;
     modelServices.microphone = run.microphone.get();
-    modelServices.screenPreflight = [screens] { return screens->screenCaptureAllowed(); };
+    modelServices.screenPreflight = [screens] { return screens->screenCaptureConsented(); };
+    modelServices.screenRequest = [screens] { return screens->requestScreenCapture(); };
+    modelServices.asksToShareScreen = isWaylandSession();
     modelServices.screenProblem = [screens] { return screens->accessProblem(); };
     run.updater = std::make_unique<Updater>(run.preferences, UpdateConfig::fromBundle());
     modelServices.updater = run.updater.get();

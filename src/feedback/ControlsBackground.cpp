@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QWindow>
 
 namespace {
 
@@ -20,27 +21,33 @@ QPainterPath roundedShape(const QSizeF &size, qreal radius)
 
 } // namespace
 
-ControlsBackground::ControlsBackground(const QRect &frame, bool movable, bool translucent)
+ControlsBackground::ControlsBackground(const QRect &frame, bool movable, bool translucent, bool placeable)
     // Override-redirect and never focusable: a click on the bar must not
     // activate Velunta, and the bar stays above full-screen windows too.
     : QWidget(nullptr,
-        Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint
-            | Qt::WindowDoesNotAcceptFocus)
-    , m_movable(movable)
-    , m_translucent(translucent)
+        placeable ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint
+                | Qt::WindowDoesNotAcceptFocus
+                  // A top-level of its own (no parent to hang off): the
+                  // compositor places it, stacks it and may give it the focus.
+                  : Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
+    , m_movable(movable || !placeable)
+    , m_translucent(translucent || !placeable)
+    , m_placeable(placeable)
 {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_X11DoNotAcceptFocus);
     setAttribute(Qt::WA_AlwaysShowToolTips);
     setAttribute(Qt::WA_DeleteOnClose);
-    if (translucent)
+    if (m_translucent)
         setAttribute(Qt::WA_TranslucentBackground);
-    setWindowTitle(QStringLiteral("Velunta: recording controls"));
+    // On Wayland the title names the window in the desktop's window list.
+    setWindowTitle(placeable ? QStringLiteral("Velunta: recording controls") : QStringLiteral("Velunta: gravação"));
     setFixedSize(frame.size());
-    move(frame.topLeft());
+    if (placeable)
+        move(frame.topLeft());
     // Without a compositing manager a translucent window is drawn opaque:
     // shape it so that the corners are really round.
-    if (!translucent)
+    if (!m_translucent)
         setMask(QRegion(roundedShape(QSizeF(frame.size()), cornerRadius).toFillPolygon().toPolygon()));
     WindowLevel::set(this, WindowLevel::Level::floating);
     WindowLevel::setSharingNone(this);
@@ -58,6 +65,12 @@ void ControlsBackground::paintEvent(QPaintEvent *)
 
 void ControlsBackground::mousePressEvent(QMouseEvent *event)
 {
+    if (!m_placeable && event->button() == Qt::LeftButton && windowHandle()) {
+        // A Wayland client cannot move its window: the compositor drags it.
+        windowHandle()->startSystemMove();
+        event->accept();
+        return;
+    }
     if (m_movable && event->button() == Qt::LeftButton)
         m_dragOffset = event->globalPosition() - QPointF(pos());
     event->accept();

@@ -12,9 +12,14 @@ class ControlsBackground : public QWidget {
 public:
     static constexpr qreal cornerRadius = 14;
 
-    ControlsBackground(const QRect &frame, bool movable, bool translucent);
+    // Where the session lets Velunta place its windows: an override-redirect
+    // panel at FRAME. Otherwise (Wayland) an ordinary frameless window of
+    // FRAME's size that the compositor places and the user can always drag;
+    // MOVABLE and TRANSLUCENT are then moot (the compositor blends it).
+    ControlsBackground(const QRect &frame, bool movable, bool translucent, bool placeable = true);
 
     bool isMovable() const { return m_movable; }
+    bool isPlaceable() const { return m_placeable; }
 
 protected:
     void paintEvent(QPaintEvent *) override;
@@ -25,6 +30,7 @@ protected:
 private:
     bool m_movable;
     bool m_translucent;
+    bool m_placeable;
     // Where the drag grabbed the window, relative to its top-left corner.
     std::optional<QPointF> m_dragOffset;
 };

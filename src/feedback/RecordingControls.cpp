@@ -1,6 +1,7 @@
 #include "RecordingControls.h"
 
 #include "RecordingFrame.h"
+#include "platform/WindowLevel.h"
 #include "platform/WindowManager.h"
 #include "theme/Theme.h"
 
@@ -60,6 +61,7 @@ RecordingControls::RecordingControls(ScreenSource &screens, WindowManager *windo
     : QObject(parent)
     , m_screens(screens)
     , m_windowManager(windowManager)
+    , m_placeable(WindowLevel::canPlaceWindows())
 {
     m_timer.setInterval(tickMs);
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -141,8 +143,14 @@ void RecordingControls::show(
     const QRectF frame = barFrame(area, visible);
 
     const bool translucent = m_windowManager && m_windowManager->hasCompositingManager();
-    auto *panel = new ControlsBackground(
-        QRect(QPoint(qRound(frame.x()), qRound(frame.y())), barSize), !target.rect.has_value(), translucent);
+    // Where windows cannot be placed (Wayland) the bar is an ordinary window:
+    // the compositor puts it where it likes, most likely on the recorded
+    // screen, and it shows in the recording, since no client can keep a
+    // window out of a screen cast. The user can drag it anywhere, also off
+    // the recorded area; a panel that claimed to float below the area would
+    // only be wrong.
+    auto *panel = new ControlsBackground(QRect(QPoint(qRound(frame.x()), qRound(frame.y())), barSize),
+        !target.rect.has_value(), translucent, m_placeable);
     makeContent(panel);
     m_panel = panel;
     updateTime();

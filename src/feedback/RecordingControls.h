@@ -75,6 +75,11 @@ public:
     const Clock &clock() const { return m_clock; }
     bool isTicking() const { return m_timer.isActive(); }
 
+    // Whether the bar is a panel placed by Velunta (X11) or a window the
+    // compositor places (Wayland); the session's rule unless a test sets it.
+    bool windowsPlaceable() const { return m_placeable; }
+    void setWindowsPlaceable(bool placeable) { m_placeable = placeable; }
+
     // Tests replace the time source to check the clock without waiting.
     void setTimeSourceForTesting(std::function<TimePoint()> now);
 
@@ -97,4 +102,5 @@ private:
     std::function<void()> m_onTogglePause;
     std::function<void()> m_onStop;
     std::function<TimePoint()> m_now;
+    bool m_placeable;
 };

@@ -56,6 +56,7 @@ RecordingFrame::RecordingFrame(ScreenSource &screens, WindowManager *windowManag
     : QObject(parent)
     , m_screens(screens)
     , m_windowManager(windowManager)
+    , m_placeable(WindowLevel::canPlaceWindows())
 {
 }
 
@@ -76,9 +77,14 @@ QRegion RecordingFrame::ringRegion(const QSize &size)
     return outer.subtracted(QRegion(QRect(QPoint(0, 0), size).adjusted(border, border, -border, -border)));
 }
 
+bool RecordingFrame::hasRing(const CaptureTarget &target, bool windowsPlaceable)
+{
+    return target.rect.has_value() && windowsPlaceable;
+}
+
 void RecordingFrame::show(const CaptureTarget &target)
 {
-    if (!target.rect)
+    if (!hasRing(target, m_placeable))
         return;
     std::optional<DisplayInfo> display;
     for (const DisplayInfo &candidate : m_screens.displays()) {

@@ -50,14 +50,27 @@ public:
     RecordingFrame(ScreenSource &screens, WindowManager *windowManager, QObject *parent = nullptr);
     ~RecordingFrame() override;
 
+    // Whether there is a ring for TARGET: around an area, and only where
+    // Velunta places its windows. A Wayland client cannot place a window of
+    // the ring's size, and a transparent full-screen window around it takes
+    // the clicks meant for the recorded area (mutter, with Qt 6.4: neither
+    // WindowTransparentForInput nor an input mask lets them through), so
+    // there the area shows only while it is being chosen.
+    static bool hasRing(const CaptureTarget &target, bool windowsPlaceable);
+
     // Shows the ring around the target's rectangle. Does nothing for a
-    // whole-display target or a display that is not there.
+    // whole-display target, a display that is not there, or a session that
+    // does not let Velunta place windows.
     void show(const CaptureTarget &target);
     void hide();
     // Red while recording, orange while paused.
     void setPaused(bool paused);
 
     RecordingFrameWindow *window() const { return m_window; }
+
+    // The session's rule (WindowLevel::canPlaceWindows) unless a test sets it.
+    bool windowsPlaceable() const { return m_placeable; }
+    void setWindowsPlaceable(bool placeable) { m_placeable = placeable; }
 
     // The recorded rectangle RECT (points from the top-left of a display
     // whose frame is DISPLAYFRAME) in global coordinates, grown by the
@@ -71,4 +84,5 @@ private:
     ScreenSource &m_screens;
     WindowManager *m_windowManager;
     QPointer<RecordingFrameWindow> m_window;
+    bool m_placeable;
 };

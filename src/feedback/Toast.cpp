@@ -1,6 +1,7 @@
 #include "Toast.h"
 
 #include "platform/WindowLevel.h"
+#include "platform/desktop/DesktopNotifications.h"
 #include "platform/desktop/DesktopServices.h"
 #include "platform/media/FrameExtractor.h"
 #include "theme/Icons.h"
@@ -104,9 +105,25 @@ void ToastView::mousePressEvent(QMouseEvent *event)
 }
 
 Toast::Toast(DesktopServices *desktop, QObject *parent)
+    : Toast(desktop, nullptr, parent)
+{
+    if (usesNotifications(QGuiApplication::platformName())) {
+        m_ownNotifications = std::make_unique<DesktopNotifications>();
+        m_notifications = m_ownNotifications.get();
+        connect(m_notifications, &DesktopNotifications::activated, this, &Toast::onNotificationActivated);
+        connect(m_notifications, &DesktopNotifications::closed, this, &Toast::onNotificationClosed);
+    }
+}
+
+Toast::Toast(DesktopServices *desktop, DesktopNotifications *notifications, QObject *parent)
     : QObject(parent)
     , m_desktop(desktop)
+    , m_notifications(notifications)
 {
+    if (m_notifications) {
+        connect(m_notifications, &DesktopNotifications::activated, this, &Toast::onNotificationActivated);
+        connect(m_notifications, &DesktopNotifications::closed, this, &Toast::onNotificationClosed);
+    }
     m_hideTimer.setSingleShot(true);
     // A coarse timer may end a toast up to a quarter of a second early.
     m_hideTimer.setTimerType(Qt::PreciseTimer);
@@ -126,25 +143,98 @@ QRect Toast::panelFrame(const QRect &area)
         ToastView::panelSize.height());
 }
 
+bool Toast::usesNotifications(const QString &platformName)
+{
+    return !WindowLevel::canPlaceWindows(platformName);
+}
+
 void Toast::show(const QString &title, const QString &path, const QImage &image)
 {
-    auto *view = new ToastView(title, path, image);
     QPointer<Toast> self(this);
-    connect(view, &ToastView::clicked, this, [self, path] {
-        if (!self)
-            return;
-        if (self->m_desktop)
-            self->m_desktop->openUrl(QUrl::fromLocalFile(path));
-        self->hide();
+    announce(title, QFileInfo(path).fileName(), image, path, [self, title, path, image]() -> ToastView * {
+        auto *view = new ToastView(title, path, image);
+        connect(view, &ToastView::clicked, self.data(), [self, path] {
+            if (!self)
+                return;
+            if (self->m_desktop)
+                self->m_desktop->openUrl(QUrl::fromLocalFile(path));
+            self->hide();
+        });
+        return view;
     });
-    present(view);
 }
 
 void Toast::showNotice(const QString &text)
 {
-    auto *view = ToastView::notice(text);
-    connect(view, &ToastView::clicked, this, &Toast::hide);
-    present(view);
+    QPointer<Toast> self(this);
+    announce(text, QString(), QImage(), QString(), [self, text]() -> ToastView * {
+        auto *view = ToastView::notice(text);
+        connect(view, &ToastView::clicked, self.data(), &Toast::hide);
+        return view;
+    });
+}
+
+void Toast::announce(const QString &summary, const QString &body, const QImage &image, const QString &opens,
+    std::function<ToastView *()> panel)
+{
+    if (!m_notifications) {
+        present(panel());
+        return;
+    }
+    // The notice on screen is replaced in place, not withdrawn and sent anew.
+    m_hideTimer.stop();
+    if (m_view)
+        m_view->close();
+    m_view = nullptr;
+    const quint64 generation = ++m_generation;
+    DesktopNotifications::Notice notice;
+    notice.summary = summary;
+    notice.body = body;
+    notice.image = image;
+    notice.clickable = !opens.isEmpty();
+    notice.expireTimeoutMs = displayTimeMs;
+    QPointer<Toast> self(this);
+    QPointer<DesktopNotifications> notifications(m_notifications);
+    m_notifications->send(notice, m_notificationId,
+        [self, notifications, generation, opens, panel = std::move(panel)](std::optional<uint> id) {
+            if (!self || generation != self->m_generation) {
+                // A newer notice or a hide came first: this one must not stay.
+                if (id && notifications && (!self || *id != self->m_notificationId))
+                    notifications->close(*id);
+                return;
+            }
+            if (!id) {
+                // No notification server: the panel, wherever the compositor puts it.
+                self->m_notificationId = 0;
+                self->present(panel());
+                return;
+            }
+            self->m_notificationId = *id;
+            self->m_opens = opens;
+            // Many servers keep a notice longer than asked (or until
+            // dismissed): it is withdrawn after the same time as the panel.
+            self->m_hideTimer.start();
+        });
+}
+
+void Toast::onNotificationActivated(uint id)
+{
+    if (id == 0 || id != m_notificationId)
+        return;
+    const QString opens = m_opens;
+    if (!opens.isEmpty() && m_desktop)
+        m_desktop->openUrl(QUrl::fromLocalFile(opens));
+    hide();
+}
+
+void Toast::onNotificationClosed(uint id)
+{
+    if (id == 0 || id != m_notificationId)
+        return;
+    // Dismissed or expired on the desktop: nothing left to withdraw.
+    m_notificationId = 0;
+    m_opens.clear();
+    m_hideTimer.stop();
 }
 
 void Toast::present(ToastView *view)
@@ -164,9 +254,14 @@ void Toast::present(ToastView *view)
 void Toast::hide()
 {
     m_hideTimer.stop();
+    ++m_generation;
     if (m_view)
         m_view->close();
     m_view = nullptr;
+    if (m_notificationId && m_notifications)
+        m_notifications->close(m_notificationId);
+    m_notificationId = 0;
+    m_opens.clear();
 }
 
 QImage Toast::videoFrame(const QString &path)

@@ -62,6 +62,10 @@ public:
     virtual bool screenCaptureAllowed() const = 0;
     // Asks for access where the platform has such a thing; the answer.
     virtual bool requestScreenCapture() { return screenCaptureAllowed(); }
+    // Whether the user's consent to share the screen is on record, so that
+    // no capture stops to ask (no prompt, never waits). Only Wayland's
+    // portal asks; elsewhere the same as screenCaptureAllowed().
+    virtual bool screenCaptureConsented() const { return screenCaptureAllowed(); }
     // Why captures cannot see the screen, when the window system can say it
     // better than a request for permission (a missing portal); else empty.
     virtual QString accessProblem() const { return {}; }

@@ -99,4 +99,14 @@ std::vector<NativeWindowId> excludedWindowIds()
     return ids;
 }
 
+bool canPlaceWindows(const QString &platformName)
+{
+    return !platformName.startsWith(QLatin1String("wayland"));
+}
+
+bool canPlaceWindows()
+{
+    return canPlaceWindows(QGuiApplication::platformName());
+}
+
 } // namespace WindowLevel

@@ -2,6 +2,7 @@
 
 #include "platform/ScreenSource.h"
 
+#include <QString>
 #include <vector>
 
 class QWidget;
@@ -47,5 +48,13 @@ std::vector<NativeWindowId> capturableWindowIds();
 // The native ids of every other top-level window of the application that has
 // a native window. GUI thread only.
 std::vector<NativeWindowId> excludedWindowIds();
+
+// Whether the application places its own windows and keeps them out of
+// captures on Qt's platform PLATFORMNAME (by default the running one). X11
+// lets it do both. Wayland lets it do neither: the compositor places every
+// window and a screen cast shows whatever is on screen, so floating panels
+// become windows the user can move, or notices of the desktop's own.
+bool canPlaceWindows(const QString &platformName);
+bool canPlaceWindows();
 
 } // namespace WindowLevel

@@ -192,6 +192,15 @@ void AppModel::refreshPermissions()
         setMicrophoneStatus(m_services.microphone->status());
 }
 
+void AppModel::requestScreenCapture()
+{
+    if (m_isPreview)
+        return;
+    if (m_services.screenRequest)
+        m_services.screenRequest();
+    refreshPermissions();
+}
+
 QCoro::Task<void> AppModel::requestMicrophone()
 {
     QPointer<AppModel> self(this);

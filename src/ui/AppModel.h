@@ -28,6 +28,7 @@ class AppModel : public QObject {
     Q_PROPERTY(QString saveFolder READ saveFolder NOTIFY saveFolderChanged)
     Q_PROPERTY(bool hasScreenPermission READ hasScreenPermission NOTIFY hasScreenPermissionChanged)
     Q_PROPERTY(QString screenProblem READ screenProblem NOTIFY hasScreenPermissionChanged)
+    Q_PROPERTY(bool asksToShareScreen READ asksToShareScreen CONSTANT)
     Q_PROPERTY(int microphoneStatus READ microphoneStatus NOTIFY microphoneStatusChanged)
     Q_PROPERTY(QVariantList microphoneChoices READ microphoneChoices NOTIFY microphoneChoicesChanged)
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
@@ -66,6 +67,11 @@ public:
         Preferences *preferences = nullptr;
         // The one updater of the run, owned by it; none: no updates.
         Updater *updater = nullptr;
+        // Asks the system to let Velunta see the screen; whether it may now.
+        std::function<bool()> screenRequest = {};
+        // The system asks the user before it shares the screen (a Wayland
+        // desktop's portal): the permission texts speak of that question.
+        bool asksToShareScreen = false;
     };
 
     // A model given a save folder is a preview model of that folder: it
@@ -87,6 +93,7 @@ public:
     QString saveFolder() const;
     bool hasScreenPermission() const { return m_hasScreenPermission; }
     QString screenProblem() const { return m_services.screenProblem ? m_services.screenProblem() : QString(); }
+    bool asksToShareScreen() const { return m_services.asksToShareScreen; }
     int microphoneStatus() const { return m_microphoneStatus; }
     // The settings page's "Dispositivo" list: "Padrão do sistema" (name
     // empty) first, then every input by description. A chosen input that is
@@ -116,6 +123,9 @@ public:
     QCoro::Task<void> trash(QString path);
     Q_INVOKABLE void moveToTrash(const QString &path) { trash(path); }
     Q_INVOKABLE void refreshPermissions();
+    // The system's question about sharing the screen (where it asks one),
+    // then a refresh; the answer shows in a later refresh.
+    Q_INVOKABLE void requestScreenCapture();
     QCoro::Task<void> requestMicrophone();
     Q_INVOKABLE void askForMicrophone() { requestMicrophone(); }
     Q_INVOKABLE void openPrivacyPane(const QString &anchor);

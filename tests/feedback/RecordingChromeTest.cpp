@@ -7,6 +7,9 @@
 #include "theme/Theme.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QImage>
+#include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -283,4 +286,51 @@ TEST_F(Chrome, WithACompositorTheBarIsTranslucentAndTheRingStillShaped)
     EXPECT_TRUE(overlays->controls().panel()->mask().isEmpty());
     EXPECT_TRUE(overlays->frame().window()->testAttribute(Qt::WA_TranslucentBackground));
     EXPECT_FALSE(overlays->frame().window()->mask().isEmpty());
+}
+
+TEST(SessionRules, OnlyWaylandTakesPlacingAndExclusionAwayFromVelunta)
+{
+    EXPECT_TRUE(WindowLevel::canPlaceWindows(QStringLiteral("xcb")));
+    EXPECT_TRUE(WindowLevel::canPlaceWindows(QStringLiteral("offscreen")));
+    EXPECT_FALSE(WindowLevel::canPlaceWindows(QStringLiteral("wayland")));
+    EXPECT_FALSE(WindowLevel::canPlaceWindows(QStringLiteral("wayland-egl")));
+
+    const CaptureTarget area {7, QRectF(10, 10, 300, 200)};
+    const CaptureTarget whole {7, std::nullopt};
+    EXPECT_TRUE(RecordingFrame::hasRing(area, true));
+    EXPECT_FALSE(RecordingFrame::hasRing(area, false));
+    EXPECT_FALSE(RecordingFrame::hasRing(whole, true));
+    EXPECT_FALSE(RecordingFrame::hasRing(whole, false));
+}
+
+// Where the compositor places windows: the bar is an ordinary window the user
+// drags, and there is no ring.
+TEST_F(Chrome, WithoutPlacingTheBarIsAWindowAndThereIsNoRing)
+{
+    overlays->controls().setWindowsPlaceable(false);
+    overlays->frame().setWindowsPlaceable(false);
+    overlays->show(CaptureTarget {7, QRectF(100, 100, 401, 301)}, countPauses(), countStops());
+    EXPECT_FALSE(overlays->frame().window());
+    overlays->setPaused(true); // harmless without a ring
+
+    ControlsBackground *bar = overlays->controls().panel();
+    ASSERT_TRUE(bar);
+    EXPECT_FALSE(bar->isPlaceable());
+    EXPECT_TRUE(bar->isMovable()) << "the user must be able to drag it off the area";
+    EXPECT_FALSE(bar->windowFlags() & Qt::X11BypassWindowManagerHint);
+    EXPECT_EQ(bar->windowFlags() & Qt::WindowType_Mask, Qt::Window);
+    EXPECT_EQ(bar->size(), RecordingControls::barSize);
+    EXPECT_TRUE(bar->testAttribute(Qt::WA_TranslucentBackground));
+    EXPECT_TRUE(bar->mask().isEmpty());
+    ASSERT_TRUE(bar->windowHandle());
+    EXPECT_FALSE(WindowLevel::isCapturable(bar->windowHandle())) << "screenshots still hide it";
+}
+
+TEST_F(Chrome, WithoutPlacingAWholeDisplayRecordingStillHasNoRing)
+{
+    overlays->frame().setWindowsPlaceable(false);
+    overlays->controls().setWindowsPlaceable(false);
+    overlays->show(CaptureTarget {7, std::nullopt}, countPauses(), countStops());
+    EXPECT_FALSE(overlays->frame().window());
+    EXPECT_TRUE(overlays->controls().panel());
 }

@@ -320,3 +320,50 @@ TEST(OnboardingWindow, ExplicitAppearanceForSnapshots)
     EXPECT_EQ(QColor(image.pixel(100 * image.width() / 680, 20 * image.height() / 480)), QColor("#1E2024"));
     EXPECT_EQ(QColor(image.pixel(660 * image.width() / 680, 20 * image.height() / 480)), QColor("#17191D"));
 }
+
+// Where the system asks before it shares the screen (a Wayland desktop's
+// portal), the step speaks of that question and its button puts it.
+TEST(OnboardingWindow, WhereTheSystemAsksTheStepSpeaksOfSharingTheScreen)
+{
+    bool granted = false;
+    int requests = 0;
+    AppModel::Services services;
+    services.screenPreflight = [&] { return granted; };
+    services.asksToShareScreen = true;
+    OnboardingWindowOptions options = preview();
+    options.requestScreenCapture = [&] {
+        ++requests;
+        return false; // the portal's answer comes later
+    };
+    Introduction intro(1, services, options);
+    intro.show();
+    EXPECT_EQ(intro.title(), "Permita ver a sua tela");
+    EXPECT_EQ(intro.text("stepMessage"),
+        "O sistema pede sua confirmação antes de compartilhar a tela com um app. Tudo fica no seu computador: o "
+        "Velunta não envia nada para a internet.");
+    EXPECT_EQ(intro.text("openScreenSettings"), "Compartilhar a tela");
+    EXPECT_EQ(intro.shownTexts("instruction"),
+        QStringList({"Na janela do sistema, escolha a tela e confirme.",
+            "O sistema guarda a resposta: as gravações começam sem perguntar de novo."}));
+
+    intro.click("openScreenSettings");
+    EXPECT_EQ(requests, 1);
+    EXPECT_FALSE(intro.shown("screenGranted"));
+    // The answer, kept by the system, shows with the next poll.
+    granted = true;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return intro.shown("screenGranted"); }, 1600));
+}
+
+TEST(OnboardingWindow, ASessionWithoutWhatCapturesNeedSaysWhatIsMissing)
+{
+    AppModel::Services services;
+    services.screenPreflight = [] { return false; };
+    services.screenProblem = [] { return QStringLiteral("Esta sessão Wayland não oferece o portal X."); };
+    services.asksToShareScreen = true;
+    Introduction intro(1, services);
+    intro.show();
+    EXPECT_EQ(intro.text("stepMessage"), "Esta sessão Wayland não oferece o portal X.");
+    EXPECT_FALSE(intro.shown("screenInstructions"));
+    EXPECT_FALSE(intro.shown("screenGranted"));
+    EXPECT_TRUE(intro.shown("laterButton")) << "the way forward stays";
+}

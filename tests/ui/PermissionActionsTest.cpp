@@ -46,6 +46,9 @@ struct FakeMicrophone : MicrophoneAccess {
 // The platform behind one model: screen permission, desktop, microphone.
 struct Platform {
     bool screenAllowed = false;
+    // A Wayland desktop: the system asks; each request is counted.
+    bool asks = false;
+    int screenRequests = 0;
     FakeDesktop desktop;
     FakeMicrophone microphone;
 
@@ -55,6 +58,11 @@ struct Platform {
         services.desktop = &desktop;
         services.microphone = &microphone;
         services.screenPreflight = [this] { return screenAllowed; };
+        services.asksToShareScreen = asks;
+        services.screenRequest = [this] {
+            ++screenRequests;
+            return screenAllowed;
+        };
         services.preferences = &testPreferences();
         return services;
     }
@@ -195,4 +203,34 @@ TEST(PermissionActions, IntroductionScreenButtonRequestsRefreshesAndOpensTheSett
     EXPECT_EQ(requests, 1);
     EXPECT_EQ(platform.desktop.anchors, QStringList({"Privacy_ScreenCapture"}));
     EXPECT_TRUE(intro.shown("screenInstructions"));
+}
+
+// Where the system asks before it shares the screen, the settings row's and
+// the banner's Permitir put that question; elsewhere they only open the
+// system's settings.
+TEST(PermissionActions, WhereTheSystemAsksPermitirPutsTheQuestion)
+{
+    Platform platform;
+    platform.asks = true;
+    Page page(platform);
+    page.click(shownIn(page, "screenPermissionRow", "permissionButton"));
+    EXPECT_EQ(platform.screenRequests, 1);
+
+    page.model->setPage(AppModel::Page::capture);
+    settle();
+    QQuickItem *banner = page.find("permissionBanner");
+    ASSERT_NE(banner, nullptr);
+    EXPECT_TRUE(page.allTexts().contains(
+        "O sistema pede sua confirmação para compartilhar a tela. Clique em Permitir e confirme."));
+    page.click(shownIn(page, "permissionBanner", "permissionButton"));
+    EXPECT_EQ(platform.screenRequests, 2);
+
+    Platform x11;
+    Page other(x11);
+    other.click(shownIn(other, "screenPermissionRow", "permissionButton"));
+    EXPECT_EQ(x11.screenRequests, 0);
+    other.model->setPage(AppModel::Page::capture);
+    settle();
+    EXPECT_TRUE(other.allTexts().contains(
+        "Permita a gravação de tela nas configurações do sistema. Pode ser preciso reabrir o app."));
 }

@@ -8,6 +8,7 @@
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QPointer>
+#include <atomic>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -108,7 +109,11 @@ PortalScreenCast::~PortalScreenCast() = default;
 
 QString PortalScreenCast::newToken()
 {
-    return QStringLiteral("velunta%1_%2").arg(QCoreApplication::applicationPid()).arg(++m_counter);
+    // One count for the process: two casts (the consent question and a
+    // recording) may talk to the portal at once, and their request and
+    // session paths must not meet.
+    static std::atomic<quint64> counter {0};
+    return QStringLiteral("velunta%1_%2").arg(QCoreApplication::applicationPid()).arg(++counter);
 }
 
 void PortalScreenCast::fail(const Talk &talk, PlatformError error)

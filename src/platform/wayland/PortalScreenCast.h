@@ -74,5 +74,4 @@ private:
 
     TokenStore m_tokens;
     QDBusConnection m_bus;
-    quint64 m_counter = 0;
 };

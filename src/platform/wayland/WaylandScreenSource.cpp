@@ -14,6 +14,7 @@
 #include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
 #include <optional>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -22,6 +23,7 @@ namespace {
 using ImageResult = Result<QImage, PlatformError>;
 
 const QString failedText = QStringLiteral("Não foi possível capturar a tela");
+const QString screenCastInterface = QStringLiteral("org.freedesktop.portal.ScreenCast");
 
 // Reads the portal's file and, when it sits in a temporary place, removes it:
 // a file in one of the user's folders is the user's. Off the GUI thread.
@@ -104,9 +106,18 @@ bool WaylandPointer::eventFilter(QObject *watched, QEvent *event)
     return false;
 }
 
-WaylandScreenSource::WaylandScreenSource(QDBusConnection bus, std::shared_ptr<PortalInterfaces> portal)
+// The one question out to the ScreenCast portal, if any.
+struct WaylandScreenSource::Consent {
+    std::unique_ptr<PortalScreenCast> portal;
+    bool asking = false;
+};
+
+WaylandScreenSource::WaylandScreenSource(
+    QDBusConnection bus, std::shared_ptr<PortalInterfaces> portal, PortalScreenCast::TokenStore tokens)
     : m_bus(std::move(bus))
     , m_portal(std::move(portal))
+    , m_tokens(std::move(tokens))
+    , m_consent(std::make_shared<Consent>())
     , m_pointer(new WaylandPointer(qApp))
 {
 }
@@ -159,6 +170,42 @@ QPoint WaylandScreenSource::pointerPosition() const
 bool WaylandScreenSource::screenCaptureAllowed() const
 {
     return !m_portal->isKnown() || m_portal->offers(Portal::screenshotInterface);
+}
+
+bool WaylandScreenSource::screenCaptureConsented() const
+{
+    if (!screenCaptureAllowed())
+        return false;
+    // Without the ScreenCast portal there are no recordings to consent to.
+    if (m_portal->isKnown() && !m_portal->offers(screenCastInterface))
+        return true;
+    return m_tokens.load && !m_tokens.load().isEmpty();
+}
+
+bool WaylandScreenSource::requestScreenCapture()
+{
+    if (screenCaptureConsented())
+        return true;
+    if (!screenCaptureAllowed() || !m_tokens.load || !m_tokens.save || m_consent->asking)
+        return false;
+    if (!m_consent->portal)
+        m_consent->portal = std::make_unique<PortalScreenCast>(m_tokens, m_bus);
+    m_consent->asking = true;
+    std::weak_ptr<Consent> consent = m_consent;
+    // The session is only there to be asked for: the token it leaves behind
+    // (saved by PortalScreenCast) is what the next recording brings.
+    m_consent->portal->start(false, [consent](Result<PortalScreenCast::Cast, PlatformError> cast) {
+        const std::shared_ptr<Consent> kept = consent.lock();
+        if (kept)
+            kept->asking = false;
+        if (!cast)
+            return;
+        if (cast->pipeWireFd >= 0)
+            ::close(cast->pipeWireFd);
+        if (kept && kept->portal)
+            kept->portal->close(cast->session);
+    });
+    return false;
 }
 
 QString WaylandScreenSource::accessProblem() const

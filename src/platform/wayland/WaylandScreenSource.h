@@ -2,6 +2,7 @@
 
 #include "platform/ScreenSource.h"
 #include "platform/wayland/Portal.h"
+#include "platform/wayland/PortalScreenCast.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -33,11 +34,21 @@ private:
 // portal's picture covers the whole desktop at that density. Velunta's own
 // windows that a capture leaves out are hidden for the time of the picture,
 // since no Wayland client can keep a window out of another's capture.
+//
+// Consent: a Wayland desktop asks the user before it shares the screen (the
+// ScreenCast portal's dialog) unless the caller brings a restore token from
+// an earlier yes. requestScreenCapture() asks once, ahead of any recording,
+// with a session that persists until revoked and ends at once; its token is
+// kept through TOKENS, where the recordings find it, so the first recording
+// starts without a dialog.
 class WaylandScreenSource : public ScreenSource {
 public:
     // PORTAL: what the portal offers, perhaps still being asked. Until it
     // is known, captures count as allowed and a grab waits for the answer.
-    WaylandScreenSource(QDBusConnection bus, std::shared_ptr<PortalInterfaces> portal);
+    // TOKENS: where the ScreenCast restore token is kept (none: no consent
+    // is ever on record).
+    WaylandScreenSource(
+        QDBusConnection bus, std::shared_ptr<PortalInterfaces> portal, PortalScreenCast::TokenStore tokens = {});
     ~WaylandScreenSource() override;
 
     std::vector<DisplayInfo> displays() const override;
@@ -45,6 +56,13 @@ public:
     // primary screen.
     QPoint pointerPosition() const override;
     bool screenCaptureAllowed() const override;
+    // Screenshots need nothing more; recordings need the ScreenCast portal's
+    // yes, on record as a restore token.
+    bool screenCaptureConsented() const override;
+    // Starts asking the ScreenCast portal (its dialog) unless consent is on
+    // record or a question is already out; answers whether it is on record
+    // now. The answer comes later as a stored token.
+    bool requestScreenCapture() override;
     QString accessProblem() const override;
     void whenAccessKnown(std::function<void()> then) override;
     QCoro::Task<Result<QImage, PlatformError>> grab(GrabRequest request) override;
@@ -60,8 +78,11 @@ private:
     class Shot;
     QCoro::Task<Result<QImage, PlatformError>> desktopPicture();
 
+    struct Consent;
     QDBusConnection m_bus;
     std::shared_ptr<PortalInterfaces> m_portal;
+    PortalScreenCast::TokenStore m_tokens;
+    std::shared_ptr<Consent> m_consent;
     WaylandPointer *m_pointer;
     // The picture being taken; grabs that come while it is pending share it.
     std::shared_ptr<Shot> m_pending;

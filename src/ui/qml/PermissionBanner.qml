@@ -33,7 +33,8 @@ Card {
             Text {
                 width: parent.width
                 text: banner.model.screenProblem.length > 0 ? banner.model.screenProblem
-                                                            : "Permita a gravação de tela nas configurações do sistema. Pode ser preciso reabrir o app."
+                      : banner.model.asksToShareScreen ? "O sistema pede sua confirmação para compartilhar a tela. Clique em Permitir e confirme."
+                                                       : "Permita a gravação de tela nas configurações do sistema. Pode ser preciso reabrir o app."
                 color: Theme.inkSoft
                 font.pixelSize: Theme.calloutSize
                 wrapMode: Text.Wrap
@@ -43,6 +44,9 @@ Card {
             objectName: "permissionButton"
             text: "Permitir"
             onClicked: {
+                // Where the system asks (Wayland), Permitir puts the question.
+                if (banner.model.asksToShareScreen)
+                    banner.model.requestScreenCapture()
                 banner.model.openPrivacyPane("Privacy_ScreenCapture")
                 banner.model.refreshPermissions()
             }

@@ -287,6 +287,9 @@ Flickable {
                 isGranted: page.model.hasScreenPermission
                 buttonTitle: "Permitir"
                 onActivated: {
+                    // Where the system asks (Wayland), Permitir puts the question.
+                    if (page.model.asksToShareScreen)
+                        page.model.requestScreenCapture()
                     page.model.openPrivacyPane("Privacy_ScreenCapture")
                     page.model.refreshPermissions()
                 }
