@@ -33,7 +33,8 @@ PlatformServices PlatformServices::create(Preferences *preferences)
         // Nothing waits on it, so it may take as long as a portal started
         // by D-Bus activation at login needs.
         auto portal = std::make_shared<PortalInterfaces>(bus, 25s);
-        services.screens = std::make_unique<WaylandScreenSource>(bus, portal, WaylandFrameSource::tokensIn(preferences));
+        services.screens
+            = std::make_unique<WaylandScreenSource>(bus, portal, WaylandFrameSource::tokensIn(preferences));
         services.hotKeys = std::make_unique<WaylandHotKeys>(bus, portal);
         services.frames = std::make_unique<WaylandFrameSource>(WaylandFrameSource::tokensIn(preferences));
         complete = true;
