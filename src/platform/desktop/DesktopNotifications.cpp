@@ -15,7 +15,7 @@ const QString path = QStringLiteral("/org/freedesktop/Notifications");
 const QString interface = QStringLiteral("org.freedesktop.Notifications");
 const QString defaultAction = QStringLiteral("default");
 
-// The picture as the specification's (iiibiiay) structure.
+// The picture as the notification server's image-data (iiibiiay) structure.
 struct ImageData {
     int width = 0;
     int height = 0;
