@@ -118,10 +118,15 @@ int main(int argc, char **argv)
     QTest::qWait(2000);
 
     QTemporaryDir out;
-    WaylandFrameSource frames(WaylandFrameSource::tokensIn(nullptr));
+    PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
+    // The cast desktop's one monitor, unscaled; this program's own screens
+    // are not on it.
+    const DisplayInfo monitor {1, "Meta-0", QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080), 1.0, true};
+    WaylandFrameSource frames(&portal, [monitor] { return std::vector<DisplayInfo> {monitor}; });
     NullAudioSource audio;
     SegmentSettings settings;
     settings.path = out.filePath("velunta.mp4");
+    settings.display = monitor.id.value_or(0);
     settings.pixels = QRect(0, 0, 1920, 1080);
     const std::set<int> before = videoSources();
     auto writer = std::make_unique<SegmentWriter>(settings, SegmentNotices {}, frames, audio);

@@ -61,7 +61,9 @@ void SelectionView::clearSelection()
 std::optional<SelectionView::Label> SelectionView::currentLabel() const
 {
     if (m_selection) {
-        const qreal scale = window() && window()->windowHandle() ? devicePixelRatioF() : 1.0;
+        const qreal scale = m_pixelScale > 0       ? m_pixelScale
+            : window() && window()->windowHandle() ? devicePixelRatioF()
+                                                   : 1.0;
         const QString text = sizeLabel(m_selection->size(), scale);
         return Label {text, labelBox(sizeLabelPoint(*m_selection, height()), textSize(m_font, text), width())};
     }

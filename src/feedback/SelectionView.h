@@ -24,6 +24,10 @@ public:
     // Back to the hint (another screen started a drag).
     void clearSelection();
     bool hasPainted() const { return m_hasPainted; }
+    // Pixels per point of the captured screen, for the size label; unset,
+    // the window's device pixel ratio. On a Wayland desktop scaled to 150 %
+    // Qt's ratio is 2 while a capture has 1.5 pixels per point.
+    void setPixelScale(qreal scale) { m_pixelScale = scale; }
 
     // The hint or the size label as drawn now: its text and its box.
     struct Label {
@@ -54,4 +58,5 @@ private:
     std::optional<QPointF> m_dragStart;
     std::optional<QRectF> m_selection;
     bool m_hasPainted = false;
+    qreal m_pixelScale = 0;
 };

@@ -33,6 +33,7 @@ SelectionWindow::SelectionWindow(const DisplayInfo &display, QImage still, bool 
     if (!still.isNull())
         still.setDevicePixelRatio(qreal(still.width()) / std::max(1, display.frame.width()));
     m_view = new SelectionView(display.frame.size(), translucent ? QImage() : std::move(still), this);
+    m_view->setPixelScale(display.scale);
     // The window exists natively from here on, with its level recorded so
     // that captures leave it out.
     WindowLevel::set(this, WindowLevel::Level::overlay);

@@ -199,3 +199,15 @@ TEST_F(TabularDigitsTest, TheSizeLabelKeepsItsBoxAndItsSignInPlace)
     ASSERT_EQ(ones.size(), eights.size());
     EXPECT_TRUE(sameFromColumn(ones, eights, afterDigits));
 }
+
+TEST_F(TabularDigitsTest, TheSizeLabelCountsTheCapturesPixelsNotTheWindowsBuffer)
+{
+    // A screen scaled to 150 % by the compositor, whose window Qt draws at
+    // twice its size: the capture has 1.5 pixels a point.
+    SelectionView view(QSize(1280, 720), QImage());
+    view.setPixelScale(1.5);
+    dragIn(&view, QPointF(10, 10), QPointF(111, 61));
+    const auto label = view.currentLabel();
+    ASSERT_TRUE(label);
+    EXPECT_EQ(label->text, "151 × 76");
+}

@@ -1,5 +1,7 @@
 #include "platform/wayland/PipeWireStream.h"
 
+#include "platform/wayland/DesktopUnits.h"
+
 #include <linux/dma-buf.h>
 #include <pipewire/pipewire.h>
 #include <spa/buffer/meta.h>
@@ -35,19 +37,27 @@ PlatformError connectionLost()
     return {QStringLiteral("A conexão com o PipeWire foi perdida.")};
 }
 
-// Where the wanted area lies in a picture of `frame` pixels showing `shown`.
-QRect sourceRect(const QRect &shown, const QRect &wanted, QSize frame)
+// The size of the pictures handed out.
+QSize outputSize(const PipeWireStream::Options &options, QSize frame)
 {
-    if (wanted.isEmpty())
+    if (options.wanted.isEmpty())
+        return frame;
+    if (!options.size.isEmpty())
+        return options.size;
+    return options.wanted.size().toSize();
+}
+
+// Where the wanted area lies in a picture of FRAME pixels.
+QRect sourceRect(const PipeWireStream::Options &options, QSize frame)
+{
+    if (options.wanted.isEmpty())
         return QRect(QPoint(0, 0), frame);
+    const QSize size = outputSize(options, frame);
     // A portal that did not say where the monitor lies: at the origin, one
-    // pixel a pixel.
-    if (shown.isEmpty())
-        return wanted;
-    const double sx = double(frame.width()) / shown.width();
-    const double sy = double(frame.height()) / shown.height();
-    return QRect(qRound((wanted.x() - shown.x()) * sx), qRound((wanted.y() - shown.y()) * sy),
-        qRound(wanted.width() * sx), qRound(wanted.height() * sy));
+    // pixel a unit.
+    if (options.shown.isEmpty())
+        return QRect(options.wanted.topLeft().toPoint(), size);
+    return DesktopUnits::inPicture(options.shown, frame, options.wanted, size);
 }
 
 // The raw video formats we read, in shared memory or, with LINEAR, as a
@@ -247,8 +257,8 @@ struct PipeWireStream::State {
             ? QImage::Format_RGBX8888
             : QImage::Format_RGB32;
         const QImage source(pixels, frameSize.width(), frameSize.height(), stride, sourceFormat);
-        const QRect from = sourceRect(options.shown, options.wanted, frameSize);
-        const QSize outSize = options.wanted.isEmpty() ? frameSize : options.wanted.size();
+        const QRect from = sourceRect(options, frameSize);
+        const QSize outSize = outputSize(options, frameSize);
 
         const int index = freeImage(outSize);
         QImage &out = pool[size_t(index)];
@@ -332,6 +342,8 @@ struct PipeWireStream::State {
     {
         if (cursorImage.isNull() || cleanFrom.isEmpty())
             return;
+        // The pointer's place and picture are in the frame's pixels, as
+        // CLEANFROM is; OUT may be of another density.
         const double sx = double(out.width()) / cleanFrom.width();
         const double sy = double(out.height()) / cleanFrom.height();
         const QPoint tip = cursorPosition - cursorHotspot - cleanFrom.topLeft();

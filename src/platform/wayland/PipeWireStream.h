@@ -21,10 +21,15 @@ public:
         // the user's PipeWire daemon. Taken over either way.
         int remoteFd = -1;
         uint32_t node = 0;
-        // The part of the desktop the node shows, and the part wanted, in
-        // desktop pixels. An empty `wanted` keeps the whole picture.
+        // The part of the desktop the node shows and the part wanted, both
+        // in the portal's (logical) units; the node's pictures may be denser
+        // (a scaled monitor), which their size against `shown` tells. An
+        // empty `wanted` keeps the whole picture.
         QRect shown;
-        QRect wanted;
+        QRectF wanted;
+        // The size of the pictures handed out, in pixels; empty: the size
+        // of `wanted`, one pixel a unit.
+        QSize size;
         // Draw the pointer sent beside the pictures (a cast whose pointer
         // is not embedded).
         bool drawsCursor = false;

@@ -1,7 +1,9 @@
 #include "platform/wayland/WaylandFrameSource.h"
 
 #include "core/Preferences.h"
+#include "platform/wayland/DesktopUnits.h"
 #include "platform/wayland/PipeWireStream.h"
+#include "platform/wayland/WaylandOutputs.h"
 
 #include <QPointer>
 #include <QThread>
@@ -27,20 +29,10 @@ struct Pending {
     std::mutex mutex;
     std::condition_variable answered;
     std::optional<Result<PortalScreenCast::Cast, PlatformError>> result;
+    // The screens when the cast was asked for.
+    std::vector<DisplayInfo> screens;
     bool abandoned = false;
 };
-
-// The stream whose monitor holds the whole of AREA. A portal that does not
-// say where its monitors lie is trusted with a lone stream.
-const PortalScreenCast::Stream *streamFor(const std::vector<PortalScreenCast::Stream> &streams, const QRect &area)
-{
-    for (const auto &stream : streams)
-        if (stream.geometry.contains(area))
-            return &stream;
-    if (streams.size() == 1 && streams.front().geometry.isEmpty())
-        return &streams.front();
-    return nullptr;
-}
 
 void closeLater(PortalScreenCast *portal, const QString &session)
 {
@@ -160,8 +152,9 @@ WaylandFrameSource::WaylandFrameSource(PortalScreenCast::TokenStore tokens)
 {
 }
 
-WaylandFrameSource::WaylandFrameSource(PortalScreenCast *portal)
+WaylandFrameSource::WaylandFrameSource(PortalScreenCast *portal, Screens screens)
     : m_portal(portal)
+    , m_screens(std::move(screens))
 {
 }
 
@@ -208,9 +201,14 @@ Result<std::shared_ptr<WaylandFrameSource::Cast>, PlatformError> WaylandFrameSou
 
     auto pending = std::make_shared<Pending>();
     PortalScreenCast *portal = m_portal;
+    const Screens screens = m_screens ? m_screens : Screens(WaylandOutputs::displays);
     QMetaObject::invokeMethod(
         portal,
-        [portal, pending, showsCursor = area.showsCursor] {
+        [portal, pending, screens, showsCursor = area.showsCursor] {
+            {
+                std::lock_guard lock(pending->mutex);
+                pending->screens = screens();
+            }
             portal->start(showsCursor, [portal, pending](Result<PortalScreenCast::Cast, PlatformError> result) {
                 std::unique_lock lock(pending->mutex);
                 if (pending->abandoned) {
@@ -238,7 +236,20 @@ Result<std::shared_ptr<WaylandFrameSource::Cast>, PlatformError> WaylandFrameSou
     if (!cast)
         return R::failure(cast.error());
 
-    const PortalScreenCast::Stream *chosen = streamFor(cast->streams, area.pixels);
+    // Desktop pixels to the portal's logical units, through the screen the
+    // area is on.
+    const DisplayInfo *screen = nullptr;
+    for (const DisplayInfo &display : pending->screens) {
+        if (display.id == area.display)
+            screen = &display;
+    }
+    const PortalScreenCast::Stream *chosen = nullptr;
+    QRectF logical;
+    if (screen) {
+        logical = DesktopUnits::toLogical(*screen, area.pixels);
+        const double pixel = 1.0 / (screen->scale > 0 ? screen->scale : 1.0);
+        chosen = DesktopUnits::streamFor(cast->streams, logical, pixel);
+    }
     if (!chosen) {
         closeLater(portal, cast->session);
         ::close(cast->pipeWireFd);
@@ -247,8 +258,10 @@ Result<std::shared_ptr<WaylandFrameSource::Cast>, PlatformError> WaylandFrameSou
     PipeWireStream::Options options;
     options.remoteFd = cast->pipeWireFd;
     options.node = chosen->node;
-    options.shown = chosen->geometry;
-    options.wanted = area.pixels;
+    // A lone stream that does not say where it lies shows the area's screen.
+    options.shown = chosen->geometry.isEmpty() ? screen->frame : chosen->geometry;
+    options.wanted = logical;
+    options.size = area.pixels.size();
     options.drawsCursor = area.showsCursor && !cast->cursorEmbedded;
     auto stream = PipeWireStream::open(options);
     if (!stream) {

@@ -3,7 +3,9 @@
 #include "platform/FrameSource.h"
 #include "platform/wayland/PortalScreenCast.h"
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 class Preferences;
 
@@ -20,12 +22,24 @@ class Preferences;
 //
 // An area that is not wholly on the monitor the portal gives is refused: the
 // rest would be recorded black.
+//
+// Units: an area comes in desktop pixels; the portal places its streams in
+// logical units; a stream's pictures have the monitor's real pixels. The
+// area goes to logical units through the screen it is on (the screens as
+// the GUI thread sees them when the cast starts), picks the stream there,
+// and is cut from the pictures at their own density (DesktopUnits).
 class WaylandFrameSource : public FrameSource {
 public:
-    // Create on the GUI thread: the portal's conversation runs there.
+    // The screens whose desktop pixels areas are given in; called on the
+    // portal's thread.
+    using Screens = std::function<std::vector<DisplayInfo>()>;
+
+    // Create on the GUI thread: the portal's conversation runs there. The
+    // screens are Qt's at their real density (WaylandOutputs).
     explicit WaylandFrameSource(PortalScreenCast::TokenStore tokens);
-    // With a portal of the caller's (tests), which must outlive this.
-    explicit WaylandFrameSource(PortalScreenCast *portal);
+    // With a portal of the caller's (tests), which must outlive this, and
+    // screens of the caller's (none: Qt's).
+    explicit WaylandFrameSource(PortalScreenCast *portal, Screens screens = {});
     ~WaylandFrameSource() override;
 
     // The portal's restore token kept in PREFERENCES (used on its thread),
@@ -48,4 +62,5 @@ private:
 
     std::unique_ptr<PortalScreenCast> m_ownPortal;
     PortalScreenCast *m_portal = nullptr;
+    Screens m_screens;
 };

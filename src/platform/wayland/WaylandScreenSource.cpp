@@ -1,9 +1,11 @@
 #include "platform/wayland/WaylandScreenSource.h"
 
+#include "platform/wayland/DesktopUnits.h"
+#include "platform/wayland/WaylandOutputs.h"
+
 #include <QCoroFuture>
 #include <QCoroSignal>
 #include <QCoroTimer>
-#include <QCryptographicHash>
 #include <QEvent>
 #include <QFile>
 #include <QFutureWatcher>
@@ -129,31 +131,12 @@ WaylandScreenSource::~WaylandScreenSource()
 
 DisplayId WaylandScreenSource::idForName(const QString &name)
 {
-    const QByteArray digest = QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1);
-    DisplayId id = 0;
-    for (int i = 0; i < 4; ++i)
-        id = (id << 8) | quint8(digest[i]);
-    // 0 means "no display" to the rest of the program.
-    return id == 0 ? 1 : id;
+    return WaylandOutputs::idForName(name);
 }
 
 std::vector<DisplayInfo> WaylandScreenSource::displays() const
 {
-    std::vector<DisplayInfo> displays;
-    const QScreen *primary = QGuiApplication::primaryScreen();
-    for (const QScreen *screen : QGuiApplication::screens()) {
-        DisplayInfo display;
-        display.id = idForName(screen->name());
-        display.name = screen->name();
-        display.frame = screen->geometry();
-        display.scale = screen->devicePixelRatio();
-        display.primary = screen == primary;
-        display.pixelGeometry
-            = QRect(QPoint(qRound(display.frame.x() * display.scale), qRound(display.frame.y() * display.scale)),
-                QSize(qRound(display.frame.width() * display.scale), qRound(display.frame.height() * display.scale)));
-        displays.push_back(display);
-    }
-    return displays;
+    return WaylandOutputs::displays();
 }
 
 QPoint WaylandScreenSource::pointerPosition() const
@@ -247,23 +230,28 @@ QCoro::Task<ImageResult> WaylandScreenSource::grab(GrabRequest request)
     }
     if (!screenCaptureAllowed())
         co_return ImageResult::failure({accessProblem()});
-    // The desktop's pixel rectangle, computed now: the screens may change
-    // while the portal works.
-    QRect desktop;
+    // The screens as they are now: they may change while the portal works.
+    // Desktop pixels go to logical units through the screen that holds them,
+    // and from there into the picture at whatever density it comes in.
+    const std::vector<DisplayInfo> screens = displays();
+    QRect logicalDesktop;
     std::optional<QRect> wanted;
-    for (const DisplayInfo &display : displays()) {
+    std::optional<DisplayInfo> holder;
+    for (const DisplayInfo &display : screens) {
+        logicalDesktop = logicalDesktop.united(display.frame);
         const QRect &screen = display.pixelGeometry;
-        desktop = desktop.united(screen);
         if (!wanted && holdsArea(screen, request.pixels)) {
             // A pixel past the far edges is rounding: the same size, inside.
             wanted = request.pixels;
             wanted->moveRight(std::min(wanted->right(), screen.right()));
             wanted->moveBottom(std::min(wanted->bottom(), screen.bottom()));
+            holder = display;
         }
     }
     // The portal's picture is black between and beyond the monitors.
     if (!wanted)
         co_return ImageResult::failure({areaOutsideText()});
+    const QRectF logical = DesktopUnits::toLogical(*holder, *wanted);
 
     std::vector<QPointer<QWindow>> hidden;
     for (QWindow *window : QGuiApplication::topLevelWindows()) {
@@ -287,7 +275,9 @@ QCoro::Task<ImageResult> WaylandScreenSource::grab(GrabRequest request)
     }
     if (!picture)
         co_return picture;
-    co_return cropDesktopPicture(*picture, desktop, *wanted);
+    // The picture covers the logical desktop; its size tells its density.
+    co_return cropPicture(
+        *picture, DesktopUnits::inPicture(logicalDesktop, picture->size(), logical, wanted->size()), wanted->size());
 }
 
 QString WaylandScreenSource::areaOutsideText()
@@ -302,34 +292,42 @@ bool WaylandScreenSource::holdsArea(const QRect &screen, const QRect &area)
     return !area.isEmpty() && screen.adjusted(0, 0, 1, 1).contains(area);
 }
 
-QImage cropDesktopPicture(const QImage &picture, const QRect &desktop, const QRect &pixels)
+QImage cropPicture(const QImage &picture, const QRect &from, QSize size)
 {
-    QImage out(pixels.size(), QImage::Format_RGB32);
+    QImage out(size, QImage::Format_RGB32);
     out.fill(Qt::black);
-    if (picture.isNull() || desktop.isEmpty() || pixels.isEmpty())
+    if (picture.isNull() || from.isEmpty() || size.isEmpty())
         return out;
     const QImage source = picture.convertToFormat(QImage::Format_RGB32);
-    if (source.size() == desktop.size()) {
-        const QRect inPicture = pixels.translated(-desktop.topLeft()).intersected(source.rect());
+    if (from.size() == size) {
+        const QRect inPicture = from.intersected(source.rect());
         if (inPicture.isEmpty())
             return out;
-        const QPoint at = inPicture.topLeft() - pixels.translated(-desktop.topLeft()).topLeft();
+        const QPoint at = inPicture.topLeft() - from.topLeft();
         for (int y = 0; y < inPicture.height(); ++y) {
-            const auto *from = reinterpret_cast<const QRgb *>(source.constScanLine(inPicture.y() + y)) + inPicture.x();
+            const auto *line = reinterpret_cast<const QRgb *>(source.constScanLine(inPicture.y() + y)) + inPicture.x();
             auto *to = reinterpret_cast<QRgb *>(out.scanLine(at.y() + y)) + at.x();
-            std::copy(from, from + inPicture.width(), to);
+            std::copy(line, line + inPicture.width(), to);
         }
         return out;
     }
-    // A portal whose picture has another density than Qt's screens: scale.
-    const double sx = double(source.width()) / desktop.width();
-    const double sy = double(source.height()) / desktop.height();
-    const QRectF from(
-        (pixels.x() - desktop.x()) * sx, (pixels.y() - desktop.y()) * sy, pixels.width() * sx, pixels.height() * sy);
+    // A picture of another density than the screen's: scale.
     QPainter painter(&out);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRectF(out.rect()), source, from);
+    painter.drawImage(QRectF(out.rect()), source, QRectF(from));
     return out;
+}
+
+QImage cropDesktopPicture(const QImage &picture, const QRect &desktop, const QRect &pixels)
+{
+    if (desktop.isEmpty() || pixels.isEmpty()) {
+        QImage out(pixels.size(), QImage::Format_RGB32);
+        out.fill(Qt::black);
+        return out;
+    }
+    // Desktop pixels stand in for logical units here, one to one.
+    return cropPicture(
+        picture, DesktopUnits::inPicture(desktop, picture.size(), QRectF(pixels), pixels.size()), pixels.size());
 }
 
 #include "WaylandScreenSource.moc"

@@ -30,8 +30,12 @@ private:
 // Screens from Qt, pixels from the Screenshot portal.
 //
 // A screen's id is a hash of its output's name (Wayland has no stable
-// numbers for outputs). Its pixel geometry is its frame times its scale: the
-// portal's picture covers the whole desktop at that density. Velunta's own
+// numbers for outputs). Its scale is the real density of its output, which
+// the compositor tells (WaylandOutputs), not Qt's rounded devicePixelRatio;
+// its pixel geometry follows from that (DesktopUnits). The portal's picture
+// covers the logical desktop at a density read off its size: an area is
+// taken to logical units through its screen and from there into the
+// picture, pixel for pixel when the densities agree. Velunta's own
 // windows that a capture leaves out are hidden for the time of the picture,
 // since no Wayland client can keep a window out of another's capture.
 //
@@ -87,6 +91,11 @@ private:
     // The picture being taken; grabs that come while it is pending share it.
     std::shared_ptr<Shot> m_pending;
 };
+
+// The part FROM of PICTURE as an image of SIZE: copied pixel for pixel when
+// FROM has that size, else scaled; parts outside the picture come back
+// black. Opaque RGB32.
+QImage cropPicture(const QImage &picture, const QRect &from, QSize size);
 
 // The part of a desktop picture that shows PIXELS, where DESKTOP is the
 // pixel rectangle the picture covers (scaled when the picture has another

@@ -137,7 +137,7 @@ protected:
 TEST_F(WaylandRecording, APausedRecordingIsOneFileOfTheRunningTimeWithMovingPictures)
 {
     PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
-    WaylandFrameSource frames(&portal);
+    WaylandFrameSource frames(&portal, [this] { return screens.list; });
     LiveSegmentCapture service(frames, audio);
     ScreenRecorder recorder(screens, service);
     const QString path = out.filePath("pausa.mp4");
@@ -189,7 +189,7 @@ TEST_F(WaylandRecording, TheConsentIsAskedOnceAndTheTokenOutlivesTheProgram)
         // A new Preferences and portal each time, as after a restart.
         Preferences preferences(ini);
         PortalScreenCast portal(WaylandFrameSource::tokensIn(&preferences));
-        WaylandFrameSource frames(&portal);
+        WaylandFrameSource frames(&portal, [this] { return screens.list; });
         LiveSegmentCapture service(frames, audio);
         ScreenRecorder recorder(screens, service);
         const QString path = out.filePath(QStringLiteral("vez-%1.mp4").arg(run));
@@ -213,7 +213,7 @@ TEST_F(WaylandRecording, ARefusedConsentIsAClearFailure)
     auto control = portalControl();
     control.call(QStringLiteral("SetRefusal"), true);
     PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
-    WaylandFrameSource frames(&portal);
+    WaylandFrameSource frames(&portal, [this] { return screens.list; });
     LiveSegmentCapture service(frames, audio);
     ScreenRecorder recorder(screens, service);
     auto started = awaitTask(recorder.start({1, std::nullopt}, out.filePath("recusa.mp4"), {false, false}));
@@ -226,7 +226,7 @@ TEST_F(WaylandRecording, ARefusedConsentIsAClearFailure)
 TEST_F(WaylandRecording, SharingEndedDuringAPauseStopsTheRecordingAtTheResumeAndKeepsWhatItGot)
 {
     PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
-    WaylandFrameSource frames(&portal);
+    WaylandFrameSource frames(&portal, [this] { return screens.list; });
     LiveSegmentCapture service(frames, audio);
     ScreenRecorder recorder(screens, service);
     bool stoppedByItself = false;
@@ -257,7 +257,7 @@ TEST_F(WaylandRecording, SharingEndedDuringAPauseStopsTheRecordingAtTheResumeAnd
 TEST_F(WaylandRecording, AnAreaNotWhollyOnTheCastMonitorIsRefusedAndNothingIsSaved)
 {
     PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
-    WaylandFrameSource frames(&portal);
+    WaylandFrameSource frames(&portal, [this] { return screens.list; });
     const std::vector<std::pair<CaptureTarget, QString>> targets {
         {{1, QRectF(1700, 100, 401, 301)}, "borda.mp4"}, // runs off the cast monitor
         {{2, QRectF(100, 100, 401, 301)}, "outra.mp4"}, // on the monitor beside it
@@ -280,7 +280,7 @@ TEST_F(WaylandRecording, AnAreaNotWhollyOnTheCastMonitorIsRefusedAndNothingIsSav
 TEST_F(WaylandRecording, SharingEndedByTheDesktopStopsTheRecordingAndKeepsWhatItGot)
 {
     PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
-    WaylandFrameSource frames(&portal);
+    WaylandFrameSource frames(&portal, [this] { return screens.list; });
     LiveSegmentCapture service(frames, audio);
     ScreenRecorder recorder(screens, service);
     bool stoppedByItself = false;
