@@ -2,7 +2,7 @@
 // portal: screenshots of a window of known colours, an area dragged on the
 // selection overlay, the global shortcuts, and a session without the
 // Screenshot portal. Run through tests/support/on-wayland, also at a scale
-// of 1.5 (QT_SCALE_FACTOR).
+// of 1.5 in Qt (QT_SCALE_FACTOR) and at 1.5 and 2 in the compositor.
 #include "capture/CaptureEngine.h"
 #include "feedback/PickRun.h"
 #include "feedback/SelectionOverlay.h"
