@@ -2,7 +2,8 @@
 // area overlay puts one window on each screen, showing that screen; a drag
 // on the second screen, a screenshot of the screen the pointer was last on,
 // and a recording of an area of the second screen (the test portal casting
-// that monitor) all give the second screen's own pixels.
+// that monitor) all give the second screen's own pixels, in this process and
+// in the real program.
 #include "capture/CaptureEngine.h"
 #include "feedback/PickRun.h"
 #include "feedback/SelectionGeometry.h"
@@ -18,8 +19,11 @@
 #include "support/AwaitTask.h"
 #include "support/ColouredWindow.h"
 
+#include <QDBusConnection>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImage>
 #include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>
@@ -271,4 +275,73 @@ TEST_F(WaylandDualScreens, AnAreaOfTheSecondScreenIsRecordedWhenThePortalCastsIt
     EXPECT_TRUE(nearColour(frame.pixel(110, 90), bottomRight, 12));
     EXPECT_TRUE(nearColour(frame.pixel(5, 5), topLeft, 12));
     EXPECT_TRUE(nearColour(frame.pixel(314, 234), bottomRight, 12));
+}
+
+// The real program: Alt+Shift+2 (the portal's Activated signal) and a drag
+// on the second screen save exactly that part of it; Alt+Shift+1 then saves
+// the second screen, where the pointer was last seen on Velunta's windows.
+TEST_F(WaylandDualScreens, TheProgramSavesAnAreaDraggedOnTheSecondScreenAndThenThatScreen)
+{
+    showOnSecond();
+    TestSupport::TempHome home;
+    const QString saveFolder = home.path() + "/Capturas";
+    TestSupport::writeFile(home.settingsFile(),
+        "[General]\nhasCompletedOnboarding=true\ncopiesScreenshots=false\ncapturesSystemAudio=false\nsaveFolder="
+            + saveFolder.toUtf8() + "\n");
+    const auto shots = [&] { return QDir(saveFolder).entryList({"Print *.png"}, QDir::Files, QDir::Name); };
+    const auto load = [&](const QString &file) {
+        // The name can show up a moment before the last bytes are written.
+        QImage image;
+        waitUntil([&] { return image.load(saveFolder + "/" + file); }, 5000);
+        return image;
+    };
+
+    TestSupport::TrayApp app(home);
+    ASSERT_TRUE(app.start());
+    const QByteArray ours = "/session/" + QDBusConnection::sessionBus().baseService().mid(1).replace('.', '_').toUtf8();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const QByteArray bound = portal("Bound");
+            return bound.contains("'velunta-2', 'ALT+SHIFT+2'") && !bound.contains(ours);
+        },
+        15000))
+        << "Velunta did not bind its shortcuts: " << portal("Bound").toStdString();
+
+    EXPECT_EQ(portal("Activate", {"velunta-2"}), "(uint32 1,)");
+    // Until its overlay is up the drag would reach the quadrant window: wait
+    // until the second screen shows the quadrants dimmed.
+    const QPoint quarter(second.pixelGeometry.width() / 4, second.pixelGeometry.height() / 4);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            auto seen = awaitTask(services.screens->grab(GrabRequest {second.pixelGeometry, {}, false}));
+            return seen && nearColour(seen->pixel(quarter), dimmed(topLeft), 4);
+        },
+        30000))
+        << "the program's overlay never showed the second screen there";
+    spin(500);
+    const QPointF centre(second.frame.width() / 2.0, second.frame.height() / 2.0);
+    const QPointF from = centre - QPointF(60, 50), to = centre + QPointF(40, 70);
+    ASSERT_TRUE(movePointer({"drag", number(from.x()), number(from.y()), number(to.x()), number(to.y()), "1"}));
+    ASSERT_TRUE(waitUntil([&] { return shots().size() == 1; }, 30000)) << "no screenshot of the dragged area";
+    const QImage area = load(shots().first());
+    ASSERT_FALSE(area.isNull());
+    EXPECT_NEAR(area.width(), 100, 3);
+    EXPECT_NEAR(area.height(), 120, 3);
+    // The quadrants meet about 60 by 50 into it (the drag's ends are where
+    // the compositor delivered them, to within a pixel or two).
+    EXPECT_TRUE(nearColour(area.pixel(3, 3), topLeft, 2));
+    EXPECT_TRUE(nearColour(area.pixel(area.width() - 4, 3), topRight, 2));
+    EXPECT_TRUE(nearColour(area.pixel(3, area.height() - 4), bottomLeft, 2));
+    EXPECT_TRUE(nearColour(area.pixel(area.width() - 4, area.height() - 4), bottomRight, 2));
+
+    spin(1100); // the next screenshot gets a name of its own second
+    EXPECT_EQ(portal("Activate", {"velunta-1"}), "(uint32 1,)");
+    ASSERT_TRUE(waitUntil([&] { return shots().size() == 2; }, 30000)) << "no screenshot from Alt+Shift+1";
+    const QImage screen = load(shots().last());
+    ASSERT_EQ(screen.size(), QSize(1280, 1024)) << "not the second screen";
+    // Along the edges: the main window may sit in the middle.
+    EXPECT_TRUE(nearColour(screen.pixel(10, 10), topLeft, 2));
+    EXPECT_TRUE(nearColour(screen.pixel(1270, 10), topRight, 2));
+    EXPECT_TRUE(nearColour(screen.pixel(10, 1014), bottomLeft, 2));
+    EXPECT_TRUE(nearColour(screen.pixel(1270, 1014), bottomRight, 2));
 }
