@@ -86,3 +86,38 @@ TEST(SelfTestWaylandWithoutScreenshot, StopsAtThePermissionLineNamingTheMissingP
     EXPECT_TRUE(lines[0].contains("org.freedesktop.portal.Screenshot")) << lines[0].toStdString();
     EXPECT_TRUE(QDir(folder).entryList({"*.png", "*.mp4"}, QDir::Files).isEmpty()) << "nothing is captured";
 }
+
+// Run on two monitors (tests/support/on-wayland --dual): screenshots of both
+// screens hold; the ScreenCast portal shares one monitor, the first as the
+// user would pick it here, so the second screen's recordings are refused
+// with the refusal's own text and leave no file.
+TEST(SelfTestWaylandDual, BothScreensAreCheckedAndTheUnsharedOnesRecordingsRefused)
+{
+    if (!onWaylandDesktop() || QStandardPaths::findExecutable("ffprobe").isEmpty())
+        GTEST_SKIP() << "needs the two-screen Wayland test desktop and ffprobe";
+    TestSupport::TempHome home;
+    const QString folder = home.path() + "/autoteste";
+    const QStringList lines = selfTest(home, folder);
+    const std::string report = lines.join('\n').toStdString();
+    ASSERT_EQ(lines.size(), 16) << report;
+
+    EXPECT_EQ(lines[0], "tela0: 1920x1080 pontos, escala 1.0");
+    EXPECT_EQ(lines[1], "OK tela0-print-inteira: 1920x1080");
+    for (int i : {3, 4, 5})
+        EXPECT_TRUE(lines[i].startsWith("OK tela0-video-")) << lines[i].toStdString();
+    EXPECT_EQ(probe(folder + "/tela0-video-area.mp4").size, QSize(400, 300));
+
+    EXPECT_EQ(lines[6], "tela1: 1280x1024 pontos, escala 1.0");
+    EXPECT_EQ(lines[7], "OK tela1-print-inteira: 1280x1024");
+    EXPECT_EQ(lines[8], "OK tela1-print-area: 401x301");
+    EXPECT_EQ(QImage(folder + "/tela1-print-inteira.png").size(), QSize(1280, 1024));
+    const QString refused
+        = QStringLiteral(": A área a gravar não está inteira no monitor que o portal de captura de tela compartilhou.");
+    EXPECT_EQ(lines[9], "FAIL tela1-video-inteira" + refused);
+    EXPECT_EQ(lines[10], "FAIL tela1-video-area" + refused);
+    EXPECT_EQ(lines[11], "FAIL tela1-video-pausa" + refused);
+    EXPECT_TRUE(QDir(folder).entryList({"tela1-video-*"}, QDir::Files).isEmpty()) << "a refused recording left a file";
+
+    EXPECT_EQ(lines[12], "OK posicao-barra");
+    EXPECT_EQ(lines[15], "FIM");
+}

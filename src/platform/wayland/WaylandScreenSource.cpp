@@ -219,7 +219,11 @@ QCoro::Task<ImageResult> WaylandScreenSource::desktopPicture()
         co_await qCoro(shot.get(), &Shot::done);
     if (m_pending == shot)
         m_pending.reset();
-    co_return *shot->result;
+    // A copy of its own for each grab: QCoro's co_return of a non-const
+    // lvalue moves from it, which would leave the grabs that share this
+    // picture (one per screen) with an empty one.
+    ImageResult picture = *shot->result;
+    co_return picture;
 }
 
 QCoro::Task<ImageResult> WaylandScreenSource::grab(GrabRequest request)

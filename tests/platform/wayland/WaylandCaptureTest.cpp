@@ -203,9 +203,9 @@ TEST(WaylandWithoutScreenshot, CaptureIsRefusedNamingTheMissingPortal)
 }
 
 // Run on two monitors (tests/support/on-wayland --dual): the portal's picture
-// spans both, and each screen's screenshot is its own part of it. (The
-// compositor chooses the monitor of a new full-screen window: Qt 6.4 does not
-// pass the window's screen on, so the test looks where it went.)
+// spans both, and each screen's screenshot is its own part of it. (The window
+// is shown full screen wherever the compositor puts it, and the test looks
+// where it went.)
 TEST(WaylandDual, EachScreenIsItsOwnPartOfTheDesktopPicture)
 {
     if (!QGuiApplication::platformName().startsWith("wayland") || QGuiApplication::screens().size() < 2)

@@ -109,7 +109,7 @@ protected:
         startPicture();
         ASSERT_TRUE(out.isValid());
         screens.list.push_back({1, "Meta-0", QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080), 1.0, true});
-        // A monitor beside it, which the test portal never casts.
+        // A monitor beside it, which the test portal casts only when a test picks it.
         screens.list.push_back({2, "Meta-1", QRect(1920, 0, 1280, 1024), QRect(1920, 0, 1280, 1024), 1.0, false});
     }
 

@@ -5,6 +5,7 @@ cast of one monitor, which pointer positions are relative to).
 
     pointer.py drag X1 Y1 X2 Y2 [MONITOR]   # left button, in the monitor's pixels
     pointer.py click X Y [MONITOR] [right]
+    pointer.py move X Y [MONITOR]
 """
 import sys
 import time
@@ -68,6 +69,8 @@ def main():
         for i in range(1, steps + 1):
             move(x1 + (x2 - x1) * i / steps, y1 + (y2 - y1) * i / steps)
         press(False)
+    elif action == "move":
+        move(*numbers)
     else:
         move(*numbers)
         press(True)

@@ -2,8 +2,11 @@
 headless mutter's org.gnome.Mutter.ScreenCast.
 
 The real portals show a chooser ("consent dialog") unless the caller brings
-a valid restore token; here the choice is always the first monitor and the
-dialog is only counted, so that tests can tell whether it would have shown.
+a valid restore token; here the dialog is only counted, so that tests can
+tell whether it would have shown, and the monitor the user would pick is the
+one VELUNTA_TEST_CAST_MONITOR names (a connector such as Meta-1, or an index
+in mutter's order), or the one set with the control method ChooseMonitor;
+the first by default. A restore token brings back the monitor chosen with it.
 Restore tokens are single use, as in xdg-desktop-portal: every Start with
 persist_mode set hands out a fresh one.
 
@@ -69,6 +72,9 @@ XML = """
       <arg type="u" name="modes" direction="in"/>
     </method>
     <method name="StopAll"/>
+    <method name="ChooseMonitor">
+      <arg type="s" name="monitor" direction="in"/>
+    </method>
   </interface>
 </node>
 """
@@ -96,6 +102,23 @@ SESSION_XML = """
   </interface>
 </node>
 """
+
+
+def choose_monitor(monitors, wanted):
+    """The monitor WANTED names among MONITORS ((connector, ...) tuples in
+    mutter's order): a connector, else an index; the first when WANTED is
+    empty. None when it names none of them."""
+    if not monitors:
+        return None
+    wanted = (wanted or "").strip()
+    if not wanted:
+        return monitors[0]
+    for monitor in monitors:
+        if monitor[0] == wanted:
+            return monitor
+    if wanted.isdigit() and int(wanted) < len(monitors):
+        return monitors[int(wanted)]
+    return None
 
 
 def _sender_part(sender):
@@ -144,6 +167,7 @@ class _Session:
         self.path = f"{DESKTOP_PATH}/session/{_sender_part(sender)}/{token}"
         self.cursor_mode = CURSOR_HIDDEN
         self.persist_mode = 0
+        self.monitor = None  # connector, chosen at SelectSources
         self.selected = False
         self.started = False
         self.mutter_session = None
@@ -192,6 +216,7 @@ class ScreenCastPortal:
         self.refuses = False
         self.cursor_modes = CURSOR_HIDDEN | CURSOR_EMBEDDED | CURSOR_METADATA
         self.watched = {}
+        self.chosen = os.environ.get("VELUNTA_TEST_CAST_MONITOR", "")
         node = Gio.DBusNodeInfo.new_for_xml(XML)
         for info in node.interfaces:
             connection.register_object(DESKTOP_PATH, info, self._call, self._property, None)
@@ -253,12 +278,15 @@ class ScreenCastPortal:
         session.cursor_mode = cursor
         session.persist_mode = _option(options, "persist_mode", 0)
         token = _option(options, "restore_token", "")
-        if not self.tokens.pop(token, None):
-            # No valid token: the real portal would ask the user here.
+        restored = self.tokens.pop(token, None)
+        if not restored:
+            # No valid token: the real portal would ask the user here, and
+            # the user would pick a monitor.
             self.dialogs += 1
             if self.refuses:
                 request.respond(1, {})
                 return
+        session.monitor = restored or self.chosen
         session.selected = True
         request.respond(0, {})
 
@@ -271,7 +299,7 @@ class ScreenCastPortal:
             return
         session.started = True
         try:
-            connector, x, y, width, height = self._first_monitor()
+            connector, x, y, width, height = self._monitor(session.monitor)
             (mutter_session,) = self._mutter_call(MUTTER_PATH, MUTTER, "CreateSession",
                                                   GLib.Variant("(a{sv})", ({},)), "(o)")
             session.mutter_session = mutter_session
@@ -279,7 +307,7 @@ class ScreenCastPortal:
                 mutter_session, f"{MUTTER}.Session", "RecordMonitor",
                 GLib.Variant("(sa{sv})", (connector, {"cursor-mode": GLib.Variant("u", MUTTER_CURSOR[session.cursor_mode])})),
                 "(o)")
-        except GLib.Error:
+        except (GLib.Error, ValueError):  # mutter failed, or no such monitor
             request.respond(2, {})
             session.close()
             return
@@ -339,6 +367,10 @@ class ScreenCastPortal:
         self.cursor_modes = modes
         invocation.return_value(None)
 
+    def _ChooseMonitor(self, sender, invocation, monitor):
+        self.chosen = monitor
+        invocation.return_value(None)
+
     def _StopAll(self, sender, invocation):
         # As when the user ends the sharing from the desktop's own controls.
         for session in list(self.sessions.values()):
@@ -351,15 +383,18 @@ class ScreenCastPortal:
         return self.mutter.call_sync(MUTTER, path, interface, method, args, GLib.VariantType(reply),
                                      Gio.DBusCallFlags.NONE, 10000, None).unpack()
 
-    def _first_monitor(self):
+    def _monitor(self, wanted):
         state = self.mutter.call_sync(
             "org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig",
             "org.gnome.Mutter.DisplayConfig", "GetCurrentState", None, None,
             Gio.DBusCallFlags.NONE, 10000, None).unpack()
         _, monitors, logical, _ = state
-        connector = monitors[0][0][0]
+        chosen = choose_monitor([(m[0][0], m) for m in monitors], wanted)
+        if chosen is None:
+            raise ValueError(f"no monitor {wanted}")
+        connector, monitor = chosen
         width = height = 0
-        for mode in monitors[0][1]:
+        for mode in monitor[1]:
             if mode[6].get("is-current"):
                 width, height = mode[1], mode[2]
         x = y = 0

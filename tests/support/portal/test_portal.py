@@ -376,20 +376,20 @@ class Screenshot:
     def read_frames(self):
         handle, self.path = tempfile.mkstemp(prefix="velunta-portal-shot-", suffix=".png")
         os.close(handle)
+        # One frame of each stream into a file of its own first: a compositor
+        # fed by live streams sends out a picture as soon as any of them has
+        # one, with the monitors whose frame is still to come left black.
+        self.parts = [self.path] if len(self.streams) == 1 else \
+            [f"{self.path[:-4]}-{i}.png" for i in range(len(self.streams))]
         command = ["gst-launch-1.0", "-q"]
-        if len(self.streams) == 1:
-            node = self.streams[0][0]
+        for (node, _, _), part in zip(self.streams, self.parts):
             command += ["pipewiresrc", f"path={node}", "num-buffers=1", "!", "videoconvert", "!", "pngenc",
-                        "!", "filesink", f"location={self.path}"]
-        else:
-            pads = " ".join(f"sink_{i}::xpos={x} sink_{i}::ypos={y}" for i, (_, x, y) in enumerate(self.streams))
-            command += ["compositor", "name=mix", "background=black"] + pads.split() + \
-                ["!", "videoconvert", "!", "pngenc", "!", "filesink", f"location={self.path}"]
-            for i, (node, _, _) in enumerate(self.streams):
-                command += ["pipewiresrc", f"path={node}", "num-buffers=1", "!", "videoconvert", "!",
-                            f"mix.sink_{i}"]
+                        "!", "filesink", f"location={part}"]
+        self.run(command, self.on_frames)
+
+    def run(self, command, then):
         self.process = Gio.Subprocess.new(command, Gio.SubprocessFlags.STDERR_PIPE)
-        self.process.communicate_utf8_async(None, None, self.on_frames)
+        self.process.communicate_utf8_async(None, None, then)
         self.frames_timeout = GLib.timeout_add_seconds(15, self.on_frames_timeout)
 
     def on_frames_timeout(self):
@@ -397,14 +397,51 @@ class Screenshot:
         self.process.force_exit()
         return False
 
-    def on_frames(self, process, result):
+    def finished(self, process, result):
+        """Whether the gst-launch-1.0 run ended well; else the request fails."""
         _, _, errors = process.communicate_utf8_finish(result)
         if self.frames_timeout:
             GLib.source_remove(self.frames_timeout)
+            self.frames_timeout = 0
+        if process.get_successful() and all(os.path.exists(p) and os.path.getsize(p) for p in self.parts):
+            return True
+        self.remove_files()
+        self.fail(f"gst-launch-1.0: {errors.strip()}")
+        return False
+
+    def remove_files(self):
+        for path in set(self.parts + [self.path]):
+            if os.path.exists(path):
+                os.unlink(path)
+
+    def on_frames(self, process, result):
         self.stop_session()
-        if not process.get_successful() or os.path.getsize(self.path) == 0:
-            os.unlink(self.path)
-            return self.fail(f"gst-launch-1.0: {errors.strip()}")
+        if not self.finished(process, result):
+            return
+        if len(self.parts) == 1:
+            return self.done()
+        # The still pictures side by side, each at its monitor's place.
+        pads = [f"sink_{i}::{axis}={at}" for i, (_, x, y) in enumerate(self.streams)
+                for axis, at in (("xpos", x), ("ypos", y))]
+        command = ["gst-launch-1.0", "-q", "compositor", "name=mix", "background=black"] + pads + \
+            ["!", "videoconvert", "!", "pngenc", "snapshot=true", "!", "filesink", f"location={self.path}"]
+        for i, part in enumerate(self.parts):
+            command += ["filesrc", f"location={part}", "!", "pngdec", "!", "imagefreeze", "num-buffers=1", "!",
+                        "videoconvert", "!", f"mix.sink_{i}"]
+        self.run(command, self.on_composed)
+
+    def on_composed(self, process, result):
+        if not self.finished(process, result):
+            return
+        if not os.path.getsize(self.path):
+            self.remove_files()
+            return self.fail("gst-launch-1.0 composed no picture")
+        for part in self.parts:
+            if part != self.path:
+                os.unlink(part)
+        self.done()
+
+    def done(self):
         self.portal.screenshots.append(self.path)
         self.request.respond(RESPONSE_SUCCESS, {"uri": GLib.Variant("s", GLib.filename_to_uri(self.path))})
 
