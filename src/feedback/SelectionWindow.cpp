@@ -43,9 +43,8 @@ SelectionWindow::SelectionWindow(const DisplayInfo &display, QImage still, bool 
 void SelectionWindow::present()
 {
     // A Wayland client cannot place its windows: full screen on the screen
-    // set above is the nearest it can ask for. The compositor decides; with
-    // several screens it has been seen to put a full-screen window on the
-    // first one whatever Qt 6.4 asked.
+    // and geometry set above is the nearest it can ask for, and Qt names
+    // that screen's output in the request. The compositor decides.
     if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
         showFullScreen();
         return;
