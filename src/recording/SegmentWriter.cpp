@@ -348,7 +348,9 @@ struct SegmentWriter::Private {
         bool retried = false;
         std::optional<PlatformError> lost;
         while (!stopRequested) {
-            const FrameStream::Change change = frames->waitForChange(std::chrono::milliseconds(250));
+            // Only a safety net: a stop interrupts the wait, and a still
+            // screen then wakes this thread once a second, not four times.
+            const FrameStream::Change change = frames->waitForChange(std::chrono::milliseconds(1000));
             if (change == FrameStream::Change::displayLost) {
                 lost = frames->lossReason();
                 break;

@@ -1,6 +1,7 @@
 #include "PulseAudioCapture.h"
 
 #include <QString>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <optional>
@@ -123,8 +124,15 @@ struct PulseAudioCapture::Private {
         const int64_t now = steadyNanoseconds();
         const size_t frameBytes = sizeof(float) * size_t(p.channels);
         // Everything readable now: the last of it was captured about now.
-        int64_t remaining = int64_t(pa_stream_readable_size(stream) / frameBytes);
-        for (;;) {
+        // Taken in that many bytes and no more: every call into the library
+        // costs, 50 times a second, and what comes meanwhile has a call of its own.
+        size_t readable = pa_stream_readable_size(stream);
+        if (readable == size_t(-1)) {
+            p.fail(soundError(QStringLiteral("a leitura falhou"), p.context));
+            return;
+        }
+        int64_t remaining = int64_t(readable / frameBytes);
+        while (readable > 0) {
             const void *data = nullptr;
             size_t bytes = 0;
             if (pa_stream_peek(stream, &data, &bytes) < 0) {
@@ -133,6 +141,7 @@ struct PulseAudioCapture::Private {
             }
             if (bytes == 0)
                 break;
+            readable -= std::min(bytes, readable);
             const int64_t frames = int64_t(bytes / frameBytes);
             if (frames > 0 && p.running && p.onChunk) {
                 Chunk chunk;
