@@ -1,5 +1,6 @@
 // Not a test: what recording costs. Run under the test desktop:
 //   eval "$(scripts/test-desktop start)"; build/bench/recording/bench_recording [SECONDS] [RUNS]
+// With --still first, only the still screen is measured (part 2's first figure).
 //
 // 1. 1920x1080 content changing 30 times a second (a window of this program,
 //    run as a process of its own: text that scrolls and a box that moves, as
@@ -318,6 +319,11 @@ int main(int argc, char **argv)
     }
     // Each figure as soon as it is known: a run takes minutes.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const bool stillOnly = argc > 1 && QByteArray(argv[1]) == "--still";
+    if (stillOnly) {
+        --argc;
+        ++argv;
+    }
     const int seconds = argc > 1 ? std::max(5, atoi(argv[1])) : 20;
     PlatformServices services = PlatformServices::create();
     DisplayInfo display;
@@ -336,6 +342,18 @@ int main(int argc, char **argv)
     const qint64 x = xServerPid();
     std::printf("display %dx%d, X server pid %lld, %d s a run, %d runs each\n", display.pixelGeometry.width(),
         display.pixelGeometry.height(), x, seconds, runs);
+    if (stillOnly) {
+        std::printf("recording in process %lld\n", (long long)QCoreApplication::applicationPid());
+        wait(1000);
+        std::vector<Cost> still;
+        for (int run = 0; run < runs; ++run) {
+            still.push_back(recordWithWriter(services, display, out.filePath("still.mp4"), seconds, true));
+            printRun("velunta", run, still.back());
+        }
+        std::printf(
+            "still screen, median of %d runs: velunta %.2f %% of a core (own + X server)\n", runs, medians(still).cpu);
+        return 0;
+    }
 
     // 1. Animated content, the two recorders taking turns.
     QProcess player;

@@ -45,6 +45,15 @@ Step place(int64_t position, int64_t startNanoseconds, int64_t frames, int rate,
 
 } // namespace AudioPlacement
 
+namespace AudioHandOff {
+
+bool wakesWriter(int64_t queuedFrames, int rate)
+{
+    return queuedFrames * 1000 >= int64_t(rate) * wakeAfter.count();
+}
+
+} // namespace AudioHandOff
+
 namespace {
 
 constexpr int sampleRate = 48000;
@@ -123,6 +132,7 @@ struct SegmentWriter::Private {
     std::vector<NativeWindowId> excluded;
     std::deque<Picture> pictures;
     std::deque<QueuedAudio> chunks;
+    int64_t queuedAudioFrames = 0; // in chunks, all tracks together
     bool captureEnded = false;
     int64_t endNanoseconds = 0;
     std::vector<int> silentTracks; // tracks no more sound will come for
@@ -245,13 +255,20 @@ struct SegmentWriter::Private {
         copy.captureNanoseconds = chunk.captureNanoseconds;
         if (chunk.samples)
             copy.samples.assign(chunk.samples, chunk.samples + chunk.frames * channels);
+        bool wakesWriter = false;
         {
             std::lock_guard lock(mutex);
             if (captureEnded)
                 return;
+            queuedAudioFrames += copy.frames;
             chunks.push_back(std::move(copy));
+            wakesWriter = AudioHandOff::wakesWriter(queuedAudioFrames, sampleRate);
         }
-        wake.notify_all();
+        // The writer comes by often enough on its own: waking it for every
+        // fragment the sound server sends (50 a second) was most of what a
+        // still screen cost it.
+        if (wakesWriter)
+            wake.notify_all();
     }
 
     // On the sound server's thread, after its last chunk: the track goes on
@@ -331,7 +348,9 @@ struct SegmentWriter::Private {
         bool retried = false;
         std::optional<PlatformError> lost;
         while (!stopRequested) {
-            const FrameStream::Change change = frames->waitForChange(std::chrono::milliseconds(250));
+            // Only a safety net: a stop interrupts the wait, and a still
+            // screen then wakes this thread once a second, not four times.
+            const FrameStream::Change change = frames->waitForChange(std::chrono::milliseconds(1000));
             if (change == FrameStream::Change::displayLost) {
                 lost = frames->lossReason();
                 break;
@@ -419,10 +438,14 @@ struct SegmentWriter::Private {
                 std::unique_lock lock(mutex);
                 // Silent tracks are padded as time passes, also on a still screen.
                 // Also wakes up on a still screen to close a fragment in time.
-                const auto ready = [this] { return !pictures.empty() || !chunks.empty() || captureEnded; };
-                wake.wait_for(lock, std::chrono::milliseconds(250), ready);
+                const auto ready = [this] {
+                    return !pictures.empty() || AudioHandOff::wakesWriter(queuedAudioFrames, sampleRate)
+                        || captureEnded;
+                };
+                wake.wait_for(lock, AudioHandOff::writerPeriod, ready);
                 takenPictures.swap(pictures);
                 takenChunks.swap(chunks);
+                queuedAudioFrames = 0;
                 // Taken with the chunks: a lost track's last chunks are among them.
                 silent = silentTracks;
                 ended = captureEnded;

@@ -4,6 +4,7 @@
 #include "platform/FrameSource.h"
 #include "recording/SegmentStream.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -30,6 +31,21 @@ struct Step {
 Step place(int64_t position, int64_t startNanoseconds, int64_t frames, int rate, bool anchored);
 
 } // namespace AudioPlacement
+
+// When captured sound is handed to the writer thread. The sound server
+// sends a fragment every 20 ms or so; the writer takes them in batches, when
+// it comes by for pictures, on its own every `writerPeriod`, or once
+// `wakeAfter` of sound is waiting (a server that sends big fragments).
+namespace AudioHandOff {
+
+constexpr std::chrono::milliseconds writerPeriod {250};
+constexpr std::chrono::milliseconds wakeAfter {200};
+
+// Whether QUEUEDFRAMES samples (of all tracks together) at RATE are worth
+// waking the writer for.
+bool wakesWriter(int64_t queuedFrames, int rate);
+
+} // namespace AudioHandOff
 
 // The live segment stream: pictures of a desktop area from the platform's
 // frame source (without the application's overlays, cursor drawn in)

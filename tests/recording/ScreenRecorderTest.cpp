@@ -179,6 +179,24 @@ TEST(AudioPlacementTest, FirstChunkIsPlacedExactlyLaterOnesFollowUnlessTheyDrift
     EXPECT_EQ(place(48000, 900'000'000, 960, 48000, true), (Step {0, 960}));
 }
 
+TEST(AudioHandOffTest, TheWriterIsWokenForABatchOfSoundNotForEveryFragment)
+{
+    using AudioHandOff::wakesWriter;
+    // A 20 ms fragment, or several, wait for the writer's own round.
+    EXPECT_FALSE(wakesWriter(0, 48000));
+    EXPECT_FALSE(wakesWriter(960, 48000));
+    EXPECT_FALSE(wakesWriter(960 * 9, 48000));
+    // 200 ms of sound, from one source or two together, wakes it.
+    EXPECT_TRUE(wakesWriter(9600, 48000));
+    EXPECT_TRUE(wakesWriter(2 * 4800, 48000));
+    EXPECT_TRUE(wakesWriter(48000 * 2, 48000)); // a null sink's 2 s burst
+    // The threshold is time, not samples.
+    EXPECT_FALSE(wakesWriter(9600, 96000));
+    EXPECT_TRUE(wakesWriter(19200, 96000));
+    // The writer comes by on its own before the threshold is reached.
+    EXPECT_LE(AudioHandOff::wakeAfter, AudioHandOff::writerPeriod);
+}
+
 TEST_F(ScreenRecorderTest, SegmentsLiveInALockedPrivateCacheFolderAndALoneSegmentIsJoined)
 {
     ScreenRecorder recorder(screens, service);

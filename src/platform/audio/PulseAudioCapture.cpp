@@ -1,9 +1,13 @@
 #include "PulseAudioCapture.h"
 
 #include <QString>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
+#include <poll.h>
 #include <pulse/pulseaudio.h>
 #include <string>
 #include <thread>
@@ -11,6 +15,9 @@
 using namespace std::chrono_literals;
 
 namespace {
+
+// How long a recording's sound may wait in the connection before it is taken.
+constexpr std::chrono::milliseconds pace {200};
 
 int64_t steadyNanoseconds()
 {
@@ -28,7 +35,16 @@ PlatformError soundError(const QString &what, pa_context *context)
 } // namespace
 
 struct PulseAudioCapture::Private {
-    pa_threaded_mainloop *loop = nullptr;
+    // The server's loop runs on a thread of its own that holds `lock` except
+    // while it waits (as libpulse's threaded loop does), so that a
+    // recording's sound can be taken at a pace of its own (see pollPaced).
+    pa_mainloop *loop = nullptr;
+    std::thread thread;
+    std::mutex lock;
+    std::mutex paceLock;
+    std::condition_variable paceWake;
+    bool stopping = false; // paceLock
+    bool catchingUp = false; // loop thread
     pa_context *context = nullptr;
     struct Stream {
         Private *owner = nullptr;
@@ -58,7 +74,7 @@ struct PulseAudioCapture::Private {
     {
         if (!loop)
             return;
-        pa_threaded_mainloop_stop(loop);
+        stopLoop();
         for (auto &stream : streams) {
             if (!stream->stream)
                 continue;
@@ -72,7 +88,77 @@ struct PulseAudioCapture::Private {
             pa_context_disconnect(context);
             pa_context_unref(context);
         }
-        pa_threaded_mainloop_free(loop);
+        pa_mainloop_free(loop);
+    }
+
+    void startLoop()
+    {
+        pa_mainloop_set_poll_func(loop, &Private::pollPaced, this);
+        thread = std::thread([this] {
+            std::lock_guard held(lock);
+            pa_mainloop_run(loop, nullptr);
+        });
+    }
+
+    void stopLoop()
+    {
+        if (!thread.joinable())
+            return;
+        {
+            std::lock_guard held(paceLock);
+            stopping = true;
+        }
+        paceWake.notify_all();
+        {
+            std::lock_guard held(lock);
+            pa_mainloop_quit(loop, 0);
+        }
+        pa_mainloop_wakeup(loop);
+        thread.join();
+    }
+
+    // The loop's wait, with `lock` let go. The server sends a fragment every
+    // 20 ms or so when any client asks for that latency (and hardware
+    // often does): taking each as it comes woke this thread and the writer
+    // 50 times a second, most of a still screen's cost. While recording, the
+    // wait is therefore held back by `pace` unless the loop has work due
+    // at once; what came meanwhile is read in a row of waits that do not
+    // block, and only then taken from the streams, so that the last sample
+    // read is still about the newest one captured.
+    static int pollPaced(pollfd *fds, unsigned long count, int timeout, void *opaque)
+    {
+        auto *p = static_cast<Private *>(opaque);
+        p->lock.unlock();
+        int ready = 0;
+        if (p->catchingUp) {
+            ready = ::poll(fds, count, 0);
+            if (ready == 0) {
+                p->catchingUp = false;
+                std::lock_guard held(p->lock);
+                p->takeAll();
+            }
+        }
+        if (!p->catchingUp) {
+            if (p->running && timeout != 0) {
+                const auto pause = timeout < 0 ? pace : std::min(pace, std::chrono::milliseconds(timeout));
+                std::unique_lock held(p->paceLock);
+                p->paceWake.wait_for(held, pause, [p] { return p->stopping; });
+                if (timeout > 0)
+                    timeout = std::max(0, timeout - int(pause.count()));
+            }
+            ready = ::poll(fds, count, timeout);
+            p->catchingUp = p->running && ready > 0;
+        }
+        p->lock.lock();
+        return ready;
+    }
+
+    // Every stream's readable sound, to the callback. Loop thread, locked.
+    void takeAll()
+    {
+        for (auto &stream : streams)
+            if (stream->stream && pa_stream_get_state(stream->stream) == PA_STREAM_READY)
+                take(stream->stream, *stream);
     }
 
     void fail(PlatformError error)
@@ -93,9 +179,9 @@ struct PulseAudioCapture::Private {
                 pa_operation_unref(operation);
                 return false;
             }
-            pa_threaded_mainloop_unlock(loop);
+            lock.unlock();
             std::this_thread::sleep_for(2ms);
-            pa_threaded_mainloop_lock(loop);
+            lock.lock();
         }
         pa_operation_unref(operation);
         return true;
@@ -110,21 +196,37 @@ struct PulseAudioCapture::Private {
                 return *answer;
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
-            pa_threaded_mainloop_unlock(loop);
+            lock.unlock();
             std::this_thread::sleep_for(2ms);
-            pa_threaded_mainloop_lock(loop);
+            lock.lock();
         }
     }
 
     static void onRead(pa_stream *stream, size_t, void *opaque)
     {
         auto *s = static_cast<Stream *>(opaque);
-        Private &p = *s->owner;
+        // While recording, taken once the loop has caught up (pollPaced);
+        // before, dropped at once.
+        if (!s->owner->running)
+            s->owner->take(stream, *s);
+    }
+
+    void take(pa_stream *stream, Stream &source)
+    {
+        Stream *s = &source;
+        Private &p = *this;
         const int64_t now = steadyNanoseconds();
         const size_t frameBytes = sizeof(float) * size_t(p.channels);
         // Everything readable now: the last of it was captured about now.
-        int64_t remaining = int64_t(pa_stream_readable_size(stream) / frameBytes);
-        for (;;) {
+        // Taken in that many bytes and no more: every call into the library
+        // costs, 50 times a second, and what comes meanwhile has a call of its own.
+        size_t readable = pa_stream_readable_size(stream);
+        if (readable == size_t(-1)) {
+            p.fail(soundError(QStringLiteral("a leitura falhou"), p.context));
+            return;
+        }
+        int64_t remaining = int64_t(readable / frameBytes);
+        while (readable > 0) {
             const void *data = nullptr;
             size_t bytes = 0;
             if (pa_stream_peek(stream, &data, &bytes) < 0) {
@@ -133,6 +235,7 @@ struct PulseAudioCapture::Private {
             }
             if (bytes == 0)
                 break;
+            readable -= std::min(bytes, readable);
             const int64_t frames = int64_t(bytes / frameBytes);
             if (frames > 0 && p.running && p.onChunk) {
                 Chunk chunk;
@@ -188,26 +291,20 @@ Result<std::unique_ptr<PulseAudioCapture>, PlatformError> PulseAudioCapture::ope
     p.onFailure = std::move(onFailure);
     p.wantedInput = microphone;
 
-    p.loop = pa_threaded_mainloop_new();
+    p.loop = pa_mainloop_new();
     if (!p.loop)
         return R::failure(soundError(QStringLiteral("sem servidor de som"), nullptr));
     pa_proplist *props = pa_proplist_new();
     pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Velunta");
-    p.context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(p.loop), "Velunta", props);
+    p.context = pa_context_new_with_proplist(pa_mainloop_get_api(p.loop), "Velunta", props);
     pa_proplist_free(props);
     if (!p.context)
         return R::failure(soundError(QStringLiteral("sem servidor de som"), nullptr));
     if (pa_context_connect(p.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
         return R::failure(soundError(QStringLiteral("sem servidor de som"), p.context));
-    if (pa_threaded_mainloop_start(p.loop) < 0)
-        return R::failure(soundError(QStringLiteral("sem servidor de som"), p.context));
-
-    pa_threaded_mainloop_lock(p.loop);
-    // Unlocks on every way out.
-    struct Unlock {
-        pa_threaded_mainloop *loop;
-        ~Unlock() { pa_threaded_mainloop_unlock(loop); }
-    } unlock {p.loop};
+    // Locked before the loop runs, unlocked on every way out.
+    std::unique_lock locked(p.lock);
+    p.startLoop();
 
     const bool ready = p.waitFor([&]() -> std::optional<bool> {
         switch (pa_context_get_state(p.context)) {

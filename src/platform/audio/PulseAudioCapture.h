@@ -25,6 +25,9 @@
 //   taken to have been captured now; earlier samples are placed before it at
 //   the sample rate. Callers keep a continuous sample count and use these
 //   times only to anchor it (see the recorder's audio placement).
+// - While recording, sound is taken about five times a second rather than
+//   as each fragment arrives (the wake-ups were most of what a still screen
+//   cost); the times stay right, since everything that came is read first.
 class PulseAudioCapture : public AudioStream {
 public:
     enum class Source { systemAudio, microphone };

@@ -1,25 +1,24 @@
 #include "platform/x11/X11DamageWatcher.h"
 
+#include "platform/x11/PointerSchedule.h"
 #include "platform/x11/XcbPointers.h"
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <xcb/damage.h>
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
 namespace {
 
-// How often the pointer is looked at while it moves, and once it has been
-// still for a while: a pointer at rest is asked about less often, and the
-// first move after rest shows a little later.
-constexpr std::chrono::milliseconds pointerPeriod(16);
-constexpr std::chrono::milliseconds restingPointerPeriod(50);
-constexpr std::chrono::milliseconds pointerRest(1000);
 // A client draws one update as a burst of requests (a toolkit's repaint, a
 // player's frame); a gap this long ends the burst.
 constexpr std::chrono::milliseconds settleGap(3);
@@ -30,6 +29,76 @@ constexpr std::chrono::milliseconds settleLimit(16);
 constexpr int armRounds = 3;
 // A cursor image reaches this far from its hot spot.
 constexpr int cursorReach = 64;
+
+// XInput 2's raw motion, spoken directly: two requests and one event are all
+// a recording needs, and the extension's xcb binding is not installed
+// everywhere. Raw events reach the root window whatever window the pointer
+// is over and whoever grabs it (from version 2.1 on).
+namespace XInput2 {
+
+xcb_extension_t extension {"XInputExtension", 0};
+constexpr uint8_t queryVersionRequest = 47;
+constexpr uint8_t selectEventsRequest = 46;
+constexpr uint16_t rawMotionEvent = 17;
+constexpr uint16_t allDevices = 0;
+
+// Sends one request of this extension (its header, the first four bytes,
+// filled in by xcb) and returns its sequence number.
+template <typename Request> unsigned send(xcb_connection_t *connection, Request &request, uint8_t opcode, bool isVoid)
+{
+    // xcb writes into the two entries before the request's.
+    iovec parts[3] = {};
+    parts[2].iov_base = &request;
+    parts[2].iov_len = sizeof request;
+    const xcb_protocol_request_t info {1, &extension, opcode, uint8_t(isVoid ? 1 : 0)};
+    return xcb_send_request(connection, XCB_REQUEST_CHECKED, parts + 2, &info);
+}
+
+// Asks for raw motion on ROOT; the extension's major opcode, or 0 when the
+// server cannot report it.
+uint8_t selectRawMotion(xcb_connection_t *connection, xcb_window_t root)
+{
+    const xcb_query_extension_reply_t *present = xcb_get_extension_data(connection, &extension);
+    if (!present || !present->present)
+        return 0;
+    struct {
+        uint32_t header = 0;
+        uint16_t major = 2;
+        uint16_t minor = 2;
+    } query;
+    xcb_generic_error_t *error = nullptr;
+    auto *version = static_cast<uint8_t *>(
+        xcb_wait_for_reply(connection, send(connection, query, queryVersionRequest, false), &error));
+    std::free(error);
+    if (!version)
+        return 0;
+    // Reply: type, pad, sequence, length, then the server's major and minor.
+    uint16_t major = 0;
+    uint16_t minor = 0;
+    std::memcpy(&major, version + 8, 2);
+    std::memcpy(&minor, version + 10, 2);
+    std::free(version);
+    if (major < 2 || (major == 2 && minor < 1))
+        return 0;
+    struct {
+        uint32_t header = 0;
+        uint32_t window = 0;
+        uint16_t maskCount = 1;
+        uint16_t pad = 0;
+        uint16_t device = allDevices;
+        uint16_t maskLength = 1; // in four-byte units
+        uint32_t mask = 1u << rawMotionEvent;
+    } select;
+    select.window = root;
+    const xcb_void_cookie_t cookie {send(connection, select, selectEventsRequest, true)};
+    if (xcb_generic_error_t *failed = xcb_request_check(connection, cookie)) {
+        std::free(failed);
+        return 0;
+    }
+    return present->major_opcode;
+}
+
+} // namespace XInput2
 
 } // namespace
 
@@ -52,8 +121,8 @@ struct X11DamageWatcher::Private {
     bool lost = false;
     PlatformError reason;
     QPoint pointer {-100000, -100000};
-    std::chrono::steady_clock::time_point nextPointerCheck;
-    std::chrono::steady_clock::time_point pointerMoved;
+    PointerSchedule pointerChecks;
+    uint8_t xinputOpcode = 0; // raw motion selected
 
     ~Private()
     {
@@ -107,6 +176,12 @@ struct X11DamageWatcher::Private {
         const uint8_t type = event->response_type & 0x7f;
         if (type == 0)
             return; // errors of windows that vanished
+        if (type == XCB_GE_GENERIC) {
+            const auto *generic = reinterpret_cast<xcb_ge_generic_event_t *>(event);
+            if (xinputOpcode && generic->extension == xinputOpcode && generic->event_type == XInput2::rawMotionEvent)
+                pointerChecks.motionHeard(std::chrono::steady_clock::now());
+            return;
+        }
         if (type == damageEvent) {
             damaged.insert(reinterpret_cast<xcb_damage_notify_event_t *>(event)->damage);
             markChanged();
@@ -176,16 +251,13 @@ struct X11DamageWatcher::Private {
     void checkPointer()
     {
         const auto now = std::chrono::steady_clock::now();
-        if (now < nextPointerCheck)
+        if (!pointerChecks.isDue(now))
             return;
-        nextPointerCheck = now + (now - pointerMoved < pointerRest ? pointerPeriod : restingPointerPeriod);
         auto reply = xcbReply(xcb_query_pointer_reply(connection, xcb_query_pointer(connection, root), nullptr));
-        if (!reply)
-            return;
-        const QPoint position(reply->root_x, reply->root_y);
+        const QPoint position = reply ? QPoint(reply->root_x, reply->root_y) : pointer;
+        pointerChecks.checked(now, position != pointer);
         if (position == pointer)
             return;
-        pointerMoved = now;
         const QRect reach = area.adjusted(-cursorReach, -cursorReach, cursorReach, cursorReach);
         if (reach.contains(position) || reach.contains(pointer))
             markChanged();
@@ -221,6 +293,7 @@ Result<std::unique_ptr<X11DamageWatcher>, PlatformError> X11DamageWatcher::open(
 
     xcb_prefetch_extension_data(p.connection, &xcb_damage_id);
     xcb_prefetch_extension_data(p.connection, &xcb_randr_id);
+    xcb_prefetch_extension_data(p.connection, &XInput2::extension);
     const xcb_query_extension_reply_t *damage = xcb_get_extension_data(p.connection, &xcb_damage_id);
     if (!damage || !damage->present)
         return R::failure({QStringLiteral("O servidor X não oferece a extensão DAMAGE, que a gravação usa.")});
@@ -255,6 +328,8 @@ Result<std::unique_ptr<X11DamageWatcher>, PlatformError> X11DamageWatcher::open(
             p.watch(children[i]);
     }
     xcb_ungrab_server(p.connection);
+    p.xinputOpcode = XInput2::selectRawMotion(p.connection, p.root);
+    p.pointerChecks.setHearsMotion(p.xinputOpcode != 0);
     xcb_flush(p.connection);
     if (!tree || p.broken())
         return R::failure({QStringLiteral("A conexão com a tela X11 foi perdida.")});
@@ -287,7 +362,7 @@ X11DamageWatcher::Event X11DamageWatcher::wait(std::chrono::milliseconds timeout
         const auto now = std::chrono::steady_clock::now();
         // A change is reported once its update has settled, however long the
         // caller meant to wait: settling takes a frame interval at most.
-        auto wakeAt = p.nextPointerCheck;
+        auto wakeAt = p.pointerChecks.nextCheck();
         if (p.changed) {
             const auto settled = p.settledAt();
             if (now >= settled)

@@ -22,7 +22,10 @@
 //   without any damage when windows are composited: those events count too.
 // - The cursor is drawn into recorded pictures, but moving it damages no
 //   window: its position is polled while waiting, about 60 times a second
-//   while it moves and 20 once it has rested a second.
+//   while it moves and seldom once it has rested a second (PointerSchedule).
+//   XInput 2's raw motion, which reaches the root window over any window
+//   and through grabs, says when a resting pointer moves again; a server
+//   without it is polled 20 times a second at rest.
 // - Damage objects report once until their damage is subtracted: every
 //   notice is subtracted at once, so that the watcher sees each burst of
 //   drawing to its end. A change is reported only once the burst has settled
