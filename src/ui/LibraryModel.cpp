@@ -121,7 +121,11 @@ QVariantMap LibraryModel::tileData(const CaptureItem &item, const QString &capti
 void LibraryModel::takeCaptures()
 {
     m_captures = m_source ? m_source->captures() : QList<CaptureItem>();
-    m_tiles.clear();
+    // Tiles are known by capture, so they stay good across rescans; freeing
+    // thousands of them at once takes a visible moment, so they go only
+    // once those of captures gone could outnumber the others.
+    if (m_tiles.size() > 2 * m_captures.size() + 64)
+        m_tiles.clear();
     m_days.clear();
     m_days.reserve(size_t(m_captures.size()));
     // The list is sorted newest first, so one day's captures are adjacent.

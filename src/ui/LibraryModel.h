@@ -116,8 +116,8 @@ private:
     QList<CaptureItem> m_captures;
     std::vector<QDate> m_days; // the local day of each of m_captures
     QHash<qint64, QString> m_titles; // by Julian day, for m_today
-    // Tiles already made, until the captures change: a filter switched back
-    // and forth formats no date twice.
+    // Tiles already made, by capture: a filter switched back and forth
+    // formats no date twice.
     mutable QHash<CaptureItem, QVariant> m_tiles;
     QList<CaptureItem> m_items;
     std::vector<Group> m_groups;
