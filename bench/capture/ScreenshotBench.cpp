@@ -11,6 +11,7 @@
 #include "capture/CaptureEngine.h"
 #include "platform/PlatformServices.h"
 #include "platform/x11/X11Capture.h"
+#include "support/AwaitTask.h"
 
 #include <QBuffer>
 #include <QCommandLineParser>
@@ -35,20 +36,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-template <typename T> T awaitTask(QCoro::Task<T> task)
-{
-    std::optional<T> result;
-    QEventLoop loop;
-    auto body = [&]() -> QCoro::Task<> {
-        result.emplace(co_await std::move(task));
-        loop.quit();
-    };
-    auto running = body();
-    if (!result)
-        loop.exec();
-    return std::move(*result);
-}
 
 void wait(int ms)
 {

@@ -22,6 +22,7 @@
 #include "recording/ScreenRecorder.h"
 #include "recording/SegmentChecks.h"
 #include "recording/SegmentWriter.h"
+#include "support/AwaitTask.h"
 
 #include <QApplication>
 #include <QCoroTask>
@@ -44,20 +45,6 @@
 #include <unistd.h>
 
 namespace {
-
-template <typename T> T awaitTask(QCoro::Task<T> task)
-{
-    std::optional<T> result;
-    QEventLoop loop;
-    auto body = [&]() -> QCoro::Task<> {
-        result.emplace(co_await std::move(task));
-        loop.quit();
-    };
-    auto running = body();
-    if (!result)
-        loop.exec();
-    return std::move(*result);
-}
 
 double selfCpu()
 {

@@ -7,6 +7,7 @@
 #include "platform/NullPlatform.h"
 #include "platform/wayland/WaylandFrameSource.h"
 #include "recording/SegmentWriter.h"
+#include "support/AwaitTask.h"
 
 #include <QApplication>
 #include <QCoroTask>
@@ -26,20 +27,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-template <typename T> T awaitTask(QCoro::Task<T> task)
-{
-    std::optional<T> result;
-    QEventLoop loop;
-    auto body = [&]() -> QCoro::Task<> {
-        result.emplace(co_await std::move(task));
-        loop.quit();
-    };
-    auto running = body();
-    if (!result)
-        loop.exec();
-    return std::move(*result);
-}
 
 double seconds(const timeval &value)
 {

@@ -13,7 +13,6 @@
 #include "feedback/Toast.h"
 #include "platform/PlatformServices.h"
 #include "platform/WindowManager.h"
-#include "platform/audio/PulseMicrophone.h"
 #include "platform/desktop/LinuxDesktop.h"
 #include "recording/RecorderAdapter.h"
 #include "recording/RecordingRecovery.h"
@@ -44,7 +43,7 @@ struct AppDelegate::NormalRun {
     std::unique_ptr<WindowManager> windowManager;
     LinuxDesktop desktop;
     MessageBoxAlerts alerts;
-    std::unique_ptr<PulseMicrophone> microphone;
+    std::unique_ptr<MicrophoneAccess> microphone;
     std::unique_ptr<Updater> updater;
     std::unique_ptr<AppModel> model;
     std::unique_ptr<Toast> toast;
@@ -161,7 +160,7 @@ bool AppDelegate::startNormalRun()
     connect(&run.instance, &SingleInstance::actionRequested, this, &AppDelegate::performAction);
 
     run.platform = PlatformServices::create(&run.preferences);
-    run.microphone = std::make_unique<PulseMicrophone>();
+    run.microphone = PlatformServices::createMicrophone();
     ScreenSource *screens = run.platform.screens.get();
     AppModel::Services modelServices;
     modelServices.desktop = &run.desktop;

@@ -109,21 +109,15 @@ Toast::Toast(DesktopServices *desktop, QObject *parent)
 {
     if (usesNotifications(QGuiApplication::platformName())) {
         m_ownNotifications = std::make_unique<DesktopNotifications>();
-        m_notifications = m_ownNotifications.get();
-        connect(m_notifications, &DesktopNotifications::activated, this, &Toast::onNotificationActivated);
-        connect(m_notifications, &DesktopNotifications::closed, this, &Toast::onNotificationClosed);
+        listenTo(m_ownNotifications.get());
     }
 }
 
 Toast::Toast(DesktopServices *desktop, DesktopNotifications *notifications, QObject *parent)
     : QObject(parent)
     , m_desktop(desktop)
-    , m_notifications(notifications)
 {
-    if (m_notifications) {
-        connect(m_notifications, &DesktopNotifications::activated, this, &Toast::onNotificationActivated);
-        connect(m_notifications, &DesktopNotifications::closed, this, &Toast::onNotificationClosed);
-    }
+    listenTo(notifications);
     m_hideTimer.setSingleShot(true);
     // A coarse timer may end a toast up to a quarter of a second early.
     m_hideTimer.setTimerType(Qt::PreciseTimer);
@@ -134,6 +128,17 @@ Toast::Toast(DesktopServices *desktop, DesktopNotifications *notifications, QObj
 Toast::~Toast()
 {
     hide();
+}
+
+void Toast::listenTo(DesktopNotifications *notifications)
+{
+    if (m_notifications)
+        disconnect(m_notifications, nullptr, this, nullptr);
+    m_notifications = notifications;
+    if (!m_notifications)
+        return;
+    connect(m_notifications, &DesktopNotifications::activated, this, &Toast::onNotificationActivated);
+    connect(m_notifications, &DesktopNotifications::closed, this, &Toast::onNotificationClosed);
 }
 
 QRect Toast::panelFrame(const QRect &area)

@@ -84,6 +84,9 @@ public:
     uint notificationId() const { return m_notificationId; }
 
 private:
+    // Where announcements go from now on; their clicks and closings come
+    // back from there alone.
+    void listenTo(DesktopNotifications *notifications);
     void present(ToastView *view);
     // Sends the notice to the desktop, or shows PANEL when no server takes
     // it. OPENS: the file a click opens (empty: a click only hides).

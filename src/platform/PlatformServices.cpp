@@ -2,6 +2,7 @@
 
 #include "platform/NullPlatform.h"
 #include "platform/audio/PulseAudioSource.h"
+#include "platform/audio/PulseMicrophone.h"
 #include "platform/wayland/Portal.h"
 #include "platform/wayland/WaylandFrameSource.h"
 #include "platform/wayland/WaylandHotKeys.h"
@@ -64,6 +65,11 @@ PlatformServices PlatformServices::create(Preferences *preferences)
         services.clipboard = std::make_unique<NullClipboardProbe>();
     services.audio = std::make_unique<PulseAudioSource>();
     return services;
+}
+
+std::unique_ptr<MicrophoneAccess> PlatformServices::createMicrophone()
+{
+    return std::make_unique<PulseMicrophone>();
 }
 
 bool PlatformServices::displayReachable()

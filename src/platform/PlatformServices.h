@@ -4,6 +4,7 @@
 #include "platform/ClipboardProbe.h"
 #include "platform/FrameSource.h"
 #include "platform/HotKeySource.h"
+#include "platform/MicrophoneAccess.h"
 #include "platform/ScreenSource.h"
 
 #include <QString>
@@ -40,6 +41,12 @@ struct PlatformServices {
     // PREFERENCES (when given) keeps the portal's restore token. Defined by
     // the velunta_backends library.
     static PlatformServices create(Preferences *preferences = nullptr);
+
+    // The microphone's status and inputs, kept current from PulseAudio (or
+    // PipeWire's Pulse server) on every session. Apart from create(): only
+    // the tray run asks, and it holds a connection to the sound server for
+    // as long as it lives. GUI thread.
+    static std::unique_ptr<MicrophoneAccess> createMicrophone();
 
     // Whether the window system named by the environment answers ($DISPLAY:
     // an X server, also XWayland). For main() to choose Qt's platform with,

@@ -25,8 +25,8 @@ void LibraryModel::setSource(AppModel *source)
         disconnect(m_source, nullptr, this, nullptr);
     m_source = source;
     if (m_source)
-        connect(m_source, &AppModel::capturesChanged, this, &LibraryModel::rebuild);
-    rebuild();
+        connect(m_source, &AppModel::capturesChanged, this, &LibraryModel::takeCaptures);
+    takeCaptures();
     emit sourceChanged();
 }
 
@@ -52,7 +52,7 @@ void LibraryModel::setColumns(int columns)
 void LibraryModel::setClock(std::function<QDateTime()> now)
 {
     m_now = std::move(now);
-    rebuild();
+    takeCaptures();
 }
 
 void LibraryModel::refreshDay()
@@ -118,33 +118,77 @@ QVariantMap LibraryModel::tileData(const CaptureItem &item, const QString &capti
     };
 }
 
-void LibraryModel::rebuild()
+void LibraryModel::takeCaptures()
 {
-    m_items = m_source ? filtered(m_source->captures(), Filter(m_filter)) : QList<CaptureItem>();
-    m_today = m_now().toLocalTime().date();
-    m_groups.clear();
+    m_captures = m_source ? m_source->captures() : QList<CaptureItem>();
+    // Tiles are known by capture, so they stay good across rescans; freeing
+    // thousands of them at once takes a visible moment, so they go only
+    // once those of captures gone could outnumber the others.
+    if (m_tiles.size() > 2 * m_captures.size() + 64)
+        m_tiles.clear();
+    m_days.clear();
+    m_days.reserve(size_t(m_captures.size()));
     // The list is sorted newest first, so one day's captures are adjacent.
-    // A capture inside the current group's day, as an instant range, joins it
+    // A capture inside the last day seen, as an instant range, is on that day
     // without a time-zone conversion: those cost more than the rest together.
+    QDate day;
     qint64 dayBegin = 0;
     qint64 dayEnd = 0;
-    for (int i = 0; i < m_items.size(); ++i) {
-        const QDateTime &date = m_items.at(i).date;
-        const qint64 instant = date.toMSecsSinceEpoch();
-        if (!m_groups.empty() && instant >= dayBegin && instant < dayEnd) {
-            m_groups.back().end = i + 1;
+    for (const CaptureItem &item : std::as_const(m_captures)) {
+        const qint64 instant = item.date.toMSecsSinceEpoch();
+        if (!m_days.empty() && day.isValid() && instant >= dayBegin && instant < dayEnd) {
+            m_days.push_back(day);
             continue;
         }
-        const QDate day = date.toLocalTime().date();
-        dayBegin = day.startOfDay().toMSecsSinceEpoch();
-        dayEnd = day.addDays(1).startOfDay().toMSecsSinceEpoch();
-        const QString title = DateTexts::dayTitle(day, m_today);
+        day = item.date.toLocalTime().date();
+        if (day.isValid()) {
+            dayBegin = day.startOfDay().toMSecsSinceEpoch();
+            dayEnd = day.addDays(1).startOfDay().toMSecsSinceEpoch();
+        }
+        m_days.push_back(day);
+    }
+    rebuild();
+}
+
+const QString &LibraryModel::titleOf(QDate day)
+{
+    auto found = m_titles.find(day.toJulianDay());
+    if (found == m_titles.end())
+        found = m_titles.insert(day.toJulianDay(), DateTexts::dayTitle(day, m_today));
+    return *found;
+}
+
+void LibraryModel::rebuild()
+{
+    const QDate today = m_now().toLocalTime().date();
+    if (today != m_today)
+        m_titles.clear();
+    m_today = today;
+    m_items.clear();
+    m_groups.clear();
+    const bool all = m_filter == All;
+    if (all)
+        m_items = m_captures;
+    for (int i = 0; i < m_captures.size(); ++i) {
+        const CaptureItem &item = m_captures.at(i);
+        if (!all) {
+            if (item.isVideo != (m_filter == Recordings))
+                continue;
+            m_items.append(item);
+        }
+        const int at = all ? i : int(m_items.size()) - 1;
+        const QDate day = m_days[size_t(i)];
+        if (!m_groups.empty() && m_groups.back().day == day) {
+            m_groups.back().end = at + 1;
+            continue;
+        }
+        const QString &title = titleOf(day);
         if (!m_groups.empty() && m_groups.back().title == title) {
             // Out-of-order dates can still share a title; never repeat it.
-            m_groups.back().end = i + 1;
+            m_groups.back().end = at + 1;
             continue;
         }
-        m_groups.push_back({title, day, i, i + 1});
+        m_groups.push_back({title, day, at, at + 1});
     }
     layoutRows();
     scheduleDayChange();
@@ -197,12 +241,20 @@ QVariant LibraryModel::data(const QModelIndex &index, int role) const
     case ItemsRole:
         if (row.tiles.isEmpty()) {
             for (int i = row.begin; i < row.end; ++i)
-                row.tiles.append(tileData(row.items.at(i), DateTexts::captureTime(row.items.at(i).date)));
+                row.tiles.append(tileOf(row.items.at(i)));
         }
         return row.tiles;
     default:
         return {};
     }
+}
+
+QVariant LibraryModel::tileOf(const CaptureItem &item) const
+{
+    auto found = m_tiles.constFind(item);
+    if (found == m_tiles.constEnd())
+        found = m_tiles.insert(item, tileData(item, DateTexts::captureTime(item.date)));
+    return *found;
 }
 
 QHash<int, QByteArray> LibraryModel::roleNames() const

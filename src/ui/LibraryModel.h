@@ -97,9 +97,15 @@ private:
         bool sameAs(const Row &other) const;
     };
 
+    // The source's captures changed: their days are worked out once here,
+    // so that a filter switch or a new day converts no dates.
+    void takeCaptures();
+    // The groups of the filtered captures, from the days already known.
     void rebuild();
     void layoutRows();
     void scheduleDayChange();
+    const QString &titleOf(QDate day);
+    QVariant tileOf(const CaptureItem &item) const;
 
     QPointer<AppModel> m_source;
     int m_filter = All;
@@ -107,6 +113,12 @@ private:
     std::function<QDateTime()> m_now;
     QDate m_today;
     QTimer m_dayTimer;
+    QList<CaptureItem> m_captures;
+    std::vector<QDate> m_days; // the local day of each of m_captures
+    QHash<qint64, QString> m_titles; // by Julian day, for m_today
+    // Tiles already made, by capture: a filter switched back and forth
+    // formats no date twice.
+    mutable QHash<CaptureItem, QVariant> m_tiles;
     QList<CaptureItem> m_items;
     std::vector<Group> m_groups;
     std::vector<Row> m_rows;

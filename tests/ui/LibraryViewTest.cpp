@@ -362,6 +362,28 @@ TEST(LibraryView, JumpsThroughTheListShowEveryRowsCapturesWithReusedTiles)
     EXPECT_TRUE(MainWindowFixture::waitUntil([&] { return v.thumbnailsReady(); }, 20000));
 }
 
+// Once its thumbnails are in, a library that nobody touches draws nothing:
+// a frame every 16 ms would keep a core busy for as long as the page is open.
+TEST(LibraryView, AStillLibraryDrawsNoFrames)
+{
+    LibraryView v;
+    ASSERT_NE(v.library, nullptr);
+    // Scrolled down by wheel-sized steps, as a user would, then half way back.
+    const qreal end = v.list->property("contentHeight").toReal() - v.list->height();
+    for (qreal y = 0; y < end; y += 360) {
+        v.list->setProperty("contentY", y);
+        QTest::qWait(5);
+    }
+    v.list->setProperty("contentY", end / 2);
+    ASSERT_TRUE(MainWindowFixture::waitUntil([&] { return v.thumbnailsReady(); }, 20000));
+    v.f->settle(300);
+    int frames = 0;
+    const auto counting = QObject::connect(v.f->window(), &QQuickWindow::afterRendering, [&] { ++frames; });
+    v.f->settle(1000);
+    QObject::disconnect(counting);
+    EXPECT_EQ(frames, 0);
+}
+
 // A narrower window draws every tile smaller: each thumbnail is made again
 // at its new size, and the picture already there stays on screen at every
 // frame until then.

@@ -126,6 +126,12 @@ Item {
         cacheBuffer: 400
         boundsBehavior: Flickable.StopAtBounds
         reuseItems: true
+        // No current row: ListView would keep that row's delegate alive and
+        // slide a default highlight item after it, and with rows of
+        // estimated heights that slide never settles, so the window would
+        // draw a frame every 16 ms while nothing changes.
+        currentIndex: -1
+        highlightFollowsCurrentItem: false
         ScrollBar.vertical: ScrollBar { policy: ScrollBar.AlwaysOn }
 
         delegate: Item {

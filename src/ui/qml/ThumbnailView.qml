@@ -12,11 +12,14 @@ import QtQuick.Window
 Item {
     id: view
     property url source
-    readonly property size wanted: Qt.size(Math.round(width * Screen.devicePixelRatio),
-                                           Math.round(height * Screen.devicePixelRatio))
-    // The picture on screen.
+    // In points: Image asks the provider for its sourceSize times the
+    // window's pixel ratio itself, so a size already in pixels would come
+    // back scaled twice.
+    readonly property size wanted: Qt.size(Math.round(width), Math.round(height))
+    // The picture on screen, and its size in pixels.
     readonly property int status: shown.status
-    readonly property size shownSize: shown.sourceSize
+    readonly property size shownSize: Qt.size(Math.round(shown.sourceSize.width * Screen.devicePixelRatio),
+                                              Math.round(shown.sourceSize.height * Screen.devicePixelRatio))
     property Image shown: first
     property Image next: second
     clip: true

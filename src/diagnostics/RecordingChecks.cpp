@@ -1,0 +1,238 @@
+#include "RecordingChecks.h"
+
+#include "diagnostics/SelfTest.h"
+#include "diagnostics/SelfTestReport.h"
+#include "diagnostics/SolidWindow.h"
+#include "feedback/RecordingControls.h"
+#include "platform/media/FrameExtractor.h"
+#include "platform/media/MediaAsset.h"
+#include "recording/RecorderAdapter.h"
+
+#include <QCoreApplication>
+#include <QCoroFuture>
+#include <QScopeGuard>
+#include <QtConcurrent/QtConcurrentRun>
+
+using namespace std::chrono_literals;
+
+namespace SelfTest {
+
+namespace {
+
+const ScreenRecorder::Options recordingOptions {true, false};
+
+// What the recording check finds in the file: size, length and the magenta
+// pixels of the frame at 2 s; or why it could not look.
+struct RecordedFrame {
+    QString error;
+    RecordingFindings findings;
+    bool blackFrame = false;
+};
+
+RecordedFrame inspectRecording(const QString &path)
+{
+    RecordedFrame result;
+    const MediaAsset asset = MediaAsset::open(path);
+    const auto duration = asset.duration();
+    if (!duration) {
+        result.error = duration.error().description;
+        return result;
+    }
+    const auto video = asset.tracks(MediaType::video);
+    if (!video) {
+        result.error = video.error().description;
+        return result;
+    }
+    auto extractor = FrameExtractor::open(path);
+    if (!extractor) {
+        result.error = extractor.error().description;
+        return result;
+    }
+    const auto frame = extractor->frame(MediaTime::fromSeconds(2.0, 600));
+    if (!frame) {
+        result.error = frame.error().description;
+        return result;
+    }
+    result.findings.width = extractor->naturalSize().width();
+    result.findings.height = extractor->naturalSize().height();
+    result.findings.duration = duration->seconds();
+    result.findings.magentaInVideo = magentaCount(*frame);
+    result.blackFrame = isBlackFrame(frame->scaled(32, 32));
+    return result;
+}
+
+// What the pause check finds in the file, or why it could not look.
+struct PausedFile {
+    QString error;
+    PauseFindings findings;
+};
+
+PausedFile inspectPausedRecording(const QString &path)
+{
+    PausedFile result;
+    const MediaAsset asset = MediaAsset::open(path);
+    const auto duration = asset.duration();
+    if (!duration) {
+        result.error = duration.error().description;
+        return result;
+    }
+    const auto video = asset.tracks(MediaType::video);
+    if (!video) {
+        result.error = video.error().description;
+        return result;
+    }
+    const auto audio = asset.tracks(MediaType::audio);
+    if (!audio) {
+        result.error = audio.error().description;
+        return result;
+    }
+    auto extractor = FrameExtractor::open(path);
+    if (!extractor) {
+        result.error = extractor.error().description;
+        return result;
+    }
+    PauseFindings &findings = result.findings;
+    findings.duration = duration->seconds();
+    findings.videoTracks = int(video->size());
+    findings.audioTracks = int(audio->size());
+    for (const double t : sampleTimes(findings.duration, 0.1, 0.25)) {
+        const auto frame = extractor->frame(MediaTime::fromSeconds(t, 600), QSize(32, 32));
+        if (!frame) {
+            result.error = frame.error().description;
+            return result;
+        }
+        ++findings.sampledFrames;
+        findings.badFrames += isBlackFrame(*frame);
+    }
+    return result;
+}
+
+} // namespace
+
+QCoro::Task<void> checkRecording(Context &context, QString name, CaptureTarget target, DisplayInfo screen)
+{
+    const std::unique_ptr<SolidWindow> window = magentaWindow(screen, target);
+    // Only on Wayland: there the recording shows whatever lies under the area.
+    const std::unique_ptr<SolidWindow> backdrop = backdropWindow(screen, target);
+    RecordingControls bar(context.screens, &context.windowManager);
+    const auto tidy = qScopeGuard([&window, &backdrop, &bar] {
+        window->hide();
+        backdrop->hide();
+        bar.hide();
+    });
+    if (context.onWayland) {
+        showBackdrop(*backdrop, screen, true);
+        const QWindow *shown = backdrop.get();
+        const auto exposed = [shown] { return shown->isExposed(); };
+        auto exposing = waitFor(exposed, 2s);
+        co_await exposing;
+    }
+
+    const QString path = context.folder.filePath(name + QStringLiteral(".mp4"));
+    auto removing = removeFile(path);
+    co_await removing;
+
+    RecorderAdapter adapter(context.screens, *context.platform.frames, *context.platform.audio);
+    ScreenRecorder &recorder = adapter.recorder();
+    auto starting = recorder.start(target, path, recordingOptions);
+    const auto started = co_await starting;
+    if (!started) {
+        context.report.record(failLine(name, started.error().description()));
+        co_return;
+    }
+
+    const auto noPause = [] {};
+    const auto quit = [] { QCoreApplication::quit(); };
+    bar.show(target, noPause, quit);
+    window->show();
+    window->raise();
+    auto onScreen = sleepAtLeast(3s);
+    co_await onScreen;
+
+    auto counting = magentaCountWithoutExclusion(context.screens, target);
+    const auto without = co_await counting;
+    if (!without) {
+        context.report.record(failLine(name, without.error()));
+        co_return;
+    }
+
+    auto stopping = recorder.stop();
+    const auto stopped = co_await stopping;
+    if (!stopped) {
+        context.report.record(failLine(name, stopped.error().description()));
+        co_return;
+    }
+    const QString delivered = *stopped;
+    const auto inspect = [delivered] { return inspectRecording(delivered); };
+    QFuture<RecordedFrame> inspecting = QtConcurrent::run(inspect);
+    RecordedFrame recorded = co_await inspecting;
+    if (!recorded.error.isEmpty()) {
+        context.report.record(failLine(name, recorded.error));
+        co_return;
+    }
+    recorded.findings.magentaWithoutExclusion = *without;
+    context.report.record(context.onWayland ? waylandRecordingLine(name, recorded.findings, recorded.blackFrame)
+                                            : recordingLine(name, recorded.findings));
+}
+
+QCoro::Task<void> checkPause(Context &context, QString name, CaptureTarget target, DisplayInfo screen)
+{
+    const std::unique_ptr<SolidWindow> backdrop = backdropWindow(screen, target);
+    const auto tidy = qScopeGuard([&backdrop] { backdrop->hide(); });
+    showBackdrop(*backdrop, screen, context.onWayland);
+    const QWindow *shown = backdrop.get();
+    const auto exposed = [shown] { return shown->isExposed(); };
+    auto exposing = waitFor(exposed, 2s);
+    co_await exposing;
+
+    const QString path = context.folder.filePath(name + QStringLiteral(".mp4"));
+    auto removing = removeFile(path);
+    co_await removing;
+
+    RecorderAdapter adapter(context.screens, *context.platform.frames, *context.platform.audio);
+    ScreenRecorder &recorder = adapter.recorder();
+    auto starting = recorder.start(target, path, recordingOptions);
+    const auto started = co_await starting;
+    if (!started) {
+        context.report.record(failLine(name, started.error().description()));
+        co_return;
+    }
+    auto firstStretch = sleepAtLeast(2s);
+    co_await firstStretch;
+    if (!recorder.isPaused()) {
+        auto pausing = recorder.pause();
+        co_await pausing;
+    }
+    auto pausedStretch = sleepAtLeast(2s);
+    co_await pausedStretch;
+    if (recorder.isPaused()) {
+        auto resuming = recorder.resume();
+        const auto resumed = co_await resuming;
+        if (!resumed) {
+            context.report.record(failLine(name, resumed.error().description()));
+            co_return;
+        }
+    }
+    auto secondStretch = sleepAtLeast(2s);
+    co_await secondStretch;
+    auto stopping = recorder.stop();
+    const auto stopped = co_await stopping;
+    if (!stopped) {
+        context.report.record(failLine(name, stopped.error().description()));
+        co_return;
+    }
+
+    const QString delivered = *stopped;
+    const auto inspect = [delivered] { return inspectPausedRecording(delivered); };
+    QFuture<PausedFile> inspecting = QtConcurrent::run(inspect);
+    PausedFile paused = co_await inspecting;
+    if (!paused.error.isEmpty()) {
+        context.report.record(failLine(name, paused.error));
+        co_return;
+    }
+    paused.findings.deliveredRequestedFile = delivered == path;
+    paused.findings.segmentReport = recorder.segmentReport();
+    context.report.record(pauseLine(name, paused.findings));
+}
+
+} // namespace SelfTest
