@@ -21,7 +21,32 @@ constexpr auto checksForUpdatesKey = "checksForUpdates";
 constexpr auto usesBetaUpdatesKey = "usesBetaUpdates";
 constexpr auto skippedUpdateBuildKey = "skippedUpdateBuild";
 constexpr auto screenCastRestoreTokenKey = "screenCastRestoreToken";
+constexpr auto screenCastRestoreTokensGroup = "screenCastRestoreTokens";
 constexpr auto mainWindowFrameKey = "MainWindow/frame";
+
+QString monitorKey(const QRect &monitor)
+{
+    return QStringLiteral("%1_%2_%3_%4").arg(monitor.x()).arg(monitor.y()).arg(monitor.width()).arg(monitor.height());
+}
+
+std::optional<QRect> monitorFromKey(const QString &key)
+{
+    const QStringList parts = key.split(QLatin1Char('_'));
+    if (parts.size() != 4)
+        return std::nullopt;
+    int numbers[4];
+    for (int i = 0; i < 4; ++i) {
+        const std::optional<qint64> number = Preferences::intFromStored(parts.at(i));
+        if (!number || *number < std::numeric_limits<int>::min() || *number > std::numeric_limits<int>::max())
+            return std::nullopt;
+        numbers[i] = int(*number);
+    }
+    const QRect monitor(numbers[0], numbers[1], numbers[2], numbers[3]);
+    if (monitor.isEmpty())
+        return std::nullopt;
+    return monitor;
+}
+
 } // namespace
 
 Preferences::Preferences(QObject *parent)
@@ -272,16 +297,43 @@ void Preferences::setSkippedUpdateBuild(qint64 build)
         skippedUpdateBuildKey, build, [this] { return skippedUpdateBuild(); }, &Preferences::skippedUpdateBuildChanged);
 }
 
-QString Preferences::screenCastRestoreToken() const
+std::vector<Preferences::ScreenCastToken> Preferences::screenCastRestoreTokens() const
 {
-    return storedString(screenCastRestoreTokenKey).value_or(QString());
+    std::vector<ScreenCastToken> tokens;
+    m_store->beginGroup(QLatin1String(screenCastRestoreTokensGroup));
+    for (const QString &key : m_store->childKeys()) {
+        const std::optional<QRect> monitor = monitorFromKey(key);
+        const std::optional<QString> token = stringFromStored(m_store->value(key));
+        if (monitor && token && !token->isEmpty())
+            tokens.push_back({*monitor, *token});
+    }
+    m_store->endGroup();
+    if (const std::optional<QString> unplaced = storedString(screenCastRestoreTokenKey);
+        unplaced && !unplaced->isEmpty())
+        tokens.push_back({QRect(), *unplaced});
+    return tokens;
 }
 
-void Preferences::setScreenCastRestoreToken(const QString &token)
+void Preferences::setScreenCastRestoreTokens(const std::vector<ScreenCastToken> &tokens)
 {
-    write(
-        screenCastRestoreTokenKey, token, [this] { return screenCastRestoreToken(); },
-        &Preferences::screenCastRestoreTokenChanged);
+    const std::vector<ScreenCastToken> before = screenCastRestoreTokens();
+    m_store->remove(QLatin1String(screenCastRestoreTokensGroup));
+    m_store->remove(QLatin1String(screenCastRestoreTokenKey));
+    for (const ScreenCastToken &entry : tokens) {
+        if (entry.token.isEmpty())
+            continue;
+        if (entry.monitor.isEmpty())
+            m_store->setValue(QLatin1String(screenCastRestoreTokenKey), entry.token);
+        else
+            m_store->setValue(
+                QLatin1String(screenCastRestoreTokensGroup) + QLatin1Char('/') + monitorKey(entry.monitor),
+                entry.token);
+    }
+    m_store->sync();
+    if (screenCastRestoreTokens() == before)
+        return;
+    emit screenCastRestoreTokensChanged();
+    emit changed();
 }
 
 std::optional<QRect> Preferences::mainWindowFrame() const

@@ -6,6 +6,7 @@
 #include <QVariant>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QSettings;
 
@@ -35,10 +36,18 @@ class Preferences : public QObject {
     Q_PROPERTY(bool usesBetaUpdates READ usesBetaUpdates WRITE setUsesBetaUpdates NOTIFY usesBetaUpdatesChanged)
     Q_PROPERTY(
         int skippedUpdateBuild READ skippedUpdateBuild WRITE setSkippedUpdateBuild NOTIFY skippedUpdateBuildChanged)
-    Q_PROPERTY(QString screenCastRestoreToken READ screenCastRestoreToken WRITE setScreenCastRestoreToken NOTIFY
-            screenCastRestoreTokenChanged)
 
 public:
+    // A restore token of the desktop's ScreenCast portal and the monitor it
+    // brings back, as the portal placed that monitor's stream (logical
+    // units). An empty monitor: a token kept when Velunta held only one, and
+    // which monitor it brings back is not known.
+    struct ScreenCastToken {
+        QRect monitor;
+        QString token;
+        bool operator==(const ScreenCastToken &) const = default;
+    };
+
     // The user's store.
     explicit Preferences(QObject *parent = nullptr);
     // The store in the INI file at PATH (tests, tools).
@@ -87,9 +96,11 @@ public:
     int skippedUpdateBuild() const;
     void setSkippedUpdateBuild(qint64 build);
     // What the desktop's ScreenCast portal handed back to skip its consent
-    // dialog next time; empty when there is none.
-    QString screenCastRestoreToken() const;
-    void setScreenCastRestoreToken(const QString &token);
+    // dialog next time, one token per monitor; empty when there is none.
+    // Monitors are a group of keys "x_y_width_height"; the token of an
+    // unknown monitor stays where the single token always was.
+    std::vector<ScreenCastToken> screenCastRestoreTokens() const;
+    void setScreenCastRestoreTokens(const std::vector<ScreenCastToken> &tokens);
     // The main window's frame; nullopt when absent or garbled.
     std::optional<QRect> mainWindowFrame() const;
     void setMainWindowFrame(const QRect &frame);
@@ -106,7 +117,7 @@ signals:
     void checksForUpdatesChanged();
     void usesBetaUpdatesChanged();
     void skippedUpdateBuildChanged();
-    void screenCastRestoreTokenChanged();
+    void screenCastRestoreTokensChanged();
     // After any of the signals above, for what shows several settings at once.
     void changed();
 

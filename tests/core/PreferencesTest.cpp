@@ -233,20 +233,60 @@ TEST(Preferences, AnIntegerIsDecimalTextWithNothingAfterIt)
     EXPECT_EQ(Preferences::boolFromStored(QStringLiteral("true\n")), std::nullopt);
 }
 
-TEST(Preferences, TheScreenCastTokenIsTextKeptAcrossRestarts)
+TEST(Preferences, ScreenCastTokensAreTextKeptPerMonitorAcrossRestarts)
+{
+    using Token = Preferences::ScreenCastToken;
+    QTemporaryDir dir;
+    const QString file = dir.filePath("Velunta.conf");
+    const std::vector<Token> two {{QRect(0, 0, 1920, 1080), "4f0c-a1"}, {QRect(1920, 0, 1280, 1024), "77b2"}};
+    {
+        Preferences preferences(file);
+        EXPECT_TRUE(preferences.screenCastRestoreTokens().empty());
+        QSignalSpy changed(&preferences, &Preferences::screenCastRestoreTokensChanged);
+        preferences.setScreenCastRestoreTokens(two);
+        preferences.setScreenCastRestoreTokens(two);
+        EXPECT_EQ(changed.count(), 1);
+    }
+    EXPECT_EQ(Preferences(file).screenCastRestoreTokens(), two);
+
+    // A monitor left of the first has a negative position; one given up goes.
+    {
+        Preferences preferences(file);
+        preferences.setScreenCastRestoreTokens({{QRect(-1280, -24, 1280, 1024), "c9"}});
+    }
+    EXPECT_EQ(
+        Preferences(file).screenCastRestoreTokens(), (std::vector<Token> {{QRect(-1280, -24, 1280, 1024), "c9"}}));
+}
+
+TEST(Preferences, TheSingleTokenOfEarlierVersionsIsKeptAsThatOfAnUnknownMonitor)
 {
     QTemporaryDir dir;
     const QString file = dir.filePath("Velunta.conf");
-    {
-        Preferences preferences(file);
-        EXPECT_EQ(preferences.screenCastRestoreToken(), QString());
-        QSignalSpy token(&preferences, &Preferences::screenCastRestoreTokenChanged);
-        preferences.setScreenCastRestoreToken("4f0c-a1");
-        preferences.setScreenCastRestoreToken("4f0c-a1");
-        EXPECT_EQ(token.count(), 1);
-    }
-    EXPECT_EQ(Preferences(file).screenCastRestoreToken(), "4f0c-a1");
     // A number written by hand is still a token's text, not a wrong type.
     TestSupport::writeFile(file, "[General]\nscreenCastRestoreToken=1234\n");
-    EXPECT_EQ(Preferences(file).screenCastRestoreToken(), "1234");
+    {
+        Preferences preferences(file);
+        const std::vector<Preferences::ScreenCastToken> kept = preferences.screenCastRestoreTokens();
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_TRUE(kept[0].monitor.isEmpty());
+        EXPECT_EQ(kept[0].token, "1234");
+        // Once it brought a monitor back, it is that monitor's.
+        preferences.setScreenCastRestoreTokens({{QRect(0, 0, 800, 600), "5678"}});
+    }
+    QSettings raw(file, QSettings::IniFormat);
+    EXPECT_FALSE(raw.contains("screenCastRestoreToken")) << "the used single token stays behind";
+    EXPECT_EQ(Preferences(file).screenCastRestoreTokens(),
+        (std::vector<Preferences::ScreenCastToken> {{QRect(0, 0, 800, 600), "5678"}}));
+}
+
+TEST(Preferences, GarbledScreenCastTokensCountAsAbsent)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("Velunta.conf");
+    TestSupport::writeFile(file,
+        "[General]\nscreenCastRestoreToken=\n\n[screenCastRestoreTokens]\n"
+        "0_0_800_600=good\n0_0_800=three\n0_0_0_600=empty\n0_x_800_600=letters\n"
+        "10_0_800_600=@Rect(0 0 1 1)\n30_0_800_600=a, b\n20_0_800_600=\n");
+    EXPECT_EQ(Preferences(file).screenCastRestoreTokens(),
+        (std::vector<Preferences::ScreenCastToken> {{QRect(0, 0, 800, 600), "good"}}));
 }

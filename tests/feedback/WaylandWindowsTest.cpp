@@ -122,9 +122,11 @@ uint dialogCount()
     return reply.isValid() ? reply.value() : 9999;
 }
 
-PortalScreenCast::TokenStore tokensIn(std::shared_ptr<QString> token)
+using Tokens = std::vector<Preferences::ScreenCastToken>;
+
+PortalScreenCast::TokenStore tokensIn(std::shared_ptr<Tokens> tokens)
 {
-    return {[token] { return *token; }, [token](const QString &value) { *token = value; }};
+    return {[tokens] { return *tokens; }, [tokens](const Tokens &value) { *tokens = value; }};
 }
 
 } // namespace
@@ -236,7 +238,7 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    std::shared_ptr<QString> token = std::make_shared<QString>();
+    std::shared_ptr<Tokens> token = std::make_shared<Tokens>();
     std::unique_ptr<WaylandScreenSource> screens;
     std::unique_ptr<RecordingOverlays> overlays;
 };
@@ -272,10 +274,15 @@ TEST_F(WaylandRecordingWindows, ConsentAskedOnceLetsTheFirstRecordingStartWithou
     EXPECT_EQ(dialogCount(), before + 1);
     EXPECT_TRUE(screens->requestScreenCapture()) << "on record: nothing more to ask";
 
-    // The recording's own conversation brings the kept token.
+    // The recording's own conversation brings the token kept for its
+    // monitor.
     PortalScreenCast recording(tokensIn(token));
+    const QRect monitor = screens->displays().front().frame;
+    const QString kept = recording.restoreTokenFor(QRectF(monitor.topLeft(), QSizeF(100, 100)), 1);
+    EXPECT_FALSE(kept.isEmpty()) << "the consent's token is the first monitor's";
     std::optional<Result<PortalScreenCast::Cast, PlatformError>> cast;
-    recording.start(false, [&](Result<PortalScreenCast::Cast, PlatformError> result) { cast = std::move(result); });
+    recording.start(
+        false, kept, [&](Result<PortalScreenCast::Cast, PlatformError> result) { cast = std::move(result); });
     ASSERT_TRUE(waitUntil([&] { return cast.has_value(); }, 20000));
     ASSERT_TRUE(*cast) << cast->error().description.toStdString();
     EXPECT_EQ(dialogCount(), before + 1) << "the first recording asked again";

@@ -1,5 +1,7 @@
 #include "platform/wayland/PortalScreenCast.h"
 
+#include "platform/wayland/CastTokens.h"
+
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -95,6 +97,7 @@ struct PortalScreenCast::Conversation {
     uint version = 0;
     uint cursorModes = 0;
     uint cursorMode = cursorHidden;
+    QString restoreToken;
     Cast cast;
 };
 
@@ -126,10 +129,11 @@ void PortalScreenCast::fail(const Talk &talk, PlatformError error)
         done(Result<Cast, PlatformError>::failure(std::move(error)));
 }
 
-void PortalScreenCast::start(bool showsCursor, Done done)
+void PortalScreenCast::start(bool showsCursor, const QString &restoreToken, Done done)
 {
     auto talk = std::make_shared<Conversation>();
     talk->showsCursor = showsCursor;
+    talk->restoreToken = restoreToken;
     talk->done = std::move(done);
     if (!m_bus.isConnected()) {
         fail(talk, unavailable());
@@ -224,9 +228,10 @@ void PortalScreenCast::selectSources(const Talk &talk)
     // Restoring came with version 4 of the interface.
     if (talk->version >= 4) {
         options.insert(QStringLiteral("persist_mode"), persistUntilRevoked);
-        const QString token = m_tokens.load ? m_tokens.load() : QString();
-        if (!token.isEmpty())
-            options.insert(QStringLiteral("restore_token"), token);
+        if (!talk->restoreToken.isEmpty()) {
+            options.insert(QStringLiteral("restore_token"), talk->restoreToken);
+            talk->cast.restoredFrom = talk->restoreToken;
+        }
     }
     request(talk, QStringLiteral("SelectSources"), {QVariant::fromValue(QDBusObjectPath(talk->cast.session))}, options,
         [this, talk](uint code, const QVariantMap &) {
@@ -255,10 +260,12 @@ void PortalScreenCast::startSession(const Talk &talk)
                 fail(talk, portalFailed());
                 return;
             }
-            // Tokens are good for one session: keep the new one at once.
+            // Tokens are good for one session: keep the new one at once, for
+            // the monitor shown (one stream: sessions ask for one monitor).
             const QString token = results.value(QStringLiteral("restore_token")).toString();
-            if (!token.isEmpty() && m_tokens.save)
-                m_tokens.save(token);
+            if (!token.isEmpty() && m_tokens.load && m_tokens.save)
+                m_tokens.save(CastTokens::keeping(
+                    m_tokens.load(), talk->cast.streams.front().geometry, token, talk->cast.restoredFrom));
             openRemote(talk);
         });
 }
@@ -285,6 +292,11 @@ void PortalScreenCast::openRemote(const Talk &talk)
         if (auto finished = std::move(talk->done))
             finished(std::move(talk->cast));
     });
+}
+
+QString PortalScreenCast::restoreTokenFor(const QRectF &area, double slack) const
+{
+    return m_tokens.load ? CastTokens::forArea(m_tokens.load(), area, slack) : QString();
 }
 
 void PortalScreenCast::close(const QString &session)

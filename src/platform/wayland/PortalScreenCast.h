@@ -1,11 +1,13 @@
 #pragma once
 
+#include "core/Preferences.h"
 #include "core/Result.h"
 #include "platform/PlatformError.h"
 
 #include <QDBusConnection>
 #include <QObject>
 #include <QRect>
+#include <QRectF>
 #include <QString>
 #include <QVariantMap>
 #include <cstdint>
@@ -18,15 +20,17 @@
 // OpenPipeWireRemote. Every call is asynchronous; lives on the GUI thread.
 //
 // Sessions ask to persist (persist_mode 2): the restore token the portal
-// hands back is kept through TokenStore and offered next time, so the
-// desktop asks the user once and not at every recording.
+// hands back is kept through TokenStore, under the monitor the session
+// shows, and the caller offers it next time, so the desktop asks the user
+// once per monitor and not at every recording.
 class PortalScreenCast : public QObject {
     Q_OBJECT
 
 public:
+    // Restore tokens by monitor (CastTokens).
     struct TokenStore {
-        std::function<QString()> load;
-        std::function<void(const QString &)> save;
+        std::function<std::vector<Preferences::ScreenCastToken>()> load;
+        std::function<void(const std::vector<Preferences::ScreenCastToken> &)> save;
     };
 
     struct Stream {
@@ -44,6 +48,9 @@ public:
         // Whether the pointer is drawn into the pictures (otherwise it is
         // sent beside them as metadata, or not at all).
         bool cursorEmbedded = false;
+        // The restore token the session was started with (empty: none, and
+        // so the user was asked which monitor to share).
+        QString restoredFrom;
     };
 
     using Done = std::function<void(Result<Cast, PlatformError>)>;
@@ -52,9 +59,14 @@ public:
         TokenStore tokens, QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
     ~PortalScreenCast() override;
 
-    // Starts a session showing a monitor; DONE runs once, on this object's
-    // thread, with the cast or why there is none.
-    void start(bool showsCursor, Done done);
+    // Starts a session showing a monitor, the one RESTORETOKEN brings back
+    // if it is still good, else the one the user picks; DONE runs once, on
+    // this object's thread, with the cast or why there is none.
+    void start(bool showsCursor, const QString &restoreToken, Done done);
+    void start(bool showsCursor, Done done) { start(showsCursor, QString(), std::move(done)); }
+    // The kept token that brings back the monitor holding the logical AREA
+    // (SLACK: as CastTokens::forArea), or none.
+    QString restoreTokenFor(const QRectF &area, double slack) const;
     // Ends a session start() delivered.
     void close(const QString &session);
 

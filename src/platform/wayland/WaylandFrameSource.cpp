@@ -34,6 +34,29 @@ struct Pending {
     bool abandoned = false;
 };
 
+// The screen an area is on, and where the area lies in logical units.
+struct Place {
+    const DisplayInfo *screen = nullptr;
+    QRectF logical;
+    // A desktop pixel in logical units: the slack allowed past a monitor's
+    // far edges.
+    double pixel = 1.0;
+};
+
+Place placeOf(const std::vector<DisplayInfo> &screens, const FrameArea &area)
+{
+    Place place;
+    for (const DisplayInfo &display : screens) {
+        if (display.id == area.display)
+            place.screen = &display;
+    }
+    if (place.screen) {
+        place.logical = DesktopUnits::toLogical(*place.screen, area.pixels);
+        place.pixel = 1.0 / (place.screen->scale > 0 ? place.screen->scale : 1.0);
+    }
+    return place;
+}
+
 void closeLater(PortalScreenCast *portal, const QString &session)
 {
     QMetaObject::invokeMethod(
@@ -162,15 +185,16 @@ WaylandFrameSource::~WaylandFrameSource() = default;
 
 PortalScreenCast::TokenStore WaylandFrameSource::tokensIn(Preferences *preferences)
 {
+    using Tokens = std::vector<Preferences::ScreenCastToken>;
     if (!preferences) {
-        auto token = std::make_shared<QString>();
-        return {[token] { return *token; }, [token](const QString &value) { *token = value; }};
+        auto tokens = std::make_shared<Tokens>();
+        return {[tokens] { return *tokens; }, [tokens](const Tokens &value) { *tokens = value; }};
     }
     QPointer<Preferences> kept(preferences);
-    return {[kept] { return kept ? kept->screenCastRestoreToken() : QString(); },
-        [kept](const QString &value) {
+    return {[kept] { return kept ? kept->screenCastRestoreTokens() : Tokens(); },
+        [kept](const Tokens &value) {
             if (kept)
-                kept->setScreenCastRestoreToken(value);
+                kept->setScreenCastRestoreTokens(value);
         }};
 }
 
@@ -199,74 +223,80 @@ Result<std::shared_ptr<WaylandFrameSource::Cast>, PlatformError> WaylandFrameSou
     if (QThread::currentThread() == m_portal->thread())
         return R::failure({QStringLiteral("A gravação da tela não pôde começar.")});
 
-    auto pending = std::make_shared<Pending>();
     PortalScreenCast *portal = m_portal;
     const Screens screens = m_screens ? m_screens : Screens(WaylandOutputs::displays);
-    QMetaObject::invokeMethod(
-        portal,
-        [portal, pending, screens, showsCursor = area.showsCursor] {
-            {
-                std::lock_guard lock(pending->mutex);
-                pending->screens = screens();
-            }
-            portal->start(showsCursor, [portal, pending](Result<PortalScreenCast::Cast, PlatformError> result) {
-                std::unique_lock lock(pending->mutex);
-                if (pending->abandoned) {
-                    lock.unlock();
-                    if (result) {
-                        portal->close(result->session);
-                        ::close(result->pipeWireFd);
-                    }
-                    return;
+    // First with the token kept for the area's monitor, if any. A monitor
+    // restored that does not hold the area (a token kept before monitors
+    // were told apart, or a layout that changed) is given up for the
+    // portal's chooser, once: a monitor the user picked there is final.
+    for (const bool offersToken : {true, false}) {
+        auto pending = std::make_shared<Pending>();
+        QMetaObject::invokeMethod(
+            portal,
+            [portal, pending, screens, area, offersToken] {
+                QString token;
+                {
+                    std::lock_guard lock(pending->mutex);
+                    pending->screens = screens();
+                    const Place place = placeOf(pending->screens, area);
+                    if (offersToken && place.screen)
+                        token = portal->restoreTokenFor(place.logical, place.pixel);
                 }
-                pending->result = std::move(result);
-                lock.unlock();
-                pending->answered.notify_all();
-            });
-        },
-        Qt::QueuedConnection);
+                portal->start(
+                    area.showsCursor, token, [portal, pending](Result<PortalScreenCast::Cast, PlatformError> result) {
+                        std::unique_lock lock(pending->mutex);
+                        if (pending->abandoned) {
+                            lock.unlock();
+                            if (result) {
+                                portal->close(result->session);
+                                ::close(result->pipeWireFd);
+                            }
+                            return;
+                        }
+                        pending->result = std::move(result);
+                        lock.unlock();
+                        pending->answered.notify_all();
+                    });
+            },
+            Qt::QueuedConnection);
 
-    std::unique_lock lock(pending->mutex);
-    if (!pending->answered.wait_for(lock, portalPatience, [&] { return pending->result.has_value(); })) {
-        pending->abandoned = true;
-        return R::failure({QStringLiteral("O portal de captura de tela não respondeu.")});
-    }
-    auto cast = std::move(*pending->result);
-    lock.unlock();
-    if (!cast)
-        return R::failure(cast.error());
+        std::unique_lock lock(pending->mutex);
+        if (!pending->answered.wait_for(lock, portalPatience, [&] { return pending->result.has_value(); })) {
+            pending->abandoned = true;
+            return R::failure({QStringLiteral("O portal de captura de tela não respondeu.")});
+        }
+        auto cast = std::move(*pending->result);
+        lock.unlock();
+        if (!cast)
+            return R::failure(cast.error());
 
-    // Desktop pixels to the portal's logical units, through the screen the
-    // area is on.
-    const DisplayInfo *screen = nullptr;
-    for (const DisplayInfo &display : pending->screens) {
-        if (display.id == area.display)
-            screen = &display;
+        // Desktop pixels to the portal's logical units, through the screen
+        // the area is on.
+        const Place place = placeOf(pending->screens, area);
+        const PortalScreenCast::Stream *chosen
+            = place.screen ? DesktopUnits::streamFor(cast->streams, place.logical, place.pixel) : nullptr;
+        if (!chosen) {
+            closeLater(portal, cast->session);
+            ::close(cast->pipeWireFd);
+            if (cast->restoredFrom.isEmpty())
+                break;
+            continue;
+        }
+        PipeWireStream::Options options;
+        options.remoteFd = cast->pipeWireFd;
+        options.node = chosen->node;
+        // A lone stream that does not say where it lies shows the area's
+        // screen.
+        options.shown = chosen->geometry.isEmpty() ? place.screen->frame : chosen->geometry;
+        options.wanted = place.logical;
+        options.size = area.pixels.size();
+        options.drawsCursor = area.showsCursor && !cast->cursorEmbedded;
+        auto stream = PipeWireStream::open(options);
+        if (!stream) {
+            closeLater(portal, cast->session);
+            return R::failure(stream.error());
+        }
+        return R(std::make_shared<Cast>(portal, cast->session, area, std::move(*stream)));
     }
-    const PortalScreenCast::Stream *chosen = nullptr;
-    QRectF logical;
-    if (screen) {
-        logical = DesktopUnits::toLogical(*screen, area.pixels);
-        const double pixel = 1.0 / (screen->scale > 0 ? screen->scale : 1.0);
-        chosen = DesktopUnits::streamFor(cast->streams, logical, pixel);
-    }
-    if (!chosen) {
-        closeLater(portal, cast->session);
-        ::close(cast->pipeWireFd);
-        return R::failure({areaOutsideText()});
-    }
-    PipeWireStream::Options options;
-    options.remoteFd = cast->pipeWireFd;
-    options.node = chosen->node;
-    // A lone stream that does not say where it lies shows the area's screen.
-    options.shown = chosen->geometry.isEmpty() ? screen->frame : chosen->geometry;
-    options.wanted = logical;
-    options.size = area.pixels.size();
-    options.drawsCursor = area.showsCursor && !cast->cursorEmbedded;
-    auto stream = PipeWireStream::open(options);
-    if (!stream) {
-        closeLater(portal, cast->session);
-        return R::failure(stream.error());
-    }
-    return R(std::make_shared<Cast>(portal, cast->session, area, std::move(*stream)));
+    return R::failure({areaOutsideText()});
 }

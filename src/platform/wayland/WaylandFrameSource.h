@@ -20,8 +20,11 @@ class Preferences;
 // recording is paused the stream keeps running and its pictures are dropped;
 // a stream that ended meanwhile is reported as lost to the next segment.
 //
-// An area that is not wholly on the monitor the portal gives is refused: the
-// rest would be recorded black.
+// The portal is asked with the restore token kept for the area's monitor,
+// if any. When the monitor it brings back does not hold the area, the
+// session is closed and the portal asked once more without a token, so that
+// the user picks the monitor in its chooser. An area that is not wholly on
+// the monitor picked there is refused: the rest would be recorded black.
 //
 // Units: an area comes in desktop pixels; the portal places its streams in
 // logical units; a stream's pictures have the monitor's real pixels. The
@@ -42,7 +45,7 @@ public:
     explicit WaylandFrameSource(PortalScreenCast *portal, Screens screens = {});
     ~WaylandFrameSource() override;
 
-    // The portal's restore token kept in PREFERENCES (used on its thread),
+    // The portal's restore tokens kept in PREFERENCES (used on its thread),
     // or for this run only when there are none.
     static PortalScreenCast::TokenStore tokensIn(Preferences *preferences);
 

@@ -162,7 +162,7 @@ bool WaylandScreenSource::screenCaptureConsented() const
     // Without the ScreenCast portal there are no recordings to consent to.
     if (m_portal->isKnown() && !m_portal->offers(screenCastInterface))
         return true;
-    return m_tokens.load && !m_tokens.load().isEmpty();
+    return m_tokens.load && !m_tokens.load().empty();
 }
 
 bool WaylandScreenSource::requestScreenCapture()
@@ -176,7 +176,8 @@ bool WaylandScreenSource::requestScreenCapture()
     m_consent->asking = true;
     std::weak_ptr<Consent> consent = m_consent;
     // The session is only there to be asked for: the token it leaves behind
-    // (saved by PortalScreenCast) is what the next recording brings.
+    // (kept by PortalScreenCast for the monitor the user picks) is what the
+    // next recording there brings.
     m_consent->portal->start(false, [consent](Result<PortalScreenCast::Cast, PlatformError> cast) {
         const std::shared_ptr<Consent> kept = consent.lock();
         if (kept)

@@ -43,8 +43,8 @@ private:
 // ScreenCast portal's dialog) unless the caller brings a restore token from
 // an earlier yes. requestScreenCapture() asks once, ahead of any recording,
 // with a session that persists until revoked and ends at once; its token is
-// kept through TOKENS, where the recordings find it, so the first recording
-// starts without a dialog.
+// kept through TOKENS for the monitor the user picked, where the recordings
+// find it, so the first recording there starts without a dialog.
 class WaylandScreenSource : public ScreenSource {
 public:
     // PORTAL: what the portal offers, perhaps still being asked. Until it

@@ -82,8 +82,9 @@ protected:
 
 TEST_F(PortalOnMutter, AStartedCastNamesTheMonitorAndHandsOverPipeWire)
 {
-    QString saved;
-    PortalScreenCast portal({[] { return QString(); }, [&saved](const QString &token) { saved = token; }});
+    using Tokens = std::vector<Preferences::ScreenCastToken>;
+    Tokens saved;
+    PortalScreenCast portal({[] { return Tokens(); }, [&saved](const Tokens &tokens) { saved = tokens; }});
     int answers = 0;
     CastResult result = startCast(portal, true, &answers);
     ASSERT_TRUE(result) << result.error().description.toStdString();
@@ -93,7 +94,10 @@ TEST_F(PortalOnMutter, AStartedCastNamesTheMonitorAndHandsOverPipeWire)
     EXPECT_EQ(result->streams[0].geometry, QRect(0, 0, 1920, 1080));
     EXPECT_TRUE(result->cursorEmbedded);
     EXPECT_GE(result->pipeWireFd, 0);
-    EXPECT_FALSE(saved.isEmpty()) << "the restore token was not kept";
+    ASSERT_EQ(saved.size(), 1u) << "the restore token was not kept";
+    EXPECT_EQ(saved[0].monitor, QRect(0, 0, 1920, 1080)) << "kept for the monitor shown";
+    EXPECT_FALSE(saved[0].token.isEmpty());
+    EXPECT_TRUE(result->restoredFrom.isEmpty()) << "started without a token";
     EXPECT_EQ(openSessions(), 1u);
 
     ::close(result->pipeWireFd);

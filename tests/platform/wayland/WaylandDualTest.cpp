@@ -3,8 +3,9 @@
 // on the second screen, a screenshot of the screen the pointer was last on,
 // and a recording of an area of the second screen (the test portal casting
 // that monitor) all give the second screen's own pixels, in this process and
-// in the real program.
+// in the real program. Each monitor keeps its own consent to be cast.
 #include "capture/CaptureEngine.h"
+#include "core/Preferences.h"
 #include "feedback/PickRun.h"
 #include "feedback/SelectionGeometry.h"
 #include "feedback/SelectionOverlay.h"
@@ -25,11 +26,14 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <optional>
+#include <unistd.h>
 
 using namespace WaylandDesktop;
 using TestSupport::nearColour;
@@ -74,6 +78,57 @@ void expectQuadrantsAt(const QImage &image, int x, int y, int tolerance = 2)
     EXPECT_TRUE(nearColour(image.pixel(x, y), bottomRight, tolerance));
 }
 
+// A count the test portal's control interface answers (gdbus prints
+// "(uint32 N,)").
+uint portalCount(const QString &method)
+{
+    const QString out = QString::fromUtf8(portal(method));
+    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("uint32 (\\d+)")).match(out);
+    return match.hasMatch() ? match.captured(1).toUInt() : 9999;
+}
+
+uint castDialogs()
+{
+    return portalCount(QStringLiteral("ScreenCast.DialogCount"));
+}
+
+// The portal's sessions once closing has had time to arrive.
+uint castSessionsAfterClosing()
+{
+    uint open = 9999;
+    for (int i = 0; i < 100 && open != 0; ++i) {
+        open = portalCount(QStringLiteral("ScreenCast.SessionCount"));
+        if (open != 0)
+            spin(50);
+    }
+    return open;
+}
+
+// A recording of 320×240 points whose quadrants meet 100 by 80 into it.
+// The last of a frame a second, as RGB; encoded in 4:2:0, so colours are
+// near and edges soft: look a few pixels off.
+void expectQuadrantsRecorded(const QString &path)
+{
+    const TestSupport::RecordingProbe probe = TestSupport::probeRecording(path);
+    EXPECT_EQ(probe.videoSize, QSize(320, 240));
+    EXPECT_GT(probe.videoDuration, 1.0);
+    QProcess decode;
+    decode.start("ffmpeg",
+        {"-v", "error", "-i", path, "-map", "0:v:0", "-vf", "fps=1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    ASSERT_TRUE(decode.waitForFinished(60000));
+    const QByteArray raw = decode.readAllStandardOutput();
+    const qsizetype bytes = 320 * 240 * 3;
+    ASSERT_GE(raw.size(), bytes) << decode.readAllStandardError().toStdString();
+    const QImage frame(reinterpret_cast<const uchar *>(raw.constData()) + (raw.size() / bytes - 1) * bytes, 320, 240,
+        320 * 3, QImage::Format_RGB888);
+    EXPECT_TRUE(nearColour(frame.pixel(90, 70), topLeft, 12));
+    EXPECT_TRUE(nearColour(frame.pixel(110, 70), topRight, 12));
+    EXPECT_TRUE(nearColour(frame.pixel(90, 90), bottomLeft, 12));
+    EXPECT_TRUE(nearColour(frame.pixel(110, 90), bottomRight, 12));
+    EXPECT_TRUE(nearColour(frame.pixel(5, 5), topLeft, 12));
+    EXPECT_TRUE(nearColour(frame.pixel(314, 234), bottomRight, 12));
+}
+
 class WaylandDualScreens : public ::testing::Test {
 protected:
     void SetUp() override
@@ -107,6 +162,31 @@ protected:
         // it was asked to go.
         ASSERT_EQ(window.screen()->name(), second.name);
         ASSERT_EQ(window.size(), second.frame.size());
+    }
+
+    // 320×240 points of the second screen across the quadrants' meeting
+    // point, 100 by 80 into it.
+    QRectF areaOnSecond() const
+    {
+        const QPointF centre(second.frame.width() / 2.0, second.frame.height() / 2.0);
+        return QRectF(centre - QPointF(100, 80), QSizeF(320, 240));
+    }
+
+    // Records AREA of the screen DISPLAY through FRAMES into PATH for a
+    // while; the refusal's text, or empty.
+    std::string record(FrameSource &frames, DisplayId display, const QRectF &area, const QString &path)
+    {
+        NullAudioSource audio;
+        LiveSegmentCapture service(frames, audio);
+        ScreenRecorder recorder(*services.screens, service);
+        auto started = awaitTask(recorder.start({display, area}, path, {false, false}));
+        if (!started)
+            return started.error().description().toStdString();
+        spin(2000);
+        auto stopped = awaitTask(recorder.stop());
+        if (!stopped)
+            return stopped.error().description().toStdString();
+        return *stopped == path ? std::string() : "saved elsewhere: " + stopped->toStdString();
     }
 
     PlatformServices services;
@@ -219,12 +299,12 @@ TEST_F(WaylandDualScreens, AnAreaOfTheSecondScreenIsRecordedWhenThePortalCastsIt
     NullAudioSource audio;
     PortalScreenCast cast(WaylandFrameSource::tokensIn(nullptr));
     WaylandFrameSource frames(&cast);
-    const QPointF centre(second.frame.width() / 2.0, second.frame.height() / 2.0);
-    // 320×240 points across the quadrants' meeting point, 100 by 80 into it.
-    const QRectF area(centre - QPointF(100, 80), QSizeF(320, 240));
+    const QRectF area = areaOnSecond();
 
-    // The portal shares the first monitor: the area is not on it.
+    // The portal shares the first monitor: the area is not on it. Asked
+    // without a token, the user's own pick is final: no second dialog.
     portal("ScreenCast.ChooseMonitor", {"'Meta-0'"});
+    const uint dialogs = castDialogs();
     {
         LiveSegmentCapture service(frames, audio);
         ScreenRecorder recorder(*services.screens, service);
@@ -234,16 +314,15 @@ TEST_F(WaylandDualScreens, AnAreaOfTheSecondScreenIsRecordedWhenThePortalCastsIt
         awaitTask(recorder.stop());
         EXPECT_FALSE(QFileInfo::exists(out.filePath("primeira.mp4")));
     }
+    EXPECT_EQ(castDialogs(), dialogs + 1);
 
-    // The user picks the second monitor in the portal's chooser. (The first
-    // session's restore token would bring back the first monitor: a new
-    // consent, as after the user revoked the old one.)
+    // The next time the user picks the second monitor in the portal's
+    // chooser: the first session's token is the first monitor's, and is not
+    // offered for an area of the second.
     portal("ScreenCast.ChooseMonitor", {"'Meta-1'"});
-    PortalScreenCast secondCast(WaylandFrameSource::tokensIn(nullptr));
-    WaylandFrameSource secondFrames(&secondCast);
     const QString path = out.filePath("segunda.mp4");
     {
-        LiveSegmentCapture service(secondFrames, audio);
+        LiveSegmentCapture service(frames, audio);
         ScreenRecorder recorder(*services.screens, service);
         auto started = awaitTask(recorder.start({*second.id, area}, path, {false, false}));
         portal("ScreenCast.ChooseMonitor", {"''"});
@@ -253,28 +332,105 @@ TEST_F(WaylandDualScreens, AnAreaOfTheSecondScreenIsRecordedWhenThePortalCastsIt
         ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
         EXPECT_EQ(*stopped, path);
     }
-    const TestSupport::RecordingProbe probe = TestSupport::probeRecording(path);
-    EXPECT_EQ(probe.videoSize, QSize(320, 240));
-    EXPECT_GT(probe.videoDuration, 1.5);
+    EXPECT_EQ(castDialogs(), dialogs + 2);
+    EXPECT_GT(TestSupport::probeRecording(path).videoDuration, 1.5);
+    expectQuadrantsRecorded(path);
+}
 
-    // The last of a frame a second, as RGB: the quadrants meet 100 by 80
-    // into it. Encoded in 4:2:0, so colours are near and edges soft: look a
-    // few pixels off.
-    QProcess decode;
-    decode.start("ffmpeg",
-        {"-v", "error", "-i", path, "-map", "0:v:0", "-vf", "fps=1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
-    ASSERT_TRUE(decode.waitForFinished(60000));
-    const QByteArray raw = decode.readAllStandardOutput();
-    const qsizetype bytes = 320 * 240 * 3;
-    ASSERT_GE(raw.size(), bytes) << decode.readAllStandardError().toStdString();
-    const QImage frame(reinterpret_cast<const uchar *>(raw.constData()) + (raw.size() / bytes - 1) * bytes, 320, 240,
-        320 * 3, QImage::Format_RGB888);
-    EXPECT_TRUE(nearColour(frame.pixel(90, 70), topLeft, 12));
-    EXPECT_TRUE(nearColour(frame.pixel(110, 70), topRight, 12));
-    EXPECT_TRUE(nearColour(frame.pixel(90, 90), bottomLeft, 12));
-    EXPECT_TRUE(nearColour(frame.pixel(110, 90), bottomRight, 12));
-    EXPECT_TRUE(nearColour(frame.pixel(5, 5), topLeft, 12));
-    EXPECT_TRUE(nearColour(frame.pixel(314, 234), bottomRight, 12));
+// Each monitor keeps its own consent: the first recording on a monitor
+// asks the user (the test portal's chooser picks it), and later ones on
+// either monitor bring that monitor back without a dialog, even when the
+// chooser would now pick the other, and across a restart.
+TEST_F(WaylandDualScreens, EachMonitorIsAskedForOnceAndThenRecordedWithoutADialog)
+{
+    for (const char *tool : {"ffprobe", "ffmpeg"})
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            GTEST_SKIP() << "needs " << tool;
+    showOnSecond();
+    QTemporaryDir out;
+    const QString settings = out.filePath("Velunta.conf");
+    const QRectF onFirst(100, 100, 320, 240);
+    const uint dialogs = castDialogs();
+    {
+        Preferences preferences(settings);
+        PortalScreenCast cast(WaylandFrameSource::tokensIn(&preferences));
+        WaylandFrameSource frames(&cast);
+
+        portal("ScreenCast.ChooseMonitor", {"'Meta-0'"});
+        EXPECT_EQ(record(frames, *first.id, onFirst, out.filePath("1.mp4")), "");
+        EXPECT_EQ(castDialogs(), dialogs + 1);
+
+        portal("ScreenCast.ChooseMonitor", {"'Meta-1'"});
+        EXPECT_EQ(record(frames, *second.id, areaOnSecond(), out.filePath("2.mp4")), "");
+        EXPECT_EQ(castDialogs(), dialogs + 2);
+        expectQuadrantsRecorded(out.filePath("2.mp4"));
+
+        // From here the chooser would pick the wrong monitor each time.
+        portal("ScreenCast.ChooseMonitor", {"'Meta-0'"});
+        EXPECT_EQ(record(frames, *second.id, areaOnSecond(), out.filePath("2b.mp4")), "");
+        expectQuadrantsRecorded(out.filePath("2b.mp4"));
+        EXPECT_EQ(castDialogs(), dialogs + 2) << "the second monitor asked for again";
+        EXPECT_EQ(preferences.screenCastRestoreTokens().size(), 2u);
+    }
+    {
+        // After a restart.
+        Preferences preferences(settings);
+        PortalScreenCast cast(WaylandFrameSource::tokensIn(&preferences));
+        WaylandFrameSource frames(&cast);
+        portal("ScreenCast.ChooseMonitor", {"'Meta-1'"});
+        EXPECT_EQ(record(frames, *first.id, onFirst, out.filePath("1b.mp4")), "");
+        EXPECT_EQ(TestSupport::probeRecording(out.filePath("1b.mp4")).videoSize, QSize(320, 240));
+        EXPECT_EQ(castDialogs(), dialogs + 2) << "the first monitor asked for again";
+    }
+    portal("ScreenCast.ChooseMonitor", {"''"});
+    EXPECT_EQ(castSessionsAfterClosing(), 0u);
+}
+
+// A single token kept by an earlier version brings back the monitor it was
+// given for. When that monitor does not hold the area, its session is
+// closed and the chooser asked once; the token's successor stays that
+// monitor's.
+TEST_F(WaylandDualScreens, AnEarlierSingleTokenOfTheOtherMonitorLeadsToTheChooserOnce)
+{
+    for (const char *tool : {"ffprobe", "ffmpeg"})
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            GTEST_SKIP() << "needs " << tool;
+    showOnSecond();
+    QTemporaryDir out;
+
+    // The consent an earlier version got, for the first monitor.
+    portal("ScreenCast.ChooseMonitor", {"'Meta-0'"});
+    auto given = std::make_shared<std::vector<Preferences::ScreenCastToken>>();
+    {
+        PortalScreenCast consent(
+            {[given] { return *given; }, [given](const std::vector<Preferences::ScreenCastToken> &v) { *given = v; }});
+        std::optional<Result<PortalScreenCast::Cast, PlatformError>> cast;
+        consent.start(false, [&](Result<PortalScreenCast::Cast, PlatformError> result) { cast = std::move(result); });
+        ASSERT_TRUE(waitUntil([&] { return cast.has_value(); }, 20000));
+        ASSERT_TRUE(*cast) << cast->error().description.toStdString();
+        ::close((*cast)->pipeWireFd);
+        consent.close((*cast)->session);
+        ASSERT_EQ(given->size(), 1u);
+    }
+    const QString settings = out.filePath("Velunta.conf");
+    TestSupport::writeFile(settings, ("[General]\nscreenCastRestoreToken=" + given->front().token + "\n").toUtf8());
+
+    Preferences preferences(settings);
+    PortalScreenCast cast(WaylandFrameSource::tokensIn(&preferences));
+    WaylandFrameSource frames(&cast);
+    const uint dialogs = castDialogs();
+    portal("ScreenCast.ChooseMonitor", {"'Meta-1'"});
+    EXPECT_EQ(record(frames, *second.id, areaOnSecond(), out.filePath("2.mp4")), "");
+    EXPECT_EQ(castDialogs(), dialogs + 1);
+    expectQuadrantsRecorded(out.filePath("2.mp4"));
+    EXPECT_EQ(castSessionsAfterClosing(), 0u) << "the restored session that missed the area is left open";
+
+    EXPECT_EQ(record(frames, *first.id, QRectF(100, 100, 320, 240), out.filePath("1.mp4")), "");
+    EXPECT_EQ(castDialogs(), dialogs + 1) << "the earlier consent was lost";
+    portal("ScreenCast.ChooseMonitor", {"''"});
+    for (const Preferences::ScreenCastToken &kept : preferences.screenCastRestoreTokens())
+        EXPECT_FALSE(kept.monitor.isEmpty());
+    EXPECT_EQ(preferences.screenCastRestoreTokens().size(), 2u);
 }
 
 // The real program: Alt+Shift+2 (the portal's Activated signal) and a drag

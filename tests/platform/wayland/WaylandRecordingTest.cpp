@@ -200,11 +200,14 @@ TEST_F(WaylandRecording, TheConsentIsAskedOnceAndTheTokenOutlivesTheProgram)
         ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
         EXPECT_GT(durationOf(path), 0.5);
         EXPECT_EQ(dialogCount(), before + 1) << "after recording " << run;
+        const auto kept = preferences.screenCastRestoreTokens();
+        ASSERT_EQ(kept.size(), 1u) << "one monitor, one token";
+        EXPECT_FALSE(kept[0].monitor.isEmpty());
         if (run == 0)
-            firstToken = preferences.screenCastRestoreToken();
+            firstToken = kept[0].token;
         else
-            EXPECT_NE(preferences.screenCastRestoreToken(), firstToken) << "a used token must be replaced";
-        EXPECT_FALSE(preferences.screenCastRestoreToken().isEmpty());
+            EXPECT_NE(kept[0].token, firstToken) << "a used token must be replaced";
+        EXPECT_FALSE(kept[0].token.isEmpty());
     }
 }
 
