@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QMetaObject>
 #include <QQuickTextureFactory>
 #include <QRunnable>
 #include <algorithm>
@@ -72,8 +73,14 @@ public:
             if (m_image.isNull())
                 m_error = QStringLiteral("no thumbnail for %1").arg(m_path);
         }
-        // The engine frees the response once it has finished, cancelled or not.
-        emit finished();
+        // Told from the response's own thread, the engine's image reader: the
+        // engine connects to finished only after requestImageResponse has
+        // returned, and a thumbnail from the cache is ready long before
+        // that on a busy machine; told from here it would be missed and the
+        // image would load for ever. The engine frees the response once it
+        // has finished, cancelled or not.
+        QMetaObject::invokeMethod(
+            this, [this] { emit finished(); }, Qt::QueuedConnection);
     }
 
 private:

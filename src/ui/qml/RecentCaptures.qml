@@ -81,6 +81,10 @@ Column {
         clip: true
         boundsBehavior: Flickable.StopAtBounds
         model: recent
+        // No current tile: it would keep its delegate alive and trail a
+        // highlight after it, as in the library.
+        currentIndex: -1
+        highlightFollowsCurrentItem: false
         delegate: CaptureTile {
             required property var tile
             width: 180
