@@ -21,6 +21,38 @@ namespace {
 
 const ScreenRecorder::Options recordingOptions {true, false};
 
+// A recorded file opened for a look: its length, its tracks and a frame
+// reader; or the text of the first of them that could not be read.
+struct OpenedRecording {
+    MediaTime duration;
+    std::vector<MediaTrack> video;
+    std::vector<MediaTrack> audio; // read only when asked for
+    FrameExtractor frames;
+};
+
+Result<OpenedRecording, QString> openRecording(const QString &path, bool readAudio)
+{
+    using Opened = Result<OpenedRecording, QString>;
+    const MediaAsset asset = MediaAsset::open(path);
+    auto duration = asset.duration();
+    if (!duration)
+        return Opened::failure(duration.error().description);
+    auto video = asset.tracks(MediaType::video);
+    if (!video)
+        return Opened::failure(video.error().description);
+    std::vector<MediaTrack> audio;
+    if (readAudio) {
+        auto audioTracks = asset.tracks(MediaType::audio);
+        if (!audioTracks)
+            return Opened::failure(audioTracks.error().description);
+        audio = std::move(*audioTracks);
+    }
+    auto extractor = FrameExtractor::open(path);
+    if (!extractor)
+        return Opened::failure(extractor.error().description);
+    return OpenedRecording {*duration, std::move(*video), std::move(audio), std::move(*extractor)};
+}
+
 // What the recording check finds in the file: size, length and the magenta
 // pixels of the frame at 2 s; or why it could not look.
 struct RecordedFrame {
@@ -32,30 +64,19 @@ struct RecordedFrame {
 RecordedFrame inspectRecording(const QString &path)
 {
     RecordedFrame result;
-    const MediaAsset asset = MediaAsset::open(path);
-    const auto duration = asset.duration();
-    if (!duration) {
-        result.error = duration.error().description;
+    auto opened = openRecording(path, false);
+    if (!opened) {
+        result.error = opened.error();
         return result;
     }
-    const auto video = asset.tracks(MediaType::video);
-    if (!video) {
-        result.error = video.error().description;
-        return result;
-    }
-    auto extractor = FrameExtractor::open(path);
-    if (!extractor) {
-        result.error = extractor.error().description;
-        return result;
-    }
-    const auto frame = extractor->frame(MediaTime::fromSeconds(2.0, 600));
+    const auto frame = opened->frames.frame(MediaTime::fromSeconds(2.0, 600));
     if (!frame) {
         result.error = frame.error().description;
         return result;
     }
-    result.findings.width = extractor->naturalSize().width();
-    result.findings.height = extractor->naturalSize().height();
-    result.findings.duration = duration->seconds();
+    result.findings.width = opened->frames.naturalSize().width();
+    result.findings.height = opened->frames.naturalSize().height();
+    result.findings.duration = opened->duration.seconds();
     result.findings.magentaInVideo = magentaCount(*frame);
     result.blackFrame = isBlackFrame(frame->scaled(32, 32));
     return result;
@@ -70,33 +91,17 @@ struct PausedFile {
 PausedFile inspectPausedRecording(const QString &path)
 {
     PausedFile result;
-    const MediaAsset asset = MediaAsset::open(path);
-    const auto duration = asset.duration();
-    if (!duration) {
-        result.error = duration.error().description;
-        return result;
-    }
-    const auto video = asset.tracks(MediaType::video);
-    if (!video) {
-        result.error = video.error().description;
-        return result;
-    }
-    const auto audio = asset.tracks(MediaType::audio);
-    if (!audio) {
-        result.error = audio.error().description;
-        return result;
-    }
-    auto extractor = FrameExtractor::open(path);
-    if (!extractor) {
-        result.error = extractor.error().description;
+    auto opened = openRecording(path, true);
+    if (!opened) {
+        result.error = opened.error();
         return result;
     }
     PauseFindings &findings = result.findings;
-    findings.duration = duration->seconds();
-    findings.videoTracks = int(video->size());
-    findings.audioTracks = int(audio->size());
+    findings.duration = opened->duration.seconds();
+    findings.videoTracks = int(opened->video.size());
+    findings.audioTracks = int(opened->audio.size());
     for (const double t : sampleTimes(findings.duration, 0.1, 0.25)) {
-        const auto frame = extractor->frame(MediaTime::fromSeconds(t, 600), QSize(32, 32));
+        const auto frame = opened->frames.frame(MediaTime::fromSeconds(t, 600), QSize(32, 32));
         if (!frame) {
             result.error = frame.error().description;
             return result;
