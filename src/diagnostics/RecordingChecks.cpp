@@ -12,6 +12,7 @@
 #include <QCoroFuture>
 #include <QScopeGuard>
 #include <QtConcurrent/QtConcurrentRun>
+#include <optional>
 
 using namespace std::chrono_literals;
 
@@ -112,6 +113,42 @@ PausedFile inspectPausedRecording(const QString &path)
     return result;
 }
 
+// Waits, two seconds at most, until WINDOW is on screen.
+QCoro::Task<void> exposed(const QWindow *window)
+{
+    const auto isExposed = [window] { return window->isExposed(); };
+    auto exposing = waitFor(isExposed, 2s);
+    co_await exposing;
+}
+
+// Starts RECORDER on TARGET into PATH, removing what an earlier run left
+// there first; false, with the failure reported under NAME, when it does not
+// start.
+QCoro::Task<bool> startRecording(
+    Context &context, const QString &name, ScreenRecorder &recorder, CaptureTarget target, QString path)
+{
+    auto removing = removeFile(path);
+    co_await removing;
+    auto starting = recorder.start(target, path, recordingOptions);
+    const auto started = co_await starting;
+    if (!started)
+        context.report.record(failLine(name, started.error().description()));
+    co_return bool(started);
+}
+
+// Stops RECORDER: the file it delivered, or none, with the failure reported
+// under NAME.
+QCoro::Task<std::optional<QString>> stopRecording(Context &context, const QString &name, ScreenRecorder &recorder)
+{
+    auto stopping = recorder.stop();
+    const auto stopped = co_await stopping;
+    if (!stopped) {
+        context.report.record(failLine(name, stopped.error().description()));
+        co_return std::nullopt;
+    }
+    co_return *stopped;
+}
+
 } // namespace
 
 QCoro::Task<void> checkRecording(Context &context, QString name, CaptureTarget target, DisplayInfo screen)
@@ -127,24 +164,16 @@ QCoro::Task<void> checkRecording(Context &context, QString name, CaptureTarget t
     });
     if (context.onWayland) {
         showBackdrop(*backdrop, screen, true);
-        const QWindow *shown = backdrop.get();
-        const auto exposed = [shown] { return shown->isExposed(); };
-        auto exposing = waitFor(exposed, 2s);
+        auto exposing = exposed(backdrop.get());
         co_await exposing;
     }
 
     const QString path = context.folder.filePath(name + QStringLiteral(".mp4"));
-    auto removing = removeFile(path);
-    co_await removing;
-
     RecorderAdapter adapter(context.screens, *context.platform.frames, *context.platform.audio);
     ScreenRecorder &recorder = adapter.recorder();
-    auto starting = recorder.start(target, path, recordingOptions);
-    const auto started = co_await starting;
-    if (!started) {
-        context.report.record(failLine(name, started.error().description()));
+    auto starting = startRecording(context, name, recorder, target, path);
+    if (!co_await starting)
         co_return;
-    }
 
     const auto noPause = [] {};
     const auto quit = [] { QCoreApplication::quit(); };
@@ -161,12 +190,10 @@ QCoro::Task<void> checkRecording(Context &context, QString name, CaptureTarget t
         co_return;
     }
 
-    auto stopping = recorder.stop();
-    const auto stopped = co_await stopping;
-    if (!stopped) {
-        context.report.record(failLine(name, stopped.error().description()));
+    auto stopping = stopRecording(context, name, recorder);
+    const std::optional<QString> stopped = co_await stopping;
+    if (!stopped)
         co_return;
-    }
     const QString delivered = *stopped;
     const auto inspect = [delivered] { return inspectRecording(delivered); };
     QFuture<RecordedFrame> inspecting = QtConcurrent::run(inspect);
@@ -185,23 +212,15 @@ QCoro::Task<void> checkPause(Context &context, QString name, CaptureTarget targe
     const std::unique_ptr<SolidWindow> backdrop = backdropWindow(screen, target);
     const auto tidy = qScopeGuard([&backdrop] { backdrop->hide(); });
     showBackdrop(*backdrop, screen, context.onWayland);
-    const QWindow *shown = backdrop.get();
-    const auto exposed = [shown] { return shown->isExposed(); };
-    auto exposing = waitFor(exposed, 2s);
+    auto exposing = exposed(backdrop.get());
     co_await exposing;
 
     const QString path = context.folder.filePath(name + QStringLiteral(".mp4"));
-    auto removing = removeFile(path);
-    co_await removing;
-
     RecorderAdapter adapter(context.screens, *context.platform.frames, *context.platform.audio);
     ScreenRecorder &recorder = adapter.recorder();
-    auto starting = recorder.start(target, path, recordingOptions);
-    const auto started = co_await starting;
-    if (!started) {
-        context.report.record(failLine(name, started.error().description()));
+    auto starting = startRecording(context, name, recorder, target, path);
+    if (!co_await starting)
         co_return;
-    }
     auto firstStretch = sleepAtLeast(2s);
     co_await firstStretch;
     if (!recorder.isPaused()) {
@@ -220,12 +239,10 @@ QCoro::Task<void> checkPause(Context &context, QString name, CaptureTarget targe
     }
     auto secondStretch = sleepAtLeast(2s);
     co_await secondStretch;
-    auto stopping = recorder.stop();
-    const auto stopped = co_await stopping;
-    if (!stopped) {
-        context.report.record(failLine(name, stopped.error().description()));
+    auto stopping = stopRecording(context, name, recorder);
+    const std::optional<QString> stopped = co_await stopping;
+    if (!stopped)
         co_return;
-    }
 
     const QString delivered = *stopped;
     const auto inspect = [delivered] { return inspectPausedRecording(delivered); };
