@@ -149,6 +149,21 @@ QCoro::Task<std::optional<QString>> stopRecording(Context &context, const QStrin
     co_return *stopped;
 }
 
+// Reads the delivered FILE with INSPECTION off the GUI thread: what it
+// found, or none, with its error reported under NAME.
+template <typename Found>
+QCoro::Task<std::optional<Found>> inspect(
+    Context &context, const QString &name, Found (*inspection)(const QString &), QString file)
+{
+    QFuture<Found> inspecting = QtConcurrent::run(inspection, file);
+    Found found = co_await inspecting;
+    if (!found.error.isEmpty()) {
+        context.report.record(failLine(name, found.error));
+        co_return std::nullopt;
+    }
+    co_return found;
+}
+
 } // namespace
 
 QCoro::Task<void> checkRecording(Context &context, QString name, CaptureTarget target, DisplayInfo screen)
@@ -194,17 +209,13 @@ QCoro::Task<void> checkRecording(Context &context, QString name, CaptureTarget t
     const std::optional<QString> stopped = co_await stopping;
     if (!stopped)
         co_return;
-    const QString delivered = *stopped;
-    const auto inspect = [delivered] { return inspectRecording(delivered); };
-    QFuture<RecordedFrame> inspecting = QtConcurrent::run(inspect);
-    RecordedFrame recorded = co_await inspecting;
-    if (!recorded.error.isEmpty()) {
-        context.report.record(failLine(name, recorded.error));
+    auto inspecting = inspect(context, name, inspectRecording, *stopped);
+    std::optional<RecordedFrame> recorded = co_await inspecting;
+    if (!recorded)
         co_return;
-    }
-    recorded.findings.magentaWithoutExclusion = *without;
-    context.report.record(context.onWayland ? waylandRecordingLine(name, recorded.findings, recorded.blackFrame)
-                                            : recordingLine(name, recorded.findings));
+    recorded->findings.magentaWithoutExclusion = *without;
+    context.report.record(context.onWayland ? waylandRecordingLine(name, recorded->findings, recorded->blackFrame)
+                                            : recordingLine(name, recorded->findings));
 }
 
 QCoro::Task<void> checkPause(Context &context, QString name, CaptureTarget target, DisplayInfo screen)
@@ -244,17 +255,13 @@ QCoro::Task<void> checkPause(Context &context, QString name, CaptureTarget targe
     if (!stopped)
         co_return;
 
-    const QString delivered = *stopped;
-    const auto inspect = [delivered] { return inspectPausedRecording(delivered); };
-    QFuture<PausedFile> inspecting = QtConcurrent::run(inspect);
-    PausedFile paused = co_await inspecting;
-    if (!paused.error.isEmpty()) {
-        context.report.record(failLine(name, paused.error));
+    auto inspecting = inspect(context, name, inspectPausedRecording, *stopped);
+    std::optional<PausedFile> paused = co_await inspecting;
+    if (!paused)
         co_return;
-    }
-    paused.findings.deliveredRequestedFile = delivered == path;
-    paused.findings.segmentReport = recorder.segmentReport();
-    context.report.record(pauseLine(name, paused.findings));
+    paused->findings.deliveredRequestedFile = *stopped == path;
+    paused->findings.segmentReport = recorder.segmentReport();
+    context.report.record(pauseLine(name, paused->findings));
 }
 
 } // namespace SelfTest
