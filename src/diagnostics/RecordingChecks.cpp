@@ -12,6 +12,7 @@
 #include <QCoroFuture>
 #include <QScopeGuard>
 #include <QtConcurrent/QtConcurrentRun>
+#include <optional>
 
 using namespace std::chrono_literals;
 
@@ -20,6 +21,38 @@ namespace SelfTest {
 namespace {
 
 const ScreenRecorder::Options recordingOptions {true, false};
+
+// A recorded file opened for a look: its length, its tracks and a frame
+// reader; or the text of the first of them that could not be read.
+struct OpenedRecording {
+    MediaTime duration;
+    std::vector<MediaTrack> video;
+    std::vector<MediaTrack> audio; // read only when asked for
+    FrameExtractor frames;
+};
+
+Result<OpenedRecording, QString> openRecording(const QString &path, bool readAudio)
+{
+    using Opened = Result<OpenedRecording, QString>;
+    const MediaAsset asset = MediaAsset::open(path);
+    auto duration = asset.duration();
+    if (!duration)
+        return Opened::failure(duration.error().description);
+    auto video = asset.tracks(MediaType::video);
+    if (!video)
+        return Opened::failure(video.error().description);
+    std::vector<MediaTrack> audio;
+    if (readAudio) {
+        auto audioTracks = asset.tracks(MediaType::audio);
+        if (!audioTracks)
+            return Opened::failure(audioTracks.error().description);
+        audio = std::move(*audioTracks);
+    }
+    auto extractor = FrameExtractor::open(path);
+    if (!extractor)
+        return Opened::failure(extractor.error().description);
+    return OpenedRecording {*duration, std::move(*video), std::move(audio), std::move(*extractor)};
+}
 
 // What the recording check finds in the file: size, length and the magenta
 // pixels of the frame at 2 s; or why it could not look.
@@ -32,30 +65,19 @@ struct RecordedFrame {
 RecordedFrame inspectRecording(const QString &path)
 {
     RecordedFrame result;
-    const MediaAsset asset = MediaAsset::open(path);
-    const auto duration = asset.duration();
-    if (!duration) {
-        result.error = duration.error().description;
+    auto opened = openRecording(path, false);
+    if (!opened) {
+        result.error = opened.error();
         return result;
     }
-    const auto video = asset.tracks(MediaType::video);
-    if (!video) {
-        result.error = video.error().description;
-        return result;
-    }
-    auto extractor = FrameExtractor::open(path);
-    if (!extractor) {
-        result.error = extractor.error().description;
-        return result;
-    }
-    const auto frame = extractor->frame(MediaTime::fromSeconds(2.0, 600));
+    const auto frame = opened->frames.frame(MediaTime::fromSeconds(2.0, 600));
     if (!frame) {
         result.error = frame.error().description;
         return result;
     }
-    result.findings.width = extractor->naturalSize().width();
-    result.findings.height = extractor->naturalSize().height();
-    result.findings.duration = duration->seconds();
+    result.findings.width = opened->frames.naturalSize().width();
+    result.findings.height = opened->frames.naturalSize().height();
+    result.findings.duration = opened->duration.seconds();
     result.findings.magentaInVideo = magentaCount(*frame);
     result.blackFrame = isBlackFrame(frame->scaled(32, 32));
     return result;
@@ -70,33 +92,17 @@ struct PausedFile {
 PausedFile inspectPausedRecording(const QString &path)
 {
     PausedFile result;
-    const MediaAsset asset = MediaAsset::open(path);
-    const auto duration = asset.duration();
-    if (!duration) {
-        result.error = duration.error().description;
-        return result;
-    }
-    const auto video = asset.tracks(MediaType::video);
-    if (!video) {
-        result.error = video.error().description;
-        return result;
-    }
-    const auto audio = asset.tracks(MediaType::audio);
-    if (!audio) {
-        result.error = audio.error().description;
-        return result;
-    }
-    auto extractor = FrameExtractor::open(path);
-    if (!extractor) {
-        result.error = extractor.error().description;
+    auto opened = openRecording(path, true);
+    if (!opened) {
+        result.error = opened.error();
         return result;
     }
     PauseFindings &findings = result.findings;
-    findings.duration = duration->seconds();
-    findings.videoTracks = int(video->size());
-    findings.audioTracks = int(audio->size());
+    findings.duration = opened->duration.seconds();
+    findings.videoTracks = int(opened->video.size());
+    findings.audioTracks = int(opened->audio.size());
     for (const double t : sampleTimes(findings.duration, 0.1, 0.25)) {
-        const auto frame = extractor->frame(MediaTime::fromSeconds(t, 600), QSize(32, 32));
+        const auto frame = opened->frames.frame(MediaTime::fromSeconds(t, 600), QSize(32, 32));
         if (!frame) {
             result.error = frame.error().description;
             return result;
@@ -105,6 +111,57 @@ PausedFile inspectPausedRecording(const QString &path)
         findings.badFrames += isBlackFrame(*frame);
     }
     return result;
+}
+
+// Waits, two seconds at most, until WINDOW is on screen.
+QCoro::Task<void> exposed(const QWindow *window)
+{
+    const auto isExposed = [window] { return window->isExposed(); };
+    auto exposing = waitFor(isExposed, 2s);
+    co_await exposing;
+}
+
+// Starts RECORDER on TARGET into PATH, removing what an earlier run left
+// there first; false, with the failure reported under NAME, when it does not
+// start.
+QCoro::Task<bool> startRecording(
+    Context &context, const QString &name, ScreenRecorder &recorder, CaptureTarget target, QString path)
+{
+    auto removing = removeFile(path);
+    co_await removing;
+    auto starting = recorder.start(target, path, recordingOptions);
+    const auto started = co_await starting;
+    if (!started)
+        context.report.record(failLine(name, started.error().description()));
+    co_return bool(started);
+}
+
+// Stops RECORDER: the file it delivered, or none, with the failure reported
+// under NAME.
+QCoro::Task<std::optional<QString>> stopRecording(Context &context, const QString &name, ScreenRecorder &recorder)
+{
+    auto stopping = recorder.stop();
+    const auto stopped = co_await stopping;
+    if (!stopped) {
+        context.report.record(failLine(name, stopped.error().description()));
+        co_return std::nullopt;
+    }
+    co_return *stopped;
+}
+
+// Reads the delivered FILE with INSPECTION off the GUI thread: what it
+// found, or none, with its error reported under NAME.
+template <typename Found>
+QCoro::Task<std::optional<Found>> inspect(
+    Context &context, const QString &name, Found (*inspection)(const QString &), QString file)
+{
+    QFuture<Found> inspecting = QtConcurrent::run(inspection, file);
+    Found found = co_await inspecting;
+    if (!found.error.isEmpty()) {
+        context.report.record(failLine(name, found.error));
+        co_return std::nullopt;
+    }
+    co_return found;
 }
 
 } // namespace
@@ -122,24 +179,16 @@ QCoro::Task<void> checkRecording(Context &context, QString name, CaptureTarget t
     });
     if (context.onWayland) {
         showBackdrop(*backdrop, screen, true);
-        const QWindow *shown = backdrop.get();
-        const auto exposed = [shown] { return shown->isExposed(); };
-        auto exposing = waitFor(exposed, 2s);
+        auto exposing = exposed(backdrop.get());
         co_await exposing;
     }
 
     const QString path = context.folder.filePath(name + QStringLiteral(".mp4"));
-    auto removing = removeFile(path);
-    co_await removing;
-
     RecorderAdapter adapter(context.screens, *context.platform.frames, *context.platform.audio);
     ScreenRecorder &recorder = adapter.recorder();
-    auto starting = recorder.start(target, path, recordingOptions);
-    const auto started = co_await starting;
-    if (!started) {
-        context.report.record(failLine(name, started.error().description()));
+    auto starting = startRecording(context, name, recorder, target, path);
+    if (!co_await starting)
         co_return;
-    }
 
     const auto noPause = [] {};
     const auto quit = [] { QCoreApplication::quit(); };
@@ -156,23 +205,17 @@ QCoro::Task<void> checkRecording(Context &context, QString name, CaptureTarget t
         co_return;
     }
 
-    auto stopping = recorder.stop();
-    const auto stopped = co_await stopping;
-    if (!stopped) {
-        context.report.record(failLine(name, stopped.error().description()));
+    auto stopping = stopRecording(context, name, recorder);
+    const std::optional<QString> stopped = co_await stopping;
+    if (!stopped)
         co_return;
-    }
-    const QString delivered = *stopped;
-    const auto inspect = [delivered] { return inspectRecording(delivered); };
-    QFuture<RecordedFrame> inspecting = QtConcurrent::run(inspect);
-    RecordedFrame recorded = co_await inspecting;
-    if (!recorded.error.isEmpty()) {
-        context.report.record(failLine(name, recorded.error));
+    auto inspecting = inspect(context, name, inspectRecording, *stopped);
+    std::optional<RecordedFrame> recorded = co_await inspecting;
+    if (!recorded)
         co_return;
-    }
-    recorded.findings.magentaWithoutExclusion = *without;
-    context.report.record(context.onWayland ? waylandRecordingLine(name, recorded.findings, recorded.blackFrame)
-                                            : recordingLine(name, recorded.findings));
+    recorded->findings.magentaWithoutExclusion = *without;
+    context.report.record(context.onWayland ? waylandRecordingLine(name, recorded->findings, recorded->blackFrame)
+                                            : recordingLine(name, recorded->findings));
 }
 
 QCoro::Task<void> checkPause(Context &context, QString name, CaptureTarget target, DisplayInfo screen)
@@ -180,23 +223,15 @@ QCoro::Task<void> checkPause(Context &context, QString name, CaptureTarget targe
     const std::unique_ptr<SolidWindow> backdrop = backdropWindow(screen, target);
     const auto tidy = qScopeGuard([&backdrop] { backdrop->hide(); });
     showBackdrop(*backdrop, screen, context.onWayland);
-    const QWindow *shown = backdrop.get();
-    const auto exposed = [shown] { return shown->isExposed(); };
-    auto exposing = waitFor(exposed, 2s);
+    auto exposing = exposed(backdrop.get());
     co_await exposing;
 
     const QString path = context.folder.filePath(name + QStringLiteral(".mp4"));
-    auto removing = removeFile(path);
-    co_await removing;
-
     RecorderAdapter adapter(context.screens, *context.platform.frames, *context.platform.audio);
     ScreenRecorder &recorder = adapter.recorder();
-    auto starting = recorder.start(target, path, recordingOptions);
-    const auto started = co_await starting;
-    if (!started) {
-        context.report.record(failLine(name, started.error().description()));
+    auto starting = startRecording(context, name, recorder, target, path);
+    if (!co_await starting)
         co_return;
-    }
     auto firstStretch = sleepAtLeast(2s);
     co_await firstStretch;
     if (!recorder.isPaused()) {
@@ -215,24 +250,18 @@ QCoro::Task<void> checkPause(Context &context, QString name, CaptureTarget targe
     }
     auto secondStretch = sleepAtLeast(2s);
     co_await secondStretch;
-    auto stopping = recorder.stop();
-    const auto stopped = co_await stopping;
-    if (!stopped) {
-        context.report.record(failLine(name, stopped.error().description()));
+    auto stopping = stopRecording(context, name, recorder);
+    const std::optional<QString> stopped = co_await stopping;
+    if (!stopped)
         co_return;
-    }
 
-    const QString delivered = *stopped;
-    const auto inspect = [delivered] { return inspectPausedRecording(delivered); };
-    QFuture<PausedFile> inspecting = QtConcurrent::run(inspect);
-    PausedFile paused = co_await inspecting;
-    if (!paused.error.isEmpty()) {
-        context.report.record(failLine(name, paused.error));
+    auto inspecting = inspect(context, name, inspectPausedRecording, *stopped);
+    std::optional<PausedFile> paused = co_await inspecting;
+    if (!paused)
         co_return;
-    }
-    paused.findings.deliveredRequestedFile = delivered == path;
-    paused.findings.segmentReport = recorder.segmentReport();
-    context.report.record(pauseLine(name, paused.findings));
+    paused->findings.deliveredRequestedFile = *stopped == path;
+    paused->findings.segmentReport = recorder.segmentReport();
+    context.report.record(pauseLine(name, paused->findings));
 }
 
 } // namespace SelfTest

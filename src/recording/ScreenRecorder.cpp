@@ -284,9 +284,7 @@ void ScreenRecorder::segmentDidFail(quint64 generation, PlatformError error)
 {
     if (generation != m_generation)
         return;
-    m_failure = error;
-    if (m_stream && onUnexpectedStop)
-        onUnexpectedStop();
+    streamDidStop(generation, std::move(error));
     markSegmentFinished();
 }
 

@@ -232,6 +232,24 @@ void pauseRecorder(ScreenRecorder &recorder)
     }());
 }
 
+// How long a recording ran by the wall clock, its pauses left out.
+class RunningTime {
+public:
+    RunningTime() { m_clock.start(); }
+    // Lets the recording run for MS, counting the time.
+    void runFor(int ms)
+    {
+        const qint64 from = m_clock.elapsed();
+        ::runFor(ms);
+        m_ran += m_clock.elapsed() - from;
+    }
+    double seconds() const { return m_ran / 1000.0; }
+
+private:
+    QElapsedTimer m_clock;
+    qint64 m_ran = 0;
+};
+
 // A segment service whose second segment reads a narrower picture, so that
 // the segments cannot share one video track and the join must fail.
 class MismatchedSegments : public SegmentCaptureService {
@@ -393,6 +411,30 @@ protected:
         return {};
     }
 
+    // Shows WINDOW at PLACE, in points from DISPLAY's top left corner;
+    // whether it was exposed.
+    static bool showOn(QWindow &window, const DisplayInfo &display, const QRect &place)
+    {
+        window.setGeometry(place.translated(display.frame.topLeft()));
+        window.show();
+        return QTest::qWaitForWindowExposed(&window);
+    }
+
+    // A recorder of this desktop's pictures and sound as the program makes
+    // one, counting the stops it makes by itself.
+    struct LiveRecorder {
+        LiveRecorder()
+            : service(*services().frames, *services().audio)
+            , recorder(*services().screens, service)
+        {
+            recorder.onUnexpectedStop = [this] { ++unexpected; };
+        }
+
+        LiveSegmentCapture service;
+        ScreenRecorder recorder;
+        int unexpected = 0;
+    };
+
     // Plays a tone into the default sink while the object lives.
     struct Tone {
         QString module;
@@ -418,14 +460,12 @@ protected:
         ASSERT_TRUE(display.id);
         ColouredWindow kept(keptGreen);
         kept.setFlags(Qt::FramelessWindowHint);
-        kept.setGeometry(display.frame.x() + 300, display.frame.y() + 300, 200, 150);
-        kept.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&kept));
+        ASSERT_TRUE(showOn(kept, display, QRect(300, 300, 200, 150)));
 
         Tone tone;
         ASSERT_FALSE(tone.module.isEmpty());
-        LiveSegmentCapture service(*services().frames, *services().audio);
-        ScreenRecorder recorder(*services().screens, service);
+        LiveRecorder live;
+        ScreenRecorder &recorder = live.recorder;
         const QString path = out.filePath("inteira.mp4");
         QElapsedTimer wallClock;
         wallClock.start();
@@ -510,9 +550,7 @@ TEST_F(RecordingX11, EachRepaintIsOnePictureAndNoPictureMixesTwo)
     FlashingWindow window;
     window.setFlags(Qt::FramelessWindowHint);
     const QRect area(display.pixelGeometry.topLeft() + QPoint(100, 100), QSize(640, 360));
-    window.setGeometry(display.frame.x() + 100, display.frame.y() + 100, 640, 360);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(showOn(window, display, QRect(100, 100, 640, 360)));
     runFor(500);
 
     SegmentSettings settings;
@@ -568,30 +606,23 @@ TEST_F(RecordingX11, PauseAndResumeGiveOneFileOfTheRunningStretches)
     const DisplayInfo display = firstDisplay();
     ASSERT_TRUE(display.id);
     ColouredWindow kept(keptGreen);
-    kept.setGeometry(display.frame.x() + 200, display.frame.y() + 200, 300, 200);
-    kept.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&kept));
+    ASSERT_TRUE(showOn(kept, display, QRect(200, 200, 300, 200)));
     std::optional<Tone> tone;
     if (hasSound)
         tone.emplace();
 
-    LiveSegmentCapture service(*services().frames, *services().audio);
-    ScreenRecorder recorder(*services().screens, service);
+    LiveRecorder live;
+    ScreenRecorder &recorder = live.recorder;
     const QString path = out.filePath("pausa.mp4");
     const CaptureTarget target {*display.id, QRectF(100, 100, 401, 301)};
-    QElapsedTimer clock;
-    clock.start();
     ASSERT_TRUE(awaitTask(recorder.start(target, path, {hasSound, false})));
-    qint64 running = -clock.elapsed();
-    runFor(2000);
-    running += clock.elapsed();
+    RunningTime running;
+    running.runFor(2000);
     pauseRecorder(recorder);
     runFor(2000);
     auto resumed = awaitTask(recorder.resume());
     ASSERT_TRUE(resumed) << resumed.error().description().toStdString();
-    running -= clock.elapsed();
-    runFor(2000);
-    running += clock.elapsed();
+    running.runFor(2000);
     auto stopped = awaitTask(recorder.stop());
     ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
     EXPECT_EQ(*stopped, path);
@@ -600,7 +631,7 @@ TEST_F(RecordingX11, PauseAndResumeGiveOneFileOfTheRunningStretches)
     ASSERT_EQ(info.count("video"), 1);
     EXPECT_EQ(info.first("video")->width, 400);
     EXPECT_EQ(info.first("video")->height, 300);
-    EXPECT_NEAR(info.duration, running / 1000.0, 0.2);
+    EXPECT_NEAR(info.duration, running.seconds(), 0.2);
     if (hasSound) {
         ASSERT_EQ(info.count("audio"), 1);
         EXPECT_NEAR(info.first("audio")->duration, info.first("video")->duration, 0.15);
@@ -644,10 +675,8 @@ TEST_F(RecordingX11, ASecondScreenSwitchedOffEndsTheRecordingAndKeepsWhatItGot)
             second = display;
     if (!second.id)
         GTEST_SKIP() << "needs the two-screen desktop";
-    LiveSegmentCapture service(*services().frames, *services().audio);
-    ScreenRecorder recorder(*services().screens, service);
-    int unexpected = 0;
-    recorder.onUnexpectedStop = [&] { ++unexpected; };
+    LiveRecorder live;
+    ScreenRecorder &recorder = live.recorder;
     const QString path = out.filePath("segunda.mp4");
     ASSERT_TRUE(awaitTask(recorder.start({*second.id, std::nullopt}, path, {false, false})));
     runFor(1500);
@@ -655,9 +684,9 @@ TEST_F(RecordingX11, ASecondScreenSwitchedOffEndsTheRecordingAndKeepsWhatItGot)
         runTool("xrandr", {"--output", "DUMMY1", "--mode", "1280x1024", "--pos", "1920x0"});
     });
     runTool("xrandr", {"--output", "DUMMY1", "--off"});
-    for (int i = 0; i < 50 && unexpected == 0; ++i)
+    for (int i = 0; i < 50 && live.unexpected == 0; ++i)
         runFor(100);
-    EXPECT_EQ(unexpected, 1);
+    EXPECT_EQ(live.unexpected, 1);
     auto stopped = awaitTask(recorder.stop());
     ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
     const FileInfo info = probe(*stopped);
@@ -673,38 +702,29 @@ TEST_F(RecordingX11, WithoutASoundServerThePictureIsRecordedAcrossPauses)
     // Nothing listens there.
     const PulseServerOverride nowhere("unix:" + out.filePath("no-server"));
     ColouredWindow kept(keptGreen);
-    kept.setGeometry(display.frame.x() + 200, display.frame.y() + 200, 300, 200);
-    kept.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&kept));
+    ASSERT_TRUE(showOn(kept, display, QRect(200, 200, 300, 200)));
 
-    LiveSegmentCapture service(*services().frames, *services().audio);
-    ScreenRecorder recorder(*services().screens, service);
-    int unexpected = 0;
-    recorder.onUnexpectedStop = [&] { ++unexpected; };
+    LiveRecorder live;
+    ScreenRecorder &recorder = live.recorder;
     const QString path = out.filePath("sem-som.mp4");
-    QElapsedTimer clock;
-    clock.start();
     auto started = awaitTask(recorder.start({*display.id, QRectF(100, 100, 401, 301)}, path, {true, true}));
     ASSERT_TRUE(started) << started.error().description().toStdString();
-    qint64 running = -clock.elapsed();
-    runFor(1500);
-    running += clock.elapsed();
+    RunningTime running;
+    running.runFor(1500);
     pauseRecorder(recorder);
     runFor(500);
     ASSERT_TRUE(awaitTask(recorder.resume()));
-    running -= clock.elapsed();
-    runFor(1500);
-    running += clock.elapsed();
+    running.runFor(1500);
     auto stopped = awaitTask(recorder.stop());
     ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
     EXPECT_EQ(*stopped, path) << "the segments were joined";
-    EXPECT_EQ(unexpected, 0);
+    EXPECT_EQ(live.unexpected, 0);
 
     const FileInfo info = probe(path);
     ASSERT_EQ(info.count("video"), 1);
     EXPECT_EQ(info.count("audio"), 0);
     EXPECT_EQ(info.first("video")->width, 400);
-    EXPECT_NEAR(info.duration, running / 1000.0, 0.25);
+    EXPECT_NEAR(info.duration, running.seconds(), 0.25);
     const std::vector<ScreenRecorder::MissingAudio> missing = recorder.missingAudio();
     ASSERT_EQ(missing.size(), 2u);
     EXPECT_EQ(missing[0].source, SoundSource::systemAudio);
@@ -725,10 +745,8 @@ TEST_F(RecordingX11, TheSoundServerDyingKeepsThePictureAndTheSoundSoFar)
     ASSERT_TRUE(server.start());
     const PulseServerOverride toPrivate(server.address());
 
-    LiveSegmentCapture service(*services().frames, *services().audio);
-    ScreenRecorder recorder(*services().screens, service);
-    int unexpected = 0;
-    recorder.onUnexpectedStop = [&] { ++unexpected; };
+    LiveRecorder live;
+    ScreenRecorder &recorder = live.recorder;
     const QString path = out.filePath("som-caiu.mp4");
     QElapsedTimer clock;
     clock.start();
@@ -739,7 +757,7 @@ TEST_F(RecordingX11, TheSoundServerDyingKeepsThePictureAndTheSoundSoFar)
     server.kill();
     const double killedAt = (clock.elapsed() - startedAt) / 1000.0;
     runFor(2000);
-    EXPECT_EQ(unexpected, 0) << "the picture goes on";
+    EXPECT_EQ(live.unexpected, 0) << "the picture goes on";
     EXPECT_FALSE(recorder.isPaused());
     // A later segment while the server is still gone has the same tracks.
     pauseRecorder(recorder);
@@ -847,9 +865,7 @@ TEST_F(RecordingX11, BothSourcesGiveAMixFirstThatStaysInStepWithThePictureAcross
     };
     MarkerWindow marker(Qt::black);
     marker.setFlags(Qt::FramelessWindowHint);
-    marker.setGeometry(display.frame.x() + 80, display.frame.y() + 80, 400, 300);
-    marker.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&marker));
+    ASSERT_TRUE(showOn(marker, display, QRect(80, 80, 400, 300)));
     const auto paint = [&](QColor colour) {
         marker.colour = colour;
         const int before = marker.paints;
@@ -858,8 +874,8 @@ TEST_F(RecordingX11, BothSourcesGiveAMixFirstThatStaysInStepWithThePictureAcross
         QGuiApplication::sync();
     };
 
-    LiveSegmentCapture service(*services().frames, *services().audio);
-    ScreenRecorder recorder(*services().screens, service);
+    LiveRecorder live;
+    ScreenRecorder &recorder = live.recorder;
     const QString path = out.filePath("mistura.mp4");
     QElapsedTimer clock;
     clock.start();

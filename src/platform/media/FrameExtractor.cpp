@@ -17,6 +17,22 @@ struct FrameExtractor::State {
     bool positioned = false; // `current` came from a forward decode that may continue
 
     AVStream *stream() const { return context->streams[streamIndex]; }
+
+    // Seeks to the key frame at or before TIMESTAMP (in the stream's time
+    // base) and forgets what was decoded; FFmpeg's error code, or 0.
+    int seek(int64_t timestamp)
+    {
+        const int rc = av_seek_frame(context.get(), streamIndex, timestamp, AVSEEK_FLAG_BACKWARD);
+        if (rc < 0)
+            return rc;
+        avcodec_flush_buffers(decoder.get());
+        current.reset();
+        upcoming.reset();
+        draining = false;
+        ended = false;
+        positioned = false;
+        return 0;
+    }
 };
 
 FrameExtractor::FrameExtractor(std::unique_ptr<State> state)
@@ -143,14 +159,8 @@ Result<QImage, MediaError> FrameExtractor::frame(const MediaTime &time, QSize si
     // frame before the time and decode forward from there.
     const bool canContinue = s.positioned && s.current && frameTime(s.current.get()) <= wanted;
     if (!canContinue) {
-        const int rc = av_seek_frame(s.context.get(), s.streamIndex, wanted, AVSEEK_FLAG_BACKWARD);
-        if (rc < 0)
+        if (const int rc = s.seek(wanted); rc < 0)
             return R::failure(MediaError::fromCode(rc));
-        avcodec_flush_buffers(s.decoder.get());
-        s.current.reset();
-        s.upcoming.reset();
-        s.draining = false;
-        s.ended = false;
         s.positioned = true;
     }
 
@@ -194,15 +204,8 @@ Result<QImage, MediaError> FrameExtractor::firstFrame(QSize size, Qt::AspectRati
     using R = Result<QImage, MediaError>;
     State &s = *m_state;
     const int64_t start = s.stream()->start_time != AV_NOPTS_VALUE ? s.stream()->start_time : 0;
-    const int rc = av_seek_frame(s.context.get(), s.streamIndex, start, AVSEEK_FLAG_BACKWARD);
-    if (rc < 0)
+    if (const int rc = s.seek(start); rc < 0)
         return R::failure(MediaError::fromCode(rc));
-    avcodec_flush_buffers(s.decoder.get());
-    s.current.reset();
-    s.upcoming.reset();
-    s.draining = false;
-    s.ended = false;
-    s.positioned = false;
     auto first = decodeNext(s.context.get(), s.decoder.get(), s.streamIndex, s.draining);
     if (!first)
         return R::failure(first.error());

@@ -207,37 +207,36 @@ Result<Done, MediaError> write(const QString &path, const Options &options)
     if (!writer)
         return R::failure(writer.error());
 
+    // One encoder's samples as a track of the file.
+    const auto addTrack
+        = [&](const CodecContext &encoder, Result<Encoded, MediaError> samples, const char *codec, int timeScale) -> R {
+        if (!samples)
+            return R::failure(samples.error());
+        int rc = 0;
+        const FormatDescription format = describe(encoder.get(), &rc);
+        if (rc < 0)
+            return R::failure(failed(rc, codec));
+        auto input = writer->addInput(format, timeScale);
+        if (!input)
+            return R::failure(input.error());
+        tracks.push_back({*input, std::move(*samples), 0});
+        return Done {};
+    };
     if (options.videoSeconds > 0) {
         auto encoder = openVideoEncoder(options);
         if (!encoder)
             return R::failure(encoder.error());
-        auto samples = encodeVideo(encoder->get(), options);
-        if (!samples)
-            return R::failure(samples.error());
-        int rc = 0;
-        const FormatDescription format = describe(encoder->get(), &rc);
-        if (rc < 0)
-            return R::failure(failed(rc, "libx264"));
-        auto input = writer->addInput(format, options.framesPerSecond);
-        if (!input)
-            return R::failure(input.error());
-        tracks.push_back({*input, std::move(*samples), 0});
+        auto added = addTrack(*encoder, encodeVideo(encoder->get(), options), "libx264", options.framesPerSecond);
+        if (!added)
+            return added;
     }
     for (const double seconds : options.audioTracks) {
         auto encoder = openAudioEncoder(options);
         if (!encoder)
             return R::failure(encoder.error());
-        auto samples = encodeAudio(encoder->get(), options, seconds);
-        if (!samples)
-            return R::failure(samples.error());
-        int rc = 0;
-        const FormatDescription format = describe(encoder->get(), &rc);
-        if (rc < 0)
-            return R::failure(failed(rc, "aac"));
-        auto input = writer->addInput(format, options.sampleRate);
-        if (!input)
-            return R::failure(input.error());
-        tracks.push_back({*input, std::move(*samples), 0});
+        auto added = addTrack(*encoder, encodeAudio(encoder->get(), options, seconds), "aac", options.sampleRate);
+        if (!added)
+            return added;
     }
 
     if (auto started = writer->startWriting(); !started)

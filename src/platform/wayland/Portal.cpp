@@ -83,6 +83,14 @@ PlatformError responseError(uint code, const QString &what)
     return {QStringLiteral("%1: o portal do sistema recusou o pedido.").arg(what)};
 }
 
+void closeSession(QDBusConnection bus, const QString &session)
+{
+    if (session.isEmpty())
+        return;
+    bus.asyncCall(QDBusMessage::createMethodCall(
+        service, session, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
+}
+
 } // namespace Portal
 
 PortalInterfaces::PortalInterfaces(QDBusConnection bus, std::chrono::milliseconds timeout, QObject *parent)
@@ -168,10 +176,21 @@ PortalRequest::PortalRequest(QDBusConnection bus, QString what, QObject *parent)
 void PortalRequest::start(
     const QString &interface, const QString &method, QVariantList arguments, std::chrono::milliseconds timeout)
 {
+    send(interface, method, std::move(arguments), timeout);
+}
+
+void PortalRequest::startWaitingOnUser(const QString &interface, const QString &method, QVariantList arguments)
+{
+    send(interface, method, std::move(arguments), std::nullopt);
+}
+
+void PortalRequest::send(const QString &interface, const QString &method, QVariantList arguments,
+    std::optional<std::chrono::milliseconds> timeout)
+{
     static std::atomic<unsigned> counter {0};
     const QString token = QStringLiteral("velunta%1").arg(++counter);
     if (arguments.isEmpty() || arguments.constLast().typeId() != QMetaType::QVariantMap) {
-        finish(Portal::Answer::failure({m_what}));
+        finish(Portal::Answer::failure({{m_what}, false}));
         return;
     }
     QVariantMap options = arguments.takeLast().toMap();
@@ -181,12 +200,13 @@ void PortalRequest::start(
 
     QDBusMessage call = QDBusMessage::createMethodCall(Portal::service, Portal::objectPath, interface, method);
     call.setArguments(arguments);
-    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, int(timeout.count())), this);
+    const int callTimeout = timeout ? int(timeout->count()) : -1;
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, callTimeout), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *done) {
         done->deleteLater();
         QDBusPendingReply<QDBusObjectPath> reply = *done;
         if (reply.isError()) {
-            finish(Portal::Answer::failure({QStringLiteral("%1: %2").arg(m_what, reply.error().message())}));
+            finish(Portal::Answer::failure({{QStringLiteral("%1: %2").arg(m_what, reply.error().message())}, false}));
             return;
         }
         const QString path = reply.value().path();
@@ -195,10 +215,13 @@ void PortalRequest::start(
             subscribe(path);
         }
     });
-    // The portal may wait on the user; Velunta's requests never ask it to,
-    // so a request that hangs this long has failed.
-    QTimer::singleShot(timeout, this, [this] {
-        finish(Portal::Answer::failure({QStringLiteral("%1: o portal do sistema não respondeu.").arg(m_what)}));
+    if (!timeout)
+        return;
+    // The portal may wait on the user; requests that do not ask it to and
+    // hang this long have failed.
+    QTimer::singleShot(*timeout, this, [this] {
+        finish(
+            Portal::Answer::failure({{QStringLiteral("%1: o portal do sistema não respondeu.").arg(m_what)}, false}));
     });
 }
 
@@ -220,7 +243,8 @@ void PortalRequest::unsubscribe()
 
 void PortalRequest::onResponse(uint code, const QVariantMap &results)
 {
-    finish(code == 0 ? Portal::Answer(results) : Portal::Answer::failure(Portal::responseError(code, m_what)));
+    finish(code == 0 ? Portal::Answer(results)
+                     : Portal::Answer::failure({Portal::responseError(code, m_what), code == 1}));
 }
 
 void PortalRequest::finish(const Portal::Answer &answer)

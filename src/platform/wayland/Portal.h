@@ -9,6 +9,7 @@
 #include <QVariantMap>
 #include <chrono>
 #include <map>
+#include <optional>
 
 // The desktop portal (xdg-desktop-portal) as Velunta uses it: which of its
 // interfaces a session offers, and requests answered through a Request
@@ -19,6 +20,7 @@ inline const QString service = QStringLiteral("org.freedesktop.portal.Desktop");
 inline const QString objectPath = QStringLiteral("/org/freedesktop/portal/desktop");
 inline const QString screenshotInterface = QStringLiteral("org.freedesktop.portal.Screenshot");
 inline const QString globalShortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+inline const QString screenCastInterface = QStringLiteral("org.freedesktop.portal.ScreenCast");
 
 // The Request object a call made with TOKEN answers on: the caller's unique
 // bus name without its ':' and with '.' as '_'.
@@ -40,10 +42,20 @@ bool isTemporaryFile(const QString &path, const QStringList &temporaryRoots);
 // The roots isTemporaryFile checks on this system.
 QStringList temporaryRoots();
 
-using Answer = Result<QVariantMap, PlatformError>;
+// Why a request brought no results, in the user's words. CANCELLED when the
+// user said no (Response code 1), which callers that ask the user word
+// themselves.
+struct RequestError : PlatformError {
+    bool cancelled = false;
+};
+
+using Answer = Result<QVariantMap, RequestError>;
 
 // The user-facing error for a Response code other than 0.
 PlatformError responseError(uint code, const QString &what);
+
+// Ends a portal session (ScreenCast, GlobalShortcuts) without waiting.
+void closeSession(QDBusConnection bus, const QString &session);
 
 } // namespace Portal
 
@@ -89,9 +101,14 @@ public:
     PortalRequest(QDBusConnection bus, QString what, QObject *parent = nullptr);
 
     // Calls METHOD of INTERFACE on the portal with ARGUMENTS, whose last one
-    // must be the options map (a handle_token is added to it).
+    // must be the options map (a handle_token is added to it). TIMEOUT bounds
+    // the call and the wait for its Response.
     void start(
         const QString &interface, const QString &method, QVariantList arguments, std::chrono::milliseconds timeout);
+    // The same for a request that waits on the user (the screen cast's
+    // chooser), which may take as long as the user does: only the call
+    // itself is bounded, by D-Bus's default.
+    void startWaitingOnUser(const QString &interface, const QString &method, QVariantList arguments);
 
 signals:
     void finished(const Portal::Answer &answer);
@@ -100,6 +117,8 @@ private slots:
     void onResponse(uint code, const QVariantMap &results);
 
 private:
+    void send(const QString &interface, const QString &method, QVariantList arguments,
+        std::optional<std::chrono::milliseconds> timeout);
     void subscribe(const QString &path);
     void unsubscribe();
     void finish(const Portal::Answer &answer);

@@ -1,24 +1,20 @@
 #include "platform/wayland/PortalScreenCast.h"
 
 #include "platform/wayland/CastTokens.h"
+#include "platform/wayland/Portal.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusUnixFileDescriptor>
-#include <QDBusVariant>
-#include <QPointer>
 #include <atomic>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
-
-const QString service = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString objectPath = QStringLiteral("/org/freedesktop/portal/desktop");
-const QString screenCast = QStringLiteral("org.freedesktop.portal.ScreenCast");
 
 constexpr uint sourceMonitor = 1;
 constexpr uint cursorHidden = 1;
@@ -34,6 +30,11 @@ PlatformError unavailable()
 PlatformError portalFailed()
 {
     return {QStringLiteral("O portal de captura de tela não conseguiu começar a gravação.")};
+}
+
+PlatformError notAllowed()
+{
+    return {QStringLiteral("A gravação da tela não foi permitida.")};
 }
 
 // Values inside a{sv} arrive as QDBusArgument when they are structures.
@@ -72,24 +73,6 @@ std::vector<PortalScreenCast::Stream> streamsOf(const QVariant &value)
 }
 
 } // namespace
-
-// Hands the Response signal of one request path to a callback.
-class PortalRequestWatcher : public QObject {
-    Q_OBJECT
-
-public:
-    std::function<void(uint, const QVariantMap &)> answered;
-
-public slots:
-    void response(uint code, const QVariantMap &results)
-    {
-        auto callback = std::move(answered);
-        answered = nullptr;
-        deleteLater();
-        if (callback)
-            callback(code, results);
-    }
-};
 
 struct PortalScreenCast::Conversation {
     bool showsCursor = true;
@@ -141,9 +124,9 @@ void PortalScreenCast::start(bool showsCursor, const QString &restoreToken, Done
     }
     // What this portal offers decides the cursor mode and whether sessions
     // can persist.
-    QDBusMessage getAll = QDBusMessage::createMethodCall(
-        service, objectPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
-    getAll << screenCast;
+    QDBusMessage getAll = QDBusMessage::createMethodCall(Portal::service, Portal::objectPath,
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
+    getAll << Portal::screenCastInterface;
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(getAll), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, talk](QDBusPendingCallWatcher *call) {
         call->deleteLater();
@@ -170,47 +153,28 @@ void PortalScreenCast::start(bool showsCursor, const QString &restoreToken, Done
     });
 }
 
-void PortalScreenCast::request(const Talk &talk, const QString &method, QList<QVariant> arguments, QVariantMap options,
-    std::function<void(uint, const QVariantMap &)> next)
+void PortalScreenCast::request(const Talk &talk, const QString &method, QVariantList arguments, PlatformError refused,
+    std::function<void(const QVariantMap &)> next)
 {
-    // The answer may come before the call's reply: listen on the path the
-    // portal derives from our name and token before calling.
-    const QString token = newToken();
-    QString sender = m_bus.baseService().mid(1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
-    auto *watcher = new PortalRequestWatcher;
-    watcher->setParent(this);
-    watcher->answered = std::move(next);
-    m_bus.connect(service, path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"), watcher,
-        SLOT(response(uint, QVariantMap)));
-
-    options.insert(QStringLiteral("handle_token"), token);
-    QDBusMessage message = QDBusMessage::createMethodCall(service, objectPath, screenCast, method);
-    arguments.append(options);
-    message.setArguments(arguments);
-    auto *call = new QDBusPendingCallWatcher(m_bus.asyncCall(message), this);
-    connect(call, &QDBusPendingCallWatcher::finished, this,
-        [this, talk, watcher = QPointer<PortalRequestWatcher>(watcher), path](QDBusPendingCallWatcher *done) {
-            done->deleteLater();
-            if (!done->isError())
+    auto *request = new PortalRequest(m_bus, method, this);
+    connect(request, &PortalRequest::finished, this,
+        [this, talk, refused = std::move(refused), next = std::move(next)](const Portal::Answer &answer) {
+            if (!answer) {
+                fail(talk, answer.error().cancelled ? refused : portalFailed());
                 return;
-            if (watcher) {
-                m_bus.disconnect(service, path, QStringLiteral("org.freedesktop.portal.Request"),
-                    QStringLiteral("Response"), watcher, SLOT(response(uint, QVariantMap)));
-                watcher->deleteLater();
             }
-            fail(talk, portalFailed());
+            next(*answer);
         });
+    // The user may be choosing a monitor in the portal's dialog meanwhile.
+    request->startWaitingOnUser(Portal::screenCastInterface, method, std::move(arguments));
 }
 
 void PortalScreenCast::createSession(const Talk &talk)
 {
-    QVariantMap options;
-    options.insert(QStringLiteral("session_handle_token"), newToken());
-    request(talk, QStringLiteral("CreateSession"), {}, options, [this, talk](uint code, const QVariantMap &results) {
+    const QVariantMap options {{QStringLiteral("session_handle_token"), newToken()}};
+    request(talk, QStringLiteral("CreateSession"), {options}, portalFailed(), [this, talk](const QVariantMap &results) {
         talk->cast.session = results.value(QStringLiteral("session_handle")).toString();
-        if (code != 0 || talk->cast.session.isEmpty()) {
+        if (talk->cast.session.isEmpty()) {
             fail(talk, portalFailed());
             return;
         }
@@ -233,30 +197,17 @@ void PortalScreenCast::selectSources(const Talk &talk)
             talk->cast.restoredFrom = talk->restoreToken;
         }
     }
-    request(talk, QStringLiteral("SelectSources"), {QVariant::fromValue(QDBusObjectPath(talk->cast.session))}, options,
-        [this, talk](uint code, const QVariantMap &) {
-            if (code == 1) {
-                fail(talk, {QStringLiteral("A gravação da tela não foi permitida.")});
-                return;
-            }
-            if (code != 0) {
-                fail(talk, portalFailed());
-                return;
-            }
-            startSession(talk);
-        });
+    request(talk, QStringLiteral("SelectSources"), {QVariant::fromValue(QDBusObjectPath(talk->cast.session)), options},
+        notAllowed(), [this, talk](const QVariantMap &) { startSession(talk); });
 }
 
 void PortalScreenCast::startSession(const Talk &talk)
 {
-    request(talk, QStringLiteral("Start"), {QVariant::fromValue(QDBusObjectPath(talk->cast.session)), QString()}, {},
-        [this, talk](uint code, const QVariantMap &results) {
-            if (code == 1) {
-                fail(talk, {QStringLiteral("A gravação da tela não foi permitida.")});
-                return;
-            }
+    request(talk, QStringLiteral("Start"),
+        {QVariant::fromValue(QDBusObjectPath(talk->cast.session)), QString(), QVariantMap()}, notAllowed(),
+        [this, talk](const QVariantMap &results) {
             talk->cast.streams = streamsOf(results.value(QStringLiteral("streams")));
-            if (code != 0 || talk->cast.streams.empty()) {
+            if (talk->cast.streams.empty()) {
                 fail(talk, portalFailed());
                 return;
             }
@@ -272,8 +223,8 @@ void PortalScreenCast::startSession(const Talk &talk)
 
 void PortalScreenCast::openRemote(const Talk &talk)
 {
-    QDBusMessage message
-        = QDBusMessage::createMethodCall(service, objectPath, screenCast, QStringLiteral("OpenPipeWireRemote"));
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        Portal::service, Portal::objectPath, Portal::screenCastInterface, QStringLiteral("OpenPipeWireRemote"));
     message.setArguments({QVariant::fromValue(QDBusObjectPath(talk->cast.session)), QVariantMap()});
     auto *call = new QDBusPendingCallWatcher(m_bus.asyncCall(message), this);
     connect(call, &QDBusPendingCallWatcher::finished, this, [this, talk](QDBusPendingCallWatcher *done) {
@@ -301,10 +252,5 @@ QString PortalScreenCast::restoreTokenFor(const QRectF &area, double slack) cons
 
 void PortalScreenCast::close(const QString &session)
 {
-    if (session.isEmpty())
-        return;
-    m_bus.asyncCall(QDBusMessage::createMethodCall(
-        service, session, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
+    Portal::closeSession(m_bus, session);
 }
-
-#include "PortalScreenCast.moc"

@@ -78,10 +78,11 @@ private:
     void selectSources(const Talk &talk);
     void startSession(const Talk &talk);
     void openRemote(const Talk &talk);
-    // Calls METHOD, whose answer comes as a Response signal on the request
-    // path, and hands that answer to NEXT.
-    void request(const Talk &talk, const QString &method, QList<QVariant> arguments, QVariantMap options,
-        std::function<void(uint, const QVariantMap &)> next);
+    // Calls METHOD, whose last argument is its options, and hands the
+    // Response's results to NEXT; fails the conversation with REFUSED when
+    // the user said no, and with the portal's failure otherwise.
+    void request(const Talk &talk, const QString &method, QVariantList arguments, PlatformError refused,
+        std::function<void(const QVariantMap &)> next);
     QString newToken();
 
     TokenStore m_tokens;

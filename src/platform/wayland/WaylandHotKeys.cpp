@@ -5,7 +5,6 @@
 
 #include <QDBusArgument>
 #include <QDBusError>
-#include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
 #include <QKeySequence>
@@ -95,10 +94,7 @@ void WaylandHotKeys::portalKnown()
 
 WaylandHotKeys::~WaylandHotKeys()
 {
-    if (m_session.isEmpty())
-        return;
-    m_bus.asyncCall(QDBusMessage::createMethodCall(
-        Portal::service, m_session, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
+    Portal::closeSession(m_bus, m_session);
 }
 
 QString WaylandHotKeys::unavailableReason() const

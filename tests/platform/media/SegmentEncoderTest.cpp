@@ -29,29 +29,91 @@ namespace {
     return usage.ru_maxrss;
 }
 
+// A 64×48 segment in a folder of its own; a test sets what else it needs in
+// SETTINGS before open().
+class EncoderFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(out.isValid());
+        settings.path = out.filePath("trecho-0.mp4");
+        settings.size = QSize(64, 48);
+    }
+
+    // Opens the encoder as OPENED; false, with the reason recorded, when it
+    // cannot.
+    bool open()
+    {
+        auto encoder = SegmentEncoder::open(settings);
+        if (!encoder) {
+            ADD_FAILURE() << encoder.error().description.toStdString();
+            return false;
+        }
+        opened = std::move(*encoder);
+        return true;
+    }
+
+    QTemporaryDir out;
+    SegmentEncoder::Settings settings;
+    std::unique_ptr<SegmentEncoder> opened;
+};
+
+class SegmentEncoderSound : public EncoderFixture { };
+class SegmentEncoderFragments : public EncoderFixture { };
+
+// A picture of one colour at the fixture's size; a null one, which the
+// encoder refuses, when it cannot be made.
+SegmentEncoder::Picture picture(QColor colour)
+{
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(colour);
+    auto made = SegmentEncoder::Picture::fromImage(image);
+    if (!made) {
+        ADD_FAILURE() << made.error().description.toStdString();
+        return {};
+    }
+    return std::move(*made);
+}
+
+// FRAMES stereo frames of a 440 Hz tone at 48 kHz.
+std::vector<float> tone(int64_t frames)
+{
+    std::vector<float> samples(size_t(2 * frames));
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = 0.5f * float(std::sin(double(i / 2) * 2 * M_PI * 440 / 48000));
+    return samples;
+}
+
+std::vector<double> videoTimes(const QString &path)
+{
+    const MediaAsset asset = MediaAsset::open(path);
+    std::vector<double> times;
+    auto tracks = asset.tracks(MediaType::video);
+    if (!tracks || tracks->empty())
+        return times;
+    auto reader = TrackReader::start(asset, tracks->front());
+    EXPECT_TRUE(reader);
+    while (reader) {
+        auto next = reader->next();
+        EXPECT_TRUE(next) << next.error().description.toStdString();
+        if (!next || !*next)
+            break;
+        times.push_back((*next)->timing().presentationTimeStamp.seconds());
+    }
+    return times;
+}
+
 } // namespace
 
-TEST(SegmentEncoderSound, MinutesOfSilenceAfterTheSoundAreEncodedAsTheyComeAndLastToTheEnd)
+TEST_F(SegmentEncoderSound, MinutesOfSilenceAfterTheSoundAreEncodedAsTheyComeAndLastToTheEnd)
 {
-    QTemporaryDir out;
-    ASSERT_TRUE(out.isValid());
-    SegmentEncoder::Settings settings;
-    settings.path = out.filePath("trecho-0.mp4");
-    settings.size = QSize(64, 48);
     settings.audioTracks = {{48000, 2, {}, false}};
-    auto opened = SegmentEncoder::open(settings);
-    ASSERT_TRUE(opened) << opened.error().description.toStdString();
-    SegmentEncoder &encoder = **opened;
+    ASSERT_TRUE(open());
+    SegmentEncoder &encoder = *opened;
 
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    auto picture = SegmentEncoder::Picture::fromImage(image);
-    ASSERT_TRUE(picture);
-    ASSERT_TRUE(encoder.addPicture(std::move(*picture), 0));
-    std::vector<float> tone(2 * 24000);
-    for (size_t i = 0; i < tone.size(); ++i)
-        tone[i] = 0.5f * float(std::sin(double(i / 2) * 2 * M_PI * 440 / 48000));
-    ASSERT_TRUE(encoder.addAudio(0, tone.data(), 24000));
+    ASSERT_TRUE(encoder.addPicture(picture(Qt::darkCyan), 0));
+    const std::vector<float> sound = tone(24000);
+    ASSERT_TRUE(encoder.addAudio(0, sound.data(), 24000));
 
     // Two minutes of silence in one call: held whole before encoding, it
     // would take some 46 MB.
@@ -80,28 +142,13 @@ TEST(SegmentEncoderSound, MinutesOfSilenceAfterTheSoundAreEncodedAsTheyComeAndLa
 // Silent frames past the first few are written as one kept packet instead of
 // being encoded: the track must still be one unbroken run of packets, and
 // sound after the silence must come back at its place and sound the same.
-TEST(SegmentEncoderSound, SoundAfterALongSilenceComesBackInPlaceAndThePacketsRunOn)
+TEST_F(SegmentEncoderSound, SoundAfterALongSilenceComesBackInPlaceAndThePacketsRunOn)
 {
-    QTemporaryDir out;
-    ASSERT_TRUE(out.isValid());
-    SegmentEncoder::Settings settings;
-    settings.path = out.filePath("trecho-0.mp4");
-    settings.size = QSize(64, 48);
     settings.audioTracks = {{48000, 2, {}, false}};
-    auto opened = SegmentEncoder::open(settings);
-    ASSERT_TRUE(opened) << opened.error().description.toStdString();
-    SegmentEncoder &encoder = **opened;
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    auto picture = SegmentEncoder::Picture::fromImage(image);
-    ASSERT_TRUE(picture && encoder.addPicture(std::move(*picture), 0));
+    ASSERT_TRUE(open());
+    SegmentEncoder &encoder = *opened;
+    ASSERT_TRUE(encoder.addPicture(picture(Qt::darkCyan), 0));
 
-    const auto tone = [](int64_t frames) {
-        std::vector<float> samples(size_t(2 * frames));
-        for (size_t i = 0; i < samples.size(); ++i)
-            samples[i] = 0.5f * float(std::sin(double(i / 2) * 2 * M_PI * 440 / 48000));
-        return samples;
-    };
     // Sound, then silence in uneven chunks (as the sound server hands it
     // over, zeros included), sound again, and silence to the end.
     const std::vector<float> first = tone(24000);
@@ -162,51 +209,13 @@ TEST(SegmentEncoderSound, SoundAfterALongSilenceComesBackInPlaceAndThePacketsRun
     EXPECT_NEAR(onset(2.9) - onset(0), 3.0, 0.005) << "not a frame (21 ms) off";
 }
 
-namespace {
-
-SegmentEncoder::Picture picture(QColor colour)
-{
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(colour);
-    auto made = SegmentEncoder::Picture::fromImage(image);
-    EXPECT_TRUE(made);
-    return std::move(*made);
-}
-
-std::vector<double> videoTimes(const QString &path)
-{
-    const MediaAsset asset = MediaAsset::open(path);
-    std::vector<double> times;
-    auto tracks = asset.tracks(MediaType::video);
-    if (!tracks || tracks->empty())
-        return times;
-    auto reader = TrackReader::start(asset, tracks->front());
-    EXPECT_TRUE(reader);
-    while (reader) {
-        auto next = reader->next();
-        EXPECT_TRUE(next) << next.error().description.toStdString();
-        if (!next || !*next)
-            break;
-        times.push_back((*next)->timing().presentationTimeStamp.seconds());
-    }
-    return times;
-}
-
-} // namespace
-
 // A copy taken at any moment stands for a file whose writer died then.
-TEST(SegmentEncoderFragments, AFileCutOffAfterAFlushPlaysUpToThatFlush)
+TEST_F(SegmentEncoderFragments, AFileCutOffAfterAFlushPlaysUpToThatFlush)
 {
-    QTemporaryDir out;
-    ASSERT_TRUE(out.isValid());
-    SegmentEncoder::Settings settings;
-    settings.path = out.filePath("trecho-0.mp4");
-    settings.size = QSize(64, 48);
     settings.maximumFrameRate = 30;
     settings.audioTracks = {{48000, 2, {}, false}};
-    auto opened = SegmentEncoder::open(settings);
-    ASSERT_TRUE(opened) << opened.error().description.toStdString();
-    SegmentEncoder &encoder = **opened;
+    ASSERT_TRUE(open());
+    SegmentEncoder &encoder = *opened;
 
     // Two seconds of a busy screen, flushed at each second, then a little more.
     for (int frame = 0; frame < 75; ++frame) {
@@ -227,17 +236,11 @@ TEST(SegmentEncoderFragments, AFileCutOffAfterAFlushPlaysUpToThatFlush)
     ASSERT_TRUE(encoder.finish(3'000'000'000));
 }
 
-TEST(SegmentEncoderFragments, AStillPictureReachesTheFileAndTheNextChangeKeepsItsTime)
+TEST_F(SegmentEncoderFragments, AStillPictureReachesTheFileAndTheNextChangeKeepsItsTime)
 {
-    QTemporaryDir out;
-    ASSERT_TRUE(out.isValid());
-    SegmentEncoder::Settings settings;
-    settings.path = out.filePath("trecho-0.mp4");
-    settings.size = QSize(64, 48);
     settings.maximumFrameRate = 60;
-    auto opened = SegmentEncoder::open(settings);
-    ASSERT_TRUE(opened);
-    SegmentEncoder &encoder = **opened;
+    ASSERT_TRUE(open());
+    SegmentEncoder &encoder = *opened;
 
     ASSERT_TRUE(encoder.addPicture(picture(Qt::green), 0));
     // Nothing changes on screen: the held picture goes out with the flush.

@@ -2,12 +2,12 @@
 // back, against the test portal on headless mutter, and without any portal.
 #include "platform/wayland/PortalScreenCast.h"
 #include "CastDesktop.h"
+#include "WaylandDesktop.h"
 #include "platform/wayland/PipeWireStream.h"
+#include "platform/wayland/Portal.h"
 #include "platform/wayland/WaylandFrameSource.h"
 
-#include <QDBusInterface>
-#include <QProcess>
-#include <QStandardPaths>
+#include <QDBusObjectPath>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <optional>
@@ -58,26 +58,14 @@ class PortalOnMutter : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (QStandardPaths::findExecutable("mutter").isEmpty())
+        if (!WaylandDesktop::missingTool({"mutter"}).empty())
             GTEST_SKIP() << "needs mutter";
         QString why;
         if (!CastDesktop::get(&why))
             GTEST_SKIP() << why.toStdString();
     }
 
-    static void setCursorModes(uint modes)
-    {
-        QDBusInterface control(QStringLiteral("org.freedesktop.portal.Desktop"),
-            QStringLiteral("/org/freedesktop/portal/desktop"), QStringLiteral("app.velunta.TestPortal.ScreenCast"));
-        control.call(QStringLiteral("SetCursorModes"), modes);
-    }
-
-    static uint openSessions()
-    {
-        QDBusInterface control(QStringLiteral("org.freedesktop.portal.Desktop"),
-            QStringLiteral("/org/freedesktop/portal/desktop"), QStringLiteral("app.velunta.TestPortal.ScreenCast"));
-        return control.call(QStringLiteral("SessionCount")).arguments().value(0).toUInt();
-    }
+    static void setCursorModes(uint modes) { WaylandDesktop::castControl(QStringLiteral("SetCursorModes"), {modes}); }
 };
 
 TEST_F(PortalOnMutter, AStartedCastNamesTheMonitorAndHandsOverPipeWire)
@@ -98,13 +86,11 @@ TEST_F(PortalOnMutter, AStartedCastNamesTheMonitorAndHandsOverPipeWire)
     EXPECT_EQ(saved[0].monitor, QRect(0, 0, 1920, 1080)) << "kept for the monitor shown";
     EXPECT_FALSE(saved[0].token.isEmpty());
     EXPECT_TRUE(result->restoredFrom.isEmpty()) << "started without a token";
-    EXPECT_EQ(openSessions(), 1u);
+    EXPECT_EQ(WaylandDesktop::castSessions(), 1u);
 
     ::close(result->pipeWireFd);
     portal.close(result->session);
-    for (int i = 0; i < 100 && openSessions() != 0; ++i)
-        QTest::qWait(20);
-    EXPECT_EQ(openSessions(), 0u) << "closing did not end the session";
+    EXPECT_EQ(WaylandDesktop::castSessionsAfterClosing(), 0u) << "closing did not end the session";
 }
 
 TEST_F(PortalOnMutter, ThePointerGoesBesideThePictureWhereEmbeddingIsNotOffered)
@@ -124,12 +110,78 @@ TEST_F(PortalOnMutter, ThePointerGoesBesideThePictureWhereEmbeddingIsNotOffered)
     }
 }
 
-// Moves the pointer to (X, Y) of the first monitor through mutter's remote desktop.
-void movePointer(int x, int y)
+TEST_F(PortalOnMutter, TheUsersNoIsARefusalAndLeavesNoSessionOpen)
 {
-    QProcess::execute(QStringLiteral("/usr/bin/python3"),
-        {qEnvironmentVariable("VELUNTA_SOURCE_DIR") + QStringLiteral("/tests/support/portal/pointer.py"),
-            QStringLiteral("click"), QString::number(x), QString::number(y)});
+    WaylandDesktop::castControl(QStringLiteral("SetRefusal"), {true});
+    PortalScreenCast portal({});
+    int answers = 0;
+    const CastResult refused = startCast(portal, true, &answers);
+    WaylandDesktop::castControl(QStringLiteral("SetRefusal"), {false});
+    EXPECT_EQ(answers, 1);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().description, QStringLiteral("A gravação da tela não foi permitida."));
+    EXPECT_EQ(WaylandDesktop::castSessionsAfterClosing(), 0u) << "the refused session was left open";
+}
+
+// Runs one request to its Response (or its failure).
+Portal::Answer ask(const QString &method, QVariantList arguments)
+{
+    std::optional<Portal::Answer> answer;
+    int count = 0;
+    auto *request = new PortalRequest(QDBusConnection::sessionBus(), QStringLiteral("Pedido"));
+    QObject::connect(request, &PortalRequest::finished, [&](const Portal::Answer &given) {
+        ++count;
+        answer.emplace(given);
+    });
+    request->startWaitingOnUser(Portal::screenCastInterface, method, std::move(arguments));
+    for (int i = 0; i < 400 && !answer; ++i)
+        QTest::qWait(25);
+    EXPECT_LE(count, 1) << "a request answered twice";
+    return answer ? *answer : Portal::Answer::failure({{QStringLiteral("no answer")}, false});
+}
+
+TEST_F(PortalOnMutter, ARequestTellsTheUsersNoApartFromARefusalAndAFailedCall)
+{
+    const QVariantMap named {{QStringLiteral("session_handle_token"), QStringLiteral("pedido")}};
+    const Portal::Answer created = ask(QStringLiteral("CreateSession"), {named});
+    ASSERT_TRUE(created) << created.error().description.toStdString();
+    const QString session = created->value(QStringLiteral("session_handle")).toString();
+    ASSERT_FALSE(session.isEmpty());
+    const QVariant handle = QVariant::fromValue(QDBusObjectPath(session));
+
+    // The user says no in the chooser.
+    WaylandDesktop::castControl(QStringLiteral("SetRefusal"), {true});
+    const Portal::Answer cancelled = ask(QStringLiteral("SelectSources"), {handle, QVariantMap()});
+    WaylandDesktop::castControl(QStringLiteral("SetRefusal"), {false});
+    ASSERT_FALSE(cancelled);
+    EXPECT_TRUE(cancelled.error().cancelled);
+    EXPECT_EQ(cancelled.error().description, Portal::responseError(1, QStringLiteral("Pedido")).description);
+
+    // The portal refuses what it was asked (no source type it offers).
+    const Portal::Answer refused
+        = ask(QStringLiteral("SelectSources"), {handle, QVariantMap {{QStringLiteral("types"), 8u}}});
+    ASSERT_FALSE(refused);
+    EXPECT_FALSE(refused.error().cancelled);
+    EXPECT_EQ(refused.error().description, Portal::responseError(2, QStringLiteral("Pedido")).description);
+
+    // The call itself fails: no such session. The bus's reason is kept.
+    const Portal::Answer failed = ask(QStringLiteral("SelectSources"),
+        {QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/freedesktop/portal/desktop/session/x/y"))),
+            QVariantMap()});
+    ASSERT_FALSE(failed);
+    EXPECT_FALSE(failed.error().cancelled);
+    EXPECT_TRUE(failed.error().description.startsWith(QStringLiteral("Pedido: ")))
+        << failed.error().description.toStdString();
+    EXPECT_TRUE(failed.error().description.contains(QStringLiteral("no session")))
+        << failed.error().description.toStdString();
+
+    // Without its options map the request is not sent at all.
+    const Portal::Answer malformed = ask(QStringLiteral("SelectSources"), {handle});
+    ASSERT_FALSE(malformed);
+    EXPECT_EQ(malformed.error().description, QStringLiteral("Pedido"));
+
+    Portal::closeSession(QDBusConnection::sessionBus(), session);
+    EXPECT_EQ(WaylandDesktop::castSessionsAfterClosing(), 0u);
 }
 
 // Pixels that differ between two pictures inside BOX.
@@ -152,7 +204,7 @@ PipeWireStream::Frame nextFrame(PipeWireStream &stream, uint64_t seen)
 
 TEST_F(PortalOnMutter, APointerSentBesideThePictureIsDrawnWhereItIsAndFollowsItsMoves)
 {
-    movePointer(400, 300);
+    ASSERT_TRUE(WaylandDesktop::movePointer({"click", "400", "300"}));
     setCursorModes(1 | 4);
     PortalScreenCast portal({});
     CastResult cast = startCast(portal, true);
@@ -172,7 +224,7 @@ TEST_F(PortalOnMutter, APointerSentBesideThePictureIsDrawnWhereItIsAndFollowsIts
 
     // A move alone sends no new picture, only the pointer's new place: the
     // picture is drawn again with the pointer there and nowhere else.
-    movePointer(800, 600);
+    ASSERT_TRUE(WaylandDesktop::movePointer({"click", "800", "600"}));
     const QRect before(396, 296, 32, 40);
     const QRect after(796, 596, 32, 40);
     PipeWireStream::Frame moved = first;

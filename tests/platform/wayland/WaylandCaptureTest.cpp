@@ -16,7 +16,6 @@
 
 #include <QFile>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
@@ -30,13 +29,10 @@ class WaylandCapture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!QGuiApplication::platformName().startsWith("wayland"))
+        if (!onWayland())
             GTEST_SKIP() << "needs the Wayland test desktop (tests/support/on-wayland)";
         services = PlatformServices::create();
-        window.showFullScreen();
-        ASSERT_TRUE(waitUntil([&] { return window.isExposed(); }, 10000));
-        // The compositor shows the window from its next frame on.
-        spin(500);
+        ASSERT_TRUE(showFullScreen(window));
     }
 
     DisplayInfo shownDisplay() const
@@ -100,13 +96,8 @@ TEST_F(WaylandCapture, AnAreaDraggedOnTheOverlayGivesExactlyThosePixels)
     // pointer (positions in the monitor's pixels).
     const QPointF centre(display.frame.width() / 2.0, display.frame.height() / 2.0);
     const QPointF from = (centre - QPointF(40, 30)) * display.scale, to = (centre + QPointF(60, 50)) * display.scale;
-    QProcess pointer;
-    pointer.setProcessChannelMode(QProcess::ForwardedChannels);
-    pointer.start("/usr/bin/python3",
-        {qEnvironmentVariable("VELUNTA_SOURCE_DIR") + "/tests/support/portal/pointer.py", "drag",
-            QString::number(from.x()), QString::number(from.y()), QString::number(to.x()), QString::number(to.y())});
-    ASSERT_TRUE(waitUntil([&] { return pointer.state() == QProcess::NotRunning; }, 30000));
-    EXPECT_EQ(pointer.exitCode(), 0);
+    ASSERT_TRUE(movePointer({"drag", QString::number(from.x()), QString::number(from.y()), QString::number(to.x()),
+        QString::number(to.y())}));
     ASSERT_TRUE(waitUntil([&] { return run.answered(); }, 10000));
     ASSERT_TRUE(run.answer());
     const CaptureTarget target = *run.answer();
@@ -183,7 +174,7 @@ TEST_F(WaylandCapture, AnAreaThatLeavesItsScreenIsRefusedAndNoPictureIsAsked)
 // Run with the portal started without its Screenshot interface.
 TEST(WaylandWithoutScreenshot, CaptureIsRefusedNamingTheMissingPortal)
 {
-    if (!QGuiApplication::platformName().startsWith("wayland"))
+    if (!onWayland())
         GTEST_SKIP() << "needs the Wayland test desktop (tests/support/on-wayland --without=Screenshot)";
     PlatformServices services = PlatformServices::create();
     EXPECT_EQ(services.backend, "wayland");
@@ -208,15 +199,13 @@ TEST(WaylandWithoutScreenshot, CaptureIsRefusedNamingTheMissingPortal)
 // where it went.)
 TEST(WaylandDual, EachScreenIsItsOwnPartOfTheDesktopPicture)
 {
-    if (!QGuiApplication::platformName().startsWith("wayland") || QGuiApplication::screens().size() < 2)
+    if (!onWayland(2))
         GTEST_SKIP() << "needs the two-screen Wayland test desktop (tests/support/on-wayland --dual)";
     PlatformServices services = PlatformServices::create();
     const std::vector<DisplayInfo> displays = services.screens->displays();
     ASSERT_EQ(displays.size(), 2u);
     QuadrantWindow window;
-    window.showFullScreen();
-    ASSERT_TRUE(waitUntil([&] { return window.isExposed(); }, 10000));
-    spin(500);
+    ASSERT_TRUE(showFullScreen(window));
     const bool onFirst = window.screen()->name() == displays[0].name;
     const DisplayInfo shown = displays[onFirst ? 0 : 1], other = displays[onFirst ? 1 : 0];
     EXPECT_NE(shown.pixelGeometry.topLeft(), other.pixelGeometry.topLeft());

@@ -20,16 +20,13 @@
 #include "support/AwaitTask.h"
 #include "support/ColouredWindow.h"
 
-#include <QDBusConnection>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <optional>
@@ -45,18 +42,6 @@ QColor dimmed(const QColor &colour)
 {
     const double keep = 1.0 - SelectionGeometry::dimmingOpacity;
     return QColor(qRound(colour.red() * keep), qRound(colour.green() * keep), qRound(colour.blue() * keep));
-}
-
-// Runs tests/support/portal/pointer.py (mutter's own pointer) to its end.
-bool movePointer(const QStringList &arguments)
-{
-    QProcess pointer;
-    pointer.setProcessChannelMode(QProcess::ForwardedChannels);
-    pointer.start("/usr/bin/python3",
-        QStringList {qEnvironmentVariable("VELUNTA_SOURCE_DIR") + "/tests/support/portal/pointer.py"} + arguments);
-    if (!waitUntil([&] { return pointer.state() == QProcess::NotRunning; }, 30000))
-        return false;
-    return pointer.exitStatus() == QProcess::NormalExit && pointer.exitCode() == 0;
 }
 
 std::string hex(QRgb pixel)
@@ -76,32 +61,6 @@ void expectQuadrantsAt(const QImage &image, int x, int y, int tolerance = 2)
     EXPECT_TRUE(nearColour(image.pixel(x, y - 1), topRight, tolerance));
     EXPECT_TRUE(nearColour(image.pixel(x - 1, y), bottomLeft, tolerance));
     EXPECT_TRUE(nearColour(image.pixel(x, y), bottomRight, tolerance));
-}
-
-// A count the test portal's control interface answers (gdbus prints
-// "(uint32 N,)").
-uint portalCount(const QString &method)
-{
-    const QString out = QString::fromUtf8(portal(method));
-    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("uint32 (\\d+)")).match(out);
-    return match.hasMatch() ? match.captured(1).toUInt() : 9999;
-}
-
-uint castDialogs()
-{
-    return portalCount(QStringLiteral("ScreenCast.DialogCount"));
-}
-
-// The portal's sessions once closing has had time to arrive.
-uint castSessionsAfterClosing()
-{
-    uint open = 9999;
-    for (int i = 0; i < 100 && open != 0; ++i) {
-        open = portalCount(QStringLiteral("ScreenCast.SessionCount"));
-        if (open != 0)
-            spin(50);
-    }
-    return open;
 }
 
 // A recording of 320×240 points whose quadrants meet 100 by 80 into it.
@@ -133,7 +92,7 @@ class WaylandDualScreens : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!QGuiApplication::platformName().startsWith("wayland") || QGuiApplication::screens().size() < 2)
+        if (!onWayland(2))
             GTEST_SKIP() << "needs the two-screen Wayland test desktop (tests/support/on-wayland --dual)";
         services = PlatformServices::create();
         const std::vector<DisplayInfo> displays = services.screens->displays();
@@ -155,9 +114,7 @@ protected:
                 window.setGeometry(screen->geometry());
             }
         }
-        window.showFullScreen();
-        ASSERT_TRUE(waitUntil([&] { return window.isExposed(); }, 10000));
-        spin(500);
+        ASSERT_TRUE(showFullScreen(window));
         // Where the compositor put it (the surface's enter), not only where
         // it was asked to go.
         ASSERT_EQ(window.screen()->name(), second.name);
@@ -291,9 +248,8 @@ TEST_F(WaylandDualScreens, TheScreenUnderThePointerIsTheOneItWasLastSeenOn)
 
 TEST_F(WaylandDualScreens, AnAreaOfTheSecondScreenIsRecordedWhenThePortalCastsItsMonitor)
 {
-    for (const char *tool : {"ffprobe", "ffmpeg"})
-        if (QStandardPaths::findExecutable(tool).isEmpty())
-            GTEST_SKIP() << "needs " << tool;
+    if (const std::string tool = missingTool({"ffprobe", "ffmpeg"}); !tool.empty())
+        GTEST_SKIP() << "needs " << tool;
     showOnSecond();
     QTemporaryDir out;
     NullAudioSource audio;
@@ -343,9 +299,8 @@ TEST_F(WaylandDualScreens, AnAreaOfTheSecondScreenIsRecordedWhenThePortalCastsIt
 // chooser would now pick the other, and across a restart.
 TEST_F(WaylandDualScreens, EachMonitorIsAskedForOnceAndThenRecordedWithoutADialog)
 {
-    for (const char *tool : {"ffprobe", "ffmpeg"})
-        if (QStandardPaths::findExecutable(tool).isEmpty())
-            GTEST_SKIP() << "needs " << tool;
+    if (const std::string tool = missingTool({"ffprobe", "ffmpeg"}); !tool.empty())
+        GTEST_SKIP() << "needs " << tool;
     showOnSecond();
     QTemporaryDir out;
     const QString settings = out.filePath("Velunta.conf");
@@ -392,9 +347,8 @@ TEST_F(WaylandDualScreens, EachMonitorIsAskedForOnceAndThenRecordedWithoutADialo
 // monitor's.
 TEST_F(WaylandDualScreens, AnEarlierSingleTokenOfTheOtherMonitorLeadsToTheChooserOnce)
 {
-    for (const char *tool : {"ffprobe", "ffmpeg"})
-        if (QStandardPaths::findExecutable(tool).isEmpty())
-            GTEST_SKIP() << "needs " << tool;
+    if (const std::string tool = missingTool({"ffprobe", "ffmpeg"}); !tool.empty())
+        GTEST_SKIP() << "needs " << tool;
     showOnSecond();
     QTemporaryDir out;
 
@@ -441,9 +395,7 @@ TEST_F(WaylandDualScreens, TheProgramSavesAnAreaDraggedOnTheSecondScreenAndThenT
     showOnSecond();
     TestSupport::TempHome home;
     const QString saveFolder = home.path() + "/Capturas";
-    TestSupport::writeFile(home.settingsFile(),
-        "[General]\nhasCompletedOnboarding=true\ncopiesScreenshots=false\ncapturesSystemAudio=false\nsaveFolder="
-            + saveFolder.toUtf8() + "\n");
+    ASSERT_NO_FATAL_FAILURE(TestSupport::writeFile(home.settingsFile(), runSettings(saveFolder)));
     const auto shots = [&] { return QDir(saveFolder).entryList({"Print *.png"}, QDir::Files, QDir::Name); };
     const auto load = [&](const QString &file) {
         // The name can show up a moment before the last bytes are written.
@@ -454,13 +406,7 @@ TEST_F(WaylandDualScreens, TheProgramSavesAnAreaDraggedOnTheSecondScreenAndThenT
 
     TestSupport::TrayApp app(home);
     ASSERT_TRUE(app.start());
-    const QByteArray ours = "/session/" + QDBusConnection::sessionBus().baseService().mid(1).replace('.', '_').toUtf8();
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const QByteArray bound = portal("Bound");
-            return bound.contains("'velunta-2', 'ALT+SHIFT+2'") && !bound.contains(ours);
-        },
-        15000))
+    ASSERT_TRUE(programBound("'velunta-2', 'ALT+SHIFT+2'", 15000))
         << "Velunta did not bind its shortcuts: " << portal("Bound").toStdString();
 
     EXPECT_EQ(portal("Activate", {"velunta-2"}), "(uint32 1,)");

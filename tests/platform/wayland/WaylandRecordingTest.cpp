@@ -2,6 +2,7 @@
 // PipeWire, with the real recorder and encoder; the files are read back with
 // ffprobe and ffmpeg.
 #include "CastDesktop.h"
+#include "WaylandDesktop.h"
 #include "core/Preferences.h"
 #include "platform/NullPlatform.h"
 #include "platform/wayland/PortalScreenCast.h"
@@ -11,14 +12,11 @@
 #include "support/AwaitTask.h"
 #include "support/FakeScreenSource.h"
 
-#include <QDBusInterface>
-#include <QDBusReply>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -62,47 +60,36 @@ void pauseRecorder(ScreenRecorder &recorder)
     }());
 }
 
-QDBusInterface portalControl()
+// Runs the event loop until the recorder has stopped by itself (STOPPED set
+// by its onUnexpectedStop) or 10 s passed; whether it has.
+bool stopsByItself(const bool &stopped)
 {
-    return QDBusInterface(QStringLiteral("org.freedesktop.portal.Desktop"),
-        QStringLiteral("/org/freedesktop/portal/desktop"), QStringLiteral("app.velunta.TestPortal.ScreenCast"));
+    return TestSupport::waitUntil([&] { return stopped; }, 10000);
 }
 
-uint dialogCount()
-{
-    auto control = portalControl();
-    const QDBusReply<uint> reply = control.call(QStringLiteral("DialogCount"));
-    return reply.isValid() ? reply.value() : 9999;
-}
-
-uint openSessions()
-{
-    auto control = portalControl();
-    const QDBusReply<uint> reply = control.call(QStringLiteral("SessionCount"));
-    return reply.isValid() ? reply.value() : 9999;
-}
-
-// Sessions the portal still has open, once closing has had time to arrive.
-uint openSessionsAfterClosing()
-{
-    uint open = 9999;
-    for (int i = 0; i < 100 && open != 0; ++i) {
-        auto control = portalControl();
-        const QDBusReply<uint> reply = control.call(QStringLiteral("SessionCount"));
-        open = reply.isValid() ? reply.value() : 9999;
-        if (open != 0)
-            QTest::qWait(50);
+// The recorder as the program builds it on Wayland, on SCREENS through the
+// test portal's ScreenCast, its restore tokens kept in PREFERENCES if any.
+struct CastRecorder {
+    CastRecorder(FakeScreenSource &screens, AudioSource &audio, Preferences *preferences = nullptr)
+        : portal(WaylandFrameSource::tokensIn(preferences))
+        , frames(&portal, [&screens] { return screens.list; })
+        , service(frames, audio)
+        , recorder(screens, service)
+    {
     }
-    return open;
-}
+
+    PortalScreenCast portal;
+    WaylandFrameSource frames;
+    LiveSegmentCapture service;
+    ScreenRecorder recorder;
+};
 
 class WaylandRecording : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char *tool : {"mutter", "ffprobe", "ffmpeg"})
-            if (QStandardPaths::findExecutable(tool).isEmpty())
-                GTEST_SKIP() << "needs " << tool;
+        if (const std::string tool = WaylandDesktop::missingTool({"mutter", "ffprobe", "ffmpeg"}); !tool.empty())
+            GTEST_SKIP() << "needs " << tool;
         QString why;
         if (!CastDesktop::get(&why))
             GTEST_SKIP() << why.toStdString();
@@ -136,10 +123,8 @@ protected:
 
 TEST_F(WaylandRecording, APausedRecordingIsOneFileOfTheRunningTimeWithMovingPictures)
 {
-    PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
-    WaylandFrameSource frames(&portal, [this] { return screens.list; });
-    LiveSegmentCapture service(frames, audio);
-    ScreenRecorder recorder(screens, service);
+    CastRecorder cast(screens, audio);
+    ScreenRecorder &recorder = cast.recorder;
     const QString path = out.filePath("pausa.mp4");
 
     QElapsedTimer clock;
@@ -147,19 +132,19 @@ TEST_F(WaylandRecording, APausedRecordingIsOneFileOfTheRunningTimeWithMovingPict
     auto started = awaitTask(recorder.start({1, QRectF(200, 100, 640, 360)}, path, {false, false}));
     ASSERT_TRUE(started) << started.error().description().toStdString();
     qint64 running = -clock.elapsed();
-    const uint dialogs = dialogCount();
-    EXPECT_EQ(openSessions(), 1u);
+    const uint dialogs = WaylandDesktop::castDialogs();
+    EXPECT_EQ(WaylandDesktop::castSessions(), 1u);
     QTest::qWait(2500);
     running += clock.elapsed();
     pauseRecorder(recorder);
     QTest::qWait(1500);
     // One session for the whole recording: the desktop keeps showing that
     // the screen is shared, and a resume asks nothing.
-    EXPECT_EQ(openSessions(), 1u) << "the pause closed the screen cast";
+    EXPECT_EQ(WaylandDesktop::castSessions(), 1u) << "the pause closed the screen cast";
     auto resumed = awaitTask(recorder.resume());
     ASSERT_TRUE(resumed) << resumed.error().description().toStdString();
-    EXPECT_EQ(openSessions(), 1u);
-    EXPECT_EQ(dialogCount(), dialogs);
+    EXPECT_EQ(WaylandDesktop::castSessions(), 1u);
+    EXPECT_EQ(WaylandDesktop::castDialogs(), dialogs);
     running -= clock.elapsed();
     QTest::qWait(2500);
     running += clock.elapsed();
@@ -167,7 +152,7 @@ TEST_F(WaylandRecording, APausedRecordingIsOneFileOfTheRunningTimeWithMovingPict
     ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
     EXPECT_EQ(*stopped, path);
     // The desktop shows that it is being shared while a session lives.
-    EXPECT_EQ(openSessionsAfterClosing(), 0u);
+    EXPECT_EQ(WaylandDesktop::castSessionsAfterClosing(), 0u);
 
     EXPECT_NEAR(durationOf(path), running / 1000.0, 0.3) << recorder.segmentReport().toStdString();
     const std::vector<QImage> pictures = framesOf(path, QSize(640, 360));
@@ -183,15 +168,13 @@ TEST_F(WaylandRecording, TheConsentIsAskedOnceAndTheTokenOutlivesTheProgram)
 {
     QTemporaryDir settings;
     const QString ini = settings.filePath("Velunta.conf");
-    const uint before = dialogCount();
+    const uint before = WaylandDesktop::castDialogs();
     QString firstToken;
     for (int run = 0; run < 2; ++run) {
         // A new Preferences and portal each time, as after a restart.
         Preferences preferences(ini);
-        PortalScreenCast portal(WaylandFrameSource::tokensIn(&preferences));
-        WaylandFrameSource frames(&portal, [this] { return screens.list; });
-        LiveSegmentCapture service(frames, audio);
-        ScreenRecorder recorder(screens, service);
+        CastRecorder cast(screens, audio, &preferences);
+        ScreenRecorder &recorder = cast.recorder;
         const QString path = out.filePath(QStringLiteral("vez-%1.mp4").arg(run));
         auto started = awaitTask(recorder.start({1, std::nullopt}, path, {false, false}));
         ASSERT_TRUE(started) << started.error().description().toStdString();
@@ -199,7 +182,7 @@ TEST_F(WaylandRecording, TheConsentIsAskedOnceAndTheTokenOutlivesTheProgram)
         auto stopped = awaitTask(recorder.stop());
         ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
         EXPECT_GT(durationOf(path), 0.5);
-        EXPECT_EQ(dialogCount(), before + 1) << "after recording " << run;
+        EXPECT_EQ(WaylandDesktop::castDialogs(), before + 1) << "after recording " << run;
         const auto kept = preferences.screenCastRestoreTokens();
         ASSERT_EQ(kept.size(), 1u) << "one monitor, one token";
         EXPECT_FALSE(kept[0].monitor.isEmpty());
@@ -213,14 +196,11 @@ TEST_F(WaylandRecording, TheConsentIsAskedOnceAndTheTokenOutlivesTheProgram)
 
 TEST_F(WaylandRecording, ARefusedConsentIsAClearFailure)
 {
-    auto control = portalControl();
-    control.call(QStringLiteral("SetRefusal"), true);
-    PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
-    WaylandFrameSource frames(&portal, [this] { return screens.list; });
-    LiveSegmentCapture service(frames, audio);
-    ScreenRecorder recorder(screens, service);
+    WaylandDesktop::castControl(QStringLiteral("SetRefusal"), {true});
+    CastRecorder cast(screens, audio);
+    ScreenRecorder &recorder = cast.recorder;
     auto started = awaitTask(recorder.start({1, std::nullopt}, out.filePath("recusa.mp4"), {false, false}));
-    control.call(QStringLiteral("SetRefusal"), false);
+    WaylandDesktop::castControl(QStringLiteral("SetRefusal"), {false});
     ASSERT_FALSE(started);
     EXPECT_EQ(started.error().description(), QStringLiteral("A gravação da tela não foi permitida."));
     EXPECT_FALSE(QFileInfo::exists(out.filePath("recusa.mp4")));
@@ -228,29 +208,23 @@ TEST_F(WaylandRecording, ARefusedConsentIsAClearFailure)
 
 TEST_F(WaylandRecording, SharingEndedDuringAPauseStopsTheRecordingAtTheResumeAndKeepsWhatItGot)
 {
-    PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
-    WaylandFrameSource frames(&portal, [this] { return screens.list; });
-    LiveSegmentCapture service(frames, audio);
-    ScreenRecorder recorder(screens, service);
+    CastRecorder cast(screens, audio);
+    ScreenRecorder &recorder = cast.recorder;
     bool stoppedByItself = false;
     recorder.onUnexpectedStop = [&] { stoppedByItself = true; };
     const QString path = out.filePath("fim-na-pausa.mp4");
     ASSERT_TRUE(awaitTask(recorder.start({1, QRectF(0, 0, 320, 240)}, path, {false, false})));
     QTest::qWait(1500);
     pauseRecorder(recorder);
-    portalControl().call(QStringLiteral("StopAll"));
+    WaylandDesktop::castControl(QStringLiteral("StopAll"));
     QTest::qWait(500);
     EXPECT_FALSE(stoppedByItself);
-    const uint dialogs = dialogCount();
+    const uint dialogs = WaylandDesktop::castDialogs();
     // No new session behind the user's back: the one that ended is reported.
     auto resumed = awaitTask(recorder.resume());
-    QElapsedTimer waited;
-    waited.start();
-    while (resumed && !stoppedByItself && waited.elapsed() < 10000)
-        QTest::qWait(50);
-    EXPECT_TRUE(!resumed || stoppedByItself);
-    EXPECT_EQ(dialogCount(), dialogs);
-    EXPECT_EQ(openSessions(), 0u);
+    EXPECT_TRUE(!resumed || stopsByItself(stoppedByItself));
+    EXPECT_EQ(WaylandDesktop::castDialogs(), dialogs);
+    EXPECT_EQ(WaylandDesktop::castSessions(), 0u);
     auto stopped = awaitTask(recorder.stop());
     ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
     EXPECT_GT(durationOf(*stopped), 0.5);
@@ -277,26 +251,20 @@ TEST_F(WaylandRecording, AnAreaNotWhollyOnTheCastMonitorIsRefusedAndNothingIsSav
         EXPECT_FALSE(stopped && QFileInfo::exists(*stopped)) << name.toStdString();
         EXPECT_FALSE(QFileInfo::exists(path)) << name.toStdString();
     }
-    EXPECT_EQ(openSessionsAfterClosing(), 0u);
+    EXPECT_EQ(WaylandDesktop::castSessionsAfterClosing(), 0u);
 }
 
 TEST_F(WaylandRecording, SharingEndedByTheDesktopStopsTheRecordingAndKeepsWhatItGot)
 {
-    PortalScreenCast portal(WaylandFrameSource::tokensIn(nullptr));
-    WaylandFrameSource frames(&portal, [this] { return screens.list; });
-    LiveSegmentCapture service(frames, audio);
-    ScreenRecorder recorder(screens, service);
+    CastRecorder cast(screens, audio);
+    ScreenRecorder &recorder = cast.recorder;
     bool stoppedByItself = false;
     recorder.onUnexpectedStop = [&] { stoppedByItself = true; };
     const QString path = out.filePath("fim.mp4");
     ASSERT_TRUE(awaitTask(recorder.start({1, QRectF(0, 0, 320, 240)}, path, {false, false})));
     QTest::qWait(1500);
-    portalControl().call(QStringLiteral("StopAll"));
-    QElapsedTimer waited;
-    waited.start();
-    while (!stoppedByItself && waited.elapsed() < 10000)
-        QTest::qWait(50);
-    EXPECT_TRUE(stoppedByItself);
+    WaylandDesktop::castControl(QStringLiteral("StopAll"));
+    EXPECT_TRUE(stopsByItself(stoppedByItself));
     auto stopped = awaitTask(recorder.stop());
     ASSERT_TRUE(stopped) << stopped.error().description().toStdString();
     // What came before the end, however slowly a loaded machine started.

@@ -6,12 +6,9 @@
 #include "support/EventLoopWait.h"
 #include "support/TestSupport.h"
 
-#include <QDBusConnection>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
-#include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -26,19 +23,11 @@ class WaylandRun : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!QGuiApplication::platformName().startsWith("wayland"))
+        if (!onWayland())
             GTEST_SKIP() << "needs the Wayland test desktop (tests/support/on-wayland)";
         saveFolder = home.path() + "/Capturas";
-        QDir().mkpath(QFileInfo(home.settingsFile()).path());
-        QFile settings(home.settingsFile());
-        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-        settings.write("[General]\nhasCompletedOnboarding=true\ncopiesScreenshots=false\ncapturesSystemAudio=false\n"
-                       "saveFolder="
-            + saveFolder.toUtf8() + "\n");
-        settings.close();
-        window.showFullScreen();
-        ASSERT_TRUE(waitUntil([&] { return window.isExposed(); }, 10000));
-        spin(500);
+        ASSERT_NO_FATAL_FAILURE(writeFile(home.settingsFile(), runSettings(saveFolder)));
+        ASSERT_TRUE(showFullScreen(window));
     }
 
     QStringList shots() const { return QDir(saveFolder).entryList({"Print *.png"}, QDir::Files, QDir::Name); }
@@ -76,14 +65,7 @@ TEST_F(WaylandRun, AltShift1AndTheCommandLineSaveTheScreensPixels)
 {
     TrayApp app(home);
     ASSERT_TRUE(app.start());
-    // Bound by Velunta, not by an earlier test in this process.
-    const QByteArray ours = "/session/" + QDBusConnection::sessionBus().baseService().mid(1).replace('.', '_').toUtf8();
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const QByteArray bound = portal("Bound");
-            return bound.contains("'velunta-1', 'ALT+SHIFT+1'") && !bound.contains(ours);
-        },
-        15000))
+    ASSERT_TRUE(programBound("'velunta-1', 'ALT+SHIFT+1'", 15000))
         << "Velunta did not bind its shortcuts: " << portal("Bound").toStdString();
 
     EXPECT_EQ(portal("Activate", {"velunta-1"}), "(uint32 1,)");
@@ -130,14 +112,7 @@ TEST_F(WaylandRun, ASlowPortalHoldsUpNeitherTheWindowNorTheShortcutsItAnswersLat
     EXPECT_LT(shownAfter, 2000) << "the start waited on the portal";
 
     // The portal's late answer still counts: the shortcuts get bound.
-    const QByteArray ours = "/session/" + QDBusConnection::sessionBus().baseService().mid(1).replace('.', '_').toUtf8();
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            app.readAllStandardError();
-            const QByteArray bound = portal("Bound");
-            return bound.contains("'velunta-1', 'ALT+SHIFT+1'") && !bound.contains(ours);
-        },
-        30000))
+    EXPECT_TRUE(programBound("'velunta-1', 'ALT+SHIFT+1'", 30000, [&] { app.readAllStandardError(); }))
         << "the shortcuts were not bound once the portal answered: " << portal("Bound").toStdString();
     app.terminate();
     if (!app.waitForFinished(5000))

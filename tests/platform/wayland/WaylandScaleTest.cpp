@@ -79,7 +79,7 @@ protected:
     void SetUp() override
     {
         expected = qEnvironmentVariable("VELUNTA_WAYLAND_SCALE").toDouble();
-        if (!QGuiApplication::platformName().startsWith("wayland") || !(expected > 0))
+        if (!onWayland() || !(expected > 0))
             GTEST_SKIP() << "needs the scaled Wayland test desktop (tests/support/on-wayland --scale=S, "
                             "VELUNTA_WAYLAND_SCALE=S)";
         services = PlatformServices::create();

@@ -18,64 +18,30 @@ private app.velunta.TestNotifications interface on the same object:
 cannot report a click do. expire_timeout is honoured (-1 counts as 5 s).
 """
 import json
+import os
 import sys
 
-import gi
-
-gi.require_version("Gio", "2.0")
-from gi.repository import Gio, GLib  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from dbus_service import failures_answered, interface, method, reply, run, serve, session_bus, signal  # noqa: E402
+from gi.repository import GLib  # noqa: E402
 
 BUS_NAME = "org.freedesktop.Notifications"
 OBJECT_PATH = "/org/freedesktop/Notifications"
 
-XML = """
-<node>
-  <interface name="org.freedesktop.Notifications">
-    <method name="GetCapabilities">
-      <arg type="as" name="capabilities" direction="out"/>
-    </method>
-    <method name="Notify">
-      <arg type="s" name="app_name" direction="in"/>
-      <arg type="u" name="replaces_id" direction="in"/>
-      <arg type="s" name="app_icon" direction="in"/>
-      <arg type="s" name="summary" direction="in"/>
-      <arg type="s" name="body" direction="in"/>
-      <arg type="as" name="actions" direction="in"/>
-      <arg type="a{sv}" name="hints" direction="in"/>
-      <arg type="i" name="expire_timeout" direction="in"/>
-      <arg type="u" name="id" direction="out"/>
-    </method>
-    <method name="CloseNotification">
-      <arg type="u" name="id" direction="in"/>
-    </method>
-    <method name="GetServerInformation">
-      <arg type="s" name="name" direction="out"/>
-      <arg type="s" name="vendor" direction="out"/>
-      <arg type="s" name="version" direction="out"/>
-      <arg type="s" name="spec_version" direction="out"/>
-    </method>
-    <signal name="NotificationClosed">
-      <arg type="u" name="id"/>
-      <arg type="u" name="reason"/>
-    </signal>
-    <signal name="ActionInvoked">
-      <arg type="u" name="id"/>
-      <arg type="s" name="action_key"/>
-    </signal>
-  </interface>
-  <interface name="app.velunta.TestNotifications">
-    <method name="Sent">
-      <arg type="s" name="json" direction="out"/>
-    </method>
-    <method name="Shown">
-      <arg type="au" name="ids" direction="out"/>
-    </method>
-    <method name="Click">
-      <arg type="u" name="id" direction="in"/>
-      <arg type="b" name="invoked" direction="out"/>
-    </method>
-  </interface>
-</node>"""
+INTERFACES = [
+    interface(BUS_NAME,
+              method("GetCapabilities", gives="as capabilities"),
+              method("Notify", "s app_name, u replaces_id, s app_icon, s summary, s body, as actions, "
+                               "a{sv} hints, i expire_timeout", "u id"),
+              method("CloseNotification", "u id"),
+              method("GetServerInformation", gives="s name, s vendor, s version, s spec_version"),
+              signal("NotificationClosed", "u id, u reason"),
+              signal("ActionInvoked", "u id, s action_key")),
+    interface("app.velunta.TestNotifications",
+              method("Sent", gives="s json"),
+              method("Shown", gives="au ids"),
+              method("Click", "u id", "b invoked")),
+]
 
 EXPIRED, DISMISSED, CLOSED_BY_CALL = 1, 2, 3
 
@@ -107,11 +73,13 @@ class Server:
         self.sent = []
         self.shown = {}  # id -> (actions, expiry source)
         self.next_id = 1
-        for info in Gio.DBusNodeInfo.new_for_xml(XML).interfaces:
-            connection.register_object(OBJECT_PATH, info, self.on_call, None, None)
+        serve(connection, OBJECT_PATH, INTERFACES, self.on_call)
 
     def on_call(self, connection, sender, path, interface, method, params, invocation):
-        try:
+        def log(why):
+            print("test-notifications:", method, why, file=sys.stderr, flush=True)
+
+        with failures_answered(invocation, "org.freedesktop.DBus.Error.Failed", log):
             if method == "Notify":
                 # All but the hints unpacked; those stay a variant.
                 values = [params.get_child_value(i) for i in range(8)]
@@ -119,9 +87,6 @@ class Server:
                 self.Notify(invocation, *arguments)
                 return
             getattr(self, method)(invocation, *params.unpack())
-        except Exception as error:  # a bad call must not take the server down
-            print("test-notifications:", method, repr(error), file=sys.stderr, flush=True)
-            invocation.return_dbus_error("org.freedesktop.DBus.Error.Failed", str(error))
 
     def emit(self, signal, signature, values):
         self.connection.emit_signal(None, OBJECT_PATH, BUS_NAME, signal, GLib.Variant(signature, values))
@@ -138,10 +103,10 @@ class Server:
     # org.freedesktop.Notifications
 
     def GetCapabilities(self, invocation):
-        invocation.return_value(GLib.Variant("(as)", (self.capabilities,)))
+        reply(invocation, "as", self.capabilities)
 
     def GetServerInformation(self, invocation):
-        invocation.return_value(GLib.Variant("(ssss)", ("velunta-test-notifications", "Velunta", "1", "1.2")))
+        reply(invocation, "ssss", "velunta-test-notifications", "Velunta", "1", "1.2")
 
     def Notify(self, invocation, app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout):
         if replaces_id in self.shown:
@@ -158,7 +123,7 @@ class Server:
         self.sent.append({"id": notice, "app_name": app_name, "replaces_id": replaces_id, "app_icon": app_icon,
                           "summary": summary, "body": body, "actions": list(actions),
                           "hints": describe_hints(hints), "expire_timeout": expire_timeout})
-        invocation.return_value(GLib.Variant("(u)", (notice,)))
+        reply(invocation, "u", notice)
 
     def expire(self, notice):
         entry = self.shown.get(notice)
@@ -169,15 +134,15 @@ class Server:
 
     def CloseNotification(self, invocation, notice):
         self.close(notice, CLOSED_BY_CALL)
-        invocation.return_value(None)
+        reply(invocation)
 
     # app.velunta.TestNotifications
 
     def Sent(self, invocation):
-        invocation.return_value(GLib.Variant("(s)", (json.dumps(self.sent),)))
+        reply(invocation, "s", json.dumps(self.sent))
 
     def Shown(self, invocation):
-        invocation.return_value(GLib.Variant("(au)", (sorted(self.shown),)))
+        reply(invocation, "au", sorted(self.shown))
 
     def Click(self, invocation, notice):
         entry = self.shown.get(notice)
@@ -186,20 +151,18 @@ class Server:
             self.emit("ActionInvoked", "(us)", (notice, "default"))
         if entry:
             self.close(notice, DISMISSED)
-        invocation.return_value(GLib.Variant("(b)", (invoked,)))
+        reply(invocation, "b", invoked)
 
 
 def main():
-    connection = Gio.bus_get_sync(Gio.BusType.SESSION)
+    connection = session_bus()
     Server(connection, "--without-actions" not in sys.argv[1:])
-    loop = GLib.MainLoop()
 
-    def lost(*_):
+    def lost(loop):
         print("test-notifications: name lost", file=sys.stderr, flush=True)
         loop.quit()
 
-    Gio.bus_own_name_on_connection(connection, BUS_NAME, Gio.BusNameOwnerFlags.NONE, None, lost)
-    loop.run()
+    run(connection, BUS_NAME, lost=lost)
 
 
 if __name__ == "__main__":

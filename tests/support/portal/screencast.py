@@ -19,9 +19,12 @@ import socket
 import sys
 import uuid
 
-from gi.repository import Gio, GLib
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from dbus_service import (PORTAL_NAME, PORTAL_PATH, RESPONSE_CANCELLED, RESPONSE_FAILED, RESPONSE_SUCCESS,  # noqa: E402
+                          Request, Session, failures_answered, interface, method, readable, reply, run, serve,
+                          session_bus)
+from gi.repository import Gio, GLib  # noqa: E402
 
-DESKTOP_PATH = "/org/freedesktop/portal/desktop"
 MUTTER = "org.gnome.Mutter.ScreenCast"
 MUTTER_PATH = "/org/gnome/Mutter/ScreenCast"
 VERSION = 4
@@ -31,77 +34,21 @@ CURSOR_HIDDEN, CURSOR_EMBEDDED, CURSOR_METADATA = 1, 2, 4
 # The portal's cursor modes in mutter's numbering.
 MUTTER_CURSOR = {CURSOR_HIDDEN: 0, CURSOR_EMBEDDED: 1, CURSOR_METADATA: 2}
 
-XML = """
-<node>
-  <interface name="org.freedesktop.portal.ScreenCast">
-    <method name="CreateSession">
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="handle" direction="out"/>
-    </method>
-    <method name="SelectSources">
-      <arg type="o" name="session_handle" direction="in"/>
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="handle" direction="out"/>
-    </method>
-    <method name="Start">
-      <arg type="o" name="session_handle" direction="in"/>
-      <arg type="s" name="parent_window" direction="in"/>
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="handle" direction="out"/>
-    </method>
-    <method name="OpenPipeWireRemote">
-      <arg type="o" name="session_handle" direction="in"/>
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="h" name="fd" direction="out"/>
-    </method>
-    <property name="AvailableSourceTypes" type="u" access="read"/>
-    <property name="AvailableCursorModes" type="u" access="read"/>
-    <property name="version" type="u" access="read"/>
-  </interface>
-  <interface name="app.velunta.TestPortal.ScreenCast">
-    <method name="DialogCount">
-      <arg type="u" name="count" direction="out"/>
-    </method>
-    <method name="SessionCount">
-      <arg type="u" name="open" direction="out"/>
-    </method>
-    <method name="SetRefusal">
-      <arg type="b" name="refuses" direction="in"/>
-    </method>
-    <method name="SetCursorModes">
-      <arg type="u" name="modes" direction="in"/>
-    </method>
-    <method name="StopAll"/>
-    <method name="ChooseMonitor">
-      <arg type="s" name="monitor" direction="in"/>
-    </method>
-  </interface>
-</node>
-"""
-
-REQUEST_XML = """
-<node>
-  <interface name="org.freedesktop.portal.Request">
-    <method name="Close"/>
-    <signal name="Response">
-      <arg type="u" name="response"/>
-      <arg type="a{sv}" name="results"/>
-    </signal>
-  </interface>
-</node>
-"""
-
-SESSION_XML = """
-<node>
-  <interface name="org.freedesktop.portal.Session">
-    <method name="Close"/>
-    <signal name="Closed">
-      <arg type="a{sv}" name="details"/>
-    </signal>
-    <property name="version" type="u" access="read"/>
-  </interface>
-</node>
-"""
+INTERFACES = [
+    interface("org.freedesktop.portal.ScreenCast",
+              method("CreateSession", "a{sv} options", "o handle"),
+              method("SelectSources", "o session_handle, a{sv} options", "o handle"),
+              method("Start", "o session_handle, s parent_window, a{sv} options", "o handle"),
+              method("OpenPipeWireRemote", "o session_handle, a{sv} options", "h fd"),
+              readable("AvailableSourceTypes"), readable("AvailableCursorModes"), readable("version")),
+    interface("app.velunta.TestPortal.ScreenCast",
+              method("DialogCount", gives="u count"),
+              method("SessionCount", gives="u open"),
+              method("SetRefusal", "b refuses"),
+              method("SetCursorModes", "u modes"),
+              method("StopAll"),
+              method("ChooseMonitor", "s monitor")),
+]
 
 
 def choose_monitor(monitors, wanted):
@@ -121,50 +68,14 @@ def choose_monitor(monitors, wanted):
     return None
 
 
-def _sender_part(sender):
-    return sender.lstrip(":").replace(".", "_")
-
-
 def _option(options, key, default):
     value = options.get(key)
     return default if value is None else value
 
 
-class _Request:
-    """A Request object whose Response may come later (Start waits on mutter)."""
-
+class _Session(Session):
     def __init__(self, portal, sender, token):
         self.portal = portal
-        self.path = f"{DESKTOP_PATH}/request/{_sender_part(sender)}/{token}"
-        self.sender = sender
-        self.closed = False
-        info = Gio.DBusNodeInfo.new_for_xml(REQUEST_XML).interfaces[0]
-        self.registration = portal.connection.register_object(self.path, info, self._call, None, None)
-
-    def _call(self, connection, sender, path, interface, method, params, invocation):
-        self.closed = True
-        self._unregister()
-        invocation.return_value(None)
-
-    def respond(self, code, results):
-        if self.closed:
-            return
-        self.portal.connection.emit_signal(
-            self.sender, self.path, "org.freedesktop.portal.Request", "Response",
-            GLib.Variant("(ua{sv})", (code, results)))
-        self._unregister()
-
-    def _unregister(self):
-        if self.registration:
-            self.portal.connection.unregister_object(self.registration)
-            self.registration = 0
-
-
-class _Session:
-    def __init__(self, portal, sender, token):
-        self.portal = portal
-        self.sender = sender
-        self.path = f"{DESKTOP_PATH}/session/{_sender_part(sender)}/{token}"
         self.cursor_mode = CURSOR_HIDDEN
         self.persist_mode = 0
         self.monitor = None  # connector, chosen at SelectSources
@@ -172,20 +83,9 @@ class _Session:
         self.started = False
         self.mutter_session = None
         self.signal_ids = []
-        info = Gio.DBusNodeInfo.new_for_xml(SESSION_XML).interfaces[0]
-        self.registration = portal.connection.register_object(
-            self.path, info, self._call, self._property, None)
+        super().__init__(portal.connection, portal.sessions, sender, token)
 
-    def _call(self, connection, sender, path, interface, method, params, invocation):
-        invocation.return_value(None)
-        self.close(emit=False)
-
-    def _property(self, connection, sender, path, interface, name):
-        return GLib.Variant("u", 1) if name == "version" else None
-
-    def close(self, emit=True):
-        if not self.registration:
-            return
+    def ended(self):
         for signal_id in self.signal_ids:
             self.portal.mutter.signal_unsubscribe(signal_id)
         self.signal_ids = []
@@ -193,12 +93,6 @@ class _Session:
             self.portal.mutter.call(MUTTER, self.mutter_session, f"{MUTTER}.Session", "Stop",
                                     None, None, Gio.DBusCallFlags.NONE, -1, None, None)
             self.mutter_session = None
-        if emit:
-            self.portal.connection.emit_signal(self.sender, self.path, "org.freedesktop.portal.Session",
-                                               "Closed", GLib.Variant("(a{sv})", ({},)))
-        self.portal.connection.unregister_object(self.registration)
-        self.registration = 0
-        self.portal.sessions.pop(self.path, None)
 
 
 class ScreenCastPortal:
@@ -217,9 +111,7 @@ class ScreenCastPortal:
         self.cursor_modes = CURSOR_HIDDEN | CURSOR_EMBEDDED | CURSOR_METADATA
         self.watched = {}
         self.chosen = os.environ.get("VELUNTA_TEST_CAST_MONITOR", "")
-        node = Gio.DBusNodeInfo.new_for_xml(XML)
-        for info in node.interfaces:
-            connection.register_object(DESKTOP_PATH, info, self._call, self._property, None)
+        serve(connection, PORTAL_PATH, INTERFACES, self._call, self._property)
 
     # D-Bus plumbing
 
@@ -233,10 +125,8 @@ class ScreenCastPortal:
         return None
 
     def _call(self, connection, sender, path, interface, method, params, invocation):
-        try:
+        with failures_answered(invocation):
             getattr(self, "_" + method)(sender, invocation, *params.unpack())
-        except Exception as error:  # a broken call must not take the portal down
-            invocation.return_dbus_error("org.freedesktop.portal.Error.Failed", str(error))
 
     def _session_of(self, sender, handle):
         session = self.sessions.get(handle)
@@ -259,21 +149,20 @@ class ScreenCastPortal:
     # org.freedesktop.portal.ScreenCast
 
     def _CreateSession(self, sender, invocation, options):
-        request = _Request(self, sender, _option(options, "handle_token", "t" + uuid.uuid4().hex))
-        session = _Session(self, sender, _option(options, "session_handle_token", "s" + uuid.uuid4().hex))
-        self.sessions[session.path] = session
+        request = Request(self.connection, sender, options.get("handle_token"))
+        session = _Session(self, sender, options.get("session_handle_token"))
         self._watch(sender)
-        invocation.return_value(GLib.Variant("(o)", (request.path,)))
-        request.respond(0, {"session_handle": GLib.Variant("s", session.path)})
+        reply(invocation, "o", request.path)
+        request.respond(RESPONSE_SUCCESS, {"session_handle": GLib.Variant("s", session.path)})
 
     def _SelectSources(self, sender, invocation, handle, options):
         session = self._session_of(sender, handle)
-        request = _Request(self, sender, _option(options, "handle_token", "t" + uuid.uuid4().hex))
-        invocation.return_value(GLib.Variant("(o)", (request.path,)))
+        request = Request(self.connection, sender, options.get("handle_token"))
+        reply(invocation, "o", request.path)
         types = _option(options, "types", SOURCE_MONITOR)
         cursor = _option(options, "cursor_mode", CURSOR_HIDDEN)
         if not types & SOURCE_MONITOR or cursor not in MUTTER_CURSOR or not cursor & self.cursor_modes:
-            request.respond(2, {})
+            request.respond(RESPONSE_FAILED, {})
             return
         session.cursor_mode = cursor
         session.persist_mode = _option(options, "persist_mode", 0)
@@ -284,18 +173,18 @@ class ScreenCastPortal:
             # the user would pick a monitor.
             self.dialogs += 1
             if self.refuses:
-                request.respond(1, {})
+                request.respond(RESPONSE_CANCELLED, {})
                 return
         session.monitor = restored or self.chosen
         session.selected = True
-        request.respond(0, {})
+        request.respond(RESPONSE_SUCCESS, {})
 
     def _Start(self, sender, invocation, handle, parent_window, options):
         session = self._session_of(sender, handle)
-        request = _Request(self, sender, _option(options, "handle_token", "t" + uuid.uuid4().hex))
-        invocation.return_value(GLib.Variant("(o)", (request.path,)))
+        request = Request(self.connection, sender, options.get("handle_token"))
+        reply(invocation, "o", request.path)
         if not session.selected or session.started:
-            request.respond(2, {})
+            request.respond(RESPONSE_FAILED, {})
             return
         session.started = True
         try:
@@ -308,7 +197,7 @@ class ScreenCastPortal:
                 GLib.Variant("(sa{sv})", (connector, {"cursor-mode": GLib.Variant("u", MUTTER_CURSOR[session.cursor_mode])})),
                 "(o)")
         except (GLib.Error, ValueError):  # mutter failed, or no such monitor
-            request.respond(2, {})
+            request.respond(RESPONSE_FAILED, {})
             session.close()
             return
 
@@ -326,7 +215,7 @@ class ScreenCastPortal:
                 token = uuid.uuid4().hex
                 self.tokens[token] = connector
                 results["restore_token"] = GLib.Variant("s", token)
-            request.respond(0, results)
+            request.respond(RESPONSE_SUCCESS, results)
 
         session.signal_ids.append(self.mutter.signal_subscribe(
             MUTTER, f"{MUTTER}.Stream", "PipeWireStreamAdded", stream, None, Gio.DBusSignalFlags.NONE, added))
@@ -354,28 +243,28 @@ class ScreenCastPortal:
     # what tests ask
 
     def _DialogCount(self, sender, invocation):
-        invocation.return_value(GLib.Variant("(u)", (self.dialogs,)))
+        reply(invocation, "u", self.dialogs)
 
     def _SessionCount(self, sender, invocation):
-        invocation.return_value(GLib.Variant("(u)", (len(self.sessions),)))
+        reply(invocation, "u", len(self.sessions))
 
     def _SetRefusal(self, sender, invocation, refuses):
         self.refuses = refuses
-        invocation.return_value(None)
+        reply(invocation)
 
     def _SetCursorModes(self, sender, invocation, modes):
         self.cursor_modes = modes
-        invocation.return_value(None)
+        reply(invocation)
 
     def _ChooseMonitor(self, sender, invocation, monitor):
         self.chosen = monitor
-        invocation.return_value(None)
+        reply(invocation)
 
     def _StopAll(self, sender, invocation):
         # As when the user ends the sharing from the desktop's own controls.
         for session in list(self.sessions.values()):
             session.close()
-        invocation.return_value(None)
+        reply(invocation)
 
     # mutter
 
@@ -411,13 +300,10 @@ def export(connection):
 
 
 if __name__ == "__main__":
-    bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+    bus = session_bus()
     portal = export(bus)
-    loop = GLib.MainLoop()
 
-    def lost(*_):
-        sys.exit("org.freedesktop.portal.Desktop is taken")
+    def lost(_):
+        sys.exit(f"{PORTAL_NAME} is taken")
 
-    Gio.bus_own_name_on_connection(bus, "org.freedesktop.portal.Desktop", Gio.BusNameOwnerFlags.NONE,
-                                   lambda *_: print("ready", flush=True), lost)
-    loop.run()
+    run(bus, PORTAL_NAME, acquired=lambda: print("ready", flush=True), lost=lost)

@@ -19,175 +19,49 @@ import sys
 import tempfile
 import time
 
-import gi
-
-gi.require_version("Gio", "2.0")
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from dbus_service import (PORTAL_NAME, PORTAL_PATH, RESPONSE_FAILED, RESPONSE_SUCCESS, Request,  # noqa: E402
+                          Session, failures_answered, interface, method, readable, reply, run, serve, session_bus,
+                          signal)
 from gi.repository import Gio, GLib  # noqa: E402
 
-BUS_NAME = "org.freedesktop.portal.Desktop"
-OBJECT_PATH = "/org/freedesktop/portal/desktop"
 MUTTER_SCREENCAST = "org.gnome.Mutter.ScreenCast"
 MUTTER_DISPLAYS = "org.gnome.Mutter.DisplayConfig"
 
 INTERFACES = {
-    "Screenshot": """
-  <interface name="org.freedesktop.portal.Screenshot">
-    <method name="Screenshot">
-      <arg type="s" name="parent_window" direction="in"/>
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="handle" direction="out"/>
-    </method>
-    <property name="version" type="u" access="read"/>
-  </interface>""",
-    "GlobalShortcuts": """
-  <interface name="org.freedesktop.portal.GlobalShortcuts">
-    <method name="CreateSession">
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="handle" direction="out"/>
-    </method>
-    <method name="BindShortcuts">
-      <arg type="o" name="session_handle" direction="in"/>
-      <arg type="a(sa{sv})" name="shortcuts" direction="in"/>
-      <arg type="s" name="parent_window" direction="in"/>
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="request_handle" direction="out"/>
-    </method>
-    <method name="ListShortcuts">
-      <arg type="o" name="session_handle" direction="in"/>
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="request_handle" direction="out"/>
-    </method>
-    <signal name="Activated">
-      <arg type="o" name="session_handle"/>
-      <arg type="s" name="shortcut_id"/>
-      <arg type="t" name="timestamp"/>
-      <arg type="a{sv}" name="options"/>
-    </signal>
-    <signal name="Deactivated">
-      <arg type="o" name="session_handle"/>
-      <arg type="s" name="shortcut_id"/>
-      <arg type="t" name="timestamp"/>
-      <arg type="a{sv}" name="options"/>
-    </signal>
-    <signal name="ShortcutsChanged">
-      <arg type="o" name="session_handle"/>
-      <arg type="a(sa{sv})" name="shortcuts"/>
-    </signal>
-    <property name="version" type="u" access="read"/>
-  </interface>""",
+    "Screenshot": interface(
+        "org.freedesktop.portal.Screenshot",
+        method("Screenshot", "s parent_window, a{sv} options", "o handle"),
+        readable("version")),
+    "GlobalShortcuts": interface(
+        "org.freedesktop.portal.GlobalShortcuts",
+        method("CreateSession", "a{sv} options", "o handle"),
+        method("BindShortcuts", "o session_handle, a(sa{sv}) shortcuts, s parent_window, a{sv} options",
+               "o request_handle"),
+        method("ListShortcuts", "o session_handle, a{sv} options", "o request_handle"),
+        signal("Activated", "o session_handle, s shortcut_id, t timestamp, a{sv} options"),
+        signal("Deactivated", "o session_handle, s shortcut_id, t timestamp, a{sv} options"),
+        signal("ShortcutsChanged", "o session_handle, a(sa{sv}) shortcuts"),
+        readable("version")),
 }
 VERSIONS = {"Screenshot": 2, "GlobalShortcuts": 1}
 
-CONTROL = """
-<node>
-  <interface name="app.velunta.TestPortal">
-    <!-- Presses and releases a bound shortcut in every session that bound it;
-         answers how many sessions got it. -->
-    <method name="Activate">
-      <arg type="s" name="shortcut_id" direction="in"/>
-      <arg type="u" name="sessions" direction="out"/>
-    </method>
-    <!-- The bound shortcuts as (session, id, preferred trigger). -->
-    <method name="Bound">
-      <arg type="a(oss)" name="shortcuts" direction="out"/>
-    </method>
-    <!-- Answers, then stops answering anything for that long, as a portal
-         that is slow to start (D-Bus activation at login) does. -->
-    <method name="Freeze">
-      <arg type="u" name="milliseconds" direction="in"/>
-    </method>
-    <!-- The files handed out by Screenshot, newest last. -->
-    <method name="Screenshots">
-      <arg type="as" name="paths" direction="out"/>
-    </method>
-  </interface>
-</node>"""
-
-REQUEST = """
-<node>
-  <interface name="org.freedesktop.portal.Request">
-    <method name="Close"/>
-    <signal name="Response">
-      <arg type="u" name="response"/>
-      <arg type="a{sv}" name="results"/>
-    </signal>
-  </interface>
-</node>"""
-
-SESSION = """
-<node>
-  <interface name="org.freedesktop.portal.Session">
-    <method name="Close"/>
-    <signal name="Closed">
-      <arg type="a{sv}" name="details"/>
-    </signal>
-    <property name="version" type="u" access="read"/>
-  </interface>
-</node>"""
-
-RESPONSE_SUCCESS, RESPONSE_CANCELLED, RESPONSE_FAILED = 0, 1, 2
+CONTROL = interface(
+    "app.velunta.TestPortal",
+    # Presses and releases a bound shortcut in every session that bound it;
+    # answers how many sessions got it.
+    method("Activate", "s shortcut_id", "u sessions"),
+    # The bound shortcuts as (session, id, preferred trigger).
+    method("Bound", gives="a(oss) shortcuts"),
+    # Answers, then stops answering anything for that long, as a portal that
+    # is slow to start (D-Bus activation at login) does.
+    method("Freeze", "u milliseconds"),
+    # The files handed out by Screenshot, newest last.
+    method("Screenshots", gives="as paths"))
 
 
 def log(*parts):
     print("test-portal:", *parts, file=sys.stderr, flush=True)
-
-
-def sender_part(sender):
-    return sender[1:].replace(".", "_")
-
-
-class Request:
-    """One org.freedesktop.portal.Request: answered once, then gone."""
-
-    info = Gio.DBusNodeInfo.new_for_xml(REQUEST).interfaces[0]
-
-    def __init__(self, connection, sender, token):
-        self.connection, self.sender = connection, sender
-        self.path = f"{OBJECT_PATH}/request/{sender_part(sender)}/{token or 'r' + str(id(self))}"
-        self.closed = False
-        self.registration = connection.register_object(self.path, self.info, self.on_call, None, None)
-
-    def on_call(self, connection, sender, path, interface, method, params, invocation):
-        self.closed = True
-        self.unregister()
-        invocation.return_value(None)
-
-    def respond(self, code, results):
-        if self.closed:
-            return
-        self.closed = True
-        self.connection.emit_signal(self.sender, self.path, "org.freedesktop.portal.Request", "Response",
-                                    GLib.Variant("(ua{sv})", (code, results)))
-        self.unregister()
-
-    def unregister(self):
-        if self.registration:
-            self.connection.unregister_object(self.registration)
-            self.registration = 0
-
-
-class Session:
-    info = Gio.DBusNodeInfo.new_for_xml(SESSION).interfaces[0]
-
-    def __init__(self, portal, sender, token):
-        self.portal, self.sender = portal, sender
-        self.path = f"{OBJECT_PATH}/session/{sender_part(sender)}/{token}"
-        self.shortcuts = []  # (id, {description, preferred_trigger})
-        self.registration = portal.connection.register_object(
-            self.path, self.info, self.on_call, self.on_property, None)
-
-    def on_call(self, connection, sender, path, interface, method, params, invocation):
-        self.close()
-        invocation.return_value(None)
-
-    def on_property(self, connection, sender, path, interface, name):
-        return GLib.Variant("u", 1)
-
-    def close(self):
-        if self.registration:
-            self.portal.connection.unregister_object(self.registration)
-            self.registration = 0
-        self.portal.sessions.pop(self.path, None)
 
 
 class Portal:
@@ -196,11 +70,8 @@ class Portal:
         self.offered = [name for name in INTERFACES if name not in without]
         self.sessions = {}
         self.screenshots = []
-        xml = "<node>" + "".join(INTERFACES[name] for name in self.offered) + "</node>"
-        for interface in Gio.DBusNodeInfo.new_for_xml(xml).interfaces:
-            connection.register_object(OBJECT_PATH, interface, self.on_call, self.on_property, None)
-        control = Gio.DBusNodeInfo.new_for_xml(CONTROL).interfaces[0]
-        connection.register_object(OBJECT_PATH, control, self.on_control, None, None)
+        serve(connection, PORTAL_PATH, [INTERFACES[name] for name in self.offered], self.on_call, self.on_property)
+        serve(connection, PORTAL_PATH, [CONTROL], self.on_control)
         connection.signal_subscribe("org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
                                     "/org/freedesktop/DBus", None, Gio.DBusSignalFlags.NONE,
                                     self.on_name_owner_changed)
@@ -210,16 +81,16 @@ class Portal:
 
     def on_call(self, connection, sender, path, interface, method, params, invocation):
         args = params.unpack()
-        try:
+        with failures_answered(invocation, log=lambda why: log("error in", method, why)):
             if method == "Screenshot":
                 request = Request(connection, sender, args[1].get("handle_token"))
-                invocation.return_value(GLib.Variant("(o)", (request.path,)))
+                reply(invocation, "o", request.path)
                 Screenshot(self, request, args[1]).start()
             elif method == "CreateSession":
                 request = Request(connection, sender, args[0].get("handle_token"))
-                session = Session(self, sender, args[0].get("session_handle_token") or "s" + str(id(request)))
-                self.sessions[session.path] = session
-                invocation.return_value(GLib.Variant("(o)", (request.path,)))
+                session = Session(connection, self.sessions, sender, args[0].get("session_handle_token"))
+                session.shortcuts = []  # (id, {description, preferred_trigger})
+                reply(invocation, "o", request.path)
                 request.respond(RESPONSE_SUCCESS, {"session_handle": GLib.Variant("s", session.path)})
             elif method in ("BindShortcuts", "ListShortcuts"):
                 session = self.sessions.get(args[0])
@@ -228,15 +99,12 @@ class Portal:
                     return
                 options = args[-1]
                 request = Request(connection, sender, options.get("handle_token"))
-                invocation.return_value(GLib.Variant("(o)", (request.path,)))
+                reply(invocation, "o", request.path)
                 if method == "BindShortcuts":
                     session.shortcuts = [(sid, dict(props)) for sid, props in args[1]]
                 request.respond(RESPONSE_SUCCESS, {"shortcuts": self.shortcut_list(session)})
             else:
                 invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownMethod", method)
-        except Exception as error:  # a bad call must not take the portal down
-            log("error in", method, repr(error))
-            invocation.return_dbus_error("org.freedesktop.portal.Error.Failed", str(error))
 
     @staticmethod
     def shortcut_list(session):
@@ -255,18 +123,18 @@ class Portal:
             for session in list(self.sessions.values()):
                 if any(sid == shortcut_id for sid, _ in session.shortcuts):
                     for signal in ("Activated", "Deactivated"):
-                        connection.emit_signal(session.sender, OBJECT_PATH, "org.freedesktop.portal.GlobalShortcuts",
+                        connection.emit_signal(session.sender, PORTAL_PATH, "org.freedesktop.portal.GlobalShortcuts",
                                                signal, GLib.Variant("(osta{sv})",
                                                                     (session.path, shortcut_id, stamp, {})))
                     count += 1
-            invocation.return_value(GLib.Variant("(u)", (count,)))
+            reply(invocation, "u", count)
         elif method == "Bound":
             bound = [(s.path, sid, props.get("preferred_trigger", ""))
                      for s in self.sessions.values() for sid, props in s.shortcuts]
-            invocation.return_value(GLib.Variant("(a(oss))", (bound,)))
+            reply(invocation, "a(oss)", bound)
         elif method == "Freeze":
             (milliseconds,) = params.unpack()
-            invocation.return_value(None)
+            reply(invocation)
 
             def freeze():
                 # Blocks the main loop: calls queue up on the bus meanwhile.
@@ -276,13 +144,13 @@ class Portal:
 
             GLib.idle_add(freeze)
         elif method == "Screenshots":
-            invocation.return_value(GLib.Variant("(as)", (self.screenshots,)))
+            reply(invocation, "as", self.screenshots)
 
     def on_name_owner_changed(self, connection, sender, path, interface, signal, params):
         name, _, new_owner = params.unpack()
         if new_owner == "" and name.startswith(":"):
             for session in [s for s in self.sessions.values() if s.sender == name]:
-                session.close()
+                session.close(emit=False)
 
 
 class Screenshot:
@@ -454,29 +322,26 @@ class Screenshot:
 
 def main():
     without = {name.strip() for name in os.environ.get("VELUNTA_TEST_PORTAL_WITHOUT", "").split(",") if name.strip()}
-    connection = Gio.bus_get_sync(Gio.BusType.SESSION)
+    connection = session_bus()
     Portal(connection, without)
     here = os.path.dirname(os.path.abspath(__file__))
     if os.path.exists(os.path.join(here, "screencast.py")) and "ScreenCast" not in without:
         sys.path.insert(0, here)
         import screencast
         screencast.export(connection)
-    loop = GLib.MainLoop()
 
-    def acquired(*_):
-        log("serving", BUS_NAME, "without" if without else "with everything", ",".join(sorted(without)))
+    def acquired():
+        log("serving", PORTAL_NAME, "without" if without else "with everything", ",".join(sorted(without)))
 
-    def lost(*_):
+    def lost(_):
         # Replaced by another test portal: queued, so the name comes back
         # when that one leaves.
         log("name lost")
 
     # Replaceable, so a test can put a portal that lacks some interface in
     # front of this one for a while.
-    Gio.bus_own_name_on_connection(connection, BUS_NAME,
-                                   Gio.BusNameOwnerFlags.ALLOW_REPLACEMENT | Gio.BusNameOwnerFlags.REPLACE,
-                                   acquired, lost)
-    loop.run()
+    run(connection, PORTAL_NAME, Gio.BusNameOwnerFlags.ALLOW_REPLACEMENT | Gio.BusNameOwnerFlags.REPLACE,
+        acquired, lost)
 
 
 if __name__ == "__main__":
