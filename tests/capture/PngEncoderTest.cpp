@@ -238,3 +238,23 @@ TEST(PngEncoder, ImpossibleRequestsGiveNoFile)
         EXPECT_FALSE(PngEncoder::encode(flat(2, 2), options));
     }
 }
+
+// zlib itself unpacks the joined stream and checks its Adler-32, which the
+// encoder puts together from the bands' own.
+TEST(PngEncoder, JoinedStreamPassesZlibsOwnCheck)
+{
+    for (const Case &c : opaqueCases()) {
+        SCOPED_TRACE(c.name);
+        for (int threads : {1, 2, 3, 4}) {
+            SCOPED_TRACE(threads);
+            QByteArray stream;
+            for (const Chunk &chunk : chunks(encoded(c.image, threads)))
+                if (chunk.type == "IDAT")
+                    stream += chunk.data;
+            const qsizetype filteredSize = qsizetype(c.image.height()) * (qsizetype(c.image.width()) * 3 + 1);
+            QByteArray sized(4, Qt::Uninitialized);
+            qToBigEndian(quint32(filteredSize), sized.data());
+            EXPECT_EQ(qUncompress(sized + stream).size(), filteredSize);
+        }
+    }
+}
