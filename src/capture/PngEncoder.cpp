@@ -281,11 +281,11 @@ quint32 combineAdler(quint32 first, quint32 second, size_t secondLength)
     return quint32(low | high << 16);
 }
 
-// The zlib stream of the filtered image: bands compressed apart on this
-// thread and the encoder's helpers, then joined. Compressed apart, no match
-// reaches across a band's start: within 0.1 % of one stream's size, and
-// 1.3 to 1.8 times as fast on two cores.
-std::optional<QByteArray> compressImage(const Layout &layout, int threads, int level, uchar *filtered)
+// The zlib stream of the filtered image, in pieces to be written one after
+// the other: bands compressed apart on this thread and the encoder's helpers.
+// Compressed apart, no match reaches across a band's start: within 0.1 % of
+// one stream's size, and 1.3 to 1.8 times as fast on two cores.
+std::optional<std::vector<QByteArray>> compressImage(const Layout &layout, int threads, int level, uchar *filtered)
 {
     const int height = layout.source.height();
     BandSchedule schedule(height, threads);
@@ -311,24 +311,24 @@ std::optional<QByteArray> compressImage(const Layout &layout, int threads, int l
     const std::deque<Band> &bands = schedule.bands();
 
     const size_t filteredSize = size_t(height) * size_t(layout.rowBytes + 1);
-    if (std::any_of(bands.begin(), bands.end(), [](const Band &band) { return !band.deflated; }))
-        return compressWhole(level, filtered, filteredSize);
-    qsizetype streamSize = 2 + 4;
-    for (const Band &band : bands)
-        streamSize += band.deflated->size();
-    QByteArray stream;
-    stream.reserve(streamSize);
+    if (std::any_of(bands.begin(), bands.end(), [](const Band &band) { return !band.deflated; })) {
+        std::optional<QByteArray> whole = compressWhole(level, filtered, filteredSize);
+        if (!whole)
+            return std::nullopt;
+        return std::vector<QByteArray> {std::move(*whole)};
+    }
     // Deflate, 32 KiB window, default level; the check bits make it a
     // multiple of 31.
-    stream.append("\x78\x9c", 2);
+    std::vector<QByteArray> pieces {QByteArray("\x78\x9c", 2)};
     quint32 adler = 1;
     for (const Band &band : bands) {
-        stream.append(*band.deflated);
-        adler = combineAdler(adler, band.adler, size_t(band.last - band.first) * size_t(layout.rowBytes + 1));
+        pieces.push_back(*band.deflated);
+        adler = combineAdler(adler, band.adler, size_t(band.inputBytes));
     }
-    const quint32 bigAdler = qToBigEndian(adler);
-    stream.append(reinterpret_cast<const char *>(&bigAdler), 4);
-    return stream;
+    QByteArray check(4, Qt::Uninitialized);
+    qToBigEndian(adler, check.data());
+    pieces.push_back(check);
+    return pieces;
 }
 
 void appendBigEndian(QByteArray &out, quint32 value)
@@ -346,6 +346,32 @@ void appendChunk(QByteArray &out, const char type[4], const char *data, qsizetyp
         out.append(data, length);
     const auto *typed = reinterpret_cast<const uchar *>(out.constData() + start);
     appendBigEndian(out, quint32(libdeflate_crc32(0, typed, size_t(length) + 4)));
+}
+
+// IDAT chunks holding PIECES one after the other: each piece is copied once,
+// straight into the file's bytes.
+void appendImageData(QByteArray &png, const std::vector<QByteArray> &pieces, qsizetype total)
+{
+    size_t piece = 0;
+    qsizetype offset = 0;
+    for (qsizetype at = 0; at < total; at += idatChunkBytes) {
+        const qsizetype length = std::min(idatChunkBytes, total - at);
+        appendBigEndian(png, quint32(length));
+        const qsizetype start = png.size();
+        png.append("IDAT", 4);
+        for (qsizetype left = length; left > 0;) {
+            const qsizetype take = std::min(left, pieces[piece].size() - offset);
+            png.append(pieces[piece].constData() + offset, take);
+            offset += take;
+            left -= take;
+            if (offset == pieces[piece].size()) {
+                ++piece;
+                offset = 0;
+            }
+        }
+        const auto *typed = reinterpret_cast<const uchar *>(png.constData() + start);
+        appendBigEndian(png, quint32(libdeflate_crc32(0, typed, size_t(length) + 4)));
+    }
 }
 
 } // namespace
@@ -367,15 +393,17 @@ std::optional<QByteArray> encode(const QImage &image, const Options &options)
     const int threads = options.threads > 0
         ? options.threads
         : std::clamp(int(std::thread::hardware_concurrency()), 1, defaultMostThreads);
-    const std::optional<QByteArray> stream = compressImage(layout, threads, options.level, filtered.get());
+    const std::optional<std::vector<QByteArray>> stream = compressImage(layout, threads, options.level, filtered.get());
     if (!stream)
         return std::nullopt;
     filtered.reset();
-    const qsizetype streamSize = stream->size();
+    qsizetype streamSize = 0;
+    for (const QByteArray &piece : *stream)
+        streamSize += piece.size();
 
     QByteArray png;
-    const qsizetype chunks = (qsizetype(streamSize) + idatChunkBytes - 1) / idatChunkBytes;
-    png.reserve(8 + 25 + 21 + qsizetype(streamSize) + chunks * 12 + 12);
+    const qsizetype chunks = (streamSize + idatChunkBytes - 1) / idatChunkBytes;
+    png.reserve(8 + 25 + 21 + streamSize + chunks * 12 + 12);
     png.append("\x89PNG\r\n\x1a\n", 8);
 
     QByteArray header;
@@ -392,8 +420,7 @@ std::optional<QByteArray> encode(const QImage &image, const Options &options)
     density.append(char(1)); // metre
     appendChunk(png, "pHYs", density.constData(), density.size());
 
-    for (qsizetype at = 0; at < qsizetype(streamSize); at += idatChunkBytes)
-        appendChunk(png, "IDAT", stream->constData() + at, std::min(idatChunkBytes, qsizetype(streamSize) - at));
+    appendImageData(png, *stream, streamSize);
     appendChunk(png, "IEND", nullptr, 0);
     return png;
 }
