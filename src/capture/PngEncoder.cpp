@@ -86,7 +86,14 @@ __attribute__((target("ssse3"))) int convertRgb32Shuffled(const quint32 *line, i
     return x;
 }
 
-const bool hasSsse3 = __builtin_cpu_supports("ssse3");
+bool hasSsse3()
+{
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("ssse3") != 0;
+    }();
+    return has;
+}
 #endif
 
 // Row Y of the source as PNG samples: R, G, B[, A].
@@ -99,7 +106,7 @@ void convertRow(const Layout &layout, int y, uchar *out)
     case QImage::Format_RGB32: {
         int x = 0;
 #if defined(__x86_64__) || defined(__i386__)
-        if (hasSsse3)
+        if (hasSsse3())
             x = convertRgb32Shuffled(line, width, out);
 #endif
         // 0xffRRGGBB → R, G, B: four pixels make three words, stored whole
