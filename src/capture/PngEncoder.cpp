@@ -224,8 +224,10 @@ std::optional<QByteArray> compressWhole(int level, const uchar *filtered, size_t
 // per thread takes most of the image; the rest goes in ever smaller bands
 // that even out when the threads finish, so the last band, the only one not
 // reopened, comes last. Each band costs a block header and a fresh window,
-// tens of bytes: after a band that compressed to almost nothing, so that
-// those bytes would show in the size, the claimer takes all that is left.
+// tens of bytes: once a band has compressed to almost nothing, so that those
+// bytes would show in the size, the next claimer takes all that is left.
+// Whatever threads get which bands, the pixels are the same; only the size
+// can differ by a few bytes between runs.
 class BandSchedule {
 public:
     BandSchedule(int height, int threads)
@@ -241,6 +243,8 @@ public:
     Band *claim(const Band *previous)
     {
         std::lock_guard lock(m_mutex);
+        if (previous && compressedToAlmostNothing(*previous))
+            m_takeTheRestWhole = true;
         const int left = m_height - m_next;
         if (left == 0)
             return nullptr;
@@ -248,7 +252,7 @@ public:
         if (int(m_bands.size()) < m_bulkBands) {
             if (left - m_bulkRows >= minimumBandRows)
                 rows = m_bulkRows;
-        } else if (left >= 2 * smallestTailRows && !(previous && compressedToAlmostNothing(*previous))) {
+        } else if (left >= 2 * smallestTailRows && !m_takeTheRestWhole) {
             rows = std::max(smallestTailRows, left / 2);
         }
         m_bands.push_back(Band {m_next, m_next + rows, m_next + rows == m_height, std::nullopt, 1, 0});
@@ -270,6 +274,7 @@ private:
     const int m_bulkBands;
     const int m_bulkRows;
     int m_next = 0;
+    bool m_takeTheRestWhole = false;
     // A deque keeps the bands where they are while others are added.
     std::deque<Band> m_bands;
 };

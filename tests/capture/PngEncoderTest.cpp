@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -261,5 +262,24 @@ TEST(PngEncoder, JoinedStreamPassesZlibsOwnCheck)
             qToBigEndian(quint32(filteredSize), sized.data());
             EXPECT_EQ(qUncompress(sized + stream).size(), filteredSize);
         }
+    }
+}
+
+// Every band costs a block header and a fresh window; on a nearly empty
+// screen, whose whole file is a few kilobytes, the encoder must not cut so
+// many that the file grows past 1.05 times zlib's default, on any number of
+// threads it uses by default.
+TEST(PngEncoder, NearlyEmptyScreenIsNotCutIntoCostlyBands)
+{
+    QImage empty(1920, 1080, QImage::Format_RGB32);
+    empty.fill(Qt::black);
+    QPainter(&empty).fillRect(QRect(1700, 0, 220, 24), QColor(60, 60, 60));
+    QByteArray reference;
+    QBuffer buffer(&reference);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(QImageWriter(&buffer, "png").write(empty));
+    for (int threads : {1, 2, 3, 4}) {
+        SCOPED_TRACE(threads);
+        EXPECT_LE(encoded(empty, threads).size(), reference.size() * 105 / 100);
     }
 }
