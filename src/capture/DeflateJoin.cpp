@@ -15,6 +15,7 @@ public:
     BitReader(const uchar *data, qsizetype size)
         : m_data(data)
         , m_size(size)
+        , m_limit(qint64(size) * 8)
     {
     }
 
@@ -24,12 +25,15 @@ public:
         return quint32(m_buffer & ((quint64(1) << count) - 1));
     }
 
+    // Peeks at bits already in the buffer, without refilling.
+    quint32 bufferedBits(int count) const { return quint32(m_buffer & ((quint64(1) << count) - 1)); }
+
     void skip(int count)
     {
         m_buffer >>= count;
         m_available -= count;
         m_position += count;
-        if (m_position > qint64(m_size) * 8)
+        if (m_position > m_limit)
             overrun = true;
     }
 
@@ -46,17 +50,18 @@ public:
     qint64 position() const { return m_position; }
     bool overrun = false;
 
-private:
+    // At least 56 bits in the buffer afterwards: enough for one literal or
+    // length code with its extra bits and the distance code with its own.
     void refill()
     {
-        if (m_available <= 56 && m_next + 8 <= m_size) {
-            quint64 word = qFromLittleEndian<quint64>(m_data + m_next);
-            const int bytes = (63 - m_available) / 8;
-            if (bytes < 8)
-                word &= (quint64(1) << (bytes * 8)) - 1;
-            m_buffer |= word << m_available;
-            m_available += bytes * 8;
-            m_next += bytes;
+        if (m_available >= 56)
+            return;
+        if (m_next + 8 <= m_size) {
+            // Whole bytes only: the bits shifted out at the top are read
+            // again by the next load.
+            m_buffer |= qFromLittleEndian<quint64>(m_data + m_next) << m_available;
+            m_next += (63 - m_available) >> 3;
+            m_available |= 56;
             return;
         }
         while (m_available <= 56) {
@@ -67,8 +72,10 @@ private:
         }
     }
 
+private:
     const uchar *m_data;
     qsizetype m_size;
+    qint64 m_limit;
     qsizetype m_next = 0;
     quint64 m_buffer = 0;
     int m_available = 0;
@@ -77,12 +84,25 @@ private:
 
 constexpr int maxCodeBits = 15;
 
+constexpr std::array<quint8, 29> lengthExtraBits {
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::array<quint8, 30> distanceExtraBits {
+    0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+// What a table's entries hold: the symbol itself (the code-length code), or
+// only what a walk that skips the data needs to know of it.
+enum class Alphabet { codeLengths, literalsAndLengths, distances };
+// Kinds of literal/length symbols, and the mark of a valid distance.
+enum Kind : quint16 { noCode = 0, literal = 1, length = 2, endOfBlock = 3, distance = 1 };
+
 // A canonical Huffman code as a table indexed by the next bits, as many as
-// its longest code has:
-// each entry holds the symbol and its code length (0 where no code matches).
+// its longest code has. Each entry holds a value (the symbol, or its kind)
+// and how many bits to skip: the code and, for lengths and distances, the
+// extra bits after it, so that a walk takes a length and its distance in two
+// lookups. An entry of 0 is no code.
 class HuffmanTable {
 public:
-    bool build(const quint8 *lengths, int count)
+    bool build(const quint8 *lengths, int count, Alphabet alphabet)
     {
         std::array<int, maxCodeBits + 1> perLength {};
         for (int symbol = 0; symbol < count; ++symbol)
@@ -114,8 +134,9 @@ public:
             int reversed = 0;
             for (int bit = 0; bit < bits; ++bit)
                 reversed |= ((code >> bit) & 1) << (bits - 1 - bit);
+            const quint16 entry = entryFor(alphabet, symbol, bits);
             for (int fill = reversed; fill < (1 << m_bits); fill += 1 << bits)
-                m_entries[size_t(fill)] = quint32(symbol) << 4 | quint32(bits);
+                m_entries[size_t(fill)] = entry;
         }
         return true;
     }
@@ -123,43 +144,67 @@ public:
     // The next symbol, or -1 for bits that are no code.
     int decode(BitReader &bits) const
     {
-        const quint32 entry = m_entries[bits.peek(m_bits)];
-        const int length = int(entry & 15);
+        const quint16 entry = m_entries[bits.peek(m_bits)];
+        const int length = int(entry & 0xff);
         if (length == 0)
             return -1;
         bits.skip(length);
-        return int(entry >> 4);
+        return int(entry >> 8);
+    }
+
+    // The next entry, its bits skipped; BITS holds 56 or more.
+    quint16 take(BitReader &bits) const
+    {
+        const quint16 entry = m_entries[bits.bufferedBits(m_bits)];
+        bits.skip(entry & 0xff);
+        return entry;
     }
 
 private:
-    std::vector<quint32> m_entries;
+    static quint16 entryFor(Alphabet alphabet, int symbol, int bits)
+    {
+        quint16 value = quint16(symbol);
+        int extra = 0;
+        if (alphabet == Alphabet::literalsAndLengths) {
+            value = symbol < 256 ? literal : symbol == 256 ? endOfBlock : symbol <= 285 ? length : noCode;
+            if (value == length)
+                extra = lengthExtraBits[size_t(symbol - 257)];
+        } else if (alphabet == Alphabet::distances) {
+            value = symbol < 30 ? distance : noCode;
+            if (value == distance)
+                extra = distanceExtraBits[size_t(symbol)];
+        }
+        return quint16(value << 8 | (bits + extra));
+    }
+
+    std::vector<quint16> m_entries;
     int m_bits = 1;
 };
 
-constexpr std::array<quint8, 29> lengthExtraBits {
-    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::array<quint8, 30> distanceExtraBits {
-    0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-
 // Reads one compressed block's symbols up to its end; false if malformed.
-bool skipSymbols(BitReader &bits, const HuffmanTable &literals, const HuffmanTable &distances)
+// A refill leaves enough bits for a length, its distance and their extra
+// bits, so each symbol costs one refill and a lookup or two.
+bool skipSymbols(BitReader &stream, const HuffmanTable &literals, const HuffmanTable &distances)
 {
+    // A local copy stays in registers through the loop.
+    BitReader bits = stream;
+    bool ended = false;
     for (;;) {
-        const int symbol = literals.decode(bits);
-        if (symbol < 0 || bits.overrun)
-            return false;
-        if (symbol < 256)
+        bits.refill();
+        const quint16 symbol = literals.take(bits);
+        const quint16 kind = symbol >> 8;
+        if (kind == literal && !bits.overrun)
             continue;
-        if (symbol == 256)
-            return true;
-        if (symbol > 285)
-            return false;
-        bits.read(lengthExtraBits[size_t(symbol - 257)]);
-        const int distance = distances.decode(bits);
-        if (distance < 0 || distance > 29)
-            return false;
-        bits.read(distanceExtraBits[size_t(distance)]);
+        if (kind == length) {
+            if ((distances.take(bits) >> 8) == distance && !bits.overrun)
+                continue;
+        } else if (kind == endOfBlock) {
+            ended = !bits.overrun;
+        }
+        break;
     }
+    stream = bits;
+    return ended;
 }
 
 bool readDynamicTables(BitReader &bits, HuffmanTable &literals, HuffmanTable &distances)
@@ -174,7 +219,7 @@ bool readDynamicTables(BitReader &bits, HuffmanTable &literals, HuffmanTable &di
     for (int i = 0; i < lengthCodeCount; ++i)
         lengthCodeLengths[order[size_t(i)]] = quint8(bits.read(3));
     HuffmanTable lengthCodes;
-    if (!lengthCodes.build(lengthCodeLengths.data(), 19))
+    if (!lengthCodes.build(lengthCodeLengths.data(), 19, Alphabet::codeLengths))
         return false;
     std::array<quint8, 286 + 30> lengths {};
     int filled = 0;
@@ -205,8 +250,8 @@ bool readDynamicTables(BitReader &bits, HuffmanTable &literals, HuffmanTable &di
     }
     if (lengths[256] == 0)
         return false; // no end-of-block code
-    return literals.build(lengths.data(), literalCount)
-        && distances.build(lengths.data() + literalCount, distanceCount);
+    return literals.build(lengths.data(), literalCount, Alphabet::literalsAndLengths)
+        && distances.build(lengths.data() + literalCount, distanceCount, Alphabet::distances);
 }
 
 } // namespace
@@ -240,8 +285,8 @@ std::optional<QByteArray> reopen(const char *stream, qsizetype size)
                     lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
                 std::array<quint8, 30> distanceLengths {};
                 distanceLengths.fill(5);
-                fixedLiterals.build(lengths.data(), 288);
-                fixedDistances.build(distanceLengths.data(), 30);
+                fixedLiterals.build(lengths.data(), 288, Alphabet::literalsAndLengths);
+                fixedDistances.build(distanceLengths.data(), 30, Alphabet::distances);
                 fixedBuilt = true;
             }
             if (!skipSymbols(bits, fixedLiterals, fixedDistances))

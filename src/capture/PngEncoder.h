@@ -5,9 +5,10 @@
 #include <optional>
 
 // A PNG writer for screenshots, several times faster than QImageWriter's
-// zlib path: the image is cut into bands of rows, and each band is converted,
-// filtered and compressed by libdeflate on a thread of its own; the bands'
-// deflate streams are then joined into the one zlib stream PNG wants.
+// zlib path: the image is cut into bands of rows, which the calling thread
+// and a few of the encoder's own convert, filter and compress with libdeflate,
+// each band on its own; the bands' deflate streams are then joined into the
+// one zlib stream PNG wants.
 namespace PngEncoder {
 
 // Opaque images become 8-bit RGB, images with an alpha channel 8-bit RGBA
@@ -17,8 +18,8 @@ struct Options {
     int dotsPerMetre = 2835;
     // libdeflate level, 1 to 12.
     int level = 7;
-    // Bands encoded at once, one per thread, the calling thread included;
-    // 0 is one per core.
+    // Threads encoding bands at once, the calling thread included; 0 is one
+    // per core, up to four.
     int threads = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -236,5 +237,49 @@ TEST(PngEncoder, ImpossibleRequestsGiveNoFile)
         PngEncoder::Options options;
         options.level = level;
         EXPECT_FALSE(PngEncoder::encode(flat(2, 2), options));
+    }
+}
+
+// zlib itself unpacks the joined stream and checks its Adler-32, which the
+// encoder puts together from the bands' own.
+TEST(PngEncoder, JoinedStreamPassesZlibsOwnCheck)
+{
+    std::vector<Case> cases = opaqueCases();
+    // Over a megabyte compressed: bands cross from one IDAT chunk to the next.
+    cases.push_back({"noise over two chunks", noise(700, 600, 8)});
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int threads : {1, 2, 3, 4}) {
+            SCOPED_TRACE(threads);
+            const QByteArray png = encoded(c.image, threads);
+            QByteArray stream;
+            for (const Chunk &chunk : chunks(png))
+                if (chunk.type == "IDAT")
+                    stream += chunk.data;
+            EXPECT_EQ(decodedByQt(png).convertToFormat(QImage::Format_RGB32), c.image);
+            const qsizetype filteredSize = qsizetype(c.image.height()) * (qsizetype(c.image.width()) * 3 + 1);
+            QByteArray sized(4, Qt::Uninitialized);
+            qToBigEndian(quint32(filteredSize), sized.data());
+            EXPECT_EQ(qUncompress(sized + stream).size(), filteredSize);
+        }
+    }
+}
+
+// Every band costs a block header and a fresh window; on a nearly empty
+// screen, whose whole file is a few kilobytes, the encoder must not cut so
+// many that the file grows past 1.05 times zlib's default, on any number of
+// threads it uses by default.
+TEST(PngEncoder, NearlyEmptyScreenIsNotCutIntoCostlyBands)
+{
+    QImage empty(1920, 1080, QImage::Format_RGB32);
+    empty.fill(Qt::black);
+    QPainter(&empty).fillRect(QRect(1700, 0, 220, 24), QColor(60, 60, 60));
+    QByteArray reference;
+    QBuffer buffer(&reference);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(QImageWriter(&buffer, "png").write(empty));
+    for (int threads : {1, 2, 3, 4}) {
+        SCOPED_TRACE(threads);
+        EXPECT_LE(encoded(empty, threads).size(), reference.size() * 105 / 100);
     }
 }
