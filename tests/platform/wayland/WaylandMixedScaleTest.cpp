@@ -1,13 +1,14 @@
 // Two monitors of different scales on headless mutter
-// (tests/support/on-wayland --dual --scale=2,1 with VELUNTA_WAYLAND_SCALES=2,1):
-// the first, 1920×1080 pixels at scale 2, is a 960×540 logical screen; the
-// second, 1280×1024 at scale 1, lies beside it. Each screen keeps its own
-// density: the screenshot portal's picture comes at the larger one, so the
-// dense screen's screenshots, drags and recordings are its very pixels, the
-// other's screenshots are resampled to its own size, and its recordings
-// (a cast of its monitor alone) are its pixels again.
+// (tests/support/on-wayland --dual --scale=A,B with VELUNTA_WAYLAND_SCALES=A,B):
+// the first 1920×1080 pixels, the second 1280×1024 beside it, e.g. at 2 and
+// 1, or at 1 and 1.5. Each screen keeps its own density: the screenshot
+// portal's picture comes at the larger one, so the denser screen's
+// screenshots, drags and recordings are its very pixels, the other's
+// screenshots are resampled to its own size, and its recordings (a cast of
+// its monitor alone) are its pixels again.
 #include "capture/CaptureEngine.h"
 #include "feedback/PickRun.h"
+#include "feedback/SelectionGeometry.h"
 #include "feedback/SelectionOverlay.h"
 #include "platform/NullPlatform.h"
 #include "platform/PlatformServices.h"
@@ -28,6 +29,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -67,6 +69,13 @@ std::string hex(QRgb pixel)
     return QColor(pixel).name().toStdString();
 }
 
+// The quadrant colour as the overlay shows it, under its dimming.
+QColor dimmed(const QColor &colour)
+{
+    const double keep = 1.0 - SelectionGeometry::dimmingOpacity;
+    return QColor(qRound(colour.red() * keep), qRound(colour.green() * keep), qRound(colour.blue() * keep));
+}
+
 // The quadrants meet at (X, Y) of IMAGE: the pixels EDGE away on each side
 // are theirs.
 void expectQuadrantsAt(const QImage &image, int x, int y, int edge, int tolerance = 2)
@@ -101,18 +110,29 @@ class WaylandMixedScales : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        const QStringList scales = qEnvironmentVariable("VELUNTA_WAYLAND_SCALES").split(',');
         if (!QGuiApplication::platformName().startsWith("wayland") || QGuiApplication::screens().size() < 2
-            || qEnvironmentVariable("VELUNTA_WAYLAND_SCALES") != QLatin1String("2,1"))
-            GTEST_SKIP() << "needs two Wayland screens of scales 2 and 1 (tests/support/on-wayland --dual "
-                            "--scale=2,1, VELUNTA_WAYLAND_SCALES=2,1)";
+            || scales.size() != 2)
+            GTEST_SKIP() << "needs two Wayland screens of different scales (tests/support/on-wayland --dual "
+                            "--scale=A,B, VELUNTA_WAYLAND_SCALES=A,B)";
         services = PlatformServices::create();
         const std::vector<DisplayInfo> displays = services.screens->displays();
         ASSERT_EQ(displays.size(), 2u);
         for (const DisplayInfo &display : displays)
-            (display.primary ? dense : plain) = display;
-        ASSERT_TRUE(dense.id && plain.id);
-        showOn(denseWindow, dense);
-        showOn(plainWindow, plain);
+            (display.primary ? first : second) = display;
+        ASSERT_TRUE(first.id && second.id);
+        // mutter offers the scales that give whole logical sizes: 1.5 on
+        // 1280×1024 is 1.497.
+        ASSERT_NEAR(first.scale, scales[0].toDouble(), 0.01);
+        ASSERT_NEAR(second.scale, scales[1].toDouble(), 0.01);
+        ASSERT_NE(first.scale, second.scale);
+        const bool firstDenser = first.scale > second.scale;
+        dense = firstDenser ? first : second;
+        plain = firstDenser ? second : first;
+        denseMonitor = firstDenser ? "Meta-0" : "Meta-1";
+        plainMonitor = firstDenser ? "Meta-1" : "Meta-0";
+        showOn(firstWindow, first);
+        showOn(secondWindow, second);
     }
 
     // Full screen on the screen of DISPLAY, and repainted there: mutter at
@@ -137,6 +157,17 @@ protected:
         ASSERT_EQ(window.size(), display.frame.size());
     }
 
+    // Where the quadrants of DISPLAY's window meet, in its screenshot.
+    static QPoint meeting(const DisplayInfo &display)
+    {
+        return QPoint(
+            qRound(display.frame.width() / 2 * display.scale), qRound(display.frame.height() / 2 * display.scale));
+    }
+
+    // A fractional scale shows Qt's whole-number buffer scaled down by the
+    // compositor: edges are soft there.
+    static int softness(const DisplayInfo &display) { return display.scale == std::floor(display.scale) ? 0 : 2; }
+
     // Records AREA (points) of DISPLAY, cast by the portal from MONITOR,
     // into PATH; the refusal's text, or empty.
     std::string record(const DisplayInfo &display, const QRectF &area, const QString &monitor, const QString &path)
@@ -159,62 +190,71 @@ protected:
     }
 
     PlatformServices services;
-    DisplayInfo dense, plain;
-    CountedQuadrants denseWindow, plainWindow;
+    DisplayInfo first, second, dense, plain;
+    QString denseMonitor, plainMonitor;
+    CountedQuadrants firstWindow, secondWindow;
 };
 
 } // namespace
 
 TEST_F(WaylandMixedScales, EachScreenHasItsOwnDensityAndTheirPixelsDoNotOverlap)
 {
-    EXPECT_DOUBLE_EQ(dense.scale, 2.0);
-    EXPECT_EQ(dense.frame, QRect(0, 0, 960, 540));
-    EXPECT_EQ(dense.pixelGeometry, QRect(0, 0, 1920, 1080));
-    EXPECT_DOUBLE_EQ(plain.scale, 1.0);
-    EXPECT_EQ(plain.frame, QRect(960, 0, 1280, 1024));
+    EXPECT_EQ(first.pixelGeometry, QRect(0, 0, 1920, 1080));
+    EXPECT_EQ(first.frame.size(), QSize(qRound(1920 / first.scale), qRound(1080 / first.scale)));
+    EXPECT_EQ(second.frame.topLeft(), QPoint(first.frame.right() + 1, 0));
+    EXPECT_EQ(second.frame.size(), QSize(qRound(1280 / second.scale), qRound(1024 / second.scale)));
     // Placed at its logical place times the larger density, so that it
-    // starts where the dense screen's pixels end.
-    EXPECT_EQ(plain.pixelGeometry, QRect(1920, 0, 1280, 1024));
+    // starts where the first screen's pixels end.
+    EXPECT_EQ(second.pixelGeometry, QRect(qRound(second.frame.x() * dense.scale), 0, 1280, 1024));
+    EXPECT_GE(second.pixelGeometry.left(), first.pixelGeometry.right() + 1);
 }
 
-TEST_F(WaylandMixedScales, ScreenshotsAreEachScreensSizeAndTheDenseScreensAreItsVeryPixels)
+TEST_F(WaylandMixedScales, ScreenshotsAreEachScreensSizeAndTheDenserScreensAreItsVeryPixels)
 {
     auto denseShot = awaitTask(CaptureEngine::screenshot(*services.screens, CaptureTarget {*dense.id, std::nullopt}));
     ASSERT_TRUE(denseShot) << denseShot.error().description().toStdString();
-    ASSERT_EQ(denseShot->image.size(), QSize(1920, 1080));
-    EXPECT_DOUBLE_EQ(denseShot->scale, 2.0);
-    // Sharp to the pixel where the quadrants meet: copied, not scaled.
-    expectQuadrantsAt(denseShot->image, 960, 540, 0);
+    ASSERT_EQ(denseShot->image.size(), dense.pixelGeometry.size());
+    EXPECT_DOUBLE_EQ(denseShot->scale, dense.scale);
+    const QPoint denseMeeting = meeting(dense);
+    expectQuadrantsAt(denseShot->image, denseMeeting.x(), denseMeeting.y(), softness(dense));
     EXPECT_TRUE(nearColour(denseShot->image.pixel(0, 0), topLeft, 2));
-    EXPECT_TRUE(nearColour(denseShot->image.pixel(1919, 1079), bottomRight, 2));
+    // A pixel in from the corner: mutter paints a 1280×1024 monitor at
+    // scale 1.497 a row short, and its own cast shows that row black.
+    const QPoint denseCorner = denseShot->image.rect().bottomRight() - QPoint(1, 1);
+    EXPECT_TRUE(nearColour(denseShot->image.pixel(denseCorner), bottomRight, 2))
+        << hex(denseShot->image.pixel(denseCorner));
 
-    // Odd places and sizes on the dense screen: the same pixels as the full
-    // screenshot there.
-    for (const QRectF &area : {QRectF(479 - 41, 270 - 27, 83, 61), QRectF(960 - 151, 540 - 97, 151, 97)}) {
+    // Odd places and sizes on the denser screen, one up to its far corner:
+    // the same pixels as its full screenshot there.
+    const QSizeF points = dense.frame.size();
+    for (const QRectF &area : {QRectF(points.width() / 2 - 41, points.height() / 2 - 27, 83, 61),
+             QRectF(points.width() - 151, points.height() - 97, 151, 97)}) {
         const CaptureTarget target {*dense.id, area};
         auto shot = awaitTask(CaptureEngine::screenshot(*services.screens, target));
         ASSERT_TRUE(shot) << shot.error().description().toStdString();
         auto resolved = CaptureEngine::resolve(*services.screens, target);
         ASSERT_TRUE(resolved);
-        QRect pixels = CaptureEngine::pixelRect(*resolved, area);
+        QRect pixels = CaptureEngine::pixelRect(*resolved, area).translated(-dense.pixelGeometry.topLeft());
         ASSERT_EQ(shot->image.size(), pixels.size());
-        pixels.moveRight(std::min(pixels.right(), dense.pixelGeometry.right()));
-        pixels.moveBottom(std::min(pixels.bottom(), dense.pixelGeometry.bottom()));
+        pixels.moveRight(std::min(pixels.right(), dense.pixelGeometry.width() - 1));
+        pixels.moveBottom(std::min(pixels.bottom(), dense.pixelGeometry.height() - 1));
         EXPECT_EQ(shot->image, denseShot->image.copy(pixels)) << "at " << area.x() << "," << area.y();
     }
 
-    // The other screen comes in the portal's picture at twice its density:
-    // its own size, every colour in place, edges soft by a pixel.
+    // The other screen comes in the portal's picture at the denser one's
+    // density: its own size, every colour in place, edges softer.
     auto plainShot = awaitTask(CaptureEngine::screenshot(*services.screens, CaptureTarget {*plain.id, std::nullopt}));
     ASSERT_TRUE(plainShot) << plainShot.error().description().toStdString();
-    ASSERT_EQ(plainShot->image.size(), QSize(1280, 1024));
-    EXPECT_DOUBLE_EQ(plainShot->scale, 1.0);
-    expectQuadrantsAt(plainShot->image, 640, 512, 2);
-    EXPECT_TRUE(nearColour(plainShot->image.pixel(0, 0), topLeft, 2));
-    EXPECT_TRUE(nearColour(plainShot->image.pixel(1279, 1023), bottomRight, 2));
+    ASSERT_EQ(plainShot->image.size(), plain.pixelGeometry.size());
+    EXPECT_DOUBLE_EQ(plainShot->scale, plain.scale);
+    const QPoint plainMeeting = meeting(plain);
+    expectQuadrantsAt(plainShot->image, plainMeeting.x(), plainMeeting.y(), softness(plain) + 2);
+    EXPECT_TRUE(nearColour(plainShot->image.pixel(1, 1), topLeft, 2));
+    const QPoint plainCorner = plainShot->image.rect().bottomRight() - QPoint(1, 1);
+    EXPECT_TRUE(nearColour(plainShot->image.pixel(plainCorner), bottomRight, 2));
 }
 
-TEST_F(WaylandMixedScales, ADragOnTheDenseScreenGivesItsPixels)
+TEST_F(WaylandMixedScales, ADragOnTheDenserScreenGivesItsPixels)
 {
     std::unique_ptr<WindowManager> windowManager = WindowManager::create();
     SelectionOverlay overlay(*services.screens, *windowManager);
@@ -229,11 +269,27 @@ TEST_F(WaylandMixedScales, ADragOnTheDenseScreenGivesItsPixels)
         EXPECT_EQ(selection->windowHandle()->screen()->name(), meant.name) << "an overlay went to another screen";
         EXPECT_EQ(selection->size(), meant.frame.size());
     }
+    // Each screen shows its own quadrants under the overlay, dimmed, at its
+    // own density: a picture drawn at the other's would show them elsewhere.
+    // (The middle, where they meet, holds the overlay's hint.)
+    for (const DisplayInfo *display : {&dense, &plain}) {
+        auto seen = awaitTask(services.screens->grab(GrabRequest {display->pixelGeometry, {}, false}));
+        ASSERT_TRUE(seen) << seen.error().description.toStdString();
+        const int qx = seen->width() / 4, qy = seen->height() / 4;
+        EXPECT_TRUE(nearColour(seen->pixel(qx, qy), dimmed(topLeft), 4)) << hex(seen->pixel(qx, qy));
+        EXPECT_TRUE(nearColour(seen->pixel(3 * qx, qy), dimmed(topRight), 4)) << hex(seen->pixel(3 * qx, qy));
+        EXPECT_TRUE(nearColour(seen->pixel(qx, 3 * qy), dimmed(bottomLeft), 4)) << hex(seen->pixel(qx, 3 * qy));
+        EXPECT_TRUE(nearColour(seen->pixel(3 * qx, 3 * qy), dimmed(bottomRight), 4))
+            << hex(seen->pixel(3 * qx, 3 * qy));
+    }
 
-    // The pointer moves in the cast monitor's pixels.
-    const QPointF from(430, 250), to(541, 311);
-    ASSERT_TRUE(movePointer({"drag", QString::number(from.x() * 2), QString::number(from.y() * 2),
-        QString::number(to.x() * 2), QString::number(to.y() * 2), "0"}));
+    // Across the quadrants' meeting point, in the screen's points; the
+    // pointer moves in the cast monitor's pixels.
+    const QPointF centre(dense.frame.width() / 2.0, dense.frame.height() / 2.0);
+    const QPointF from = centre - QPointF(50, 20), to = centre + QPointF(61, 41);
+    const auto monitorPixel = [&](double v) { return QString::number(qRound(v * dense.scale)); };
+    ASSERT_TRUE(movePointer({"drag", monitorPixel(from.x()), monitorPixel(from.y()), monitorPixel(to.x()),
+        monitorPixel(to.y()), dense.primary ? "0" : "1"}));
     ASSERT_TRUE(waitUntil([&] { return run.answered(); }, 10000));
     ASSERT_TRUE(run.answer());
     const CaptureTarget target = *run.answer();
@@ -250,13 +306,14 @@ TEST_F(WaylandMixedScales, ADragOnTheDenseScreenGivesItsPixels)
     ASSERT_TRUE(area) << area.error().description().toStdString();
     auto resolved = CaptureEngine::resolve(*services.screens, target);
     ASSERT_TRUE(resolved);
-    const QRect pixels = CaptureEngine::pixelRect(*resolved, dragged);
+    const QRect pixels = CaptureEngine::pixelRect(*resolved, dragged).translated(-dense.pixelGeometry.topLeft());
     ASSERT_EQ(area->image.size(), pixels.size());
-    EXPECT_NEAR(pixels.width(), dragged.width() * 2, 1);
-    expectQuadrantsAt(area->image, 960 - pixels.x(), 540 - pixels.y(), 0);
+    EXPECT_NEAR(pixels.width(), dragged.width() * dense.scale, 1);
+    const QPoint at = meeting(dense) - pixels.topLeft();
+    expectQuadrantsAt(area->image, at.x(), at.y(), softness(dense));
     auto full = awaitTask(CaptureEngine::screenshot(*services.screens, CaptureTarget {*dense.id, std::nullopt}));
     ASSERT_TRUE(full);
-    EXPECT_EQ(area->image, full->image.copy(pixels)) << "not exactly the dense screen's pixels there";
+    EXPECT_EQ(area->image, full->image.copy(pixels)) << "not exactly the denser screen's pixels there";
 }
 
 TEST_F(WaylandMixedScales, EachScreensRecordingIsAtItsOwnDensity)
@@ -265,32 +322,30 @@ TEST_F(WaylandMixedScales, EachScreensRecordingIsAtItsOwnDensity)
         if (QStandardPaths::findExecutable(tool).isEmpty())
             GTEST_SKIP() << "needs " << tool;
     QTemporaryDir out;
-    struct Case {
-        const DisplayInfo *display;
-        QString monitor;
-        QSize size;
-    };
-    // 320×240 points across the point where the quadrants meet, 100 by 80
-    // into the area.
-    for (const Case &c : {Case {&dense, "Meta-0", QSize(640, 480)}, Case {&plain, "Meta-1", QSize(320, 240)}}) {
-        SCOPED_TRACE(c.monitor.toStdString());
-        // Areas are in the screen's own points.
-        const QPointF centre(c.display->frame.width() / 2.0, c.display->frame.height() / 2.0);
+    for (const auto &[display, monitor] : {std::pair {&dense, denseMonitor}, std::pair {&plain, plainMonitor}}) {
+        SCOPED_TRACE(monitor.toStdString());
+        // 320×240 points across the point where the quadrants meet, 100 by
+        // 80 into the area; areas are in the screen's own points.
+        const QPointF centre(display->frame.width() / 2.0, display->frame.height() / 2.0);
         const QRectF area(centre - QPointF(100, 80), QSizeF(320, 240));
-        const QString path = out.filePath(c.monitor + ".mp4");
-        ASSERT_EQ(record(*c.display, area, c.monitor, path), "");
+        const QString path = out.filePath(monitor + ".mp4");
+        ASSERT_EQ(record(*display, area, monitor, path), "");
+        const CaptureTarget target {*display->id, area};
+        auto resolved = CaptureEngine::resolve(*services.screens, target);
+        ASSERT_TRUE(resolved);
+        const QSize size = ScreenRecorder::segmentGeometry(*resolved, target).pixels.size();
+        EXPECT_NEAR(size.width(), 320 * display->scale, 2);
         const TestSupport::RecordingProbe probe = TestSupport::probeRecording(path);
-        EXPECT_EQ(probe.videoSize, c.size);
+        EXPECT_EQ(probe.videoSize, size);
         EXPECT_GT(probe.videoDuration, 1.0);
-        const QImage frame = lastFrameOf(path, c.size);
+        const QImage frame = lastFrameOf(path, size);
         ASSERT_FALSE(frame.isNull());
-        const int density = c.size.width() / 320;
-        const int x = 100 * density, y = 80 * density;
+        const int x = qRound(100 * display->scale), y = qRound(80 * display->scale);
         // 4:2:0 video: colours near, edges soft.
         EXPECT_TRUE(nearColour(frame.pixel(x - 6, y - 6), topLeft, 12)) << hex(frame.pixel(x - 6, y - 6));
         EXPECT_TRUE(nearColour(frame.pixel(x + 6, y - 6), topRight, 12)) << hex(frame.pixel(x + 6, y - 6));
         EXPECT_TRUE(nearColour(frame.pixel(x - 6, y + 6), bottomLeft, 12)) << hex(frame.pixel(x - 6, y + 6));
         EXPECT_TRUE(nearColour(frame.pixel(x + 6, y + 6), bottomRight, 12)) << hex(frame.pixel(x + 6, y + 6));
-        EXPECT_TRUE(nearColour(frame.pixel(c.size.width() - 4, c.size.height() - 4), bottomRight, 12));
+        EXPECT_TRUE(nearColour(frame.pixel(size.width() - 4, size.height() - 4), bottomRight, 12));
     }
 }
