@@ -228,7 +228,9 @@ struct PipeWireStream::State {
             spa_pod_builder builder {};
             spa_pod_builder_init(&builder, storage.data(), uint32_t(storage.size()));
             spa_pod *common = nullptr;
-            if (spa_pod_filter(&builder, &common, offered, ours) >= 0)
+            // Out of room says nothing about the format: PipeWire decides.
+            const int res = spa_pod_filter(&builder, &common, offered, ours);
+            if (res >= 0 || res == -ENOSPC)
                 watch.readable = true;
         }
     }
@@ -332,8 +334,10 @@ struct PipeWireStream::State {
 
     void onAddBuffer(pw_buffer *buffer)
     {
-        spa_data &data = buffer->buffer->datas[0];
-        if (buffer->buffer->n_datas < 1 || data.type != SPA_DATA_DmaBuf || data.data)
+        if (buffer->buffer->n_datas < 1)
+            return;
+        const spa_data &data = buffer->buffer->datas[0];
+        if (data.type != SPA_DATA_DmaBuf || data.data)
             return;
         auto mapping = std::make_unique<DmaBufMapping>();
         mapping->size = size_t(data.maxsize) + data.mapoffset;

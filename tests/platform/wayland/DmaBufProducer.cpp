@@ -53,7 +53,16 @@ struct DmaBufProducer::State {
             SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format, SPA_POD_Id(options.format),
             SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate), 0);
         spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_modifier, SPA_POD_PROP_FLAG_MANDATORY);
-        spa_pod_builder_long(&builder, int64_t(options.modifier));
+        if (options.modifiers.size() == 1) {
+            spa_pod_builder_long(&builder, int64_t(options.modifiers.front()));
+        } else {
+            spa_pod_frame choice {};
+            spa_pod_builder_push_choice(&builder, &choice, SPA_CHOICE_Enum, 0);
+            spa_pod_builder_long(&builder, int64_t(options.modifiers.front()));
+            for (uint64_t modifier : options.modifiers)
+                spa_pod_builder_long(&builder, int64_t(modifier));
+            spa_pod_builder_pop(&builder, &choice);
+        }
         return static_cast<const spa_pod *>(spa_pod_builder_pop(&builder, &frame));
     }
 

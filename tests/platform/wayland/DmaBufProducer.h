@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class DmaBufProducer {
 public:
@@ -26,8 +27,9 @@ public:
         uint32_t chunkOffset = 0;
         // Where the buffer starts in its file.
         uint32_t mapOffset = 0;
-        // The DRM format modifier offered, the only one.
-        uint64_t modifier = 0;
+        // The DRM format modifiers offered, the first the preferred one;
+        // 0 is the linear layout.
+        std::vector<uint64_t> modifiers {0};
         int rate = 30;
         // Picture number N (from 0), opaque RGB32 of `size`.
         std::function<QImage(uint64_t)> picture;

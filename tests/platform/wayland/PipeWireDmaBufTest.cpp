@@ -173,7 +173,7 @@ TEST_F(PipeWireDmaBuf, RgbxIsTurnedAroundAndAreasAreCutOut)
 TEST_F(PipeWireDmaBuf, ANonLinearLayoutIsRefusedWithAClearError)
 {
     auto options = producer(SPA_VIDEO_FORMAT_BGRx, QSize(64, 48));
-    options.modifier = xTiled;
+    options.modifiers = {xTiled};
     DmaBufProducer source(options);
     ASSERT_NE(source.node(), 0u);
 
@@ -189,6 +189,20 @@ TEST_F(PipeWireDmaBuf, ANonLinearLayoutIsRefusedWithAClearError)
     // Refused as soon as PipeWire says so, not after the time-out.
     EXPECT_LT(timer.elapsed(), 6000);
     EXPECT_EQ(source.sent(), 0u);
+}
+
+TEST_F(PipeWireDmaBuf, OfTiledAndLinearTheLinearLayoutIsTaken)
+{
+    // Tiled preferred, as a GPU's producer would.
+    auto options = producer(SPA_VIDEO_FORMAT_BGRx, QSize(96, 64));
+    options.modifiers = {xTiled, 0};
+    DmaBufProducer source(options);
+    ASSERT_NE(source.node(), 0u);
+    auto stream = open(source.node());
+    ASSERT_TRUE(stream);
+    const auto got = frames(*stream, 3);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(differenceFromPattern(got.back().image), "");
 }
 
 TEST_F(PipeWireDmaBuf, RowsShorterThanThePictureEndTheStreamWithAReason)
