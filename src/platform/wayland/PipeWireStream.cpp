@@ -7,6 +7,7 @@
 #include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
+#include <spa/pod/filter.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -15,9 +16,11 @@
 #include <array>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -36,6 +39,52 @@ PlatformError connectionLost()
 {
     return {QStringLiteral("A conexão com o PipeWire foi perdida.")};
 }
+
+PlatformError unreadableFormat()
+{
+    return {
+        QStringLiteral("A tela compartilhada só é oferecida em um formato de imagem que o Velunta não consegue ler.")};
+}
+
+PlatformError unreadableFrames()
+{
+    return {QStringLiteral("As imagens da tela compartilhada chegam incompletas ou ilegíveis.")};
+}
+
+PlatformError cannotMap(int error)
+{
+    return {QStringLiteral("Não foi possível ler as imagens da tela compartilhada: %1.")
+                .arg(QString::fromLocal8Bit(std::strerror(error)))};
+}
+
+// Brackets CPU reads of a DMA-BUF so that the exporter's caches agree with
+// memory. The kernel asks for a retry on EINTR and EAGAIN. Memory that is not
+// a real dma-buf (a memfd a producer without a GPU passes as one) answers
+// ENOTTY: there is nothing to sync then.
+bool syncDmaBuf(int fd, uint64_t flags)
+{
+    dma_buf_sync sync {flags};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (ioctl(fd, DMA_BUF_IOCTL_SYNC, &sync) == 0 || errno == ENOTTY)
+            return true;
+        if (errno != EINTR && errno != EAGAIN)
+            return false;
+    }
+    return false;
+}
+
+// A DMA-BUF mapped once, when PipeWire hands the buffer over, and kept for
+// as long as the buffer lives: mapping it again for every picture costs page
+// faults on each of its pages.
+struct DmaBufMapping {
+    void *address = MAP_FAILED;
+    size_t size = 0;
+    int error = 0;
+};
+
+// So many unreadable pictures in a row end the stream: a producer that sends
+// only such pictures would otherwise leave a recording waiting for frames.
+constexpr int unreadableLimit = 10;
 
 // The size of the pictures handed out.
 QSize outputSize(const PipeWireStream::Options &options, QSize frame)
@@ -98,6 +147,21 @@ struct PipeWireStream::State {
     spa_hook coreListener {};
     spa_hook registryListener {};
     spa_hook streamListener {};
+    // The formats we read, as offered to the producer.
+    std::array<uint8_t, 2048> formatStorage {};
+    std::array<const spa_pod *, 2> formats {};
+
+    // The producer's output ports, asked which formats they offer: when none
+    // is one we read, PipeWire would only leave the stream unlinked.
+    struct PortWatch {
+        State *state = nullptr;
+        pw_proxy *proxy = nullptr;
+        spa_hook listener {};
+        int done = -1;
+        int offered = 0;
+        bool readable = false;
+    };
+    std::vector<std::unique_ptr<PortWatch>> ports;
 
     // Written on the loop's thread only.
     spa_video_info_raw format {};
@@ -107,6 +171,7 @@ struct PipeWireStream::State {
     QPoint cursorPosition;
     QPoint cursorHotspot;
     QImage cursorImage;
+    int unreadable = 0;
 
     mutable std::mutex mutex;
     std::condition_variable changed;
@@ -131,6 +196,61 @@ struct PipeWireStream::State {
         changed.notify_all();
     }
 
+    void onGlobal(uint32_t id, const char *type, const spa_dict *props)
+    {
+        if (!props || std::strcmp(type, PW_TYPE_INTERFACE_Port) != 0)
+            return;
+        const char *nodeId = spa_dict_lookup(props, PW_KEY_NODE_ID);
+        const char *direction = spa_dict_lookup(props, PW_KEY_PORT_DIRECTION);
+        if (!nodeId || !direction || std::strcmp(direction, "out") != 0
+            || std::strtoul(nodeId, nullptr, 10) != options.node)
+            return;
+        auto watch = std::make_unique<PortWatch>();
+        watch->state = this;
+        watch->proxy
+            = static_cast<pw_proxy *>(pw_registry_bind(registry, id, PW_TYPE_INTERFACE_Port, PW_VERSION_PORT, 0));
+        if (!watch->proxy)
+            return;
+        addPortListener(*watch);
+        pw_port_enum_params(reinterpret_cast<pw_port *>(watch->proxy), 0, SPA_PARAM_EnumFormat, 0, UINT32_MAX, nullptr);
+        // Every answer to the question comes before the answer to this.
+        watch->done = pw_core_sync(core, PW_ID_CORE, 0);
+        ports.push_back(std::move(watch));
+    }
+
+    static void addPortListener(PortWatch &watch);
+
+    void onPortFormat(PortWatch &watch, const spa_pod *offered)
+    {
+        ++watch.offered;
+        for (const spa_pod *ours : formats) {
+            std::array<uint8_t, 4096> storage {};
+            spa_pod_builder builder {};
+            spa_pod_builder_init(&builder, storage.data(), uint32_t(storage.size()));
+            spa_pod *common = nullptr;
+            // Out of room says nothing about the format: PipeWire decides.
+            const int res = spa_pod_filter(&builder, &common, offered, ours);
+            if (res >= 0 || res == -ENOSPC)
+                watch.readable = true;
+        }
+    }
+
+    void onCoreDone(int seq)
+    {
+        for (const auto &watch : ports) {
+            if (watch->done != seq)
+                continue;
+            watch->done = -1;
+            bool started = false;
+            {
+                std::lock_guard lock(mutex);
+                started = streaming;
+            }
+            if (watch->offered > 0 && !watch->readable && !started)
+                finish(unreadableFormat());
+        }
+    }
+
     void onParamChanged(uint32_t id, const spa_pod *param)
     {
         if (id != SPA_PARAM_Format || !param)
@@ -143,6 +263,13 @@ struct PipeWireStream::State {
         spa_video_info_raw info {};
         if (spa_format_video_raw_parse(param, &info) < 0)
             return;
+        // Only the linear layout is read; any other modifier is tiles or
+        // compression the CPU cannot take for rows.
+        if ((info.flags & SPA_VIDEO_FLAG_MODIFIER) && info.modifier != 0) {
+            finish(unreadableFormat());
+            pw_stream_set_error(stream, -EINVAL, "unreadable modifier");
+            return;
+        }
         format = info;
         hasFormat = true;
         {
@@ -201,12 +328,44 @@ struct PipeWireStream::State {
         }
         if (!newest)
             return;
-        take(newest->buffer);
+        take(newest);
         pw_stream_queue_buffer(stream, newest);
     }
 
-    void take(spa_buffer *buffer)
+    void onAddBuffer(pw_buffer *buffer)
     {
+        if (buffer->buffer->n_datas < 1)
+            return;
+        const spa_data &data = buffer->buffer->datas[0];
+        if (data.type != SPA_DATA_DmaBuf || data.data)
+            return;
+        auto mapping = std::make_unique<DmaBufMapping>();
+        mapping->size = size_t(data.maxsize) + data.mapoffset;
+        mapping->address = mmap(nullptr, mapping->size, PROT_READ, MAP_SHARED, int(data.fd), 0);
+        if (mapping->address == MAP_FAILED)
+            mapping->error = errno;
+        buffer->user_data = mapping.release();
+    }
+
+    static void onRemoveBuffer(pw_buffer *buffer)
+    {
+        std::unique_ptr<DmaBufMapping> mapping(static_cast<DmaBufMapping *>(buffer->user_data));
+        buffer->user_data = nullptr;
+        if (mapping && mapping->address != MAP_FAILED)
+            munmap(mapping->address, mapping->size);
+    }
+
+    // A picture that cannot be read is dropped; too many in a row end the
+    // stream.
+    void dropUnreadable()
+    {
+        if (++unreadable >= unreadableLimit)
+            finish(unreadableFrames());
+    }
+
+    void take(pw_buffer *pwBuffer)
+    {
+        spa_buffer *buffer = pwBuffer->buffer;
         const int64_t arrival = steadyNanoseconds();
         if (!hasFormat || buffer->n_datas < 1)
             return;
@@ -228,29 +387,39 @@ struct PipeWireStream::State {
         }
 
         const QSize frameSize(int(format.size.width), int(format.size.height));
-        const int stride = data.chunk->stride > 0 ? data.chunk->stride : frameSize.width() * 4;
+        const int rowBytes = frameSize.width() * 4;
+        const int stride = data.chunk->stride != 0 ? data.chunk->stride : rowBytes;
         const uint32_t offset = data.maxsize ? data.chunk->offset % data.maxsize : 0;
-        if (uint64_t(offset) + uint64_t(stride) * uint64_t(frameSize.height()) > data.maxsize)
-            return;
-
-        const uint8_t *pixels = nullptr;
-        void *mapped = MAP_FAILED;
-        size_t mappedSize = 0;
-        if (data.data) {
-            pixels = static_cast<const uint8_t *>(data.data) + offset;
-        } else if (data.type == SPA_DATA_DmaBuf) {
-            // Only negotiated when nothing else was: a linear buffer read
-            // through the CPU, bracketed by the driver's cache sync.
-            mappedSize = data.maxsize + data.mapoffset;
-            mapped = mmap(nullptr, mappedSize, PROT_READ, MAP_SHARED, int(data.fd), 0);
-            if (mapped == MAP_FAILED)
-                return;
-            dma_buf_sync sync {DMA_BUF_SYNC_START | DMA_BUF_SYNC_READ};
-            ioctl(int(data.fd), DMA_BUF_IOCTL_SYNC, &sync);
-            pixels = static_cast<const uint8_t *>(mapped) + data.mapoffset + offset;
-        } else {
+        // The last row need not be padded to the stride.
+        if (stride < rowBytes || frameSize.isEmpty()
+            || uint64_t(offset) + uint64_t(stride) * uint64_t(frameSize.height() - 1) + uint64_t(rowBytes)
+                > data.maxsize) {
+            dropUnreadable();
             return;
         }
+
+        const uint8_t *base = nullptr;
+        const bool dmaBuf = data.type == SPA_DATA_DmaBuf;
+        if (data.data) {
+            base = static_cast<const uint8_t *>(data.data);
+        } else if (dmaBuf) {
+            // Only negotiated when nothing else was: a linear buffer read
+            // through the CPU.
+            const auto *mapping = static_cast<const DmaBufMapping *>(pwBuffer->user_data);
+            if (!mapping || mapping->address == MAP_FAILED) {
+                finish(cannotMap(mapping ? mapping->error : EINVAL));
+                return;
+            }
+            base = static_cast<const uint8_t *>(mapping->address) + data.mapoffset;
+        } else {
+            dropUnreadable();
+            return;
+        }
+        if (dmaBuf && !syncDmaBuf(int(data.fd), DMA_BUF_SYNC_START | DMA_BUF_SYNC_READ)) {
+            dropUnreadable();
+            return;
+        }
+        const uint8_t *pixels = base + offset;
 
         const QImage::Format sourceFormat
             = (format.format == SPA_VIDEO_FORMAT_RGBx || format.format == SPA_VIDEO_FORMAT_RGBA)
@@ -274,11 +443,9 @@ struct PipeWireStream::State {
             copy(source, from, out);
         }
 
-        if (mapped != MAP_FAILED) {
-            dma_buf_sync sync {DMA_BUF_SYNC_END | DMA_BUF_SYNC_READ};
-            ioctl(int(data.fd), DMA_BUF_IOCTL_SYNC, &sync);
-            munmap(mapped, mappedSize);
-        }
+        if (dmaBuf)
+            syncDmaBuf(int(data.fd), DMA_BUF_SYNC_END | DMA_BUF_SYNC_READ);
+        unreadable = 0;
 
         // Presentation times are on the monotonic clock when the producer
         // is a compositor; anything far from now is some other clock.
@@ -416,7 +583,33 @@ void onGlobalRemove(void *data, uint32_t id)
         state->finish(ended());
 }
 
-void onGlobal(void *, uint32_t, uint32_t, const char *, uint32_t, const spa_dict *) { }
+void onGlobal(void *data, uint32_t id, uint32_t, const char *type, uint32_t, const spa_dict *props)
+{
+    static_cast<PipeWireStream::State *>(data)->onGlobal(id, type, props);
+}
+
+void onCoreDone(void *data, uint32_t id, int seq)
+{
+    if (id == PW_ID_CORE)
+        static_cast<PipeWireStream::State *>(data)->onCoreDone(seq);
+}
+
+void onPortParam(void *data, int, uint32_t id, uint32_t, uint32_t, const spa_pod *param)
+{
+    auto *watch = static_cast<PipeWireStream::State::PortWatch *>(data);
+    if (id == SPA_PARAM_EnumFormat && param)
+        watch->state->onPortFormat(*watch, param);
+}
+
+void onAddBuffer(void *data, pw_buffer *buffer)
+{
+    static_cast<PipeWireStream::State *>(data)->onAddBuffer(buffer);
+}
+
+void onRemoveBuffer(void *, pw_buffer *buffer)
+{
+    PipeWireStream::State::onRemoveBuffer(buffer);
+}
 
 void onStreamState(void *data, pw_stream_state, pw_stream_state state, const char *error)
 {
@@ -438,6 +631,7 @@ pw_core_events coreEvents()
     pw_core_events events {};
     events.version = PW_VERSION_CORE_EVENTS;
     events.error = onCoreError;
+    events.done = onCoreDone;
     return events;
 }
 
@@ -457,14 +651,30 @@ pw_stream_events streamEvents()
     events.state_changed = onStreamState;
     events.param_changed = onParamChanged;
     events.process = onProcess;
+    events.add_buffer = onAddBuffer;
+    events.remove_buffer = onRemoveBuffer;
+    return events;
+}
+
+pw_port_events portEvents()
+{
+    pw_port_events events {};
+    events.version = PW_VERSION_PORT_EVENTS;
+    events.param = onPortParam;
     return events;
 }
 
 const pw_core_events coreEventTable = coreEvents();
 const pw_registry_events registryEventTable = registryEvents();
 const pw_stream_events streamEventTable = streamEvents();
+const pw_port_events portEventTable = portEvents();
 
 } // namespace
+
+void PipeWireStream::State::addPortListener(PortWatch &watch)
+{
+    pw_proxy_add_object_listener(watch.proxy, &watch.listener, &portEventTable, &watch);
+}
 
 PipeWireStream::PipeWireStream(std::unique_ptr<State> state)
     : m_state(std::move(state))
@@ -505,6 +715,11 @@ Result<std::unique_ptr<PipeWireStream>, PlatformError> PipeWireStream::open(cons
         return R::failure(cannotConnect);
     }
     pw_core_add_listener(s.core, &s.coreListener, &coreEventTable, &s);
+    // Shared memory first; a DMA-BUF only in the linear layout the CPU can
+    // read, for producers that have nothing else.
+    spa_pod_builder builder {};
+    spa_pod_builder_init(&builder, s.formatStorage.data(), uint32_t(s.formatStorage.size()));
+    s.formats = {enumFormat(builder, false), enumFormat(builder, true)};
     s.registry = pw_core_get_registry(s.core, PW_VERSION_REGISTRY, 0);
     pw_registry_add_listener(s.registry, &s.registryListener, &registryEventTable, &s);
     s.stream = pw_stream_new(s.core, "Velunta",
@@ -516,15 +731,9 @@ Result<std::unique_ptr<PipeWireStream>, PlatformError> PipeWireStream::open(cons
     }
     pw_stream_add_listener(s.stream, &s.streamListener, &streamEventTable, &s);
 
-    // Shared memory first; a DMA-BUF only in the linear layout the CPU can
-    // read, for producers that have nothing else.
-    std::array<uint8_t, 2048> storage {};
-    spa_pod_builder builder {};
-    spa_pod_builder_init(&builder, storage.data(), uint32_t(storage.size()));
-    std::array<const spa_pod *, 2> formats {enumFormat(builder, false), enumFormat(builder, true)};
     const int connected = pw_stream_connect(s.stream, PW_DIRECTION_INPUT, options.node,
-        pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), formats.data(),
-        uint32_t(formats.size()));
+        pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), s.formats.data(),
+        uint32_t(s.formats.size()));
     pw_thread_loop_unlock(s.loop);
     if (connected < 0)
         return R::failure(cannotConnect);
@@ -546,9 +755,14 @@ PipeWireStream::~PipeWireStream()
         return;
     pw_thread_loop_lock(s.loop);
     if (s.stream) {
-        spa_hook_remove(&s.streamListener);
+        // Still listening: the buffers' mappings go with them.
         pw_stream_disconnect(s.stream);
+        spa_hook_remove(&s.streamListener);
         pw_stream_destroy(s.stream);
+    }
+    for (const auto &watch : s.ports) {
+        spa_hook_remove(&watch->listener);
+        pw_proxy_destroy(watch->proxy);
     }
     if (s.registry) {
         spa_hook_remove(&s.registryListener);

@@ -10,10 +10,13 @@
 #include <memory>
 
 // Video from one PipeWire node (a screen cast), read on its own
-// pw_thread_loop. Buffers are asked for in shared memory (a DMA-BUF is mapped
-// when it is all the producer has) in BGRx or RGBx; each one is copied, cut
-// to the wanted part, into an RGB32 image and kept as the latest frame. The
-// reader waits for frames newer than the ones it has seen.
+// pw_thread_loop. Buffers are asked for in shared memory in BGRx or RGBx; a
+// DMA-BUF, when it is all the producer has, only in the linear layout, mapped
+// once and read between cache syncs. Each picture is copied, cut to the
+// wanted part, into an RGB32 image and kept as the latest frame. The reader
+// waits for frames newer than the ones it has seen. A producer that offers
+// no format of these is refused at once, and one whose pictures cannot be
+// read ends the stream, each with its reason.
 class PipeWireStream {
 public:
     struct Options {

@@ -155,13 +155,15 @@ class Portal:
 
 class Screenshot:
     """One picture of the whole desktop: each monitor's ScreenCast stream, one
-    frame each, placed at the monitor's position."""
+    frame each, placed at the monitor's position. Like GNOME Shell's, the
+    picture is of the largest scale among the monitors: a monitor of a
+    smaller one is stretched to it."""
 
     def __init__(self, portal, request, options):
         self.portal, self.request = portal, request
         self.connection = portal.connection
-        self.streams = []  # (node, x, y)
-        self.stream_places = {}  # stream object path -> (x, y)
+        self.streams = []  # (node, place)
+        self.stream_places = {}  # stream object path -> (x, y, width, height) in the picture
         self.session = None
 
     def call(self, name, path, interface, method, args, reply, callback):
@@ -182,11 +184,19 @@ class Screenshot:
             _, monitors, logical, _ = connection.call_finish(result).unpack()
         except GLib.Error as error:
             return self.fail(error.message)
-        # Where each connector sits on the desktop, in pixels.
+        # Where each connector's picture goes in the desktop's, in pixels.
+        largest = max([entry[2] for entry in logical] + [1.0])
+        modes = {}
+        for (connector, *_), monitor_modes, _ in monitors:
+            for mode in monitor_modes:
+                if mode[6].get("is-current"):
+                    modes[connector] = (mode[1], mode[2])
         self.places = {}
         for x, y, scale, _, _, connectors, _ in logical:
             for connector in connectors:
-                self.places[connector[0]] = (x, y)
+                width, height = modes.get(connector[0], (0, 0))
+                self.places[connector[0]] = (round(x * largest), round(y * largest),
+                                             round(width * largest / scale), round(height * largest / scale))
         self.connectors = [m[0][0] for m in monitors if m[0][0] in self.places]
         if not self.connectors:
             return self.fail("no monitor")
@@ -234,8 +244,7 @@ class Screenshot:
         if path not in self.stream_places:
             return
         (node,) = params.unpack()
-        x, y = self.stream_places[path]
-        self.streams.append((node, x, y))
+        self.streams.append((node, self.stream_places[path]))
         if len(self.streams) == len(self.stream_places):
             GLib.source_remove(self.timeout)
             self.connection.signal_unsubscribe(self.subscription)
@@ -250,7 +259,7 @@ class Screenshot:
         self.parts = [self.path] if len(self.streams) == 1 else \
             [f"{self.path[:-4]}-{i}.png" for i in range(len(self.streams))]
         command = ["gst-launch-1.0", "-q"]
-        for (node, _, _), part in zip(self.streams, self.parts):
+        for (node, _), part in zip(self.streams, self.parts):
             command += ["pipewiresrc", f"path={node}", "num-buffers=1", "!", "videoconvert", "!", "pngenc",
                         "!", "filesink", f"location={part}"]
         self.run(command, self.on_frames)
@@ -288,9 +297,10 @@ class Screenshot:
             return
         if len(self.parts) == 1:
             return self.done()
-        # The still pictures side by side, each at its monitor's place.
-        pads = [f"sink_{i}::{axis}={at}" for i, (_, x, y) in enumerate(self.streams)
-                for axis, at in (("xpos", x), ("ypos", y))]
+        # The still pictures side by side, each at its monitor's place and
+        # of its size there.
+        pads = [f"sink_{i}::{key}={value}" for i, (_, place) in enumerate(self.streams)
+                for key, value in zip(("xpos", "ypos", "width", "height"), place)]
         command = ["gst-launch-1.0", "-q", "compositor", "name=mix", "background=black"] + pads + \
             ["!", "videoconvert", "!", "pngenc", "snapshot=true", "!", "filesink", f"location={self.path}"]
         for i, part in enumerate(self.parts):
