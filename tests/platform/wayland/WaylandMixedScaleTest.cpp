@@ -53,17 +53,6 @@ protected:
     }
 };
 
-bool movePointer(const QStringList &arguments)
-{
-    QProcess pointer;
-    pointer.setProcessChannelMode(QProcess::ForwardedChannels);
-    pointer.start("/usr/bin/python3",
-        QStringList {qEnvironmentVariable("VELUNTA_SOURCE_DIR") + "/tests/support/portal/pointer.py"} + arguments);
-    if (!waitUntil([&] { return pointer.state() == QProcess::NotRunning; }, 30000))
-        return false;
-    return pointer.exitStatus() == QProcess::NormalExit && pointer.exitCode() == 0;
-}
-
 std::string hex(QRgb pixel)
 {
     return QColor(pixel).name().toStdString();
