@@ -2,6 +2,7 @@
 // our own (DmaBufProducer) on the test desktop's PipeWire daemon.
 #include "CastDesktop.h"
 #include "DmaBufProducer.h"
+#include "StreamReading.h"
 #include "platform/wayland/PipeWireStream.h"
 
 #include <spa/param/video/raw.h>
@@ -14,6 +15,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+using StreamReading::frames;
+using StreamReading::open;
 
 // Every pixel tells where it is; the blue of the whole picture tells which
 // picture it is, so a frame put together from two pictures shows.
@@ -80,31 +83,6 @@ protected:
         options.mapOffset = 4096;
         options.picture = [size](uint64_t number) { return pattern(size, number); };
         return options;
-    }
-
-    static std::unique_ptr<PipeWireStream> open(uint32_t node, QRect shown = {}, QRectF wanted = {})
-    {
-        PipeWireStream::Options options;
-        options.node = node;
-        options.shown = shown;
-        options.wanted = wanted;
-        auto stream = PipeWireStream::open(options);
-        EXPECT_TRUE(stream) << (stream ? "" : stream.error().description.toStdString());
-        return stream ? std::move(*stream) : nullptr;
-    }
-
-    static std::vector<PipeWireStream::Frame> frames(PipeWireStream &stream, int count)
-    {
-        std::vector<PipeWireStream::Frame> got;
-        uint64_t seen = 0;
-        const QDeadlineTimer deadline(10000);
-        while (int(got.size()) < count && !deadline.hasExpired()) {
-            if (stream.waitForFrame(seen, 500ms) != PipeWireStream::Wait::frame)
-                continue;
-            got.push_back(stream.latest());
-            seen = got.back().sequence;
-        }
-        return got;
     }
 };
 

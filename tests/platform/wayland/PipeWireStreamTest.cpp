@@ -2,6 +2,7 @@
 // (videotestsrc into pipewiresink) of a known colour.
 #include "platform/wayland/PipeWireStream.h"
 #include "CastDesktop.h"
+#include "StreamReading.h"
 
 #include <QDeadlineTimer>
 #include <QJsonArray>
@@ -16,6 +17,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+using StreamReading::frames;
+using StreamReading::open;
 
 // A producer node named NAME; its node id is looked up in pw-dump.
 class TestPattern {
@@ -74,32 +77,6 @@ protected:
         QString why;
         if (!CastDesktop::get(&why))
             GTEST_SKIP() << why.toStdString();
-    }
-
-    static std::unique_ptr<PipeWireStream> open(uint32_t node, QRect shown = {}, QRect wanted = {})
-    {
-        PipeWireStream::Options options;
-        options.node = node;
-        options.shown = shown;
-        options.wanted = wanted;
-        auto stream = PipeWireStream::open(options);
-        EXPECT_TRUE(stream) << (stream ? "" : stream.error().description.toStdString());
-        return stream ? std::move(*stream) : nullptr;
-    }
-
-    // Waits for up to COUNT new frames and returns them in order.
-    static std::vector<PipeWireStream::Frame> frames(PipeWireStream &stream, int count)
-    {
-        std::vector<PipeWireStream::Frame> got;
-        uint64_t seen = 0;
-        const QDeadlineTimer deadline(10000);
-        while (int(got.size()) < count && !deadline.hasExpired()) {
-            if (stream.waitForFrame(seen, 500ms) != PipeWireStream::Wait::frame)
-                continue;
-            got.push_back(stream.latest());
-            seen = got.back().sequence;
-        }
-        return got;
     }
 };
 
