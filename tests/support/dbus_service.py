@@ -23,9 +23,9 @@ RESPONSE_SUCCESS, RESPONSE_CANCELLED, RESPONSE_FAILED = 0, 1, 2
 # Introspection, written as "type name, type name" lists: D-Bus type strings
 # hold neither spaces nor commas.
 
-def _args(spec, direction=None):
+def _args(listed, direction=None):
     where = f' direction="{direction}"' if direction else ""
-    parts = [part.split() for part in spec.split(",") if part.strip()]
+    parts = [part.split() for part in listed.split(",") if part.strip()]
     return "".join(f'<arg type="{kind}" name="{name}"{where}/>' for kind, name in parts)
 
 
