@@ -67,8 +67,9 @@ add_custom_target(velunta_changelog ALL DEPENDS "${staged}/changelog.gz")
 install(FILES "${staged}/changelog.gz" DESTINATION "${doc}")
 
 # The .deb. Libraries linked at build time come from dpkg-shlibdeps; what Qt
-# loads at run time (the xcb platform plugin, the SVG image plugin, the QML
-# modules) no linker sees, so it is listed here.
+# loads at run time (the xcb and wayland platform plugins, the SVG image
+# plugin, the QML modules) no linker sees, so it is listed here. Without the
+# wayland plugin Qt cannot start at all in a Wayland session.
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "velunta")
 set(CPACK_PACKAGE_VERSION "${VELUNTA_VERSION}")
@@ -79,7 +80,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Alt+Shift+4: PNG screenshots of the screen under the pointer or of a dragged\n"
     "area, and MP4 recordings of the screen or an area with system sound and\n"
     "microphone, all kept in a library. Its interface is in Brazilian Portuguese.\n"
-    "Capture needs an X11 session.")
+    "It captures in X11 sessions and, through the desktop portals and PipeWire,\n"
+    "in Wayland sessions.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
@@ -89,7 +91,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VELUNTA_HOMEPAGE_URL}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-templates, qml6-module-qtquick-layouts, qml6-module-qtquick-window, qml6-module-qtqml, qml6-module-qtqml-models, qml6-module-qtqml-workerscript")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
+    "qt6-qpa-plugins, qt6-wayland, qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-templates, qml6-module-qtquick-layouts, qml6-module-qtquick-window, qml6-module-qtqml, qml6-module-qtqml-models, qml6-module-qtqml-workerscript")
+# The portal is how a Wayland session lends its screen and shortcuts; a
+# desktop brings its own backend for it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, xdg-desktop-portal")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -151,8 +151,11 @@ TEST_F(DebPackage, EveryLinkedLibraryIsDependedOnOrInTheBaseSystem)
 TEST_F(DebPackage, WhatQtLoadsAtRunTimeIsDependedOnToo)
 {
     const QSet<QString> depends = dependencies();
-    QStringList parts = {QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms/libqxcb.so",
-        QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/imageformats/libqsvg.so"};
+    // The platform of either session (a Wayland session runs Qt on wayland,
+    // which also needs the shell integration), and the symbol images.
+    const QString plugins = QLibraryInfo::path(QLibraryInfo::PluginsPath);
+    QStringList parts = {plugins + "/platforms/libqxcb.so", plugins + "/platforms/libqwayland-generic.so",
+        plugins + "/wayland-shell-integration/libxdg-shell.so", plugins + "/imageformats/libqsvg.so"};
     // Every module the views import.
     const QString qml = QLibraryInfo::path(QLibraryInfo::QmlImportsPath);
     static const QRegularExpression import("^import (Qt[A-Za-z.]*)", QRegularExpression::MultilineOption);
