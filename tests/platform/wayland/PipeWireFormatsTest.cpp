@@ -2,13 +2,8 @@
 // settles on.
 #include "platform/wayland/PipeWireFormats.h"
 
-#include <spa/buffer/buffer.h>
-#include <spa/buffer/meta.h>
 #include <spa/param/audio/format-utils.h>
-#include <spa/param/buffers.h>
 #include <spa/param/video/format-utils.h>
-#include <spa/pod/iter.h>
-#include <spa/pod/parser.h>
 
 #include <array>
 #include <gtest/gtest.h>
@@ -45,18 +40,6 @@ const spa_pod *audio(Pods &pods)
     return spa_format_audio_raw_build(&pods.builder, SPA_PARAM_EnumFormat, &info);
 }
 
-// The memory kinds a Buffers param accepts.
-int dataTypes(const spa_pod *buffers)
-{
-    const spa_pod_prop *prop = spa_pod_find_prop(buffers, nullptr, SPA_PARAM_BUFFERS_dataType);
-    if (!prop)
-        return -1;
-    uint32_t count = 0;
-    uint32_t choice = 0;
-    const spa_pod *value = spa_pod_get_values(&prop->value, &count, &choice);
-    return value && value->type == SPA_TYPE_Int ? reinterpret_cast<const spa_pod_int *>(value)->value : -1;
-}
-
 TEST(PipeWireFormats, APortsOfferIsReadableWhenItHasOneOfOurRawFormats)
 {
     Pods pods;
@@ -90,26 +73,6 @@ TEST(PipeWireFormats, ASettledFormatIsReadWhenItIsInSharedMemoryOrLinear)
 
     EXPECT_FALSE(PipeWireFormats::videoFormat(audio(pods)));
     EXPECT_FALSE(PipeWireFormats::videoFormat(nullptr));
-}
-
-TEST(PipeWireFormats, BuffersAreAskedForInTheMemoryTheFormatWasAgreedFor)
-{
-    Pods pods;
-    const auto shared = PipeWireFormats::videoFormat(video(pods, SPA_VIDEO_FORMAT_BGRx));
-    const auto linear = PipeWireFormats::videoFormat(video(pods, SPA_VIDEO_FORMAT_BGRx, 0));
-    ASSERT_TRUE(shared && linear);
-    const auto sharedParams = PipeWireFormats::bufferParams(pods.builder, *shared, false);
-    const auto linearParams = PipeWireFormats::bufferParams(pods.builder, *linear, true);
-    ASSERT_EQ(sharedParams.size(), 2u);
-    ASSERT_EQ(linearParams.size(), 3u);
-    EXPECT_EQ(dataTypes(sharedParams[0]), (1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr));
-    EXPECT_EQ(dataTypes(linearParams[0]), 1 << SPA_DATA_DmaBuf);
-    // The pointer's metadata only when it is drawn.
-    uint32_t type = 0;
-    ASSERT_EQ(spa_pod_parse_object(
-                  linearParams[2], SPA_TYPE_OBJECT_ParamMeta, nullptr, SPA_PARAM_META_type, SPA_POD_Id(&type)),
-        1);
-    EXPECT_EQ(type, uint32_t(SPA_META_Cursor));
 }
 
 } // namespace

@@ -70,29 +70,6 @@ TEST(PipeWireFrames, RowsMustFitTheBufferThoughTheLastNeedNotBePadded)
     EXPECT_FALSE(rowsOf(frame, 0, 28, 0));
 }
 
-TEST(PipeWireFrames, RgbxRowsAtAPaddedStrideBecomeTheWantedPixels)
-{
-    PipeWireStream::Options options;
-    options.wanted = QRectF(2, 1, 3, 2);
-    PipeWireFrames frames(options);
-    frames.setFormat(QSize(7, 4), SPA_VIDEO_FORMAT_RGBx);
-    ASSERT_EQ(frames.outputSize(), QSize(3, 2));
-    const int stride = 7 * 4 + 12;
-    std::vector<uint8_t> memory(size_t(stride) * 4);
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 7; ++x) {
-            uint8_t *pixel = memory.data() + y * stride + x * 4;
-            pixel[0] = uint8_t(x * 30);
-            pixel[1] = uint8_t(y * 60);
-            pixel[2] = 7;
-            pixel[3] = 0; // x: not alpha
-        }
-    QImage out(frames.outputSize(), QImage::Format_RGB32);
-    frames.paint(memory.data(), stride, out);
-    EXPECT_EQ(out.pixel(0, 0), qRgb(60, 60, 7));
-    EXPECT_EQ(out.pixel(2, 1), qRgb(120, 120, 7));
-}
-
 TEST(PipeWireFrames, APointerIsDrawnWhereItIsInACutPictureOfAnotherDensity)
 {
     // A monitor of 16 × 16 units sent at twice the density; the area wanted
