@@ -13,6 +13,7 @@
 #include "feedback/Toast.h"
 #include "platform/PlatformServices.h"
 #include "platform/WindowManager.h"
+#include "platform/desktop/Autostart.h"
 #include "platform/desktop/LinuxDesktop.h"
 #include "recording/RecorderAdapter.h"
 #include "recording/RecordingRecovery.h"
@@ -154,10 +155,14 @@ bool AppDelegate::startNormalRun()
 {
     m_normal = std::make_unique<NormalRun>();
     NormalRun &run = *m_normal;
-    if (!run.instance.claim(m_options.action))
+    if (!run.instance.claim(m_options.action, m_options.background))
         return false;
     connect(&run.instance, &SingleInstance::reopenRequested, this, &AppDelegate::applicationShouldHandleReopen);
     connect(&run.instance, &SingleInstance::actionRequested, this, &AppDelegate::performAction);
+    // Entries from before "--background" opened the main window at every login.
+    Autostart autostart;
+    if (!autostart.updateOldEntry())
+        qWarning("%s", qUtf8Printable(autostart.errorText()));
 
     run.platform = PlatformServices::create(&run.preferences);
     run.microphone = PlatformServices::createMicrophone();
@@ -229,8 +234,10 @@ bool AppDelegate::startNormalRun()
     run.statusItem->invalidate();
     run.controller->recoverRecordings();
     // Started for a capture, the main window would only be in the way (and in
-    // the picture); the introduction still comes first for a new user.
-    if (m_options.action == LaunchOptions::Action::none || !run.preferences.hasCompletedOnboarding())
+    // the picture), and started at login it is not wanted at all; the
+    // introduction still comes first for a new user.
+    const bool quietStart = m_options.action != LaunchOptions::Action::none || m_options.background;
+    if (!quietStart || !run.preferences.hasCompletedOnboarding())
         run.controller->showInitialWindow();
     if (m_options.action != LaunchOptions::Action::none) {
         // Once the window system has said whether captures can see the

@@ -47,15 +47,17 @@ QString SingleInstance::socketPath()
     return QStringLiteral("%1/Velunta-%2-%3.socket").arg(dir).arg(getuid()).arg(display);
 }
 
-bool SingleInstance::claim(LaunchOptions::Action action)
+bool SingleInstance::claim(LaunchOptions::Action action, bool quiet)
 {
     const QString path = socketPath();
     {
         QLocalSocket probe;
         probe.connectToServer(path);
         if (probe.waitForConnected(1000)) {
-            probe.write(requestLine(action));
-            probe.waitForBytesWritten(1000);
+            if (action != LaunchOptions::Action::none || !quiet) {
+                probe.write(requestLine(action));
+                probe.waitForBytesWritten(1000);
+            }
             probe.disconnectFromServer();
             return false;
         }

@@ -35,6 +35,9 @@ QString LaunchOptions::helpText()
                           "Sem opções, abre o Velunta na bandeja do sistema; se ele já estiver aberto,\n"
                           "traz a janela dele para a frente.\n"
                           "\n"
+                          "  --background          abre sem mostrar a janela\n"
+                          "                        (é assim que o Velunta abre ao entrar no sistema)\n"
+                          "\n"
                           "Capturas (no Velunta aberto, que é iniciado se preciso):\n"
                           "  --screenshot          print da tela sob o ponteiro (Alt+Shift+1)\n"
                           "  --screenshot-area     print de uma área arrastada (Alt+Shift+2)\n"
@@ -111,6 +114,8 @@ LaunchOptions LaunchOptions::parse(const QStringList &arguments, const QString &
                 }
             }
         }
+        // An action never shows the window anyway, so it wins over this.
+        options.background = arguments.mid(1).contains(QStringLiteral("--background"));
     }
     return options;
 }

@@ -7,8 +7,9 @@
 // What the command line asks for. Arguments are compared by exact string
 // equality; the first occurrence of a flag wins; the modes are tried in a
 // fixed order, whatever their order on the command line. "--help",
-// "--version" and the capture actions only replace what would otherwise be the
-// normal run, so a diagnostic mode's value may still be any text at all.
+// "--version", the capture actions and "--background" only replace what would
+// otherwise be the normal run, so a diagnostic mode's value may still be any
+// text at all.
 struct LaunchOptions {
     enum class Mode { normal, updateTest, updateReport, selfTest, mergeTest, uiSnapshots, help, version };
     // What a normal-run launch asks the running instance to do, as Alt+Shift+1…4 would.
@@ -20,6 +21,9 @@ struct LaunchOptions {
     QString path; // the mode's file or folder, absolute
     bool install = false;
     bool isManual = true;
+    // Normal run only: come up in the tray without the main window, as a
+    // start at login should. Never set together with an action.
+    bool background = false;
 
     bool operator==(const LaunchOptions &) const = default;
 

@@ -1,10 +1,13 @@
 // "velunta --screenshot" and friends, as a desktop's own keyboard settings or
 // the desktop entry's actions run them: the running Velunta does the capture,
-// and a Velunta is started for it when none runs.
+// and a Velunta is started for it when none runs. "velunta --background", as
+// the login entry runs it, starts the tray run without any window.
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -29,9 +32,25 @@ protected:
     // A later launch: it hands the action over and ends at once.
     void launch(const QString &flag)
     {
-        const ProcessResult r = run(appPath(), {flag}, home.environment(), 15000);
+        const ProcessResult r
+            = run(appPath(), flag.isEmpty() ? QStringList() : QStringList {flag}, home.environment(), 15000);
         EXPECT_EQ(r.exitCode, 0) << flag.toStdString() << ": " << r.err.toStdString();
         EXPECT_FALSE(r.timedOut) << flag.toStdString() << " kept running beside the first instance";
+    }
+
+    // Its mapped windows as "id "title" width", leaving out the tray icon
+    // (which may count as one, a few dozen pixels wide).
+    static QStringList shownWindows(const TrayApp &app)
+    {
+        static const QRegularExpression width("Width: (\\d+)");
+        QStringList shown;
+        for (const QString &id : app.windowsNamed(".*")) {
+            const QString info = QString::fromUtf8(tool("xwininfo", {"-id", id}));
+            const QString pixels = width.match(info).captured(1);
+            if (pixels.toInt() > 64)
+                shown << info.section('\n', 0, 0).section(':', 2).trimmed() + " " + pixels;
+        }
+        return shown;
     }
 
     TempHome home;
@@ -78,6 +97,44 @@ TEST_F(CommandLineActions, WithNoneRunningAScreenshotStartsVelunta)
     first.terminate();
     if (!first.waitForFinished(5000))
         first.kill();
+}
+
+TEST_F(CommandLineActions, StartedInTheBackgroundNoWindowComesUpUntilAPlainLaunchAsks)
+{
+    // An entry as an older Velunta wrote it, opening the main window at every login.
+    const QString entry = home.configHome() + "/autostart/app.velunta.Velunta.desktop";
+    const QByteArray program = QFileInfo(appPath()).canonicalFilePath().toUtf8();
+    ASSERT_FALSE(program.contains(' '));
+    writeFile(entry, "[Desktop Entry]\nType=Application\nName=Velunta\nExec=" + program + "\n");
+
+    TrayApp app(home);
+    ASSERT_TRUE(app.start({"--background"}));
+    QThread::msleep(2000);
+    EXPECT_EQ(shownWindows(app).join(", ").toStdString(), "") << "started in the background";
+    EXPECT_EQ(app.process().state(), QProcess::Running);
+    EXPECT_TRUE(readFile(entry).contains("\nExec=" + program + " --background\n")) << readFile(entry).constData();
+
+    // A second start at login ends at once and asks nothing of the first.
+    launch("--background");
+    QThread::msleep(2000);
+    EXPECT_EQ(shownWindows(app).join(", ").toStdString(), "") << "a quiet second launch brought a window up";
+
+    // Opened from the menu, it still shows its window.
+    launch(QString());
+    EXPECT_TRUE(waitFor([&] { return !app.windowsNamed("^Velunta$").isEmpty(); })) << "no main window";
+    EXPECT_EQ(app.process().state(), QProcess::Running);
+}
+
+TEST_F(CommandLineActions, StartedInTheBackgroundANewUserStillMeetsTheIntroduction)
+{
+    writeFile(home.settingsFile(), "[General]\nsaveFolder=" + saveFolder.toUtf8() + "\n");
+    TrayApp app(home);
+    ASSERT_TRUE(app.start({"--background"}));
+    QStringList shown;
+    EXPECT_TRUE(waitFor([&] { return !(shown = shownWindows(app)).isEmpty(); })) << "no introduction";
+    ASSERT_EQ(shown.size(), 1) << shown.join(", ").toStdString();
+    EXPECT_TRUE(shown.first().endsWith(" 680"))
+        << "the 680-point-wide introduction, not " << shown.first().toStdString();
 }
 
 TEST(CommandLine, HelpAndVersionPrintAndEndWithoutADisplay)

@@ -57,4 +57,10 @@ TEST(SingleInstance, TheRunningInstanceActsOnEachLineOfALaterLaunch)
     ASSERT_TRUE(actions.wait(2000));
     EXPECT_EQ(actions.last().at(0).value<Action>(), Action::screenshot);
     EXPECT_EQ(reopened.size(), 1);
+
+    // A quiet launch is told not to run either, and asks for nothing.
+    SingleInstance quiet;
+    EXPECT_FALSE(quiet.claim(Action::none, true));
+    EXPECT_FALSE(reopened.wait(500));
+    EXPECT_EQ(actions.size(), 3);
 }

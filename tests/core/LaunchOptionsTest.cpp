@@ -153,12 +153,48 @@ TEST(LaunchOptions, CaptureActionsAreNormalRunsAndTheFirstOneCounts)
     EXPECT_EQ(diagnostic.action, Action::none);
 }
 
+TEST(LaunchOptions, BackgroundIsANormalRunThatActionsAndModesOverride)
+{
+    using Action = LaunchOptions::Action;
+    auto o = parse({"--background"});
+    EXPECT_EQ(o.mode, Mode::normal);
+    EXPECT_EQ(o.action, Action::none);
+    EXPECT_TRUE(o.background);
+    EXPECT_TRUE(o.needsScreen());
+    EXPECT_FALSE(parse({}).background);
+
+    // Unknown arguments around it change nothing; only the exact spelling counts.
+    o = parse({"foo", "--background", "--background=1", "--nonsense"});
+    EXPECT_TRUE(o.background);
+    EXPECT_EQ(o.mode, Mode::normal);
+    EXPECT_FALSE(parse({"--background=1", "--BACKGROUND", "-background", "--backgroun"}).background);
+
+    // A capture action wins, whichever comes first.
+    for (const QStringList &args :
+        {QStringList {"--background", "--screenshot-area"}, QStringList {"--record", "--background"}}) {
+        o = parse(args);
+        EXPECT_NE(o.action, Action::none) << args.join(' ').toStdString();
+        EXPECT_FALSE(o.background) << args.join(' ').toStdString();
+    }
+
+    // A mode wins, and its value may still read "--background".
+    o = parse({"--background", "--self-test", "/t"});
+    EXPECT_EQ(o.mode, Mode::selfTest);
+    EXPECT_FALSE(o.background);
+    o = parse({"--merge-test", "--background"});
+    EXPECT_EQ(o.mode, Mode::mergeTest);
+    EXPECT_EQ(o.path, "/home/ana/--background");
+    EXPECT_FALSE(o.background);
+    EXPECT_EQ(parse({"--background", "--help"}).mode, Mode::help);
+    EXPECT_FALSE(parse({"--version", "--background"}).background);
+}
+
 TEST(LaunchOptions, HelpNamesEveryOptionAndEveryFlagRoundTrips)
 {
     const QString help = LaunchOptions::helpText();
     for (const char *option : {"--screenshot ", "--screenshot-area", "--record ", "--record-area", "--self-test",
              "--merge-test", "--ui-snapshots", "--ui-samples", "--update-test", "--install", "--auto",
-             "--update-report", "--help", "--version"})
+             "--update-report", "--help", "--version", "--background"})
         EXPECT_TRUE(help.contains(QLatin1String(option))) << option;
 
     using Action = LaunchOptions::Action;

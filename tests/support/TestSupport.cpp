@@ -117,11 +117,11 @@ bool waitFor(const std::function<bool()> &condition, int ms)
     return condition();
 }
 
-bool TrayApp::start()
+bool TrayApp::start(const QStringList &arguments)
 {
     m_process.setProcessEnvironment(m_home.environment());
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(appPath(), {});
+    m_process.start(appPath(), arguments);
     if (!m_process.waitForStarted())
         return false;
     const bool listening

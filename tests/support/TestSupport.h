@@ -76,9 +76,9 @@ public:
     {
     }
     ~TrayApp() { stop(); }
-    // Starts it and waits until its single-instance socket listens; false
-    // when it did not get there.
-    bool start();
+    // Starts it with ARGUMENTS and waits until its single-instance socket
+    // listens; false when it did not get there.
+    bool start(const QStringList &arguments = {});
     void stop();
     qint64 pid() const { return m_process.processId(); }
     QProcess &process() { return m_process; }

@@ -11,12 +11,14 @@ namespace {
 
 const QString fileName = QStringLiteral("app.velunta.Velunta.desktop");
 
-// Value of KEY in the [Desktop Entry] group, or a null string.
-QString entryValue(const QByteArray &text, const QByteArray &key)
+const QString backgroundArgument = QStringLiteral("--background");
+
+// Index in LINES of the first KEY line of the [Desktop Entry] group, or -1.
+qsizetype entryLine(const QList<QByteArray> &lines, const QByteArray &key)
 {
     bool inEntry = false;
-    for (const QByteArray &raw : text.split('\n')) {
-        const QByteArray line = raw.trimmed();
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArray line = lines.at(i).trimmed();
         if (line.startsWith('[')) {
             inEntry = line == "[Desktop Entry]";
             continue;
@@ -25,9 +27,22 @@ QString entryValue(const QByteArray &text, const QByteArray &key)
             continue;
         const qsizetype equals = line.indexOf('=');
         if (equals > 0 && line.left(equals).trimmed() == key)
-            return QString::fromUtf8(line.mid(equals + 1).trimmed());
+            return i;
     }
-    return {};
+    return -1;
+}
+
+QString lineValue(const QByteArray &line)
+{
+    return QString::fromUtf8(line.mid(line.indexOf('=') + 1).trimmed());
+}
+
+// Value of KEY in the [Desktop Entry] group, or a null string.
+QString entryValue(const QByteArray &text, const QByteArray &key)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    const qsizetype at = entryLine(lines, key);
+    return at < 0 ? QString() : lineValue(lines.at(at));
 }
 
 } // namespace
@@ -80,8 +95,13 @@ QByteArray Autostart::entryText(const QString &program)
                           "Icon=app.velunta.Velunta\n"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")
-        .arg(execArgument(program))
+        .arg(execValue(program))
         .toUtf8();
+}
+
+QString Autostart::execValue(const QString &program)
+{
+    return execArgument(program) + QLatin1Char(' ') + backgroundArgument;
 }
 
 bool Autostart::isEnabled() const
@@ -109,6 +129,29 @@ bool Autostart::setEnabled(bool enabled)
         setErrorText(ok ? QString() : QStringLiteral("Não foi possível apagar %1: %2").arg(path, file.errorString()));
     }
     emit enabledChanged();
+    return ok;
+}
+
+bool Autostart::updateOldEntry()
+{
+    const QString path = entryPath();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return true; // no entry, nothing to update
+    // Larger than any entry Velunta writes: someone else's file.
+    if (file.size() > 64 * 1024)
+        return true;
+    QList<QByteArray> lines = file.readAll().split('\n');
+    file.close();
+    // Exactly what an older Velunta wrote for this program, and nothing else.
+    const qsizetype exec = entryLine(lines, "Exec");
+    if (exec < 0 || lineValue(lines.at(exec)) != execArgument(m_program))
+        return true;
+    lines[exec] = "Exec=" + execValue(m_program).toUtf8();
+
+    QSaveFile updated(path);
+    const bool ok = updated.open(QIODevice::WriteOnly) && updated.write(lines.join('\n')) >= 0 && updated.commit();
+    setErrorText(ok ? QString() : QStringLiteral("Não foi possível atualizar %1: %2").arg(path, updated.errorString()));
     return ok;
 }
 

@@ -16,8 +16,10 @@ public:
     explicit Autostart(QString program = {}, QObject *parent = nullptr);
 
     static QString entryPath();
-    // The entry's text for PROGRAM.
+    // The entry's text for PROGRAM: it starts PROGRAM in the background.
     static QByteArray entryText(const QString &program);
+    // The entry's Exec value for PROGRAM.
+    static QString execValue(const QString &program);
     // PROGRAM as one argument of an Exec line, quoted where it needs to be.
     static QString execArgument(const QString &program);
 
@@ -27,6 +29,13 @@ public:
     // errorText says why.
     bool setEnabled(bool enabled);
     QString errorText() const { return m_errorText; }
+
+    // An entry an older Velunta wrote for this program, which opened the main
+    // window at every login, gets the background flag; every other line stays
+    // as it was (a disabled entry stays disabled). An entry whose Exec is
+    // anything else (another program, a user's own edit) is left alone. False
+    // only when the rewrite failed, with the file unchanged and errorText set.
+    bool updateOldEntry();
 
     // Tells the views to read the file again (the page comes back on screen).
     Q_INVOKABLE void refresh();

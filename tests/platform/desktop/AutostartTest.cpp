@@ -22,9 +22,9 @@ protected:
         path = home.configHome() + "/autostart/app.velunta.Velunta.desktop";
     }
 
-    // The Exec line's value as the desktop entry rules read it back: string
-    // escapes first, then the quoting rule.
-    static QString execProgram(const QByteArray &entry)
+    // The Exec line as the desktop entry rules read it back: string escapes
+    // first, then the quoting rule. The program, then each argument.
+    static QStringList execCommand(const QByteArray &entry)
     {
         QString exec;
         for (const QByteArray &line : entry.split('\n'))
@@ -36,16 +36,24 @@ protected:
                 ++i;
             unescaped += exec[i];
         }
-        if (!unescaped.startsWith('"'))
-            return unescaped.replace("%%", "%");
-        QString program;
-        for (qsizetype i = 1; i + 1 < unescaped.size(); ++i) {
-            if (unescaped[i] == '\\')
-                ++i;
-            program += unescaped[i];
+        QStringList words;
+        QString word;
+        bool quoted = false;
+        for (qsizetype i = 0; i < unescaped.size(); ++i) {
+            if (quoted && unescaped[i] == '\\' && i + 1 < unescaped.size())
+                word += unescaped[++i];
+            else if (unescaped[i] == '"')
+                quoted = !quoted;
+            else if (unescaped[i] == ' ' && !quoted) {
+                words << word.replace("%%", "%");
+                word.clear();
+            } else
+                word += unescaped[i];
         }
-        return program.replace("%%", "%");
+        words << word.replace("%%", "%");
+        return words;
     }
+    static QString execProgram(const QByteArray &entry) { return execCommand(entry).value(0); }
 
     TempHome home;
     QString path;
@@ -65,7 +73,8 @@ TEST_F(AutostartFile, SwitchingOnWritesAnEntryThatStartsTheProgramAndOffRemovesI
     const QByteArray entry = readFile(path);
     EXPECT_TRUE(entry.startsWith("[Desktop Entry]\n"));
     EXPECT_TRUE(entry.contains("\nType=Application\n"));
-    EXPECT_EQ(execProgram(entry), "/usr/lib/velunta/Velunta.app/Contents/MacOS/Velunta");
+    EXPECT_EQ(execCommand(entry), QStringList({"/usr/lib/velunta/Velunta.app/Contents/MacOS/Velunta", "--background"}))
+        << "starts quietly, without the main window";
 
     ASSERT_TRUE(autostart.setEnabled(false));
     EXPECT_FALSE(QFileInfo::exists(path));
@@ -105,7 +114,7 @@ TEST_F(AutostartFile, ProgramPathsWithSpecialCharactersSurviveTheExecRules)
              QString("/opt/back\\slash/100%/Velunta")}) {
         Autostart autostart(program);
         ASSERT_TRUE(autostart.setEnabled(true));
-        EXPECT_EQ(execProgram(readFile(path)), program) << readFile(path).constData();
+        EXPECT_EQ(execCommand(readFile(path)), QStringList({program, "--background"})) << readFile(path).constData();
     }
 }
 
@@ -124,4 +133,54 @@ TEST_F(AutostartFile, AFolderThatCannotBeWrittenGivesAnErrorAndChangesNothing)
     QFile::remove(home.configHome() + "/autostart");
     EXPECT_TRUE(autostart.setEnabled(true));
     EXPECT_TRUE(autostart.errorText().isEmpty());
+}
+
+TEST_F(AutostartFile, AnOlderEntryForThisProgramGetsTheBackgroundFlagAndNothingElseChanges)
+{
+    const QString program = "/home/ana/Meus Apps/Velunta";
+    Autostart autostart(program);
+    // As an older Velunta wrote it, plus a line of the user's own; disabled.
+    const QByteArray old = "[Desktop Entry]\nType=Application\nName=Velunta\nExec=\"/home/ana/Meus Apps/Velunta\"\n"
+                           "Name[en]=Velunta\nX-GNOME-Autostart-enabled=false\n";
+    writeFile(path, old);
+    EXPECT_FALSE(autostart.isEnabled());
+    ASSERT_TRUE(autostart.updateOldEntry());
+    QByteArray updated = readFile(path);
+    EXPECT_EQ(execCommand(updated), QStringList({program, "--background"}));
+    QByteArray expected = old;
+    expected.replace("Velunta\"\n", "Velunta\" --background\n");
+    EXPECT_EQ(updated, expected) << "only the Exec line changes";
+    EXPECT_FALSE(autostart.isEnabled()) << "a disabled entry stays disabled";
+
+    // On, and written before the flag: still on, and on after the update.
+    writeFile(path, "[Desktop Entry]\nType=Application\nExec=\"/home/ana/Meus Apps/Velunta\"\n");
+    EXPECT_TRUE(autostart.isEnabled());
+    ASSERT_TRUE(autostart.updateOldEntry());
+    EXPECT_TRUE(autostart.isEnabled());
+    EXPECT_EQ(execCommand(readFile(path)), QStringList({program, "--background"}));
+
+    // Done once: a second update leaves the file as it is.
+    updated = readFile(path);
+    ASSERT_TRUE(autostart.updateOldEntry());
+    EXPECT_EQ(readFile(path), updated);
+}
+
+TEST_F(AutostartFile, AnEntryForAnythingElseIsLeftAlone)
+{
+    Autostart autostart("/opt/velunta");
+    // Another program, this one with the user's own arguments, an Exec that
+    // only looks alike in another group, and no Exec at all.
+    for (const QByteArray &foreign :
+        QList<QByteArray> {"[Desktop Entry]\nExec=/usr/bin/other\n", "[Desktop Entry]\nExec=/opt/velunta --record\n",
+            "[Desktop Entry]\nExec=/opt/velunta2\n", "[Desktop Entry]\nExec=env /opt/velunta\n",
+            "[Desktop Entry]\nName=x\n\n[Desktop Action y]\nExec=/opt/velunta\n", "[Desktop Entry]\nName=x\n"}) {
+        writeFile(path, foreign);
+        EXPECT_TRUE(autostart.updateOldEntry());
+        EXPECT_EQ(readFile(path), foreign);
+        EXPECT_TRUE(autostart.isEnabled()) << "the switch reads the file as before";
+    }
+    // And with no entry, none is made.
+    QFile::remove(path);
+    EXPECT_TRUE(autostart.updateOldEntry());
+    EXPECT_FALSE(QFileInfo::exists(path));
 }
